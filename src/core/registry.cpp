@@ -1,0 +1,63 @@
+#include "core/registry.h"
+
+std::vector<std::shared_ptr<HostedItem>> g_hosted;
+std::mutex g_hostedMtx;
+std::string g_tunHost;
+
+HostedItem::~HostedItem() {
+  if (fileHandle != kInvalidFileHandle) CloseFileHandle(fileHandle);
+  if (!tempZip.empty()) DeleteFilePath(tempZip);
+}
+
+std::shared_ptr<HostedItem> FindHostedBySlug(const std::string& slug) {
+  std::lock_guard<std::mutex> lock(g_hostedMtx);
+  for (const auto& item : g_hosted) {
+    if (item->slug == slug) return item;
+  }
+  return nullptr;
+}
+
+std::shared_ptr<HostedItem> LatestHosted() {
+  std::lock_guard<std::mutex> lock(g_hostedMtx);
+  if (g_hosted.empty()) return nullptr;
+  return g_hosted.back();
+}
+
+std::vector<std::shared_ptr<HostedItem>> SnapshotHosted() {
+  std::lock_guard<std::mutex> lock(g_hostedMtx);
+  return g_hosted;
+}
+
+void CountHostedByKind(int& files, int& folders) {
+  files = 0;
+  folders = 0;
+  std::lock_guard<std::mutex> lock(g_hostedMtx);
+  for (const auto& item : g_hosted) {
+    if (item->isFolder)
+      ++folders;
+    else
+      ++files;
+  }
+}
+
+size_t HostedCount() {
+  std::lock_guard<std::mutex> lock(g_hostedMtx);
+  return g_hosted.size();
+}
+
+bool RemoveHostedAt(size_t index, std::shared_ptr<HostedItem>& removed, int& internetLeft) {
+  std::lock_guard<std::mutex> lock(g_hostedMtx);
+  if (index >= g_hosted.size()) return false;
+  removed = g_hosted[index];
+  g_hosted.erase(g_hosted.begin() + static_cast<std::ptrdiff_t>(index));
+  internetLeft = 0;
+  for (const auto& item : g_hosted) {
+    if (item->mode == 0) ++internetLeft;
+  }
+  return true;
+}
+
+void ClearHosted() {
+  std::lock_guard<std::mutex> lock(g_hostedMtx);
+  g_hosted.clear();
+}

@@ -1,0 +1,53 @@
+// The registry of hosted items: what is being shared right now.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "platform/file.h"
+
+// One shared file, or one folder compressed into a temporary archive.
+// Created with std::make_shared; destroyed on whichever thread lets go last.
+struct HostedItem {
+  std::wstring path;             // the file the server streams
+  std::string name;              // UTF-8 last component of path
+  uint64_t size = 0;             // read once at creation
+  std::string slug;              // link path segment; set under g_hostedMtx at insertion
+  int32_t mode = 0;              // 0 Internet, 1 same network; only ever 0 -> 1
+  std::string url;               // complete link, empty while waiting for the tunnel
+  std::atomic<int32_t> downloads{0};
+  bool isFolder = false;
+  std::wstring tempZip;          // archive to delete on destruction (folders only)
+  FileHandle fileHandle = kInvalidFileHandle;  // share-read lock on path
+
+  HostedItem() = default;
+  HostedItem(const HostedItem&) = delete;
+  HostedItem& operator=(const HostedItem&) = delete;
+  // Closes the lock first, then deletes the archive: the lock does not share
+  // delete access, so the archive can only go once the handle is closed.
+  ~HostedItem();
+};
+
+extern std::vector<std::shared_ptr<HostedItem>> g_hosted;
+extern std::mutex g_hostedMtx;  // guards g_hosted, slugs at insertion, mode, url, g_tunHost
+extern std::string g_tunHost;   // "https://host" of the tunnel, empty while none is known
+
+// Lookups and copies, each taking g_hostedMtx for the scan or copy only.
+std::shared_ptr<HostedItem> FindHostedBySlug(const std::string& slug);
+std::shared_ptr<HostedItem> LatestHosted();
+std::vector<std::shared_ptr<HostedItem>> SnapshotHosted();  // GUI thread only
+void CountHostedByKind(int& files, int& folders);
+size_t HostedCount();
+
+// Remove one item by row index. False (and nothing changed) when the index is
+// not below the count. On success `removed` keeps the item alive for the caller
+// and `internetLeft` is the number of remaining items with mode 0.
+bool RemoveHostedAt(size_t index, std::shared_ptr<HostedItem>& removed, int& internetLeft);
+
+// Release and clear every element under the lock; items nobody else holds are
+// destroyed right there.
+void ClearHosted();
