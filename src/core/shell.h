@@ -35,3 +35,10 @@ void ShellSetSelectionText(const std::wstring& text);
 void ShellEnableStart(bool enable);
 // Dispatches every message already waiting on the GUI thread.
 void ShellPumpMessages();
+
+// Views of the registry in the main window: the hosted list, and the
+// latest-link field with its Copy button and QR panel.
+void RefreshListView(HWND hwnd);
+void ShowLatestLink(HWND hwnd);
+// Puts text on the clipboard as Unicode text; silent on failure.
+void CopyTextToClipboard(const std::wstring& text);

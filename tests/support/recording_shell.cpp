@@ -12,6 +12,9 @@ void RecordingShell::Clear() {
   selection.clear();
   startEnabled = false;
   pumps = 0;
+  listRefreshes = 0;
+  latestRefreshes = 0;
+  clipboard.clear();
   nextAnswer = 1;
 }
 
@@ -49,4 +52,22 @@ void ShellPumpMessages() {
   RecordingShell& s = TestShell();
   std::lock_guard<std::mutex> lock(s.mtx);
   ++s.pumps;
+}
+
+void RefreshListView(HWND) {
+  RecordingShell& s = TestShell();
+  std::lock_guard<std::mutex> lock(s.mtx);
+  ++s.listRefreshes;
+}
+
+void ShowLatestLink(HWND) {
+  RecordingShell& s = TestShell();
+  std::lock_guard<std::mutex> lock(s.mtx);
+  ++s.latestRefreshes;
+}
+
+void CopyTextToClipboard(const std::wstring& text) {
+  RecordingShell& s = TestShell();
+  std::lock_guard<std::mutex> lock(s.mtx);
+  s.clipboard.push_back(text);
 }

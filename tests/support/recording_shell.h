@@ -21,6 +21,9 @@ struct RecordingShell {
   std::wstring selection;
   bool startEnabled = false;
   int pumps = 0;
+  int listRefreshes = 0;
+  int latestRefreshes = 0;
+  std::vector<std::wstring> clipboard;  // every text copied, oldest first
   int nextAnswer = 1;  // what ShellMessageBox returns (IDOK)
 
   void Clear();
