@@ -1,0 +1,23 @@
+// Turning chosen paths into hosted items: the staged selection, the caps, and
+// sharing one path (a file directly, a folder as a temporary zip archive).
+// Everything here runs on the GUI thread.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "platform/types.h"
+
+// Paths accepted by the last selection, waiting for Start Sharing.
+extern std::vector<std::wstring> g_pendingPaths;
+
+// Checks a batch (drops missing paths, applies the caps) and stages it.
+void OnPathsSelected(const std::vector<std::wstring>& paths);
+// Whether the hosted items plus the given numbers stay within the caps
+// (3 files or 1 folder, never both).
+bool WouldFitFreeCap(int addFiles, int addFolders);
+// Shares one staged path; mode 0 Internet, 1 same network. customSlug is UTF-8,
+// already trimmed, empty for a random link. True when an item was created.
+bool AddPath(const std::wstring& path, int mode, const std::string& customSlug, HWND hwnd);
+bool AddHostedItem(const std::wstring& path, int mode, const std::string& customSlug, HWND hwnd,
+                   bool isFolder, const std::wstring& tempZip);
