@@ -1,0 +1,17 @@
+// Answering one HTTP/1.1 request on one accepted connection.
+#pragma once
+
+#include "platform/net.h"
+#include "platform/types.h"
+
+// Reads one request head from s and answers it: the health path, an item's
+// download page, its file (whole or one byte range), HEAD, or an error answer.
+// Owns s and closes it on every path. Posts WM_DOWNLOAD_DONE to hwnd at the end
+// of every file transfer that was started. Runs on the connection's thread.
+void HandleClient(SOCKET s, HWND hwnd);
+
+// Ends a connection after its answer without a reset: stops sending (the peer
+// sees the end of the answer), reads and discards what the peer still sends,
+// bounded in bytes and time, then closes s. Closing a socket that still holds
+// unread input would reset the connection and the peer could lose the answer.
+void CloseGracefully(SOCKET s);

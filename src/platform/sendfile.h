@@ -1,0 +1,19 @@
+// Sending a stretch of a file to a socket. Linux hands the bytes over with
+// sendfile(2) without copying them through the program; elsewhere they are
+// read into the caller's buffer and sent.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "platform/file.h"
+#include "platform/net.h"
+
+// Sends up to `len` bytes of h, starting at byte `offset`, to s. Returns the
+// number of bytes sent (> 0), 0 when the file holds no byte at `offset` (it is
+// shorter than expected), or -1 on a read or send error, the socket's send
+// time-out included. `buf` (bufLen bytes, > 0) is scratch space for the
+// read-and-send path. Does not move h's file position on Linux; callers pass
+// the offset every time.
+int64_t SendFileToSocket(SOCKET s, FileHandle h, uint64_t offset, uint64_t len, char* buf,
+                         size_t bufLen);

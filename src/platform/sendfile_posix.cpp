@@ -1,0 +1,50 @@
+#include "platform/sendfile.h"
+
+#include <cerrno>
+#include <unistd.h>
+#ifdef __linux__
+#include <sys/sendfile.h>
+#endif
+
+namespace {
+
+// Upper bound of one sendfile call; each call still waits at most the socket's
+// send time-out for progress.
+constexpr uint64_t kMaxSendfileChunk = 2u << 20;
+
+int64_t ReadAndSend(SOCKET s, FileHandle h, uint64_t offset, uint64_t len, char* buf,
+                    size_t bufLen) {
+  if (!SeekFileHandle(h, offset)) return -1;
+  const size_t want = len < bufLen ? static_cast<size_t>(len) : bufLen;
+  const int64_t got = ReadFileHandle(h, buf, want);
+  if (got <= 0) return got;
+  int64_t sent = 0;
+  while (sent < got) {
+    ssize_t n;
+    do {
+      n = ::send(s, buf + sent, static_cast<size_t>(got - sent), 0);
+    } while (n < 0 && errno == EINTR);
+    if (n <= 0) return -1;
+    sent += n;
+  }
+  return got;
+}
+
+}  // namespace
+
+int64_t SendFileToSocket(SOCKET s, FileHandle h, uint64_t offset, uint64_t len, char* buf,
+                         size_t bufLen) {
+  if (len == 0) return 0;
+#ifdef __linux__
+  off_t off = static_cast<off_t>(offset);
+  const size_t want = static_cast<size_t>(len < kMaxSendfileChunk ? len : kMaxSendfileChunk);
+  ssize_t n;
+  do {
+    n = ::sendfile(s, static_cast<int>(h), &off, want);
+  } while (n < 0 && errno == EINTR);
+  if (n >= 0) return n;
+  // Files sendfile cannot map (some special file systems) go the copying way.
+  if (errno != EINVAL && errno != ENOSYS) return -1;
+#endif
+  return ReadAndSend(s, h, offset, len, buf, bufLen);
+}
