@@ -1,0 +1,4 @@
+#include "selftest/console.h"
+
+// A terminal program already has its standard streams.
+void OpenSelfTestConsole() {}
