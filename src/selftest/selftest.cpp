@@ -10,6 +10,7 @@
 #include "crypto/crypto.h"
 #include "crypto/identity.h"
 #include "crypto/paths.h"
+#include "http/http_text.h"
 #include "platform/file.h"
 #include "platform/random.h"
 #include "selftest/console.h"
@@ -66,6 +67,54 @@ const uint8_t* Bytes(const char* s) { return reinterpret_cast<const uint8_t*>(s)
 
 bool Equal(const std::vector<uint8_t>& a, const uint8_t* b, size_t n) {
   return a.size() == n && std::memcmp(a.data(), b, n) == 0;
+}
+
+void CheckUrlCoding(const CheckRecorder& check) {
+  check(URLDecode("hello") == "hello", "URLDecode: passthrough");
+  check(URLDecode("a%20b") == "a b", "URLDecode: %20");
+  check(URLDecode("a+b") == "a b", "URLDecode: + as space");
+  check(URLDecode("100%25") == "100%", "URLDecode: %25 literal percent");
+  check(URLDecode("a%2X") == "a%2X", "URLDecode: malformed %XX kept literal");
+  check(URLDecode("a%") == "a%", "URLDecode: trailing percent");
+  check(URLDecode(URLEncode("hello world!")) == "hello world!",
+        "URLEncode/URLDecode roundtrip basic");
+  check(URLDecode(URLEncode("a&b=c?d/e")) == "a&b=c?d/e", "URLEncode/URLDecode roundtrip specials");
+}
+
+void CheckPathSegments(const CheckRecorder& check) {
+  check(IsValidPathSegment("abc"), "IsValidPathSegment: 3 chars minimum");
+  check(!IsValidPathSegment("ab"), "IsValidPathSegment: 2 chars too short");
+  check(IsValidPathSegment(std::string(32, 'x')), "IsValidPathSegment: 32 chars boundary");
+  check(!IsValidPathSegment(std::string(33, 'x')), "IsValidPathSegment: 33 chars too long");
+  check(IsValidPathSegment("a-b_c"), "IsValidPathSegment: dash/underscore allowed");
+  check(IsValidPathSegment("A1z9"), "IsValidPathSegment: mixed case + digits");
+  check(!IsValidPathSegment("a@b"), "IsValidPathSegment: '@' rejected");
+  check(!IsValidPathSegment("a/b"), "IsValidPathSegment: '/' rejected");
+  check(!IsValidPathSegment("a b"), "IsValidPathSegment: space rejected");
+  check(!IsValidPathSegment(""), "IsValidPathSegment: empty rejected");
+}
+
+void CheckHtmlEscape(const CheckRecorder& check) {
+  check(HtmlEscape("<script>") == "&lt;script&gt;", "HtmlEscape: angle brackets");
+  check(HtmlEscape("a&b") == "a&amp;b", "HtmlEscape: ampersand");
+  check(HtmlEscape("'\"") == "&#39;&quot;", "HtmlEscape: quotes");
+  check(HtmlEscape("plain") == "plain", "HtmlEscape: passthrough");
+}
+
+void CheckMimeTypes(const CheckRecorder& check) {
+  check(MimeType("foo.pdf") == "application/pdf", "MimeType: pdf");
+  check(MimeType("foo.JPG") == "image/jpeg", "MimeType: uppercase extension");
+  check(MimeType("foo") == "application/octet-stream", "MimeType: no extension");
+  check(MimeType("foo.unknown") == "application/octet-stream", "MimeType: unknown extension");
+}
+
+bool Contains(const std::string& s, const char* part) { return s.find(part) != std::string::npos; }
+
+void CheckSizeText(const CheckRecorder& check) {
+  check(Contains(FmtSizeUtf8(0), " B"), "FmtSizeUtf8: 0 -> B");
+  check(Contains(FmtSizeUtf8(2048), " KB"), "FmtSizeUtf8: 2048 -> KB");
+  check(Contains(FmtSizeUtf8(2ull << 20), " MB"), "FmtSizeUtf8: 2MiB -> MB");
+  check(Contains(FmtSizeUtf8(3ull << 30), " GB"), "FmtSizeUtf8: 3GiB -> GB");
 }
 
 void CheckRandomBytes(const CheckRecorder& check) {
@@ -286,6 +335,11 @@ void CheckIdentity(const CheckRecorder& check) {
 void RunSelfTestChecks(int& total, int& failed) {
   const CheckRecorder check{total, failed};
   crypto::Init();
+  CheckUrlCoding(check);
+  CheckPathSegments(check);
+  CheckHtmlEscape(check);
+  CheckMimeTypes(check);
+  CheckSizeText(check);
   CheckRandomBytes(check);
   CheckSha512(check);
   CheckEd25519Vector(check);
