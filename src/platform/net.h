@@ -32,6 +32,13 @@ void SetSendTimeoutMs(SOCKET s, unsigned ms);
 
 // Half-close: no more data will be sent on s (SD_SEND / SHUT_WR).
 void ShutdownSend(SOCKET s);
+// Both directions (SD_BOTH / SHUT_RDWR). On a listening socket this wakes an
+// accept blocked on another thread (Linux does not wake it on close alone).
+void ShutdownBoth(SOCKET s);
+
+// Keeps s out of child processes (handle inheritance off / FD_CLOEXEC), so a
+// started helper program never holds the server's sockets open.
+void SetNoInherit(SOCKET s);
 
 // The error code of the last failed socket call on this thread
 // (WSAGetLastError / errno).

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <csignal>
+#include <fcntl.h>
 #include <sys/time.h>
 
 bool NetStartup() {
@@ -22,4 +23,6 @@ static void SetTimeout(SOCKET s, int opt, unsigned ms) {
 void SetRecvTimeoutMs(SOCKET s, unsigned ms) { SetTimeout(s, SO_RCVTIMEO, ms); }
 void SetSendTimeoutMs(SOCKET s, unsigned ms) { SetTimeout(s, SO_SNDTIMEO, ms); }
 void ShutdownSend(SOCKET s) { shutdown(s, SHUT_WR); }
+void ShutdownBoth(SOCKET s) { shutdown(s, SHUT_RDWR); }
+void SetNoInherit(SOCKET s) { fcntl(s, F_SETFD, fcntl(s, F_GETFD) | FD_CLOEXEC); }
 int LastSocketError() { return errno; }

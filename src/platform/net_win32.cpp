@@ -15,4 +15,8 @@ static void SetTimeout(SOCKET s, int opt, unsigned ms) {
 void SetRecvTimeoutMs(SOCKET s, unsigned ms) { SetTimeout(s, SO_RCVTIMEO, ms); }
 void SetSendTimeoutMs(SOCKET s, unsigned ms) { SetTimeout(s, SO_SNDTIMEO, ms); }
 void ShutdownSend(SOCKET s) { shutdown(s, SD_SEND); }
+void ShutdownBoth(SOCKET s) { shutdown(s, SD_BOTH); }
+void SetNoInherit(SOCKET s) {
+  SetHandleInformation(reinterpret_cast<HANDLE>(s), HANDLE_FLAG_INHERIT, 0);
+}
 int LastSocketError() { return WSAGetLastError(); }

@@ -1,0 +1,58 @@
+#include "core/links.h"
+
+#include "platform/net.h"
+
+std::string g_cachedLanIp;
+int g_port = 0;
+
+namespace {
+constexpr const char* kLoopbackIp = "127.0.0.1";
+}  // namespace
+
+void BuildItemUrl_locked(HostedItem& item) {
+  if (item.mode == 0) {
+    item.url = g_tunHost.empty() ? std::string() : g_tunHost + "/" + item.slug;
+    return;
+  }
+  const std::string& address = g_cachedLanIp.empty() ? std::string(kLoopbackIp) : g_cachedLanIp;
+  item.url = "http://" + address + ":" + std::to_string(g_port) + "/" + item.slug;
+}
+
+std::string ChoosePreferredIp(const std::vector<NetAdapter>& adapters) {
+  std::string wifi;
+  std::string other;
+  for (const NetAdapter& a : adapters) {
+    if (!a.up || a.ifType == kIfTypeSoftwareLoopback) continue;
+    for (const std::string& ip : a.ipv4) {
+      if (ip.empty()) continue;
+      if (a.ifType == kIfTypeIeee80211 && wifi.empty())
+        wifi = ip;
+      else if (other.empty())
+        other = ip;
+    }
+  }
+  return !wifi.empty() ? wifi : other;
+}
+
+std::string GetPreferredNetworkIP() {
+  std::vector<NetAdapter> adapters;
+  if (!ListNetAdapters(adapters)) return GetLanIP();
+  std::string ip = ChoosePreferredIp(adapters);
+  return ip.empty() ? GetLanIP() : ip;
+}
+
+std::string GetLanIP() {
+  char host[256] = {};
+  if (gethostname(host, sizeof host - 1) != 0) return kLoopbackIp;
+  addrinfo hints{};
+  hints.ai_family = AF_INET;
+  hints.ai_socktype = SOCK_STREAM;
+  addrinfo* res = nullptr;
+  if (getaddrinfo(host, nullptr, &hints, &res) != 0 || !res) return kLoopbackIp;
+  char text[22] = {};
+  const auto* sin = reinterpret_cast<const sockaddr_in*>(res->ai_addr);
+  const char* ok = sin ? inet_ntop(AF_INET, &sin->sin_addr, text, sizeof text) : nullptr;
+  freeaddrinfo(res);
+  if (!ok || text[0] == '\0') return kLoopbackIp;
+  return text;
+}

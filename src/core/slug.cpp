@@ -1,0 +1,102 @@
+#include "core/slug.h"
+
+#include "core/registry.h"
+#include "core/shell.h"
+#include "http/http_text.h"
+#include "platform/random.h"
+
+namespace {
+
+// Token alphabet: the character at index b % 36 stands for random byte b.
+const char chars[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+constexpr unsigned kAlphabetSize = 36;
+// Bytes at or above 7 * 36 are discarded so every character is equally likely.
+constexpr unsigned kByteLimit = 252;
+constexpr size_t kDrawSize = 64;
+
+bool SlugInUse_locked(const std::string& slug) {
+  for (const auto& item : g_hosted) {
+    if (item->slug == slug) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+const char* const kReserved[] = {"admin",  "api",    "app",    "billing", "dl",      "docs",
+                                 "ftp",    "help",   "login",  "logout",  "signin",  "signup",
+                                 "static", "stripe", "support", "webhook", "www",    nullptr};
+
+std::string GenerateToken(unsigned long long length) {
+  std::string out(length, '\0');
+  unsigned long long filled = 0;
+  while (filled < length) {
+    unsigned char draw[kDrawSize];
+    if (!SystemRandom(draw, sizeof draw)) return std::string(length, '!');
+    for (size_t i = 0; i < kDrawSize && filled < length; ++i) {
+      if (draw[i] >= kByteLimit) continue;
+      out[filled++] = chars[draw[i] % kAlphabetSize];
+    }
+  }
+  return out;
+}
+
+bool IsReservedSlug(const std::string& s) {
+  std::string lower = s;
+  for (char& c : lower) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  for (const char* const* r = kReserved; *r; ++r) {
+    if (lower == *r) return true;
+  }
+  return false;
+}
+
+SlugResult CheckCustomSlug(const std::string& custom) {
+  if (!IsValidPathSegment(custom)) return SlugResult::kBadSyntax;
+  if (IsReservedSlug(custom)) return SlugResult::kReserved;
+  return SlugResult::kOk;
+}
+
+SlugResult ChooseSlug_locked(const std::string& custom, std::string& slug) {
+  if (!custom.empty()) {
+    if (SlugInUse_locked(custom)) return SlugResult::kInUse;
+    slug = custom;
+    return SlugResult::kOk;
+  }
+  for (int attempt = 0; attempt < kTokenAttempts; ++attempt) {
+    std::string token = GenerateToken(kTokenLen);
+    if (!IsValidPathSegment(token) || SlugInUse_locked(token)) continue;
+    slug = std::move(token);
+    return SlugResult::kOk;
+  }
+  return SlugResult::kNoToken;
+}
+
+const wchar_t* SlugResultMessage(SlugResult r) {
+  switch (r) {
+    case SlugResult::kOk:
+      return L"";
+    case SlugResult::kBadSyntax:
+      return L"Custom link must be 3 to 32 characters and contain only letters, digits, hyphens, "
+             L"or underscores.";
+    case SlugResult::kReserved:
+      return L"That custom link is reserved. Choose a different one.";
+    case SlugResult::kInUse:
+      return L"That custom link is already in use. Choose a different one.";
+    case SlugResult::kNoToken:
+      return L"Could not generate a secure link. Please try again.";
+  }
+  return L"";
+}
+
+unsigned SlugResultIcon(SlugResult r) {
+  switch (r) {
+    case SlugResult::kOk:
+      return 0;
+    case SlugResult::kNoToken:
+      return kMbIconError;
+    default:
+      return kMbIconWarning;
+  }
+}
