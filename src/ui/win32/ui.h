@@ -1,0 +1,58 @@
+// The desktop shell's own functions and globals, shared between its files.
+#pragma once
+
+#include <windows.h>
+#include <shellapi.h>
+
+#include <string>
+#include <vector>
+
+// Fonts and brushes of the main window (created in WM_CREATE, deleted in
+// WM_DESTROY).
+extern HFONT g_hFont;
+extern HFONT g_hFontTitle;
+extern HFONT g_hFontMono;
+extern HBRUSH g_hBrushSakura;
+extern HBRUSH g_hBrushSakuraMist;
+
+// Shell-forwarded paths waiting for the batch timer (GUI thread only).
+extern std::vector<std::wstring> g_shellBatch;
+
+// Window class names.
+constexpr const wchar_t* kMainClass = L"VornHaleMainWnd";
+constexpr const wchar_t* kDropZoneClass = L"VornHaleDropZone";
+constexpr const wchar_t* kQRClass = L"VornHaleQR";
+constexpr const wchar_t* kMainTitle = L"Vorn-Hale";
+constexpr int kMainWidth = 750;
+constexpr int kMainHeight = 830;
+
+// Colours.
+constexpr COLORREF kInk = RGB(60, 25, 45);
+constexpr COLORREF kMuted = RGB(120, 80, 100);
+constexpr COLORREF kSakura = RGB(255, 240, 245);
+constexpr COLORREF kSakuraMist = RGB(255, 230, 238);
+constexpr COLORREF kBlossomPink = RGB(255, 174, 201);
+constexpr COLORREF kBlossomDeep = RGB(232, 110, 145);
+constexpr COLORREF kBlossomCentre = RGB(255, 215, 100);
+constexpr COLORREF kBranch = RGB(110, 64, 48);
+constexpr COLORREF kStatusGreen = RGB(0, 110, 50);
+
+// Window procedures.
+LRESULT CALLBACK MainProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
+LRESULT CALLBACK DropZoneProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
+LRESULT CALLBACK QRProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
+
+// Drop zone, pickers and forwarded paths.
+void DropZoneOpenPicker(HWND dropZone);
+void HandleHDropAndForward(HDROP drop);
+void QueueShellPath(HWND hwnd, const std::wstring& path);
+void FlushShellBatch(HWND hwnd);
+
+// Hosted list and status line (the rest is declared in core/shell.h).
+void RemoveAllHosted(HWND hwnd);
+
+// QR panel and the blossom drawings.
+void UpdateQRForUrl(HWND mainWindow, const std::string& url);
+void DrawBlossom(HDC dc, int x, int y, int r, COLORREF colour);
+void DrawPetal(HDC dc, int x, int y, int r);
+void DrawBranch(HDC dc, POINT p0, POINT p1, POINT p2, POINT p3, int width);
