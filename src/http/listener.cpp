@@ -1,0 +1,232 @@
+#include "http/listener.h"
+
+#include <chrono>
+#include <cstdint>
+#include <mutex>
+#include <random>
+#include <system_error>
+
+#include "core/registry.h"
+#include "core/shell.h"
+#include "http/handler.h"
+
+std::atomic<SOCKET> g_listenSock{INVALID_SOCKET};
+std::thread g_serverThread;
+std::atomic<bool> g_serverRunning{false};
+std::atomic<bool> g_listenAllIfaces{false};
+std::atomic<int> g_activeConns{0};
+
+namespace {
+
+// The answer to a connection beyond kMaxConnections (148 bytes).
+constexpr char k503[] =
+    "HTTP/1.1 503 Service Unavailable\r\nRetry-After: 5\r\nX-Content-Type-Options: "
+    "nosniff\r\nCache-Control: no-store\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
+constexpr int k503Len = static_cast<int>(sizeof k503 - 1);
+
+// Refused connections are closed on threads of their own after their request
+// was read (closing unread input would reset the connection and could destroy
+// the 503 on its way). At most this many at once; beyond that a refused
+// connection is closed at once.
+constexpr int kMaxRefusing = 16;
+std::atomic<int> g_refusingConns{0};
+
+// A failing accept (e.g. no descriptors left) is retried after this pause.
+constexpr std::chrono::milliseconds kAcceptBackoff{50};
+
+constexpr const wchar_t* kRebindFailed = L"Server rebind failed. Stop all and restart sharing.";
+
+bool AnyLanItem() {
+  std::lock_guard<std::mutex> lock(g_hostedMtx);
+  for (const auto& item : g_hosted) {
+    if (item->mode == 1) return true;
+  }
+  return false;
+}
+
+// Whether nothing holds the port on any interface: a plain bind to 0.0.0.0.
+bool ProbePortFree(int port) {
+  SOCKET probe = socket(AF_INET, SOCK_STREAM, 0);
+  if (probe == INVALID_SOCKET) return false;
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_port = htons(static_cast<uint16_t>(port));
+  addr.sin_addr.s_addr = htonl(INADDR_ANY);
+  const bool ok = bind(probe, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) == 0;
+  closesocket(probe);
+  return ok;
+}
+
+// Clears the stored listening socket, then wakes the accept thread and closes it.
+void CloseListenSocket() {
+  const SOCKET s = g_listenSock.exchange(INVALID_SOCKET);
+  if (s == INVALID_SOCKET) return;
+  ShutdownBoth(s);
+  closesocket(s);
+}
+
+void JoinAcceptThread() {
+  if (g_serverThread.joinable()) g_serverThread.join();
+}
+
+// Starts g_serverThread on the accept loop; false if the thread library fails.
+bool StartAcceptThread() {
+  JoinAcceptThread();
+  try {
+    g_serverThread = std::thread(ServerThreadProc, g_hMain);
+  } catch (const std::system_error&) {
+    return false;
+  }
+  return true;
+}
+
+// Undoes a start whose accept thread could not be started.
+void AbandonStart() {
+  g_serverRunning.exchange(false);
+  CloseListenSocket();
+}
+
+struct ConnectionTask {
+  SOCKET s;
+  HWND hwnd;
+  void operator()() const {
+    HandleClient(s, hwnd);
+    g_activeConns.fetch_sub(1);
+  }
+};
+
+struct RefusalTask {
+  SOCKET s;
+  void operator()() const {
+    CloseGracefully(s);
+    g_refusingConns.fetch_sub(1);
+  }
+};
+
+// The 503 answer, then an orderly end: the peer's request is read and thrown
+// away before the socket closes, on a bounded number of short-lived threads.
+void RefuseConnection(SOCKET s) {
+  send(s, k503, k503Len, 0);
+  ShutdownSend(s);
+  if (g_refusingConns.fetch_add(1) >= kMaxRefusing) {
+    g_refusingConns.fetch_sub(1);
+    closesocket(s);
+    return;
+  }
+  try {
+    std::thread(RefusalTask{s}).detach();
+  } catch (const std::system_error&) {
+    g_refusingConns.fetch_sub(1);
+    closesocket(s);
+  }
+}
+
+}  // namespace
+
+bool BindListenSocket(int port, bool allIfaces) {
+  SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+  if (s == INVALID_SOCKET) return false;
+  SetNoInherit(s);
+  int one = 1;
+  setsockopt(s, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&one), sizeof one);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_port = htons(static_cast<uint16_t>(port));
+  addr.sin_addr.s_addr = htonl(allIfaces ? INADDR_ANY : INADDR_LOOPBACK);
+  if (bind(s, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0 ||
+      listen(s, kListenBacklog) != 0) {
+    closesocket(s);
+    return false;
+  }
+  g_listenSock.store(s);
+  return true;
+}
+
+bool StartServerIfNeeded(HWND) {
+  if (g_serverRunning.load()) return true;
+  g_cachedLanIp = GetPreferredNetworkIP();
+  const bool wanted = AnyLanItem();
+
+  const auto ticks = std::chrono::steady_clock::now().time_since_epoch().count();
+  std::mt19937 rng(static_cast<uint32_t>(ticks));
+  std::uniform_int_distribution<int> dist(kPortMin, kPortMax);
+  int port = 0;
+  for (int i = 0; i < kPortTries && port == 0; ++i) {
+    const int candidate = dist(rng);
+    if (ProbePortFree(candidate)) port = candidate;
+  }
+  if (port == 0) return false;
+  if (!BindListenSocket(port, wanted)) return false;
+
+  g_port = port;
+  g_listenAllIfaces.exchange(wanted);
+  g_serverRunning.exchange(true);
+  if (!StartAcceptThread()) {
+    AbandonStart();
+    g_port = 0;
+    g_listenAllIfaces.exchange(false);
+    return false;
+  }
+  return true;
+}
+
+void RebindIfModeChanged() {
+  if (!g_serverRunning.load()) return;
+  g_cachedLanIp = GetPreferredNetworkIP();
+  const bool wanted = AnyLanItem();
+  if (wanted == g_listenAllIfaces.load()) return;
+
+  const int port = g_port;
+  g_serverRunning.exchange(false);
+  CloseListenSocket();
+  JoinAcceptThread();
+
+  if (!BindListenSocket(port, wanted)) {
+    SetStatus(kRebindFailed);
+    return;
+  }
+  g_listenAllIfaces.exchange(wanted);
+  g_serverRunning.exchange(true);
+  if (!StartAcceptThread()) {
+    AbandonStart();
+    SetStatus(kRebindFailed);
+  }
+}
+
+void StopServer() {
+  if (!g_serverRunning.load()) return;
+  g_serverRunning.exchange(false);
+  CloseListenSocket();
+  JoinAcceptThread();
+  g_port = 0;
+  g_listenAllIfaces.exchange(false);
+}
+
+void ServerThreadProc(HWND hwnd) {
+  int failures = 0;
+  while (g_serverRunning.load()) {
+    sockaddr_in peer{};
+    socklen_t peerLen = sizeof peer;
+    const SOCKET c = accept(g_listenSock.load(), reinterpret_cast<sockaddr*>(&peer), &peerLen);
+    if (c == INVALID_SOCKET) {
+      // A stop ends the loop at its test. Anything else is retried, at once the
+      // first time, then after a pause, so that a lasting failure (descriptors
+      // exhausted) does not spin a core.
+      if (++failures > 1 && g_serverRunning.load()) std::this_thread::sleep_for(kAcceptBackoff);
+      continue;
+    }
+    failures = 0;
+    SetNoInherit(c);
+    if (g_activeConns.load() >= kMaxConnections) {
+      RefuseConnection(c);
+      continue;
+    }
+    g_activeConns.fetch_add(1);
+    try {
+      std::thread(ConnectionTask{c, hwnd}).detach();
+    } catch (const std::system_error&) {
+      g_activeConns.fetch_sub(1);
+      closesocket(c);
+    }
+  }
+}

@@ -1,0 +1,51 @@
+// The server's listening socket, its accept thread and the detached thread of
+// every accepted connection. The control functions run on the GUI thread only.
+//
+// The socket listens on all IPv4 interfaces exactly when some hosted item is in
+// same-network mode (mode 1), else on 127.0.0.1 (the tunnel client connects
+// there). The port, drawn once at start, stays while the server runs, across
+// moves between the two addresses.
+#pragma once
+
+#include <atomic>
+#include <thread>
+
+#include "core/links.h"  // g_port, g_cachedLanIp
+#include "platform/net.h"
+#include "platform/types.h"
+
+constexpr int kListenBacklog = 32;
+constexpr int kMaxConnections = 64;  // connection threads at once; the next one gets a 503
+constexpr int kPortMin = 20000;
+constexpr int kPortMax = 49999;
+constexpr int kPortTries = 30;
+
+// The listening socket, INVALID_SOCKET while stopped. Written on the GUI thread,
+// read afresh by the accept thread for every accept (hence atomic).
+extern std::atomic<SOCKET> g_listenSock;
+extern std::thread g_serverThread;           // the accept thread
+extern std::atomic<bool> g_serverRunning;    // the accept loop runs while true
+extern std::atomic<bool> g_listenAllIfaces;  // bound to 0.0.0.0 (true) or 127.0.0.1
+extern std::atomic<int> g_activeConns;       // connection threads started and not finished
+
+// Creates, binds (SO_REUSEADDR) and starts listening on a socket for `port` on
+// all interfaces or on 127.0.0.1; on success stores it in g_listenSock.
+bool BindListenSocket(int port, bool allIfaces);
+
+// Starts the server on a free random port in 20000-49999 unless it runs;
+// refreshes g_cachedLanIp first. True when the server runs on return. The
+// window is not used: the accept thread reports to g_hMain.
+bool StartServerIfNeeded(HWND hwnd);
+
+// While running: re-binds on the same port when the wanted address (any item
+// in mode 1 -> all interfaces) differs from the current one. On failure the
+// server stays stopped and the status line says so; the next
+// StartServerIfNeeded draws a new port.
+void RebindIfModeChanged();
+
+// While running: ends the accept thread and closes the listening socket.
+// Running connections go on to their end.
+void StopServer();
+
+// The accept loop (run on g_serverThread with g_hMain).
+void ServerThreadProc(HWND hwnd);
