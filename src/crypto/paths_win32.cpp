@@ -10,6 +10,7 @@
 
 #include "crypto/paths.h"
 #include "crypto/paths_os.h"
+#include "crypto/paths_win32.h"
 
 namespace vh::paths {
 
@@ -85,7 +86,19 @@ std::wstring SystemBaseDir() {
 }
 
 bool MakeDirectory(const std::wstring& dir) {
-  return CreateDirectoryW(dir.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS;
+  if (CreateDirectoryW(dir.c_str(), nullptr)) return true;
+  if (GetLastError() != ERROR_ALREADY_EXISTS) return false;
+  // The name may be taken by a file, which is no folder to keep keys in.
+  const DWORD attrs = GetFileAttributesW(dir.c_str());
+  return attrs != INVALID_FILE_ATTRIBUTES && (attrs & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+bool OwnerOnlyAclBytes(std::vector<uint8_t>& out) {
+  OwnerOnlySecurity sec;
+  if (!BuildOwnerOnlySecurity(sec)) return false;
+  const ACL* acl = reinterpret_cast<const ACL*>(sec.acl.get());
+  out.assign(sec.acl.get(), sec.acl.get() + acl->AclSize);
+  return true;
 }
 
 

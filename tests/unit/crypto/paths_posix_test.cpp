@@ -1,0 +1,141 @@
+// POSIX side of vh::paths: the XDG folder, file modes, durability failures.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/file.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "crypto/paths.h"
+#include "net_client.h"
+#include "platform/text.h"
+
+namespace {
+
+namespace paths = vh::paths;
+using Bytes = std::vector<uint8_t>;
+
+// Sets an environment variable for one scope (nullptr unsets it).
+class EnvVar {
+ public:
+  EnvVar(const char* name, const char* value) : name_(name) {
+    if (const char* old = std::getenv(name)) {
+      had_ = true;
+      old_ = old;
+    }
+    if (value)
+      setenv(name, value, 1);
+    else
+      unsetenv(name);
+  }
+  ~EnvVar() {
+    if (had_)
+      setenv(name_.c_str(), old_.c_str(), 1);
+    else
+      unsetenv(name_.c_str());
+  }
+
+ private:
+  std::string name_;
+  std::string old_;
+  bool had_ = false;
+};
+
+mode_t ModeOf(const std::wstring& p) {
+  struct stat st {};
+  if (stat(WstrToUtf8(p).c_str(), &st) != 0) return 0;
+  return st.st_mode & 07777;
+}
+
+TEST(PathsPosix, FolderFollowsXdgConfigHomeThenHome) {
+  TempDir tmp;
+  const std::string base = WstrToUtf8(tmp.path());
+  {
+    EnvVar xdg("XDG_CONFIG_HOME", (base + "/cfg").c_str());
+    EXPECT_EQ(WstrToUtf8(paths::AppDataDir()), base + "/cfg/Vorn-Hale");
+    // The base folder does not exist yet: it is created along with ours.
+    EXPECT_EQ(WstrToUtf8(paths::EnsureAppDataDir()), base + "/cfg/Vorn-Hale");
+    EXPECT_EQ(ModeOf(tmp.File(L"cfg/Vorn-Hale")), 0700u);
+  }
+  {
+    EnvVar xdg("XDG_CONFIG_HOME", "relative/path");  // not absolute: ignored
+    EnvVar home("HOME", base.c_str());
+    EXPECT_EQ(WstrToUtf8(paths::AppDataDir()), base + "/.config/Vorn-Hale");
+  }
+  {
+    EnvVar xdg("XDG_CONFIG_HOME", nullptr);
+    EnvVar home("HOME", base.c_str());
+    EXPECT_EQ(WstrToUtf8(paths::AppDataDir()), base + "/.config/Vorn-Hale");
+  }
+}
+
+TEST(PathsPosix, FilesAreOwnerOnlyWhateverTheUmask) {
+  TempDir tmp;
+  const std::wstring file = tmp.File(L"identity.key");
+  // A stale, world-readable temporary file from an earlier crash.
+  const std::string stale = WstrToUtf8(file + L".tmp");
+  int fd = open(stale.c_str(), O_WRONLY | O_CREAT, 0644);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(write(fd, "stale-data-that-is-longer", 25), 25);
+  close(fd);
+  chmod(stale.c_str(), 0644);
+
+  const mode_t oldMask = umask(0);
+  const Bytes data(64, 0x5A);
+  const bool ok = paths::WriteFileOwnerOnly(file, data.data(), data.size());
+  umask(oldMask);
+  ASSERT_TRUE(ok);
+  EXPECT_EQ(ModeOf(file), 0600u);
+  EXPECT_FALSE(PathExists(file + L".tmp"));
+  EXPECT_EQ(ReadWholeFile(file), std::string(64, 0x5A));  // no stale tail
+}
+
+TEST(PathsPosix, ShortWriteKeepsTheEarlierFile) {
+  // A file-size limit makes the write itself fail after the temporary file
+  // was created (works as root too, unlike a read-only folder).
+  TempDir tmp;
+  const std::wstring file = tmp.File(L"identity.key");
+  const Bytes before(64, 0x01);
+  ASSERT_TRUE(paths::WriteFileOwnerOnly(file, before.data(), before.size()));
+
+  struct rlimit old {};
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+  struct sigaction ignore {}, oldAction {};
+  ignore.sa_handler = SIG_IGN;
+  ASSERT_EQ(sigaction(SIGXFSZ, &ignore, &oldAction), 0);
+  struct rlimit small = old;
+  small.rlim_cur = 100;
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+  const Bytes big(4096, 0x02);
+  const bool ok = paths::WriteFileOwnerOnly(file, big.data(), big.size());
+  setrlimit(RLIMIT_FSIZE, &old);
+  sigaction(SIGXFSZ, &oldAction, nullptr);
+
+  EXPECT_FALSE(ok);
+  EXPECT_FALSE(PathExists(file + L".tmp"));
+  EXPECT_EQ(ReadWholeFile(file), std::string(64, 0x01));
+}
+
+TEST(PathsPosix, ConcurrentWriterLosesWithoutTouchingTheWinner) {
+  TempDir tmp;
+  const std::wstring file = tmp.File(L"identity.key");
+  const std::string tmpName = WstrToUtf8(file + L".tmp");
+  int fd = open(tmpName.c_str(), O_WRONLY | O_CREAT, 0600);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(write(fd, "winner", 6), 6);
+  ASSERT_EQ(flock(fd, LOCK_EX | LOCK_NB), 0);  // another writer at work
+
+  const Bytes data(64, 0x03);
+  EXPECT_FALSE(paths::WriteFileOwnerOnly(file, data.data(), data.size()));
+  close(fd);
+  EXPECT_EQ(ReadWholeFile(file + L".tmp"), "winner");
+  EXPECT_FALSE(PathExists(file));
+}
+
+}  // namespace
