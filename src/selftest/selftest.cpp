@@ -9,6 +9,7 @@
 
 #include "crypto/crypto.h"
 #include "crypto/identity.h"
+#include "core/slug.h"
 #include "crypto/paths.h"
 #include "http/http_text.h"
 #include "platform/file.h"
@@ -94,6 +95,14 @@ void CheckPathSegments(const CheckRecorder& check) {
   check(!IsValidPathSegment(""), "IsValidPathSegment: empty rejected");
 }
 
+void CheckReservedSlugs(const CheckRecorder& check) {
+  check(IsReservedSlug("admin"), "IsReservedSlug: 'admin'");
+  check(IsReservedSlug("Admin"), "IsReservedSlug: case-insensitive lower");
+  check(IsReservedSlug("API"), "IsReservedSlug: 'API' uppercase");
+  check(!IsReservedSlug("foo"), "IsReservedSlug: non-reserved");
+  check(!IsReservedSlug(""), "IsReservedSlug: empty");
+}
+
 void CheckHtmlEscape(const CheckRecorder& check) {
   check(HtmlEscape("<script>") == "&lt;script&gt;", "HtmlEscape: angle brackets");
   check(HtmlEscape("a&b") == "a&amp;b", "HtmlEscape: ampersand");
@@ -115,6 +124,14 @@ void CheckSizeText(const CheckRecorder& check) {
   check(Contains(FmtSizeUtf8(2048), " KB"), "FmtSizeUtf8: 2048 -> KB");
   check(Contains(FmtSizeUtf8(2ull << 20), " MB"), "FmtSizeUtf8: 2MiB -> MB");
   check(Contains(FmtSizeUtf8(3ull << 30), " GB"), "FmtSizeUtf8: 3GiB -> GB");
+}
+
+void CheckTokens(const CheckRecorder& check) {
+  const std::string token = GenerateToken(kTokenLen);
+  check(token.size() == kTokenLen, "GenerateToken: length matches kTokenLen");
+  bool charset = true;
+  for (char c : token) charset = charset && ((c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '!');
+  check(charset, "GenerateToken: charset is [a-z0-9] (or '!' sentinel)");
 }
 
 void CheckRandomBytes(const CheckRecorder& check) {
@@ -337,9 +354,11 @@ void RunSelfTestChecks(int& total, int& failed) {
   crypto::Init();
   CheckUrlCoding(check);
   CheckPathSegments(check);
+  CheckReservedSlugs(check);
   CheckHtmlEscape(check);
   CheckMimeTypes(check);
   CheckSizeText(check);
+  CheckTokens(check);
   CheckRandomBytes(check);
   CheckSha512(check);
   CheckEd25519Vector(check);
