@@ -10,6 +10,10 @@
 #include <thread>
 #include <vector>
 
+#ifndef _WIN32
+#include <fcntl.h>
+#endif
+
 #include "core/registry.h"
 #include "http/listener.h"
 #include "net_client.h"
@@ -280,6 +284,26 @@ TEST_F(ListenerTest, StoppingDuringADownloadLetsItFinish) {
   EXPECT_EQ(answer.compare(0, 17, "HTTP/1.1 200 OK\r\n"), 0);
   EXPECT_TRUE(answer.compare(head + 4, std::string::npos, content) == 0)
       << "body of " << answer.size() - head - 4 << " bytes";
+}
+
+// A helper program started with handle inheritance (the tunnel client) must
+// not keep the server's listening socket, or the port stays taken after a stop.
+bool Inheritable(SOCKET s) {
+#ifdef _WIN32
+  DWORD flags = 0;
+  return GetHandleInformation(reinterpret_cast<HANDLE>(s), &flags) &&
+         (flags & HANDLE_FLAG_INHERIT) != 0;
+#else
+  return (fcntl(s, F_GETFD) & FD_CLOEXEC) == 0;
+#endif
+}
+
+TEST_F(ListenerTest, ListeningSocketIsNotInherited) {
+  ShareFirst("inet-item", 0);
+  EXPECT_FALSE(Inheritable(g_listenSock.load()));
+  Host("lan-item", 1);
+  RebindIfModeChanged();
+  EXPECT_FALSE(Inheritable(g_listenSock.load()));
 }
 
 // CPU time of the whole process in seconds (the C library's clock() is wall
