@@ -1,0 +1,153 @@
+#include "platform/process.h"
+
+#include <windows.h>
+
+#include <vector>
+
+JobHandle g_hJob = 0;
+
+namespace {
+HANDLE AsHandle(intptr_t h) { return reinterpret_cast<HANDLE>(h); }
+intptr_t FromHandle(HANDLE h) { return reinterpret_cast<intptr_t>(h); }
+}  // namespace
+
+void ClosePipeHandle(PipeHandle h) {
+  if (h != kInvalidPipe && h != 0) CloseHandle(AsHandle(h));
+}
+
+void ChildProcess::reset() {
+  if (id != 0) CloseHandle(AsHandle(id));
+  id = 0;
+  pid = 0;
+  reaped = false;
+  exitStatus = 0;
+}
+
+bool StartHiddenProcess(const std::wstring& commandLine, ChildProcess& child,
+                        ScopedPipe* outputRead) {
+  HANDLE readEnd = nullptr;
+  HANDLE writeEnd = nullptr;
+  if (outputRead) {
+    SECURITY_ATTRIBUTES sa{};
+    sa.nLength = sizeof sa;
+    sa.lpSecurityDescriptor = nullptr;
+    sa.bInheritHandle = TRUE;
+    if (!CreatePipe(&readEnd, &writeEnd, &sa, 0)) return false;
+    // Only the write end passes to the child.
+    SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
+  }
+
+  // CreateProcessW may write into the command line: give it a private copy.
+  std::vector<wchar_t> cmd(commandLine.begin(), commandLine.end());
+  cmd.push_back(L'\0');
+
+  STARTUPINFOEXW six{};
+  STARTUPINFOW& si = six.StartupInfo;
+  si.cb = sizeof(STARTUPINFOW);
+  si.dwFlags = STARTF_USESHOWWINDOW;
+  si.wShowWindow = SW_HIDE;
+  DWORD flags = CREATE_NO_WINDOW;
+  // Inheritance on would hand the child every inheritable handle of the
+  // program (sockets are inheritable by default): a listening socket held by
+  // the client would keep the port and swallow connections after a re-bind.
+  // The attribute list limits what passes to the pipe's write end.
+  std::vector<char> attrBuf;
+  if (outputRead) {
+    si.dwFlags |= STARTF_USESTDHANDLES;
+    si.hStdInput = nullptr;
+    si.hStdOutput = writeEnd;
+    si.hStdError = writeEnd;
+    SIZE_T attrSize = 0;
+    InitializeProcThreadAttributeList(nullptr, 1, 0, &attrSize);
+    if (attrSize > 0) {
+      attrBuf.resize(attrSize);
+      auto* list = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(attrBuf.data());
+      if (InitializeProcThreadAttributeList(list, 1, 0, &attrSize)) {
+        if (UpdateProcThreadAttribute(list, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, &writeEnd,
+                                      sizeof writeEnd, nullptr, nullptr)) {
+          six.lpAttributeList = list;
+          si.cb = sizeof six;
+          flags |= EXTENDED_STARTUPINFO_PRESENT;
+        } else {
+          DeleteProcThreadAttributeList(list);
+        }
+      }
+    }
+  }
+  PROCESS_INFORMATION pi{};
+  const BOOL ok = CreateProcessW(nullptr, cmd.data(), nullptr, nullptr,
+                                 outputRead ? TRUE : FALSE, flags, nullptr, nullptr, &si, &pi);
+  if (six.lpAttributeList) DeleteProcThreadAttributeList(six.lpAttributeList);
+  // The child has its own copy of the write end now; closing ours lets the
+  // pipe break when the child ends.
+  if (writeEnd) CloseHandle(writeEnd);
+  if (!ok) {
+    if (readEnd) CloseHandle(readEnd);
+    return false;
+  }
+  CloseHandle(pi.hThread);
+  child.reset();
+  child.id = FromHandle(pi.hProcess);
+  child.pid = pi.dwProcessId;
+  if (outputRead) *outputRead = ScopedPipe(FromHandle(readEnd));
+  return true;
+}
+
+bool PeekPipe(PipeHandle h, uint32_t& available) {
+  available = 0;
+  if (h == kInvalidPipe) return false;
+  DWORD avail = 0;
+  if (!PeekNamedPipe(AsHandle(h), nullptr, 0, nullptr, &avail, nullptr)) return false;
+  available = avail;
+  return true;
+}
+
+int64_t ReadPipe(PipeHandle h, char* buf, size_t len) {
+  if (h == kInvalidPipe) return -1;
+  DWORD got = 0;
+  const DWORD want = len > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<DWORD>(len);
+  if (!ReadFile(AsHandle(h), buf, want, &got, nullptr)) {
+    return GetLastError() == ERROR_BROKEN_PIPE ? 0 : -1;
+  }
+  return got;
+}
+
+bool TerminateChild(ChildProcess& child) {
+  if (!child.valid()) return false;
+  return TerminateProcess(AsHandle(child.id), 0) != FALSE;
+}
+
+bool WaitChild(ChildProcess& child, unsigned timeoutMs) {
+  if (!child.valid()) return false;
+  return WaitForSingleObject(AsHandle(child.id), timeoutMs) == WAIT_OBJECT_0;
+}
+
+bool ChildExitCode(ChildProcess& child, uint32_t& code) {
+  if (!child.valid()) return false;
+  if (WaitForSingleObject(AsHandle(child.id), 0) != WAIT_OBJECT_0) return false;
+  DWORD c = 0;
+  if (!GetExitCodeProcess(AsHandle(child.id), &c)) return false;
+  code = c;
+  return true;
+}
+
+bool CreateKillOnCloseJob() {
+  if (g_hJob) return true;
+  HANDLE job = CreateJobObjectW(nullptr, nullptr);
+  if (!job) return false;
+  JOBOBJECT_EXTENDED_LIMIT_INFORMATION info{};
+  info.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;  // 0x2000
+  SetInformationJobObject(job, JobObjectExtendedLimitInformation, &info, sizeof info);
+  g_hJob = FromHandle(job);
+  return true;
+}
+
+void CloseKillOnCloseJob() {
+  if (g_hJob) CloseHandle(AsHandle(g_hJob));
+  g_hJob = 0;
+}
+
+bool AssignChildToJob(const ChildProcess& child) {
+  if (!g_hJob || !child.valid()) return false;
+  return AssignProcessToJobObject(AsHandle(g_hJob), AsHandle(child.id)) != FALSE;
+}
