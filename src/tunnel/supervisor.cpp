@@ -1,0 +1,133 @@
+#include "tunnel/supervisor.h"
+
+#include <memory>
+#include <string>
+#include <utility>
+
+#include "core/links.h"
+#include "core/registry.h"
+#include "core/shell.h"
+#include "http/listener.h"
+#include "platform/text.h"
+#include "tunnel/client.h"
+#include "tunnel/reader.h"
+
+ChildProcess g_tunProc;
+ScopedPipe g_tunStdoutRead;
+std::thread g_tunReader;
+std::atomic<bool> g_tunRunning{false};
+std::atomic<bool> g_tunReady{false};
+std::atomic<int32_t> g_tunRetryLeft{0};
+
+namespace {
+// Owns the address string of one WM_TUNNEL_READY.
+struct AddressDeleter {
+  void operator()(char* p) const { FreeTunnelAddress(p); }
+};
+}  // namespace
+
+bool StartTunnelIfNeeded(HWND hwnd) {
+  if (g_tunRunning.load()) return true;
+  const std::wstring path = GetCloudflaredPath();
+  if (!CloudflaredPresent(path)) return false;
+
+  ChildProcess proc;
+  ScopedPipe readEnd;
+  if (!StartHiddenProcess(CloudflaredCommandLine(path, g_port), proc, &readEnd)) return false;
+  AssignChildToJob(proc);  // no job, or a failed assignment: StopTunnel still ends it
+
+  g_tunProc = std::move(proc);
+  g_tunStdoutRead = std::move(readEnd);
+  g_tunRunning.exchange(true);
+  g_tunReady.exchange(false);
+  try {
+    g_tunReader = std::thread(TunnelReaderProc, hwnd);
+  } catch (...) {
+    // No reader: nobody would ever report on this client, so do not keep it.
+    g_tunRunning.exchange(false);
+    TerminateChild(g_tunProc);
+    WaitChild(g_tunProc, kTunnelStopWaitMs);
+    g_tunProc.reset();
+    g_tunStdoutRead.reset();
+    return false;
+  }
+  return true;
+}
+
+void StopTunnel() {
+  if (!g_tunRunning.exchange(false)) return;
+  if (g_tunProc.valid()) {
+    TerminateChild(g_tunProc);
+    WaitChild(g_tunProc, kTunnelStopWaitMs);
+    g_tunProc.reset();
+  }
+  // The pipe is closed only after the reader is gone, so it never reads a
+  // closed handle.
+  if (g_tunReader.joinable()) g_tunReader.join();
+  g_tunStdoutRead.reset();
+  std::lock_guard<std::mutex> lock(g_hostedMtx);
+  g_tunHost.clear();
+}
+
+void OnTunnelFound(HWND) { SetStatus(L"Public link found. Checking it's reachable..."); }
+
+void OnTunnelReady(HWND hwnd, WPARAM probeOk, LPARAM address) {
+  std::unique_ptr<char, AddressDeleter> owned(reinterpret_cast<char*>(address));
+  if (!g_tunRunning.load()) return;  // stopped meanwhile: the address is stale
+  {
+    std::lock_guard<std::mutex> lock(g_hostedMtx);
+    g_tunHost = owned ? std::string(owned.get()) : std::string();
+    for (const auto& item : g_hosted) BuildItemUrl_locked(*item);
+  }
+  RefreshListView(hwnd);
+  ShowLatestLink(hwnd);
+
+  std::shared_ptr<HostedItem> latest;
+  std::string url;
+  {
+    std::lock_guard<std::mutex> lock(g_hostedMtx);
+    if (!g_hosted.empty()) {
+      latest = g_hosted.back();
+      url = latest->url;
+    }
+  }
+  if (!latest || url.empty()) return;
+  CopyTextToClipboard(Utf8ToWstr(url));
+  SetStatus(probeOk != 0 ? L"Link ready and copied to clipboard."
+                         : L"Link ready and copied. Allow a few seconds to come online.");
+}
+
+void OnTunnelFailed(HWND hwnd) {
+  if (g_tunRunning.load()) StopTunnel();
+
+  bool anyInternet = false;
+  {
+    std::lock_guard<std::mutex> lock(g_hostedMtx);
+    for (const auto& item : g_hosted) {
+      if (item->mode == 0) {
+        anyInternet = true;
+        break;
+      }
+    }
+  }
+  if (anyInternet && g_tunRetryLeft.load() > 0) {
+    g_tunRetryLeft.fetch_sub(1);
+    SetStatus(L"Tunnel dropped. Reconnecting...");
+    if (StartTunnelIfNeeded(hwnd)) return;
+  }
+
+  // Give up on the tunnel: every Internet item becomes a same-network item.
+  {
+    std::lock_guard<std::mutex> lock(g_hostedMtx);
+    for (const auto& item : g_hosted) {
+      if (item->mode == 0) {
+        item->mode = 1;
+        BuildItemUrl_locked(*item);
+      }
+    }
+  }
+  if (g_serverRunning.load()) RebindIfModeChanged();
+  RefreshListView(hwnd);
+  ShowLatestLink(hwnd);
+  SetStatus(L"Tunnel unavailable. Using LAN links instead.");
+}
