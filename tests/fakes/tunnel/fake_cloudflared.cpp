@@ -1,0 +1,145 @@
+// Test double of the tunnel client. It records how it was started and then
+// follows a small script chosen by the test.
+//
+// Folder: $VH_FAKE_TUNNEL_DIR when set, else the folder of this executable.
+// Records there: "cmdline.txt" (the full command line: GetCommandLineW on
+// Windows, argv joined by blanks elsewhere; overwritten) and "pids.txt" (this
+// process id, one line appended per start).
+// Script there: "script.txt", one command per line:
+//   sleep MS         pause
+//   print TEXT       write TEXT and LF
+//   printcr TEXT     write TEXT and CR LF
+//   eprint TEXT      write TEXT and LF to standard error
+//   pad N M TEXT     write N 'x' bytes, TEXT, M 'y' bytes and LF (one long line)
+//   exit CODE        end at once with that exit code
+//   hang             wait until killed (the default at the end of the script)
+// A missing script means "hang". Whatever happens, the fake ends by itself
+// after kMaxLifetimeMs so that a broken test leaves nothing behind for long.
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <limits.h>
+#include <unistd.h>
+#endif
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+
+namespace {
+
+constexpr long kMaxLifetimeMs = 180000;
+
+void SleepMs(long ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+
+void Out(const std::string& bytes, bool toStderr = false) {
+#ifdef _WIN32
+  DWORD written = 0;
+  WriteFile(GetStdHandle(toStderr ? STD_ERROR_HANDLE : STD_OUTPUT_HANDLE), bytes.data(), static_cast<DWORD>(bytes.size()),
+            &written, nullptr);
+#else
+  size_t off = 0;
+  while (off < bytes.size()) {
+    const ssize_t n = write(toStderr ? 2 : 1, bytes.data() + off, bytes.size() - off);
+    if (n <= 0) break;
+    off += static_cast<size_t>(n);
+  }
+#endif
+}
+
+#ifdef _WIN32
+std::string Utf8(const std::wstring& w) {
+  if (w.empty()) return std::string();
+  const int n = WideCharToMultiByte(CP_UTF8, 0, w.c_str(), -1, nullptr, 0, nullptr, nullptr);
+  if (n <= 1) return std::string();
+  std::string s(static_cast<size_t>(n), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, w.c_str(), -1, s.data(), n, nullptr, nullptr);
+  s.resize(static_cast<size_t>(n - 1));
+  return s;
+}
+#endif
+
+std::string OwnFolder() {
+#ifdef _WIN32
+  wchar_t buf[1024] = {};
+  const DWORD n = GetModuleFileNameW(nullptr, buf, 1024);
+  std::wstring p(buf, n);
+  const size_t slash = p.find_last_of(L"\\/");
+  return Utf8(slash == std::wstring::npos ? L"." : p.substr(0, slash));
+#else
+  char buf[PATH_MAX] = {};
+  const ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
+  std::string p(buf, n > 0 ? static_cast<size_t>(n) : 0);
+  const size_t slash = p.rfind('/');
+  return slash == std::string::npos ? "." : p.substr(0, slash);
+#endif
+}
+
+std::string Folder() {
+  const char* dir = std::getenv("VH_FAKE_TUNNEL_DIR");
+  return dir && *dir ? dir : OwnFolder();
+}
+
+void Record(const std::string& folder, int argc, char** argv) {
+#ifdef _WIN32
+  (void)argc;
+  (void)argv;
+  const std::string cmd = Utf8(GetCommandLineW());
+  const unsigned long pid = GetCurrentProcessId();
+#else
+  std::string cmd;
+  for (int i = 0; i < argc; ++i) {
+    if (i) cmd += ' ';
+    cmd += argv[i];
+  }
+  const unsigned long pid = static_cast<unsigned long>(getpid());
+#endif
+  std::ofstream(folder + "/cmdline.txt", std::ios::binary | std::ios::trunc) << cmd;
+  std::ofstream(folder + "/pids.txt", std::ios::binary | std::ios::app) << pid << "\n";
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const auto start = std::chrono::steady_clock::now();
+  const std::string folder = Folder();
+  Record(folder, argc, argv);
+
+  std::ifstream script(folder + "/script.txt", std::ios::binary);
+  std::string line;
+  while (std::getline(script, line)) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    const size_t blank = line.find(' ');
+    const std::string cmd = line.substr(0, blank);
+    const std::string arg = blank == std::string::npos ? std::string() : line.substr(blank + 1);
+    if (cmd == "sleep") {
+      SleepMs(std::atol(arg.c_str()));
+    } else if (cmd == "print") {
+      Out(arg + "\n");
+    } else if (cmd == "printcr") {
+      Out(arg + "\r\n");
+    } else if (cmd == "eprint") {
+      Out(arg + "\n", true);
+    } else if (cmd == "pad") {
+      std::istringstream in(arg);
+      long before = 0;
+      long after = 0;
+      in >> before >> after;
+      std::string text;
+      if (in.get() == ' ') std::getline(in, text);
+      Out(std::string(static_cast<size_t>(before > 0 ? before : 0), 'x') + text +
+          std::string(static_cast<size_t>(after > 0 ? after : 0), 'y') + "\n");
+    } else if (cmd == "exit") {
+      return std::atoi(arg.c_str());
+    } else if (cmd == "hang") {
+      break;
+    }
+  }
+  while (std::chrono::steady_clock::now() - start < std::chrono::milliseconds(kMaxLifetimeMs))
+    SleepMs(100);
+  return 0;
+}
