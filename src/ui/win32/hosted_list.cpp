@@ -17,6 +17,9 @@
 #include "ui.h"
 #include "ui_logic.h"
 
+// The shell headers map this name to ShellMessageBoxW; ours is the core's.
+#undef ShellMessageBox
+
 namespace {
 
 void SetItemText(HWND list, int row, int col, const std::wstring& text) {
