@@ -3,7 +3,9 @@
 #include <sodium.h>
 
 #include <cstring>
+#include <atomic>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "crypto/crypto.h"
@@ -251,6 +253,31 @@ TEST(RandomBytes, LibsodiumKeyGenerationDrawsFromIt) {
   ASSERT_EQ(rc, 0);
   for (int i = 0; i < 32; ++i) EXPECT_EQ(sk[i], i + 1) << "seed byte " << i;
   EXPECT_EQ(0, std::memcmp(sk + 32, pk, 32));  // secret key = seed || public key
+}
+
+TEST(Crypto, CallsFromManyThreadsAtOnce) {
+  // No shared state: every call stands alone, first use of libsodium included.
+  std::atomic<int> wrong{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([&wrong] {
+      Bytes sk = H(kSeed1);
+      const Bytes pub = H(kPub1);
+      sk.insert(sk.end(), pub.begin(), pub.end());
+      const Bytes key = H(kGcmKey), iv = H(kGcmIv);
+      for (int i = 0; i < 25; ++i) {
+        uint8_t digest[32], sig[64];
+        Bytes sealed;
+        if (!crypto::Init() || !crypto::Sha256(pub.data(), pub.size(), digest) ||
+            !crypto::Ed25519Sign(sk.data(), nullptr, 0, sig) || Hex(sig, 64) != kSig1 ||
+            !crypto::AesGcm256Encrypt(key.data(), iv.data(), nullptr, 0, nullptr, 0, sealed) ||
+            Hex(sealed) != "bdc1ac884d332457a1d2664f168c76f0")
+          ++wrong;
+      }
+    });
+  }
+  for (std::thread& t : threads) t.join();
+  EXPECT_EQ(wrong.load(), 0);
 }
 
 }  // namespace
