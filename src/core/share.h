@@ -21,3 +21,7 @@ bool WouldFitFreeCap(int addFiles, int addFolders);
 bool AddPath(const std::wstring& path, int mode, const std::string& customSlug, HWND hwnd);
 bool AddHostedItem(const std::wstring& path, int mode, const std::string& customSlug, HWND hwnd,
                    bool isFolder, const std::wstring& tempZip);
+
+// Tests: the longest wait for the folder compressor in ms (0 restores the
+// 10 minutes).
+void SetCompressTimeoutForTest(unsigned timeoutMs);
