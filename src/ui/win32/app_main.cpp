@@ -1,32 +1,226 @@
-// Process entry: the self-test branch, then the program's start-up.
+// Process entry: the self-test branch, then the program's start-up: network
+// stack, identity, common controls, the job for child processes, one
+// instance per login (a second start forwards its path and ends), window
+// classes, the main window, the Explorer verb, the missing-client prompt and
+// the message loop.
 #include <windows.h>
+#include <commctrl.h>
 #include <shellapi.h>
+#include <shlobj.h>
 
 #include <cwchar>
+#include <string>
 
+#include "control_ids.h"
+#include "core/app_messages.h"
+#include "core/shell.h"
 #include "crypto/identity.h"
+#include "platform/net.h"
+#include "platform/process.h"
 #include "selftest/selftest.h"
+#include "tunnel/client.h"
+#include "ui.h"
+#include "ui_logic.h"
+#include "win_guards.h"
+
+HANDLE g_hInstMutex = nullptr;
 
 namespace {
 
 constexpr const wchar_t* kSelfTestArg = L"--self-test";
+constexpr const wchar_t* kMutexName = L"Local\\VornHaleSingleInstance_v1";
+constexpr int kForwardAttempts = 50;
+constexpr DWORD kForwardRetryMs = 100;
+constexpr DWORD kCommonControls = ICC_WIN95_CLASSES | ICC_STANDARD_CLASSES;  // 0x40FF
+constexpr const wchar_t* kCloudflaredDownloadPage =
+    L"https://github.com/cloudflare/cloudflared/releases/latest";
+constexpr const wchar_t* kVerbKeys[] = {L"Software\\Classes\\*\\shell\\VornHaleShare",
+                                        L"Software\\Classes\\Directory\\shell\\VornHaleShare"};
 
-// True when the command line's element 1 is exactly "--self-test".
+// The process's argument vector, freed with LocalFree.
+class ArgVector {
+ public:
+  ArgVector() : argv_(CommandLineToArgvW(GetCommandLineW(), &argc_)) {}
+  ~ArgVector() {
+    if (argv_) LocalFree(argv_);
+  }
+  ArgVector(const ArgVector&) = delete;
+  ArgVector& operator=(const ArgVector&) = delete;
+  // Element i, or an empty string when there is none.
+  std::wstring At(int i) const { return argv_ && i < argc_ ? std::wstring(argv_[i]) : std::wstring(); }
+  bool Has(int i) const { return argv_ && i < argc_; }
+
+ private:
+  int argc_ = 0;
+  LPWSTR* argv_ = nullptr;
+};
+
 bool WantsSelfTest() {
-  int argc = 0;
-  LPWSTR* argv = CommandLineToArgvW(GetCommandLineW(), &argc);
-  if (!argv) return false;
-  const bool selfTest = argc > 1 && std::wcscmp(argv[1], kSelfTestArg) == 0;
-  LocalFree(argv);
-  return selfTest;
+  ArgVector args;
+  return args.Has(1) && std::wcscmp(args.At(1).c_str(), kSelfTestArg) == 0;
+}
+
+std::wstring PathArgument() {
+  ArgVector args;
+  return args.At(1);
+}
+
+void CloseInstanceMutex() {
+  if (g_hInstMutex) CloseHandle(g_hInstMutex);
+  g_hInstMutex = nullptr;
+}
+
+// Second instance: hand the path to the first instance's window (waiting up
+// to about 5 s for it to appear), then end.
+int ForwardToFirstInstance(const std::wstring& path) {
+  for (int attempt = 0; attempt < kForwardAttempts; ++attempt) {
+    HWND first = FindWindowW(kMainClass, kMainTitle);
+    if (first) {
+      if (!path.empty()) {
+        COPYDATASTRUCT cds{};
+        cds.dwData = static_cast<ULONG_PTR>(kForwardTag);
+        cds.cbData = static_cast<DWORD>((path.size() + 1) * sizeof(wchar_t));
+        cds.lpData = const_cast<wchar_t*>(path.c_str());
+        SendMessageW(first, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&cds));
+      }
+      break;
+    }
+    Sleep(kForwardRetryMs);
+  }
+  CloseInstanceMutex();
+  NetCleanup();
+  return 0;
+}
+
+void RegisterClasses(HINSTANCE inst) {
+  WNDCLASSW main{};
+  main.lpfnWndProc = MainProc;
+  main.hInstance = inst;
+  // Our own blossom first; the system application icon if it is missing.
+  main.hIcon = LoadIconW(inst, MAKEINTRESOURCEW(IDI_APP_ICON));
+  if (!main.hIcon) main.hIcon = LoadIconW(nullptr, IDI_APPLICATION);
+  main.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+  main.lpszClassName = kMainClass;
+  RegisterClassW(&main);
+
+  WNDCLASSW drop{};
+  drop.lpfnWndProc = DropZoneProc;
+  drop.hInstance = inst;
+  drop.hCursor = LoadCursorW(nullptr, IDC_HAND);
+  drop.lpszClassName = kDropZoneClass;
+  RegisterClassW(&drop);
+
+  WNDCLASSW qr{};
+  qr.lpfnWndProc = QRProc;
+  qr.hInstance = inst;
+  qr.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+  qr.lpszClassName = kQRClass;
+  RegisterClassW(&qr);
+}
+
+void SetStringValue(HKEY key, const wchar_t* name, const std::wstring& data) {
+  RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(data.c_str()),
+                 static_cast<DWORD>((data.size() + 1) * sizeof(wchar_t)));
+}
+
+bool CreateKey(const std::wstring& path, ScopedRegKey& key) {
+  return RegCreateKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr,
+                         key.out(), nullptr) == ERROR_SUCCESS;
+}
+
+// "Share with Vorn-Hale" for every file type and for folders, per user.
+void WriteExplorerVerb() {
+  wchar_t exe[MAX_PATH] = {};
+  GetModuleFileNameW(nullptr, exe, MAX_PATH);
+  const std::wstring command = VerbCommandValue(exe);
+  for (const wchar_t* verbKey : kVerbKeys) {
+    {
+      ScopedRegKey verb;
+      if (CreateKey(verbKey, verb)) {
+        SetStringValue(verb.get(), nullptr, L"Share with Vorn-Hale");
+        SetStringValue(verb.get(), L"Icon", L"shell32.dll,71");
+      }
+    }
+    ScopedRegKey cmd;
+    if (CreateKey(std::wstring(verbKey) + L"\\command", cmd)) {
+      SetStringValue(cmd.get(), nullptr, command);
+    }
+  }
+  SHChangeNotify(SHCNE_ASSOCCHANGED, SHCNF_IDLIST, nullptr, nullptr);
+}
+
+void OfferTunnelClientDownload(HWND main) {
+  if (GetFileAttributesW(GetCloudflaredPath().c_str()) != INVALID_FILE_ATTRIBUTES) return;
+  const int answer = MessageBoxW(main,
+                                 L"cloudflared.exe is not in the application folder.\n\nInternet mode "
+                                 L"will not work until you place it there.\nOpen the download page now?",
+                                 kCaption, MB_YESNO | MB_ICONINFORMATION);
+  if (answer == IDYES) {
+    ShellExecuteW(nullptr, L"open", kCloudflaredDownloadPage, nullptr, nullptr, SW_SHOWNORMAL);
+  }
+}
+
+int RunMessageLoop(HWND main) {
+  MSG msg{};
+  for (;;) {
+    const BOOL got = GetMessageW(&msg, nullptr, 0, 0);
+    if (got == 0 || got == -1) break;
+    if (IsWindow(main) && IsDialogMessageW(main, &msg)) continue;
+    TranslateMessage(&msg);
+    DispatchMessageW(&msg);
+  }
+  return static_cast<int>(msg.wParam);
 }
 
 }  // namespace
 
-int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+int WINAPI wWinMain(HINSTANCE hInstance, HINSTANCE, PWSTR, int nCmdShow) {
   if (WantsSelfTest()) return RunSelfTests();
 
-  if (!vh::IdentityStore::Init())
+  if (!NetStartup()) return 1;
+
+  if (!vh::IdentityStore::Init()) {
     OutputDebugStringW(L"Vorn-Hale: identity init failed; peer mode disabled\n");
-  return 0;
+  }
+
+  INITCOMMONCONTROLSEX icc{};
+  icc.dwSize = sizeof(icc);
+  icc.dwICC = kCommonControls;
+  InitCommonControlsEx(&icc);
+
+  CreateKillOnCloseJob();
+
+  const std::wstring pathArg = PathArgument();
+
+  g_hInstMutex = CreateMutexW(nullptr, FALSE, kMutexName);
+  if (g_hInstMutex && GetLastError() == ERROR_ALREADY_EXISTS) {
+    return ForwardToFirstInstance(pathArg);
+  }
+
+  RegisterClasses(hInstance);
+
+  HWND main = CreateWindowExW(WS_EX_ACCEPTFILES, kMainClass, kMainTitle,
+                              WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX, CW_USEDEFAULT, CW_USEDEFAULT,
+                              kMainWidth, kMainHeight, nullptr, nullptr, hInstance, nullptr);
+  if (!main) {
+    CloseKillOnCloseJob();
+    NetCleanup();
+    CloseInstanceMutex();
+    return 1;
+  }
+  ShowWindow(main, nCmdShow);
+  UpdateWindow(main);
+
+  WriteExplorerVerb();
+
+  if (!pathArg.empty()) {
+    static const std::wstring sPath = pathArg;
+    PostMessageW(main, WM_SHELL_PATH, 0, reinterpret_cast<LPARAM>(sPath.c_str()));
+  }
+
+  OfferTunnelClientDownload(main);
+
+  const int code = RunMessageLoop(main);
+  CloseInstanceMutex();
+  return code;
 }

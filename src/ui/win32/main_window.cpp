@@ -439,6 +439,9 @@ LRESULT OnListCustomDraw(LPARAM lParam) {
         cd->clrText = kStatusGreen;
         return CDRF_NEWFONT;
       }
+      // The list keeps the colour of the previous sub-item: put the list's
+      // own text colour back so only Status is green.
+      cd->clrText = kInk;
       return CDRF_DODEFAULT;
   }
   return CDRF_DODEFAULT;

@@ -1,0 +1,294 @@
+#!/usr/bin/env python3
+"""End-to-end scenarios of the Windows program under Wine + Xvfb.
+
+  gui_e2e.py --exe vornhale.exe --work DIR [--fake-tunnel fake_cloudflared.exe] SCENARIO
+
+Screenshots stay in DIR/screenshots. Exit code 0 when every check passed.
+"""
+import argparse
+import os
+import subprocess
+import sys
+import time
+import traceback
+
+from guilib import Failure, Session, check, fetch, loopback, wait_for
+
+VERB_KEYS = [r'HKCU\Software\Classes\*\shell\VornHaleShare',
+             r'HKCU\Software\Classes\Directory\shell\VornHaleShare']
+
+# Client coordinates of controls (centre points).
+AT_CUSTOM_LINK = (180, 283)
+AT_FIRST_ROW = (100, 470)   # the list's first row, below its header
+AT_COPY_LINK = (181, 707)
+AT_STOP_SELECTED = (65, 707)
+AT_PAUSE = (307, 707)
+
+
+def make_file(s, name, size, seed):
+    path = os.path.join(s.work, name)
+    data = bytes((i * 131 + seed) & 0xFF for i in range(size))
+    with open(path, 'wb') as f:
+        f.write(data)
+    return path, data
+
+
+def select_row(s, row):
+    """Selects a list row as a person would: click the first, arrow down."""
+    s.click(*AT_FIRST_ROW)
+    for _ in range(row):
+        s.xdo('key', 'Down')
+        time.sleep(0.2)
+
+
+def answer_client_prompt(s):
+    """The start-up question about the missing tunnel client: No."""
+    box = s.wait_box()
+    s.screenshot('client-prompt')
+    s.answer(box, 'n')
+
+
+def expect_served(link, name, data):
+    page_status, page = fetch(loopback(link))
+    check(page_status == 200 and name.encode() in page, 'download page names ' + name)
+    status, body = fetch(loopback(link) + '?dl=1')
+    check(status == 200 and body == data, 'the file comes back byte for byte (%d bytes)' % len(data))
+
+
+def expect_gone(link):
+    status, _ = fetch(loopback(link), timeout=5)
+    check(status != 200, 'link no longer served (%d)' % status)
+
+
+def scenario_lan_share(s, args):
+    path, data = make_file(s, 'report one.bin', 150000, 7)
+    first = s.start(s.winpath(path))
+    s.wait_main()
+    answer_client_prompt(s)
+    shot = s.screenshot('empty-panel')
+    check(s.qr_text('empty-panel') == '', 'empty QR panel holds no symbol')
+    # Tree crown (pink disc) and trunk of the empty picture.
+    check(s.pixel(shot, 545, 54 + 32) in ('#FFAEC9', '#E86E91', '#FFD764'), 'tree crown drawn')
+    check(s.pixel(shot, 545, 54 + 120) == '#6E4030', 'tree trunk drawn')
+    check(s.pixel(shot, 5, 100) == '#FFF0F5', 'window background sakura')
+    for key in VERB_KEYS:
+        check(s.reg_value(key) == 'Share with Vorn-Hale', key + ' default value')
+        check(s.reg_value(key, 'Icon') == 'shell32.dll,71', key + ' Icon')
+        check(s.reg_value(key + r'\command') == '"%s" "%%1"' % s.winpath(s.exe),
+              key + r'\command quotes program and argument')
+
+    time.sleep(1.0)  # the forwarded path is staged 300 ms after it arrived
+    s.keys('alt+n', 'alt+s')
+    link = s.wait_link()
+    check(link.startswith('http://'), 'same-network link on the clipboard: ' + link)
+    expect_served(link, 'report one.bin', data)
+    time.sleep(1.0)  # the download count is refreshed by a posted message
+    check(s.qr_text('shared') == link, 'QR panel decodes to the clipboard link')
+
+    # Stop All: No keeps the share, Yes ends it.
+    s.keys('alt+a')
+    s.answer(s.wait_box(), 'n')
+    check(fetch(loopback(link))[0] == 200, 'Stop All answered No keeps serving')
+    s.keys('alt+a')
+    s.answer(s.wait_box(), 'y')
+    expect_gone(link)
+    time.sleep(0.5)
+    check(s.qr_text('stopped-all') == '', 'QR panel back to the tree after Stop All')
+    # Nothing hosted: closing asks nothing and the program ends with 0.
+    s.keys('alt+F4')
+    rc = first.wait(timeout=30)
+    check(rc == 0, 'closed with nothing hosted: exit code 0 (%d)' % rc)
+    check(not s.main_windows(), 'main window gone')
+
+
+def scenario_close_with_items(s, args):
+    path, data = make_file(s, 'notes.txt', 4096, 3)
+    first = s.start(s.winpath(path))
+    s.wait_main()
+    answer_client_prompt(s)
+    time.sleep(1.0)
+    # Internet mode (the default) without a tunnel client falls back to a LAN link.
+    s.keys('alt+s')
+    link = s.wait_link()
+    check(link.startswith('http://'), 'Internet item without client gets a LAN link: ' + link)
+    expect_served(link, 'notes.txt', data)
+    s.screenshot('fallback')
+    # Copy Link without a selection changes nothing; with row 0 selected it copies.
+    subprocess.run(['xclip', '-selection', 'clipboard'], input=b'placeholder', env=s.env, timeout=10)
+    s.click(*AT_COPY_LINK)
+    check(s.clipboard() == 'placeholder', 'Copy Link without a selected row copies nothing')
+    select_row(s, 0)
+    s.click(*AT_COPY_LINK)
+    check(s.clipboard() == link, 'Copy Link on row 0 copies its link')
+    s.click(*AT_PAUSE)
+    box = s.wait_box('Premium feature')
+    s.answer(box, 'Return')
+
+    s.keys('alt+F4')
+    box = s.wait_box()
+    s.screenshot('close-question')
+    s.answer(box, 'n')
+    time.sleep(0.5)
+    check(s.main_windows() != [], 'No keeps the window')
+    check(fetch(loopback(link))[0] == 200, 'No keeps the share')
+    s.keys('alt+F4')
+    s.answer(s.wait_box(), 'y')
+    rc = first.wait(timeout=30)
+    check(rc == 0, 'Yes removes everything and exits 0 (%d)' % rc)
+    expect_gone(link)
+
+
+def scenario_second_instance(s, args):
+    a, data_a = make_file(s, 'alpha.bin', 20000, 1)
+    b, data_b = make_file(s, 'beta.bin', 30000, 2)
+    c, data_c = make_file(s, 'gamma.bin', 40000, 3)
+    first = s.start()
+    s.wait_main()
+    answer_client_prompt(s)
+
+    second = s.start(s.winpath(a))
+    rc = second.wait(timeout=60)
+    check(rc == 0, 'second instance exits 0 (%d)' % rc)
+    check(len(s.main_windows()) == 1, 'no second main window')
+    time.sleep(1.0)
+    s.keys('alt+n', 'alt+s')
+    link_a = s.wait_link()
+    expect_served(link_a, 'alpha.bin', data_a)
+
+    # Two forwarded paths within 300 ms become one selection of both.
+    p1 = s.start(s.winpath(b))
+    p2 = s.start(s.winpath(c))
+    check(p1.wait(timeout=60) == 0 and p2.wait(timeout=60) == 0, 'both forwarding instances exit 0')
+    time.sleep(1.0)
+    s.keys('alt+s')
+    latest = s.wait_link(old=link_a)
+    s.screenshot('three-rows')
+    links = {latest}
+    for row in (1, 2):
+        select_row(s, row)
+        s.click(*AT_COPY_LINK)
+        links.add(s.clipboard())
+    check(len(links) == 2, 'rows 1 and 2 carry two different links')
+    served = set()
+    for link in links:
+        status, body = fetch(loopback(link) + '?dl=1')
+        served.add(body)
+    check(served == {data_b, data_c}, 'both forwarded files were shared together')
+
+    # Stop Selected on row 0 removes alpha only.
+    select_row(s, 0)
+    s.click(*AT_STOP_SELECTED)
+    expect_gone(link_a)
+    check(fetch(loopback(latest))[0] == 200, 'the other shares stay')
+    s.keys('alt+a')
+    s.answer(s.wait_box(), 'y')
+    s.keys('alt+F4')
+    check(first.wait(timeout=30) == 0, 'first instance exits 0')
+
+
+def scenario_custom_link(s, args):
+    a, data_a = make_file(s, 'custom.bin', 5000, 9)
+    b, _ = make_file(s, 'reserved.bin', 5000, 10)
+    first = s.start(s.winpath(a))
+    s.wait_main()
+    answer_client_prompt(s)
+    time.sleep(1.0)
+    s.click(*AT_CUSTOM_LINK)
+    s.type_text('  my-link_1\t')
+    s.keys('alt+n', 'alt+s')
+    link = s.wait_link()
+    check(link.endswith('/my-link_1'), 'custom link used, blanks trimmed: ' + link)
+    expect_served(link, 'custom.bin', data_a)
+
+    check(s.start(s.winpath(b)).wait(timeout=60) == 0, 'forwarded second path')
+    time.sleep(1.0)
+    s.click(*AT_CUSTOM_LINK)
+    s.type_text('admin')
+    s.keys('alt+s')
+    box = s.wait_box()
+    s.screenshot('reserved-warning')
+    s.answer(box, 'Return')
+    time.sleep(0.5)
+    check(s.clipboard() == link, 'refused custom link leaves the clipboard alone')
+    s.keys('alt+a')
+    s.answer(s.wait_box(), 'y')
+    s.keys('alt+F4')
+    check(first.wait(timeout=30) == 0, 'exit 0')
+
+
+def scenario_internet(s, args):
+    """Runs inside a private network namespace (loopback only)."""
+    with open(os.path.join(s.appdir, 'script.txt'), 'w') as f:
+        f.write('sleep 1500\nprint 2026-01-01 INF |  https://quiet-blossom-test.trycloudflare.com  |\n'
+                'hang\n')
+    path, data = make_file(s, 'public.bin', 10000, 5)
+    first = s.start(s.winpath(path))
+    s.wait_main()
+    time.sleep(1.5)
+    check(s.boxes() == [], 'no client prompt when cloudflared.exe is present')
+    # Premium placeholders put their controls back; Offline server selects Internet.
+    s.keys('alt+n')
+    s.keys('alt+o')
+    s.answer(s.wait_box('Premium feature'), 'Return')
+    s.keys('alt+z')
+    s.answer(s.wait_box('Premium feature'), 'Return')
+    s.keys('alt+b')
+    s.answer(s.wait_box('Premium feature'), 'Return')
+    s.screenshot('after-premium')
+    subprocess.run(['xclip', '-selection', 'clipboard'], input=b'placeholder', env=s.env, timeout=10)
+    s.keys('alt+s')
+    time.sleep(2.0)
+    s.screenshot('waiting-for-tunnel')
+    check(s.clipboard() == 'placeholder', 'Internet item waits for the tunnel (nothing copied yet)')
+    link = s.wait_link(old='placeholder', timeout=60)
+    check(link.startswith('https://quiet-blossom-test.trycloudflare.com/'),
+          'public link published after Offline server put Internet back: ' + link)
+    time.sleep(0.5)
+    check(s.qr_text('published') == link, 'QR panel shows the public link')
+    s.keys('alt+F4')
+    s.answer(s.wait_box(), 'y')
+    check(first.wait(timeout=30) == 0, 'exit 0 with the tunnel stopped')
+
+
+SCENARIOS = {
+    'lan_share': scenario_lan_share,
+    'close_with_items': scenario_close_with_items,
+    'second_instance': scenario_second_instance,
+    'custom_link': scenario_custom_link,
+    'internet': scenario_internet,
+}
+
+
+def main():
+    ap = argparse.ArgumentParser()
+    ap.add_argument('--exe', required=True)
+    ap.add_argument('--work', required=True)
+    ap.add_argument('--fake-tunnel')
+    ap.add_argument('scenario', choices=sorted(SCENARIOS))
+    args = ap.parse_args()
+    if args.scenario == 'internet' and os.environ.get('VH_NETNS') != '1':
+        # Loopback only: the program's reachability probe must not leave the machine.
+        cmd = ['unshare', '-n', 'sh', '-c', 'ip link set lo up && exec "$@"', 'sh',
+               sys.executable] + sys.argv
+        env = dict(os.environ, VH_NETNS='1')
+        return subprocess.call(cmd, env=env)
+    client = args.fake_tunnel if args.scenario == 'internet' else None
+    s = Session(args.work, args.exe, with_client=client)
+    try:
+        SCENARIOS[args.scenario](s, args)
+        print('PASS ' + args.scenario)
+        return 0
+    except Exception:
+        traceback.print_exc()
+        try:
+            s.screenshot('failure')
+        except Exception:
+            pass
+        print('FAIL %s (screenshots in %s)' % (args.scenario, s.shots))
+        return 1
+    finally:
+        s.close()
+
+
+if __name__ == '__main__':
+    sys.exit(main())

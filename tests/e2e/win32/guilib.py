@@ -1,0 +1,218 @@
+"""Driving vornhale.exe under Wine on a private Xvfb display, as a person would.
+
+Each session owns its Xvfb (on a free display number), its WINEPREFIX and its
+work folder; close() ends exactly those (Xvfb by pid, Wine with
+`wineserver -k` for the own prefix). Network: only loopback is contacted; a
+same-network link's host is rewritten to 127.0.0.1 before it is fetched.
+"""
+import os
+import re
+import shutil
+import subprocess
+import time
+import urllib.parse
+
+QR_PANEL = (360, 54, 370, 180)       # client x, y, w, h of the QR panel
+MAIN_CLIENT = (744, 805)             # the 750 x 830 window's client area under Wine
+LINK_RE = re.compile(r'^(http://[0-9.]+:[0-9]+|https://[a-z0-9-]+\.trycloudflare\.com)/[A-Za-z0-9_-]{3,32}$')
+
+
+class Failure(Exception):
+    pass
+
+
+def check(cond, what):
+    if not cond:
+        raise Failure(what)
+    print('ok   ' + what, flush=True)
+
+
+def wait_for(fn, timeout, what, step=0.2):
+    end = time.monotonic() + timeout
+    while True:
+        value = fn()
+        if value:
+            return value
+        if time.monotonic() > end:
+            raise Failure('timed out: ' + what)
+        time.sleep(step)
+
+
+def free_display():
+    for n in range(110, 400):
+        if not os.path.exists('/tmp/.X%d-lock' % n) and not os.path.exists('/tmp/.X11-unix/X%d' % n):
+            return n
+    raise Failure('no free X display number')
+
+
+class Session:
+    def __init__(self, work, exe, with_client=None):
+        self.work = os.path.abspath(work)
+        shutil.rmtree(self.work, ignore_errors=True)
+        os.makedirs(self.work)
+        # The program looks for cloudflared.exe (and logo.ico) beside itself:
+        # every session runs its own copy in its own folder.
+        self.appdir = os.path.join(self.work, 'app dir')  # a blank in the path, as users have
+        os.makedirs(self.appdir)
+        self.exe = os.path.join(self.appdir, 'vornhale.exe')
+        shutil.copy(exe, self.exe)
+        if with_client:
+            shutil.copy(with_client, os.path.join(self.appdir, 'cloudflared.exe'))
+        self.shots = os.path.join(self.work, 'screenshots')
+        os.makedirs(self.shots)
+        self.display = free_display()
+        self.xvfb = subprocess.Popen(['Xvfb', ':%d' % self.display, '-screen', '0', '1280x1024x24',
+                                      '-nolisten', 'tcp'], stdout=subprocess.DEVNULL,
+                                     stderr=subprocess.DEVNULL)
+        self.env = dict(os.environ)
+        self.env.update(DISPLAY=':%d' % self.display, WINEPREFIX=os.path.join(self.work, 'prefix'),
+                        WINEDEBUG='-all')
+        wait_for(lambda: os.path.exists('/tmp/.X11-unix/X%d' % self.display), 10, 'Xvfb socket')
+        subprocess.run(['wineboot', '-i'], env=self.env, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL, timeout=120)
+        self.procs = []
+        self.main = None
+        self.shot_no = 0
+
+    # ---- processes ----
+    def winpath(self, path):
+        out = subprocess.run(['winepath', '-w', path], env=self.env, capture_output=True, text=True,
+                             timeout=60)
+        return out.stdout.strip()
+
+    def start(self, *args):
+        p = subprocess.Popen(['wine', self.exe] + list(args), env=self.env, cwd=self.work,
+                             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.procs.append(p)
+        return p
+
+    def close(self):
+        subprocess.run(['wineserver', '-k'], env=self.env, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL, timeout=60)
+        for p in self.procs:
+            try:
+                p.wait(timeout=10)
+            except subprocess.TimeoutExpired:
+                p.kill()
+        self.xvfb.terminate()
+        try:
+            self.xvfb.wait(timeout=10)
+        except subprocess.TimeoutExpired:
+            self.xvfb.kill()
+
+    # ---- X windows ----
+    def xdo(self, *args, check_rc=False):
+        out = subprocess.run(['xdotool'] + list(args), env=self.env, capture_output=True, text=True,
+                             timeout=30)
+        if check_rc and out.returncode != 0:
+            raise Failure('xdotool %s: %s' % (' '.join(args), out.stderr))
+        return out.stdout
+
+    def windows(self, name_re):
+        return [w for w in self.xdo('search', '--onlyvisible', '--name', name_re).split() if w]
+
+    def geometry(self, wid):
+        out = self.xdo('getwindowgeometry', '--shell', wid)
+        g = dict(line.split('=', 1) for line in out.split() if '=' in line)
+        return int(g['X']), int(g['Y']), int(g['WIDTH']), int(g['HEIGHT'])
+
+    def main_windows(self):
+        return [w for w in self.windows('^Vorn-Hale$') if self.geometry(w)[2:] == MAIN_CLIENT]
+
+    def boxes(self, name_re='^Vorn-Hale$'):
+        """Visible windows with that title that are not the main window."""
+        return [w for w in self.windows(name_re) if self.geometry(w)[2:] != MAIN_CLIENT]
+
+    def wait_main(self, timeout=60):
+        self.main = wait_for(lambda: (self.main_windows() or [None])[0], timeout, 'main window')
+        return self.main
+
+    def wait_box(self, name_re='^Vorn-Hale$', timeout=20):
+        return wait_for(lambda: (self.boxes(name_re) or [None])[0], timeout,
+                        'message box titled ' + name_re)
+
+    def answer(self, box, key):
+        self.xdo('windowfocus', '--sync', box)
+        self.xdo('key', key)
+        wait_for(lambda: box not in self.windows('.*'), 10, 'box closed after ' + key)
+
+    def keys(self, *keys):
+        self.xdo('windowfocus', '--sync', self.main)
+        for k in keys:
+            self.xdo('key', k)
+            time.sleep(0.3)
+
+    def click(self, x, y):
+        """Clicks at client coordinates of the main window."""
+        wx, wy, _, _ = self.geometry(self.main)
+        self.xdo('mousemove', '--sync', str(wx + x), str(wy + y))
+        self.xdo('click', '1')
+        time.sleep(0.3)
+
+    def type_text(self, text):
+        self.xdo('type', '--delay', '40', text)
+
+    def screenshot(self, label):
+        self.shot_no += 1
+        path = os.path.join(self.shots, '%02d-%s.png' % (self.shot_no, label))
+        subprocess.run(['import', '-window', 'root', path], env=self.env, check=True, timeout=60)
+        return path
+
+    def qr_text(self, label):
+        """What zbarimg reads in the QR panel ('' when nothing)."""
+        shot = self.screenshot(label)
+        wx, wy, _, _ = self.geometry(self.main)
+        x, y, w, h = QR_PANEL
+        crop = shot.replace('.png', '-qr.png')
+        subprocess.run(['convert', shot, '-crop', '%dx%d+%d+%d' % (w, h, wx + x, wy + y), '+repage',
+                        crop], check=True, timeout=60)
+        out = subprocess.run(['zbarimg', '--raw', '-q', crop], capture_output=True, text=True,
+                             timeout=60)
+        return out.stdout.strip()
+
+    def pixel(self, shot, x, y):
+        """RGB at client coordinates in a screenshot, as '#RRGGBB'."""
+        wx, wy, _, _ = self.geometry(self.main)
+        out = subprocess.run(['convert', shot, '-format', '%%[hex:p{%d,%d}]' % (wx + x, wy + y),
+                              'info:'], capture_output=True, text=True, timeout=60)
+        return '#' + out.stdout.strip()[:6].upper()
+
+    # ---- clipboard and links ----
+    def clipboard(self):
+        out = subprocess.run(['xclip', '-o', '-selection', 'clipboard'], env=self.env,
+                             capture_output=True, text=True, timeout=10)
+        return out.stdout.strip() if out.returncode == 0 else ''
+
+    def wait_link(self, old='', timeout=30):
+        def fresh():
+            c = self.clipboard()
+            return c if c != old and LINK_RE.match(c) else None
+        return wait_for(fresh, timeout, 'a new link on the clipboard')
+
+    # ---- registry ----
+    def reg_value(self, key, name=None):
+        args = ['wine', 'reg', 'query', key] + (['/v', name] if name else ['/ve'])
+        out = subprocess.run(args, env=self.env, capture_output=True, text=True, timeout=60)
+        for line in out.stdout.splitlines():
+            parts = line.strip().split('    ')
+            if len(parts) >= 3 and parts[1].strip() == 'REG_SZ':
+                return parts[2] if len(parts) == 3 else '    '.join(parts[2:])
+        return None
+
+
+def loopback(link):
+    """A same-network link with its host replaced by 127.0.0.1."""
+    u = urllib.parse.urlsplit(link)
+    if u.scheme != 'http':
+        raise Failure('not a same-network link: ' + link)
+    return urllib.parse.urlunsplit((u.scheme, '127.0.0.1:%d' % u.port, u.path, u.query, ''))
+
+
+def fetch(url, timeout=15):
+    """(status, body bytes) with curl; status 0 when no connection."""
+    if not re.match(r'^http://127\.[0-9.]+:[0-9]+/', url):
+        raise Failure('refusing to fetch a non-loopback address: ' + url)
+    out = subprocess.run(['curl', '-s', '--max-time', str(timeout), '-o', '-', '-w', '\n%{http_code}',
+                          url], capture_output=True, timeout=timeout + 5)
+    body, _, code = out.stdout.rpartition(b'\n')
+    return int(code or b'0'), body
