@@ -1,24 +1,101 @@
-// The shell functions of the terminal program (core/shell.h): messages go to
-// standard error, questions are answered "No", and there is no window, list
-// or clipboard to update.
+// The shell functions of the terminal program (core/shell.h). There is no
+// window: questions are answered "No", the selection label and Start button
+// do not exist, and the clipboard is left alone.
 #include <cstdio>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
 
+#include "core/registry.h"
 #include "core/shell.h"
 #include "platform/text.h"
+#include "terminal_shell.h"
+#include "terminal_view.h"
 
-int ShellMessageBox(HWND, const std::wstring& text, const wchar_t* caption, unsigned type) {
-  std::fprintf(stderr, "%s: %s\n", WstrToUtf8(caption ? caption : L"").c_str(),
-               WstrToUtf8(text).c_str());
+bool g_terminalColour = false;
+
+namespace {
+
+constexpr const char* kMessagePrefix = "Vorn-Hale: ";
+
+// The link last printed for each item, so that a link is printed once when it
+// becomes known and again only when it changes (publish, restart, fallback).
+std::vector<std::pair<std::weak_ptr<HostedItem>, std::string>> g_printedLinks;
+// The table as last printed.
+std::vector<std::string> g_printedTable;
+
+void WriteBlock(std::FILE* f, const std::string& block) {
+  std::fwrite(block.data(), 1, block.size(), f);
+  std::fflush(f);
+}
+
+std::string* PrintedLinkOf(const std::shared_ptr<HostedItem>& item) {
+  for (auto& entry : g_printedLinks) {
+    if (entry.first.lock() == item) return &entry.second;
+  }
+  return nullptr;
+}
+
+// Prints the link and QR code of every item whose link is known and differs
+// from what was printed for it before.
+void PrintNewLinks(const std::vector<std::shared_ptr<HostedItem>>& items) {
+  std::erase_if(g_printedLinks, [](const auto& entry) { return entry.first.expired(); });
+  for (const auto& item : items) {
+    const std::string url = item->url;  // written on this thread only
+    if (url.empty()) continue;
+    std::string* printed = PrintedLinkOf(item);
+    if (printed && *printed == url) continue;
+    if (printed) {
+      *printed = url;
+    } else {
+      g_printedLinks.emplace_back(item, url);
+    }
+    std::string block = url + "\n";
+    const std::vector<std::string> qr = QrHalfBlockLines(url, g_terminalColour);
+    for (const std::string& line : qr) block += line + "\n";
+    if (qr.empty()) block += "(this link is too long for a QR code)\n";
+    WriteBlock(stdout, block);
+  }
+}
+
+void PrintTableIfChanged(const std::vector<std::shared_ptr<HostedItem>>& items) {
+  if (items.empty() && g_printedTable.empty()) return;
+  std::vector<HostedRow> rows;
+  for (const auto& item : items) {
+    rows.push_back(HostedRow{item->name, item->isFolder, item->size, item->mode, item->url,
+                             item->downloads.load()});
+  }
+  std::vector<std::string> table =
+      items.empty() ? std::vector<std::string>{"(nothing hosted)"} : FormatHostedTable(rows);
+  if (table == g_printedTable) return;
+  std::string block;
+  for (const std::string& line : table) block += "  " + line + "\n";
+  g_printedTable = std::move(table);
+  WriteBlock(stdout, block);
+}
+
+}  // namespace
+
+int ShellMessageBox(HWND, const std::wstring& text, const wchar_t*, unsigned type) {
+  WriteBlock(stderr, kMessagePrefix + WstrToUtf8(text) + "\n");
   return (type & 0xF) == kMbYesNo ? kIdNo : 1;
 }
 
 void SetStatus(const wchar_t* text) {
-  if (text) std::fprintf(stderr, "%s\n", WstrToUtf8(text).c_str());
+  if (text) WriteBlock(stdout, WstrToUtf8(text) + "\n");
 }
 
 void ShellSetSelectionText(const std::wstring&) {}
 void ShellEnableStart(bool) {}
 void ShellPumpMessages() {}
-void RefreshListView(HWND) {}
-void ShowLatestLink(HWND) {}
+
+void RefreshListView(HWND) {
+  const std::vector<std::shared_ptr<HostedItem>> items = SnapshotHosted();
+  PrintNewLinks(items);
+  PrintTableIfChanged(items);
+}
+
+void ShowLatestLink(HWND) { PrintNewLinks(SnapshotHosted()); }
+
 void CopyTextToClipboard(const std::wstring&) {}

@@ -1,0 +1,98 @@
+#include "share_args.h"
+
+#include <filesystem>
+#include <system_error>
+
+namespace {
+
+bool StartsWith(const std::string& s, const char* prefix) { return s.rfind(prefix, 0) == 0; }
+
+Command Error(const std::string& text) {
+  Command c;
+  c.kind = CommandKind::kError;
+  c.error = text;
+  return c;
+}
+
+}  // namespace
+
+Command ParseCommandLine(const std::vector<std::string>& args) {
+  Command c;
+  if (args.empty()) return Error("nothing to do");
+  const std::string& first = args[0];
+  if (first == "--self-test") {
+    c.kind = CommandKind::kSelfTest;
+    return c;
+  }
+  if (first == "--help" || first == "-h") {
+    c.kind = CommandKind::kHelp;
+    return c;
+  }
+  if (first == "--version") {
+    c.kind = CommandKind::kVersion;
+    return c;
+  }
+  if (first != "share") return Error("unknown command: " + first);
+
+  c.kind = CommandKind::kShare;
+  bool modeSeen = false;
+  bool linkSeen = false;
+  bool optionsEnded = false;
+  for (size_t i = 1; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    if (optionsEnded || a.empty() || a[0] != '-' || a == "-") {
+      c.share.paths.push_back(a);
+    } else if (a == "--") {
+      optionsEnded = true;
+    } else if (a == "--lan" || a == "--internet") {
+      const int mode = a == "--lan" ? 1 : 0;
+      if (modeSeen && mode != c.share.mode) return Error("choose either --lan or --internet");
+      modeSeen = true;
+      c.share.mode = mode;
+    } else if (a == "--link" || StartsWith(a, "--link=")) {
+      if (linkSeen) return Error("--link given twice");
+      linkSeen = true;
+      if (a == "--link") {
+        if (i + 1 >= args.size()) return Error("--link needs a name");
+        c.share.customLink = args[++i];
+      } else {
+        c.share.customLink = a.substr(7);
+      }
+    } else {
+      return Error("unknown option: " + a);
+    }
+  }
+  if (c.share.paths.empty()) return Error("share needs at least one path");
+  return c;
+}
+
+std::string UsageText() {
+  return "usage: vornhale share [--lan | --internet] [--link NAME] PATH...\n"
+         "       vornhale --self-test | --help | --version\n"
+         "\n"
+         "Shares up to 3 files or 1 folder through a link until Ctrl-C.\n"
+         "  --internet   public link through a Cloudflare quick tunnel (default;\n"
+         "               needs cloudflared next to vornhale or on PATH)\n"
+         "  --lan        link for devices on the same network\n"
+         "  --link NAME  custom link for a single path (3 to 32 letters, digits,\n"
+         "               hyphens or underscores)\n";
+}
+
+std::string TrimSpacesTabs(const std::string& s) {
+  size_t begin = 0;
+  while (begin < s.size() && (s[begin] == ' ' || s[begin] == '\t')) ++begin;
+  size_t end = s.size();
+  while (end > begin && (s[end - 1] == ' ' || s[end - 1] == '\t')) --end;
+  return s.substr(begin, end - begin);
+}
+
+std::string AbsoluteSharePath(const std::string& arg) {
+  if (arg.empty()) return arg;
+  std::error_code ec;
+  std::filesystem::path p = std::filesystem::absolute(std::filesystem::path(arg), ec);
+  if (ec) return arg;
+  p = p.lexically_normal();
+  // "dir/" normalises to "dir/" (an empty last element): drop it, but keep a root.
+  while (!p.has_filename() && p.has_relative_path()) p = p.parent_path();
+  return p.string();
+}

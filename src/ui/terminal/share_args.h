@@ -1,0 +1,36 @@
+// The terminal program's command line:
+//   vornhale share [--lan | --internet] [--link NAME] PATH...
+//   vornhale --self-test | --help | --version
+#pragma once
+
+#include <string>
+#include <vector>
+
+enum class CommandKind { kShare, kSelfTest, kHelp, kVersion, kError };
+
+struct ShareOptions {
+  int mode = 0;            // 0 Internet (the default, as in the window), 1 same network
+  std::string customLink;  // as typed; trimmed by the caller
+  std::vector<std::string> paths;
+};
+
+struct Command {
+  CommandKind kind = CommandKind::kError;
+  ShareOptions share;
+  std::string error;  // for kError: what was wrong, one line
+};
+
+// args without the program name.
+Command ParseCommandLine(const std::vector<std::string>& args);
+
+// The --help text (ends with a newline).
+std::string UsageText();
+
+// Leading, then trailing spaces and tabs removed; nothing else (the window
+// trims its custom-link field the same way).
+std::string TrimSpacesTabs(const std::string& s);
+
+// The path as the window would hand it over: absolute, "." and ".." resolved
+// lexically, no trailing separator (so "dir/" and "." name the folder
+// itself). An empty argument stays empty (it names nothing).
+std::string AbsoluteSharePath(const std::string& arg);

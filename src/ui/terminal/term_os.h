@@ -1,0 +1,23 @@
+// What the terminal program needs from the system beyond the shared seam:
+// stop requests (Ctrl-C, SIGTERM, a closed terminal) and whether standard
+// output is a terminal.
+#pragma once
+
+#include "platform/types.h"
+
+// Call first in main, before any thread exists: the stop signals are blocked
+// in this thread and so in every thread started later, and one waiting
+// thread takes them instead. The first one sets the stop request and posts
+// `wakeMsg` to `hwnd` so that the message loop wakes at once. Nothing runs
+// in a signal handler. False when the waiting thread could not start (the
+// signals then keep their default action).
+bool StartStopSignalWaiter(HWND hwnd, UINT wakeMsg);
+
+// True once a stop signal arrived.
+bool StopRequested();
+
+// Ends and joins the waiting thread if it still waits (safe to call twice).
+void EndStopSignalWaiter();
+
+// Standard output is a terminal that understands colour codes.
+bool StdoutIsColourTerminal();

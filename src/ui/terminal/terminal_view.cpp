@@ -1,0 +1,90 @@
+#include "terminal_view.h"
+
+#include <algorithm>
+#include <cstddef>
+#include <qrcodegen/qrcodegen.hpp>
+
+#include "http/http_text.h"
+
+namespace {
+
+constexpr const char* kUpperHalf = "\xE2\x96\x80";  // U+2580
+constexpr const char* kLowerHalf = "\xE2\x96\x84";  // U+2584
+constexpr const char* kFullBlock = "\xE2\x96\x88";  // U+2588
+// Ink colour 231 (white) on background 16 (black) of the 256-colour cube.
+constexpr const char* kQrColours = "\x1b[38;5;231;48;5;16m";
+constexpr const char* kReset = "\x1b[0m";
+constexpr const char* kWaitingForTunnel = "(waiting for tunnel...)";
+constexpr const char* kColumnGap = "  ";
+
+// Counts UTF-8 code points, which is the width of the texts shown here
+// closely enough for aligning columns.
+size_t DisplayWidth(const std::string& s) {
+  size_t n = 0;
+  for (unsigned char c : s) {
+    if ((c & 0xC0) != 0x80) ++n;
+  }
+  return n;
+}
+
+}  // namespace
+
+std::vector<std::string> QrHalfBlockLines(const std::string& text, bool colour) {
+  std::vector<std::string> lines;
+  try {
+    const qrcodegen::QrCode qr = qrcodegen::QrCode::encodeText(text.c_str(), qrcodegen::QrCode::Ecc::MEDIUM);
+    const int n = qr.getSize();
+    const int total = n + 2 * kQrQuietModules;
+    // Light outside the symbol (quiet zone, and the half row below an odd total).
+    auto light = [&](int x, int y) {
+      const int c = x - kQrQuietModules;
+      const int r = y - kQrQuietModules;
+      if (c < 0 || r < 0 || c >= n || r >= n) return true;
+      return !qr.getModule(c, r);
+    };
+    for (int y = 0; y < total; y += 2) {
+      std::string line = colour ? kQrColours : "";
+      for (int x = 0; x < total; ++x) {
+        const bool top = light(x, y);
+        const bool bottom = light(x, y + 1);
+        line += top && bottom ? kFullBlock : top ? kUpperHalf : bottom ? kLowerHalf : " ";
+      }
+      if (colour) line += kReset;
+      lines.push_back(std::move(line));
+    }
+  } catch (...) {
+    lines.clear();  // the text fits no version (or memory ran out)
+  }
+  return lines;
+}
+
+std::string KindText(bool isFolder) { return isFolder ? "Folder" : "File"; }
+
+std::string ModeText(int mode) { return mode == 0 ? "Internet" : "LAN"; }
+
+std::string LinkText(const std::string& url) { return url.empty() ? kWaitingForTunnel : url; }
+
+std::vector<std::string> FormatHostedTable(const std::vector<HostedRow>& rows) {
+  std::vector<std::vector<std::string>> cells;
+  cells.push_back({"Name", "Kind", "Size", "Mode", "Status", "Downloads", "Link"});
+  for (const HostedRow& r : rows) {
+    cells.push_back({r.name, KindText(r.isFolder), FmtSizeUtf8(r.size), ModeText(r.mode), "Active",
+                     std::to_string(r.downloads), LinkText(r.url)});
+  }
+  const size_t columns = cells.front().size();
+  std::vector<size_t> width(columns, 0);
+  for (const auto& row : cells) {
+    for (size_t c = 0; c < columns; ++c) width[c] = std::max(width[c], DisplayWidth(row[c]));
+  }
+  std::vector<std::string> lines;
+  for (const auto& row : cells) {
+    std::string line;
+    for (size_t c = 0; c < columns; ++c) {
+      if (c > 0) line += kColumnGap;
+      line += row[c];
+      if (c + 1 < columns) line.append(width[c] - DisplayWidth(row[c]), ' ');
+    }
+    lines.push_back(std::move(line));
+  }
+  return lines;
+}

@@ -1,0 +1,41 @@
+// What the terminal program draws: a link as a QR code made of half-block
+// characters, and the compact table of hosted items. Pure text, no output.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// Modules of quiet zone around the symbol on every side.
+constexpr int kQrQuietModules = 4;
+
+// The QR code of `text` (error correction MEDIUM, the library's defaults)
+// with its quiet zone, two module rows per line: light modules are the ink
+// (U+2580 upper half, U+2584 lower half, U+2588 full block), dark modules the
+// background. With `colour` every line starts with white ink on a black
+// background (fixed 256-colour entries) and ends with a reset, so the code is
+// dark on light whatever the terminal's own colours; without it the lines
+// are plain and read right on a light-on-dark terminal. Empty when the text
+// fits no QR version.
+std::vector<std::string> QrHalfBlockLines(const std::string& text, bool colour);
+
+// One hosted item as the table shows it.
+struct HostedRow {
+  std::string name;
+  bool isFolder = false;
+  uint64_t size = 0;
+  int mode = 0;  // 0 Internet, 1 same network
+  std::string url;
+  int downloads = 0;
+};
+
+// Column texts of the hosted list: "Folder"/"File", the size text,
+// "Internet"/"LAN", and the link or "(waiting for tunnel...)".
+std::string KindText(bool isFolder);
+std::string ModeText(int mode);
+std::string LinkText(const std::string& url);
+
+// A header line and one line per row: Name, Kind, Size, Mode, Status,
+// Downloads, Link, the columns padded to their widest text (the link last,
+// so it is never padded).
+std::vector<std::string> FormatHostedTable(const std::vector<HostedRow>& rows);
