@@ -1,0 +1,159 @@
+// The terminal program's text helpers: command line, paths, QR half-blocks
+// and the hosted table.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <qrcodegen/qrcodegen.hpp>
+#include <string>
+#include <vector>
+
+#include "share_args.h"
+#include "terminal_view.h"
+
+namespace {
+
+TEST(TerminalArgs, CommandLines) {
+  struct Case {
+    std::vector<std::string> args;
+    CommandKind kind;
+    int mode;
+    std::string link;
+    std::vector<std::string> paths;
+  };
+  const Case cases[] = {
+      {{"--self-test"}, CommandKind::kSelfTest, 0, "", {}},
+      {{"--help"}, CommandKind::kHelp, 0, "", {}},
+      {{"--version"}, CommandKind::kVersion, 0, "", {}},
+      {{"share", "a"}, CommandKind::kShare, 0, "", {"a"}},
+      {{"share", "--lan", "a", "b"}, CommandKind::kShare, 1, "", {"a", "b"}},
+      {{"share", "a", "--internet"}, CommandKind::kShare, 0, "", {"a"}},
+      {{"share", "--lan", "--lan", "a"}, CommandKind::kShare, 1, "", {"a"}},
+      {{"share", "--link", "my-file", "a"}, CommandKind::kShare, 0, "my-file", {"a"}},
+      {{"share", "--link= x ", "a"}, CommandKind::kShare, 0, " x ", {"a"}},
+      {{"share", "--", "--lan", "-"}, CommandKind::kShare, 0, "", {"--lan", "-"}},
+      {{"share", ""}, CommandKind::kShare, 0, "", {""}},
+      // refused
+      {{}, CommandKind::kError, 0, "", {}},
+      {{"a.txt"}, CommandKind::kError, 0, "", {}},
+      {{"share"}, CommandKind::kError, 0, "", {}},
+      {{"share", "--lan"}, CommandKind::kError, 0, "", {}},
+      {{"share", "--lan", "--internet", "a"}, CommandKind::kError, 0, "", {}},
+      {{"share", "a", "--link"}, CommandKind::kError, 0, "", {}},
+      {{"share", "--link", "x", "--link", "y", "a"}, CommandKind::kError, 0, "", {}},
+      {{"share", "--verbose", "a"}, CommandKind::kError, 0, "", {}},
+  };
+  for (const Case& c : cases) {
+    std::string joined;
+    for (const auto& a : c.args) joined += "[" + a + "]";
+    SCOPED_TRACE(joined);
+    const Command got = ParseCommandLine(c.args);
+    EXPECT_EQ(got.kind, c.kind);
+    if (c.kind == CommandKind::kError) {
+      EXPECT_FALSE(got.error.empty());
+    } else if (c.kind == CommandKind::kShare) {
+      EXPECT_EQ(got.share.mode, c.mode);
+      EXPECT_EQ(got.share.customLink, c.link);
+      EXPECT_EQ(got.share.paths, c.paths);
+    }
+  }
+}
+
+TEST(TerminalArgs, TrimSpacesTabsOnly) {
+  EXPECT_EQ(TrimSpacesTabs(" \tmy-link\t "), "my-link");
+  EXPECT_EQ(TrimSpacesTabs(" \t "), "");
+  EXPECT_EQ(TrimSpacesTabs("\nx\n"), "\nx\n");
+  EXPECT_EQ(TrimSpacesTabs("a b"), "a b");
+}
+
+TEST(TerminalArgs, AbsoluteSharePathNamesTheItemItself) {
+  const std::string cwd = std::filesystem::current_path().string();
+  const std::string parent = std::filesystem::current_path().parent_path().string();
+  EXPECT_EQ(AbsoluteSharePath("f.txt"), cwd + "/f.txt");
+  EXPECT_EQ(AbsoluteSharePath("dir/"), cwd + "/dir");
+  EXPECT_EQ(AbsoluteSharePath("dir//"), cwd + "/dir");
+  EXPECT_EQ(AbsoluteSharePath("."), cwd);
+  EXPECT_EQ(AbsoluteSharePath("./a/../b"), cwd + "/b");
+  EXPECT_EQ(AbsoluteSharePath(".."), parent);
+  EXPECT_EQ(AbsoluteSharePath("/"), "/");
+  EXPECT_EQ(AbsoluteSharePath("/tmp/x/"), "/tmp/x");
+  EXPECT_EQ(AbsoluteSharePath(""), "");
+}
+
+// Reads the half-block lines back into a module matrix (true = dark).
+std::vector<std::vector<bool>> DecodeHalfBlocks(std::vector<std::string> lines, bool colour) {
+  const std::string upper = "\xE2\x96\x80", lower = "\xE2\x96\x84", full = "\xE2\x96\x88";
+  const std::string start = "\x1b[38;5;231;48;5;16m", reset = "\x1b[0m";
+  std::vector<std::vector<bool>> rows;
+  for (std::string line : lines) {
+    if (colour) {
+      EXPECT_EQ(line.rfind(start, 0), 0u);
+      EXPECT_EQ(line.substr(line.size() - reset.size()), reset);
+      line = line.substr(start.size(), line.size() - start.size() - reset.size());
+    }
+    std::vector<bool> top, bottom;
+    for (size_t i = 0; i < line.size();) {
+      bool t = false, b = false;  // light?
+      if (line[i] == ' ') {
+        i += 1;
+      } else {
+        const std::string g = line.substr(i, 3);
+        t = g == upper || g == full;
+        b = g == lower || g == full;
+        EXPECT_TRUE(t || b) << "unexpected byte in " << line;
+        i += 3;
+      }
+      top.push_back(!t);
+      bottom.push_back(!b);
+    }
+    rows.push_back(top);
+    rows.push_back(bottom);
+  }
+  return rows;
+}
+
+TEST(TerminalQr, HalfBlocksCarryEveryModuleWithQuietZone) {
+  const std::string links[] = {"http://192.168.1.20:34567/Ab3dEf9hJk2m",
+                               "https://bright-river-candle-lamp.trycloudflare.com/my-custom_link-of-32-chars-xx",
+                               "x"};
+  for (const std::string& link : links) {
+    for (bool colour : {false, true}) {
+      SCOPED_TRACE(link + (colour ? " colour" : " plain"));
+      const auto qr = qrcodegen::QrCode::encodeText(link.c_str(), qrcodegen::QrCode::Ecc::MEDIUM);
+      const int n = qr.getSize();
+      const int total = n + 8;
+      const std::vector<std::string> lines = QrHalfBlockLines(link, colour);
+      ASSERT_EQ(lines.size(), static_cast<size_t>((total + 1) / 2));
+      const auto m = DecodeHalfBlocks(lines, colour);
+      ASSERT_GE(m.size(), static_cast<size_t>(total));
+      for (int y = 0; y < static_cast<int>(m.size()); ++y) {
+        ASSERT_EQ(m[y].size(), static_cast<size_t>(total)) << "row " << y;
+        for (int x = 0; x < total; ++x) {
+          const bool inside = x >= 4 && y >= 4 && x < n + 4 && y < n + 4;
+          const bool dark = inside && qr.getModule(x - 4, y - 4);
+          ASSERT_EQ(m[y][x], dark) << "module " << x << "," << y;
+        }
+      }
+    }
+  }
+}
+
+TEST(TerminalQr, TooLongForAnyVersionGivesNothing) {
+  EXPECT_TRUE(QrHalfBlockLines(std::string(5000, 'a'), false).empty());
+}
+
+TEST(TerminalTable, ColumnsAndTexts) {
+  std::vector<HostedRow> rows;
+  rows.push_back(HostedRow{"report.pdf", false, 1048576, 1, "http://10.0.0.2:20001/abc", 12});
+  rows.push_back(HostedRow{"photos_123.zip", true, 1023, 0, "", 0});
+  rows.push_back(HostedRow{"b\xC3\xA4r.txt", false, 1073741824, 0, "https://x.trycloudflare.com/q", 3});
+  const std::vector<std::string> expected = {
+      "Name            Kind    Size     Mode      Status  Downloads  Link",
+      "report.pdf      File    1.0 MB   LAN       Active  12         http://10.0.0.2:20001/abc",
+      "photos_123.zip  Folder  1023 B   Internet  Active  0          (waiting for tunnel...)",
+      "b\xC3\xA4r.txt         File    1.00 GB  Internet  Active  3          https://x.trycloudflare.com/q",
+  };
+  EXPECT_EQ(FormatHostedTable(rows), expected);
+  EXPECT_EQ(FormatHostedTable({}).size(), 1u);
+}
+
+}  // namespace
