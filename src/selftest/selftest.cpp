@@ -15,6 +15,7 @@
 #include "platform/file.h"
 #include "platform/random.h"
 #include "selftest/console.h"
+#include "tunnel/reader.h"
 
 namespace {
 
@@ -124,6 +125,16 @@ void CheckSizeText(const CheckRecorder& check) {
   check(Contains(FmtSizeUtf8(2048), " KB"), "FmtSizeUtf8: 2048 -> KB");
   check(Contains(FmtSizeUtf8(2ull << 20), " MB"), "FmtSizeUtf8: 2MiB -> MB");
   check(Contains(FmtSizeUtf8(3ull << 30), " GB"), "FmtSizeUtf8: 3GiB -> GB");
+}
+
+void CheckTunnelUrls(const CheckRecorder& check) {
+  const std::string suffix = kTunnelSuffix;
+  const std::string line = "INF | https://foo-bar." + suffix + " |";
+  check(ExtractTunnelURL(line).find(suffix) != std::string::npos,
+        "ExtractTunnelURL: real cloudflared line");
+  const std::string rejected = "ExtractTunnelURL: non-" + suffix.substr(0, suffix.find('.')) + " rejected";
+  check(ExtractTunnelURL("INF | https://foo-bar.example.com |").empty(), rejected.c_str());
+  check(ExtractTunnelURL("nothing here").empty(), "ExtractTunnelURL: no URL");
 }
 
 void CheckTokens(const CheckRecorder& check) {
@@ -358,6 +369,7 @@ void RunSelfTestChecks(int& total, int& failed) {
   CheckHtmlEscape(check);
   CheckMimeTypes(check);
   CheckSizeText(check);
+  CheckTunnelUrls(check);
   CheckTokens(check);
   CheckRandomBytes(check);
   CheckSha512(check);
