@@ -177,6 +177,20 @@ class Session:
                               'info:'], capture_output=True, text=True, timeout=60)
         return '#' + out.stdout.strip()[:6].upper()
 
+    def region(self, shot, x, y, w, h):
+        """A client rectangle cut out of a screenshot; returns its path."""
+        wx, wy, _, _ = self.geometry(self.main)
+        out = shot.replace('.png', '-%d-%d-%dx%d.png' % (x, y, w, h))
+        subprocess.run(['convert', shot, '-crop', '%dx%d+%d+%d' % (w, h, wx + x, wy + y), '+repage',
+                        out], check=True, timeout=60)
+        return out
+
+    @staticmethod
+    def same_pixels(a, b):
+        out = subprocess.run(['compare', '-metric', 'AE', a, b, 'null:'], capture_output=True,
+                             text=True, timeout=60)
+        return out.stderr.strip() == '0'
+
     # ---- clipboard and links ----
     def clipboard(self):
         out = subprocess.run(['xclip', '-o', '-selection', 'clipboard'], env=self.env,
