@@ -1,0 +1,237 @@
+// Test double of powershell.exe for the folder compressor. It understands one
+// command: -Command "Compress-Archive -Path '<folder>' -DestinationPath
+// '<archive>' -Force" (single quotes doubled inside the quoted paths), and
+// writes a zip archive of the folder the way Compress-Archive lays it out: the
+// folder itself is the archive's top entry. Entries are stored, not deflated.
+//
+// Records, beside this executable: "powershell_cmdline.txt", the full command
+// line (GetCommandLineW, UTF-8, overwritten on every start).
+// Behaviour: the environment variable VH_FAKE_POWERSHELL, else the first word
+// of "powershell_mode.txt" beside this executable:
+//   (none) or "ok"   write the archive, exit 0
+//   "fail"           write half an archive, exit 1
+//   "hang"           write half an archive, then wait until killed (ends by
+//                    itself after kMaxHangMs so a broken test leaves nothing)
+//   "noarchive"      write nothing, exit 0
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr DWORD kMaxHangMs = 120000;
+
+std::string Utf8(const std::wstring& w) {
+  if (w.empty()) return std::string();
+  const int n = WideCharToMultiByte(CP_UTF8, 0, w.c_str(), -1, nullptr, 0, nullptr, nullptr);
+  if (n <= 1) return std::string();
+  std::string s(static_cast<size_t>(n), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, w.c_str(), -1, s.data(), n, nullptr, nullptr);
+  s.resize(static_cast<size_t>(n - 1));
+  return s;
+}
+
+std::wstring OwnFolder() {
+  wchar_t buf[MAX_PATH] = {};
+  const DWORD n = GetModuleFileNameW(nullptr, buf, MAX_PATH);
+  std::wstring p(buf, n);
+  const size_t slash = p.find_last_of(L"\\/");
+  return slash == std::wstring::npos ? L"." : p.substr(0, slash);
+}
+
+bool WriteWhole(const std::wstring& path, const std::string& bytes) {
+  HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  DWORD written = 0;
+  const BOOL ok = WriteFile(h, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+  CloseHandle(h);
+  return ok && written == bytes.size();
+}
+
+bool ReadWhole(const std::wstring& path, std::string& out) {
+  HANDLE h = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  out.clear();
+  char buf[65536];
+  DWORD got = 0;
+  bool ok = true;
+  while ((ok = ReadFile(h, buf, sizeof buf, &got, nullptr) != FALSE) && got > 0) out.append(buf, got);
+  CloseHandle(h);
+  return ok;
+}
+
+std::string Mode() {
+  wchar_t env[64] = {};
+  const DWORD n = GetEnvironmentVariableW(L"VH_FAKE_POWERSHELL", env, 64);
+  if (n > 0 && n < 64) return Utf8(env);
+  std::string text;
+  if (!ReadWhole(OwnFolder() + L"\\powershell_mode.txt", text)) return std::string();
+  const size_t end = text.find_first_of(" \t\r\n");
+  return text.substr(0, end);
+}
+
+// The single-quoted PowerShell string after `key` (doubled quotes undone);
+// false when the key or the closing quote is missing.
+bool QuotedArgument(const std::wstring& cmd, const std::wstring& key, std::wstring& out) {
+  const size_t at = cmd.find(key + L" '");
+  if (at == std::wstring::npos) return false;
+  out.clear();
+  for (size_t i = at + key.size() + 2; i < cmd.size(); ++i) {
+    if (cmd[i] != L'\'') {
+      out.push_back(cmd[i]);
+    } else if (i + 1 < cmd.size() && cmd[i + 1] == L'\'') {
+      out.push_back(L'\'');
+      ++i;
+    } else {
+      return true;
+    }
+  }
+  return false;
+}
+
+uint32_t Crc32(const std::string& bytes) {
+  static uint32_t table[256];
+  static bool ready = false;
+  if (!ready) {
+    for (uint32_t i = 0; i < 256; ++i) {
+      uint32_t c = i;
+      for (int k = 0; k < 8; ++k) c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+      table[i] = c;
+    }
+    ready = true;
+  }
+  uint32_t crc = 0xFFFFFFFFu;
+  for (const unsigned char b : bytes) crc = table[(crc ^ b) & 0xFF] ^ (crc >> 8);
+  return crc ^ 0xFFFFFFFFu;
+}
+
+void Put16(std::string& s, uint32_t v) {
+  s.push_back(static_cast<char>(v & 0xFF));
+  s.push_back(static_cast<char>((v >> 8) & 0xFF));
+}
+void Put32(std::string& s, uint32_t v) {
+  Put16(s, v & 0xFFFF);
+  Put16(s, v >> 16);
+}
+
+struct Entry {
+  std::string name;  // UTF-8, "/" separators, folders end with "/"
+  std::string data;
+};
+
+// Every file and folder below `dir`, named under `prefix`.
+bool Collect(const std::wstring& dir, const std::string& prefix, std::vector<Entry>& out) {
+  WIN32_FIND_DATAW fd{};
+  HANDLE h = FindFirstFileW((dir + L"\\*").c_str(), &fd);
+  if (h == INVALID_HANDLE_VALUE) return true;  // an empty folder
+  bool ok = true;
+  do {
+    const std::wstring leaf = fd.cFileName;
+    if (leaf == L"." || leaf == L"..") continue;
+    const std::wstring full = dir + L"\\" + leaf;
+    const std::string name = prefix + Utf8(leaf);
+    if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+      out.push_back(Entry{name + "/", std::string()});
+      ok = Collect(full, name + "/", out) && ok;
+    } else {
+      Entry e{name, std::string()};
+      ok = ReadWhole(full, e.data) && ok;
+      out.push_back(std::move(e));
+    }
+  } while (FindNextFileW(h, &fd));
+  FindClose(h);
+  return ok;
+}
+
+std::string Zip(const std::vector<Entry>& entries) {
+  constexpr uint32_t kUtf8Names = 0x0800;
+  constexpr uint32_t kDosDate1980 = 0x0021;  // 1980-01-01, midnight
+  std::string out;
+  std::string central;
+  for (const auto& e : entries) {
+    const uint32_t offset = static_cast<uint32_t>(out.size());
+    const uint32_t crc = Crc32(e.data);
+    const uint32_t size = static_cast<uint32_t>(e.data.size());
+    const bool folder = !e.name.empty() && e.name.back() == '/';
+    Put32(out, 0x04034b50);
+    Put16(out, 20);
+    Put16(out, kUtf8Names);
+    Put16(out, 0);  // stored
+    Put16(out, 0);
+    Put16(out, kDosDate1980);
+    Put32(out, crc);
+    Put32(out, size);
+    Put32(out, size);
+    Put16(out, static_cast<uint32_t>(e.name.size()));
+    Put16(out, 0);
+    out += e.name;
+    out += e.data;
+
+    Put32(central, 0x02014b50);
+    Put16(central, 20);
+    Put16(central, 20);
+    Put16(central, kUtf8Names);
+    Put16(central, 0);
+    Put16(central, 0);
+    Put16(central, kDosDate1980);
+    Put32(central, crc);
+    Put32(central, size);
+    Put32(central, size);
+    Put16(central, static_cast<uint32_t>(e.name.size()));
+    Put16(central, 0);
+    Put16(central, 0);
+    Put16(central, 0);
+    Put16(central, 0);
+    Put32(central, folder ? FILE_ATTRIBUTE_DIRECTORY : 0);
+    Put32(central, offset);
+    central += e.name;
+  }
+  const uint32_t centralOffset = static_cast<uint32_t>(out.size());
+  out += central;
+  Put32(out, 0x06054b50);
+  Put16(out, 0);
+  Put16(out, 0);
+  Put16(out, static_cast<uint32_t>(entries.size()));
+  Put16(out, static_cast<uint32_t>(entries.size()));
+  Put32(out, static_cast<uint32_t>(central.size()));
+  Put32(out, centralOffset);
+  Put16(out, 0);
+  return out;
+}
+
+}  // namespace
+
+int wmain() {
+  const std::wstring cmd = GetCommandLineW();
+  WriteWhole(OwnFolder() + L"\\powershell_cmdline.txt", Utf8(cmd));
+
+  std::wstring folder;
+  std::wstring archive;
+  if (cmd.find(L"Compress-Archive") == std::wstring::npos ||
+      !QuotedArgument(cmd, L"-Path", folder) || !QuotedArgument(cmd, L"-DestinationPath", archive))
+    return 2;
+
+  const std::string mode = Mode();
+  if (mode == "noarchive") return 0;
+
+  std::wstring root = folder;
+  while (!root.empty() && (root.back() == L'\\' || root.back() == L'/')) root.pop_back();
+  const size_t slash = root.find_last_of(L"\\/:");
+  const std::string top = Utf8(slash == std::wstring::npos ? root : root.substr(slash + 1)) + "/";
+  std::vector<Entry> entries{Entry{top, std::string()}};
+  const DWORD attrs = GetFileAttributesW(folder.c_str());
+  if (attrs == INVALID_FILE_ATTRIBUTES || !(attrs & FILE_ATTRIBUTE_DIRECTORY)) return 1;
+  if (!Collect(root, top, entries)) return 1;
+  const std::string zip = Zip(entries);
+
+  if (mode == "fail" || mode == "hang") {
+    WriteWhole(archive, zip.substr(0, zip.size() / 2));
+    if (mode == "hang") Sleep(kMaxHangMs);
+    return 1;
+  }
+  return WriteWhole(archive, zip) ? 0 : 1;
+}
