@@ -65,6 +65,16 @@ void RemoveAll() {
   StopServer();
 }
 
+// Messages still queued once everything stopped: an address posted before the
+// reader was joined is dropped and freed (the tunnel no longer runs); nothing
+// else may start anything again.
+void DrainMessages() {
+  AppMessage m;
+  while (WaitAppMessage(m, 0)) {
+    if (m.msg == WM_TUNNEL_READY) OnTunnelReady(g_hMain, m.wParam, m.lParam);
+  }
+}
+
 }  // namespace
 
 int RunShare(const ShareOptions& options) {
@@ -93,10 +103,13 @@ int RunShare(const ShareOptions& options) {
   if (added > 0) {
     RefreshListView(g_hMain);
     ShowLatestLink(g_hMain);
+    const std::shared_ptr<HostedItem> latest = LatestHosted();
+    if (latest && !latest->url.empty()) CopyTextToClipboard(Utf8ToWstr(latest->url));
     MessageLoop();
     exitCode = 0;
   }
   RemoveAll();
+  DrainMessages();
   if (added > 0) SetStatus(L"All sharing stopped.");
   EndStopSignalWaiter();
   DestroyMessageWindow(g_hMain);

@@ -1,6 +1,7 @@
 // The shell functions of the terminal program (core/shell.h). There is no
 // window: questions are answered "No", the selection label and Start button
-// do not exist, and the clipboard is left alone.
+// do not exist, and the clipboard is the terminal's (OSC 52), when there is
+// a terminal.
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -98,4 +99,7 @@ void RefreshListView(HWND) {
 
 void ShowLatestLink(HWND) { PrintNewLinks(SnapshotHosted()); }
 
-void CopyTextToClipboard(const std::wstring&) {}
+void CopyTextToClipboard(const std::wstring& text) {
+  if (!g_terminalColour || text.empty()) return;  // a log or a pipe has no clipboard
+  WriteBlock(stdout, ClipboardSequence(WstrToUtf8(text)));
+}

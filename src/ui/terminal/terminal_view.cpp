@@ -88,3 +88,22 @@ std::vector<std::string> FormatHostedTable(const std::vector<HostedRow>& rows) {
   }
   return lines;
 }
+
+std::string ClipboardSequence(const std::string& utf8) {
+  static const char kBase64[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  std::string out = "\x1b]52;c;";
+  size_t i = 0;
+  for (; i + 2 < utf8.size(); i += 3) {
+    const uint32_t v = (static_cast<uint8_t>(utf8[i]) << 16) | (static_cast<uint8_t>(utf8[i + 1]) << 8) |
+                       static_cast<uint8_t>(utf8[i + 2]);
+    out += {kBase64[v >> 18], kBase64[(v >> 12) & 63], kBase64[(v >> 6) & 63], kBase64[v & 63]};
+  }
+  if (i + 1 == utf8.size()) {
+    const uint32_t v = static_cast<uint8_t>(utf8[i]) << 16;
+    out += {kBase64[v >> 18], kBase64[(v >> 12) & 63], '=', '='};
+  } else if (i + 2 == utf8.size()) {
+    const uint32_t v = (static_cast<uint8_t>(utf8[i]) << 16) | (static_cast<uint8_t>(utf8[i + 1]) << 8);
+    out += {kBase64[v >> 18], kBase64[(v >> 12) & 63], kBase64[(v >> 6) & 63], '='};
+  }
+  return out + "\a";
+}

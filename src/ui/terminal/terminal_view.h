@@ -39,3 +39,7 @@ std::string LinkText(const std::string& url);
 // Downloads, Link, the columns padded to their widest text (the link last,
 // so it is never padded).
 std::vector<std::string> FormatHostedTable(const std::vector<HostedRow>& rows);
+
+// The terminal control sequence that puts text on the clipboard (OSC 52,
+// base64 text, ended by BEL); terminals without it ignore the sequence.
+std::string ClipboardSequence(const std::string& utf8);

@@ -157,3 +157,18 @@ TEST(TerminalTable, ColumnsAndTexts) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(TerminalClipboard, Osc52CarriesBase64Text) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"", ""}, {"f", "Zg=="}, {"fo", "Zm8="}, {"foo", "Zm9v"}, {"foob", "Zm9vYg=="},
+      {"http://10.0.0.2:20001/abc", "aHR0cDovLzEwLjAuMC4yOjIwMDAxL2FiYw=="},
+      {"\xC3\xA4\xFF", "w6T/"},
+  };
+  for (const auto& [text, b64] : cases) {
+    EXPECT_EQ(ClipboardSequence(text), "\x1b]52;c;" + b64 + "\a") << text;
+  }
+}
+
+}  // namespace
