@@ -116,6 +116,12 @@ LRESULT OnGetDlgCode(LPARAM lParam) {
 
 LRESULT OnKeyDown(HWND hwnd, WPARAM key, LPARAM lParam) {
   if (key == VK_RETURN || key == VK_SPACE) {
+    // The key's own character ('\r' or ' ') is already queued behind this
+    // message; left there, the menu's loop takes it as "choose the
+    // highlighted item" and closes at once with nothing chosen.
+    MSG pending;
+    while (PeekMessageW(&pending, hwnd, WM_CHAR, WM_CHAR, PM_REMOVE)) {
+    }
     DropZoneOpenPicker(hwnd);
     return 0;
   }

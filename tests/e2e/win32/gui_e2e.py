@@ -24,6 +24,7 @@ AT_COPY_LINK = (181, 707)
 AT_STOP_SELECTED = (65, 707)
 AT_PAUSE = (307, 707)
 AT_PASSWORD = (120, 397)
+AT_DROP_ZONE = (180, 110)
 AT_COMBO = (400, 397)
 
 
@@ -291,7 +292,59 @@ def scenario_premium(s, args):
     check(first.wait(timeout=30) == 0, 'exit 0')
 
 
+def scenario_picker(s, args):
+    """The drop zone's menu and file picker, driven from the keyboard."""
+    os.makedirs(os.path.join(s.work, 'picked'))
+    a, data_a = make_file(s, os.path.join('picked', 'one.bin'), 3000, 21)
+    b, data_b = make_file(s, os.path.join('picked', 'two.bin'), 6000, 22)
+    first = s.start()
+    s.wait_main()
+    answer_client_prompt(s)
+    before = set(s.windows('.*'))
+    s.click(*AT_DROP_ZONE)            # focus on press, the menu on release
+    wait_for(lambda: set(s.windows('.*')) - before, 10, 'drop zone menu')
+    s.screenshot('menu')
+    s.xdo('key', 'Down')
+    s.xdo('key', 'Return')            # "Files..."
+    dlg = s.wait_box('^Select up to 3 files to share$', timeout=30)
+    s.xdo('windowfocus', '--sync', dlg)
+    s.type_text(s.winpath(os.path.join(s.work, 'picked')))
+    s.xdo('key', 'Return')            # into the folder
+    time.sleep(1.0)
+    s.type_text('"one.bin" "two.bin"')
+    s.screenshot('file-picker')
+    s.xdo('key', 'Return')
+    wait_for(lambda: dlg not in s.windows('.*'), 10, 'file dialog closed')
+    time.sleep(0.5)
+    s.keys('alt+n', 'alt+s')
+    latest = s.wait_link()
+    select_row(s, 0)
+    s.click(*AT_COPY_LINK)
+    other = s.clipboard()
+    check(other != latest, 'two rows from one picker selection')
+    check({fetch(loopback(latest) + '?dl=1')[1], fetch(loopback(other) + '?dl=1')[1]} ==
+          {data_a, data_b}, 'both picked files are shared')
+    s.screenshot('picked-shared')
+    # Dismissing the menu does nothing; Enter and Space on the focused drop
+    # zone open it again.
+    for how in ('click', 'Return', 'space'):
+        shown = set(s.windows('.*'))
+        if how == 'click':
+            s.click(*AT_DROP_ZONE)
+        else:
+            s.keys(how)
+        popup = wait_for(lambda: set(s.windows('.*')) - shown, 10, 'menu after ' + how)
+        s.xdo('key', 'Escape')
+        wait_for(lambda: not (set(s.windows('.*')) & popup), 10, 'menu dismissed')
+        check(s.boxes('^Select') == [], 'menu opened by %s and dismissed without a picker' % how)
+    s.keys('alt+a')
+    s.answer(s.wait_box(), 'y')
+    s.keys('alt+F4')
+    check(first.wait(timeout=30) == 0, 'exit 0')
+
+
 SCENARIOS = {
+    'picker': scenario_picker,
     'premium': scenario_premium,
     'lan_share': scenario_lan_share,
     'close_with_items': scenario_close_with_items,
