@@ -137,7 +137,8 @@ bool WriteFileOwnerOnly(const std::wstring& path, const uint8_t* data, uint64_t 
 bool ReadFileAll(const std::wstring& path, std::vector<uint8_t>& out) {
   const std::string p = Narrow(path);
   if (p.empty()) return false;
-  Fd fd(open(p.c_str(), O_RDONLY | O_CLOEXEC));
+  // O_NONBLOCK: a FIFO under the key file's name must not hang the caller.
+  Fd fd(open(p.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
   if (!fd.valid()) return false;
   struct stat st {};
   if (fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return false;

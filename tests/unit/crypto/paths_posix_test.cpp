@@ -138,4 +138,17 @@ TEST(PathsPosix, ConcurrentWriterLosesWithoutTouchingTheWinner) {
   EXPECT_FALSE(PathExists(file));
 }
 
+TEST(PathsPosix, ReadingAFifoReturnsAtOnce) {
+  TempDir tmp;
+  const std::wstring fifo = tmp.File(L"identity.key");
+  ASSERT_EQ(mkfifo(WstrToUtf8(fifo).c_str(), 0600), 0);
+  std::vector<uint8_t> out;
+  EXPECT_FALSE(paths::ReadFileAll(fifo, out));
+  // And a write replaces it with a regular file.
+  const Bytes data(64, 0x04);
+  ASSERT_TRUE(paths::WriteFileOwnerOnly(fifo, data.data(), data.size()));
+  ASSERT_TRUE(paths::ReadFileAll(fifo, out));
+  EXPECT_EQ(out, data);
+}
+
 }  // namespace
