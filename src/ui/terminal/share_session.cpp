@@ -37,6 +37,7 @@ int ShareStaged(int mode, const std::string& custom) {
   const std::string slugForEach = paths.size() == 1 ? custom : std::string();
   int added = 0;
   for (const std::wstring& p : paths) {
+    if (StopRequested()) break;  // Ctrl-C while an earlier path was compressed
     if (AddPath(p, mode, slugForEach, g_hMain)) ++added;
   }
   return added;
