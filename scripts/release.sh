@@ -113,7 +113,7 @@ gpl3=0
     echo "$rule"
     echo "$(title "$first")"
     echo "Linked: ${seen[$key]}"
-    echo "Source: $key"
+    echo "Copyright file: $key"
     echo "$rule"
     echo
     cat "$key"
@@ -123,7 +123,7 @@ gpl3=0
     echo
     echo "$rule"
     echo "GNU General Public License version 3 (referred to by the GCC runtime above)"
-    echo "Source: /usr/share/common-licenses/GPL-3"
+    echo "License file: /usr/share/common-licenses/GPL-3"
     echo "$rule"
     echo
     cat /usr/share/common-licenses/GPL-3
