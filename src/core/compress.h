@@ -7,7 +7,7 @@
 // Windows: PowerShell's Compress-Archive, both paths as single-quoted
 // PowerShell strings (single quotes doubled) inside one double-quoted command:
 //   powershell.exe -NoProfile -NonInteractive -Command "Compress-Archive
-//   -Path '<folder>' -DestinationPath '<archive>' -Force"
+//   -LiteralPath '<folder>' -DestinationPath '<archive>' -Force"
 std::wstring PowerShellCompressCommand(const std::wstring& folder, const std::wstring& archive);
 
 // The command line this system runs: PowerShellCompressCommand on Windows; on

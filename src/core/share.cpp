@@ -142,7 +142,9 @@ std::wstring PowerShellCompressCommand(const std::wstring& folder, const std::ws
     }
     return out;
   };
-  return L"powershell.exe -NoProfile -NonInteractive -Command \"Compress-Archive -Path '" +
+  // -LiteralPath, not -Path: -Path treats [ ] * ? in a folder name as wildcards,
+  // so "photos [2023]" would fail or, worse, compress a sibling folder.
+  return L"powershell.exe -NoProfile -NonInteractive -Command \"Compress-Archive -LiteralPath '" +
          singleQuoted(folder) + L"' -DestinationPath '" + singleQuoted(archive) + L"' -Force\"";
 }
 

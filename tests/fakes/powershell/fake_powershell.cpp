@@ -1,5 +1,5 @@
 // Test double of powershell.exe for the folder compressor. It understands one
-// command: -Command "Compress-Archive -Path '<folder>' -DestinationPath
+// command: -Command "Compress-Archive -LiteralPath '<folder>' -DestinationPath
 // '<archive>' -Force" (single quotes doubled inside the quoted paths), and
 // writes a zip archive of the folder the way Compress-Archive lays it out: the
 // folder itself is the archive's top entry. Entries are stored, not deflated.
@@ -212,7 +212,7 @@ int wmain() {
   std::wstring folder;
   std::wstring archive;
   if (cmd.find(L"Compress-Archive") == std::wstring::npos ||
-      !QuotedArgument(cmd, L"-Path", folder) || !QuotedArgument(cmd, L"-DestinationPath", archive))
+      !QuotedArgument(cmd, L"-LiteralPath", folder) || !QuotedArgument(cmd, L"-DestinationPath", archive))
     return 2;
 
   const std::string mode = Mode();

@@ -55,11 +55,11 @@ TEST(PathLastComponent, Table) {
 
 TEST(PowerShellCompressCommand, QuotesDoubledInsideSingleQuotedPaths) {
   EXPECT_EQ(PowerShellCompressCommand(L"C:\\Users\\o'brien\\it's", L"C:\\T\\vornhale\\it's_42.zip"),
-            L"powershell.exe -NoProfile -NonInteractive -Command \"Compress-Archive -Path "
+            L"powershell.exe -NoProfile -NonInteractive -Command \"Compress-Archive -LiteralPath "
             L"'C:\\Users\\o''brien\\it''s' -DestinationPath 'C:\\T\\vornhale\\it''s_42.zip' "
             L"-Force\"");
   EXPECT_EQ(PowerShellCompressCommand(L"D:\\''", L"x"),
-            L"powershell.exe -NoProfile -NonInteractive -Command \"Compress-Archive -Path "
+            L"powershell.exe -NoProfile -NonInteractive -Command \"Compress-Archive -LiteralPath "
             L"'D:\\''''' -DestinationPath 'x' -Force\"");
 }
 
