@@ -5,6 +5,8 @@
 # Neither the source nor the build folder (generated files) leaves its path
 # in the objects.
 add_compile_options(-ffile-prefix-map=${CMAKE_BINARY_DIR}/=)
+# No build dates or times in the code.
+add_compile_options(-Werror=date-time)
 
 # Static archives without dates, owners or modes (ar's D modifier).
 foreach(lang C CXX)
