@@ -34,6 +34,13 @@ printf '127.0.0.1 localhost\n127.0.0.1 %s\n' "$host" > hosts
 mkdir www
 printf 'ok' > www/__vhhealth
 
+# Under Wine: a prefix of its own, so its wineserver starts inside the
+# namespace and its root store is read from the bind-mounted bundle. A prefix
+# (and wineserver) shared with tests outside the namespace keeps the root
+# certificates it imported before, and the test CA is then not trusted.
+if [ -n "$runner" ]; then
+  export WINEPREFIX="$work/wineprefix"
+fi
 export VH_PROBE_BIN="$bin" VH_PROBE_RUNNER="$runner" VH_PROBE_HOST="$host" VH_PROBE_BUNDLE="$bundle"
 exec unshare -n -m sh -c '
   set -eu
@@ -52,5 +59,6 @@ exec unshare -n -m sh -c '
   VH_PROBE_NAMESPACE=1 $VH_PROBE_RUNNER "$VH_PROBE_BIN" --gtest_filter=ProbeNamespace.* || rc=$?
   kill $srv 2>/dev/null || true
   wait $srv 2>/dev/null || true
+  if [ -n "$VH_PROBE_RUNNER" ]; then wineserver -k 2>/dev/null || true; fi
   exit $rc
 '
