@@ -53,7 +53,7 @@ def answer_client_prompt(s):
 
 def expect_served(link, name, data):
     page_status, page = fetch(loopback(link))
-    check(page_status == 200 and name.encode() in page, 'download page names ' + name)
+    check(page_status == 200 and name.encode('utf-8') in page, 'download page names ' + name)
     status, body = fetch(loopback(link) + '?dl=1')
     check(status == 200 and body == data, 'the file comes back byte for byte (%d bytes)' % len(data))
 
@@ -64,7 +64,7 @@ def expect_gone(link):
 
 
 def scenario_lan_share(s, args):
-    path, data = make_file(s, 'report one.bin', 150000, 7)
+    path, data = make_file(s, 'relatório ünï.bin', 150000, 7)
     first = s.start(s.winpath(path))
     s.wait_main()
     answer_client_prompt(s)
@@ -84,7 +84,7 @@ def scenario_lan_share(s, args):
     s.keys('alt+n', 'alt+s')
     link = s.wait_link()
     check(link.startswith('http://'), 'same-network link on the clipboard: ' + link)
-    expect_served(link, 'report one.bin', data)
+    expect_served(link, 'relatório ünï.bin', data)
     time.sleep(1.0)  # the download count is refreshed by a posted message
     check(s.qr_text('shared') == link, 'QR panel decodes to the clipboard link')
 

@@ -65,8 +65,9 @@ class Session:
                                       '-nolisten', 'tcp'], stdout=subprocess.DEVNULL,
                                      stderr=subprocess.DEVNULL)
         self.env = dict(os.environ)
+        # UTF-8 locale: Wine reads non-ASCII command-line paths with it.
         self.env.update(DISPLAY=':%d' % self.display, WINEPREFIX=os.path.join(self.work, 'prefix'),
-                        WINEDEBUG='-all')
+                        WINEDEBUG='-all', LANG='C.UTF-8', LC_ALL='C.UTF-8')
         wait_for(lambda: os.path.exists('/tmp/.X11-unix/X%d' % self.display), 10, 'Xvfb socket')
         subprocess.run(['wineboot', '-i'], env=self.env, stdout=subprocess.DEVNULL,
                        stderr=subprocess.DEVNULL, timeout=120)
