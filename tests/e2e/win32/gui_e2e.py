@@ -248,6 +248,30 @@ def scenario_internet(s, args):
           'public link published after Offline server put Internet back: ' + link)
     time.sleep(0.5)
     check(s.qr_text('published') == link, 'QR panel shows the public link')
+
+    # Stopping the only Internet item while a same-network item remains stops
+    # the tunnel client (the next Internet item starts a new one) and keeps
+    # the server.
+    pids = os.path.join(s.appdir, 'pids.txt')
+    starts = lambda: len(open(pids).read().split()) if os.path.exists(pids) else 0
+    check(starts() == 1, 'one tunnel client start so far')
+    lan, lan_data = make_file(s, 'local.bin', 7000, 6)
+    check(s.start(s.winpath(lan)).wait(timeout=60) == 0, 'forwarded a second path')
+    time.sleep(1.0)
+    s.keys('alt+n', 'alt+s')
+    lan_link = s.wait_link(old=link)
+    expect_served(lan_link, 'local.bin', lan_data)
+    select_row(s, 0)
+    s.click(*AT_STOP_SELECTED)
+    time.sleep(1.0)
+    check(fetch(loopback(lan_link))[0] == 200, 'server kept for the same-network item')
+    more, _ = make_file(s, 'again.bin', 100, 8)
+    check(s.start(s.winpath(more)).wait(timeout=60) == 0, 'forwarded a third path')
+    time.sleep(1.0)
+    s.keys('alt+i', 'alt+s')
+    wait_for(lambda: starts() == 2, 20, 'a new tunnel client for the new Internet item')
+    check(True, 'the tunnel client had been stopped with the last Internet item')
+    s.screenshot('restarted')
     s.keys('alt+F4')
     s.answer(s.wait_box(), 'y')
     check(first.wait(timeout=30) == 0, 'exit 0 with the tunnel stopped')
