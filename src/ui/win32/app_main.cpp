@@ -15,10 +15,12 @@
 #include "core/app_messages.h"
 #include "core/shell.h"
 #include "crypto/identity.h"
+#include "http/listener.h"
 #include "platform/net.h"
 #include "platform/process.h"
 #include "selftest/selftest.h"
 #include "tunnel/client.h"
+#include "tunnel/supervisor.h"
 #include "ui.h"
 #include "ui_logic.h"
 #include "win_guards.h"
@@ -221,6 +223,12 @@ int WINAPI wWinMain(HINSTANCE hInstance, HINSTANCE, PWSTR, int nCmdShow) {
   OfferTunnelClientDownload(main);
 
   const int code = RunMessageLoop(main);
+  // The window stops both services when it is destroyed; an item added by a
+  // sharing call that was still running then (messages are pumped while a
+  // folder is compressed) may have started one again. No thread may be left
+  // joinable when the globals are destroyed.
+  StopTunnel();
+  StopServer();
   CloseInstanceMutex();
   return code;
 }
