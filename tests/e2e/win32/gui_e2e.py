@@ -7,6 +7,7 @@ Screenshots stay in DIR/screenshots. Exit code 0 when every check passed.
 """
 import argparse
 import os
+import shutil
 import subprocess
 import sys
 import time
@@ -395,7 +396,38 @@ def scenario_picker(s, args):
     check(first.wait(timeout=30) == 0, 'exit 0')
 
 
+def scenario_folder(s, args):
+    """A folder from the command line (the Explorer verb for folders) is
+    compressed by the PowerShell stand-in and served as a zip archive."""
+    folder = os.path.join(s.work, 'holiday photos')
+    os.makedirs(os.path.join(folder, 'day 1'))
+    files = {'a.jpg': 5000, os.path.join('day 1', 'b.jpg'): 7000}
+    for rel, size in files.items():
+        make_file(s, os.path.join('holiday photos', rel), size, len(rel))
+    first = s.start(s.winpath(folder))
+    s.wait_main()
+    answer_client_prompt(s)
+    time.sleep(1.0)
+    s.keys('alt+n', 'alt+s')
+    link = s.wait_link(timeout=60)
+    status, body = fetch(loopback(link) + '?dl=1')
+    check(status == 200 and body[:4] == b'PK\x03\x04', 'the folder comes as a zip archive')
+    archive = os.path.join(s.work, 'download.zip')
+    with open(archive, 'wb') as f:
+        f.write(body)
+    listing = subprocess.run(['unzip', '-Z1', archive], capture_output=True, text=True,
+                             timeout=30).stdout
+    check('holiday photos/a.jpg' in listing and 'holiday photos/day 1/b.jpg' in listing,
+          'the archive holds the folder with its files')
+    time.sleep(1.0)
+    s.screenshot('folder-shared')
+    s.keys('alt+F4')
+    s.answer(s.wait_box(), 'y')
+    check(first.wait(timeout=30) == 0, 'exit 0')
+
+
 SCENARIOS = {
+    'folder': scenario_folder,
     'picker': scenario_picker,
     'premium': scenario_premium,
     'lan_share': scenario_lan_share,
@@ -411,6 +443,7 @@ def main():
     ap.add_argument('--exe', required=True)
     ap.add_argument('--work', required=True)
     ap.add_argument('--fake-tunnel')
+    ap.add_argument('--fake-powershell')
     ap.add_argument('scenario', choices=sorted(SCENARIOS))
     args = ap.parse_args()
     if args.scenario == 'internet' and os.environ.get('VH_NETNS') != '1':
@@ -424,6 +457,8 @@ def main():
         return subprocess.call(cmd, env=env)
     client = args.fake_tunnel if args.scenario == 'internet' else None
     s = Session(args.work, args.exe, with_client=client)
+    if args.fake_powershell:
+        shutil.copy(args.fake_powershell, os.path.join(s.appdir, 'powershell.exe'))
     try:
         SCENARIOS[args.scenario](s, args)
         print('PASS ' + args.scenario)
