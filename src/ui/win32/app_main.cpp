@@ -223,10 +223,10 @@ int WINAPI wWinMain(HINSTANCE hInstance, HINSTANCE, PWSTR, int nCmdShow) {
   OfferTunnelClientDownload(main);
 
   const int code = RunMessageLoop(main);
-  // The window stops both services when it is destroyed; an item added by a
-  // sharing call that was still running then (messages are pumped while a
-  // folder is compressed) may have started one again. No thread may be left
-  // joinable when the globals are destroyed.
+  // The window stops both services when it is destroyed. A sharing call that
+  // was still running then (messages are pumped while a folder is
+  // compressed) finds the network stack ended and cannot start them again;
+  // still, no thread may be left joinable when the globals are destroyed.
   StopTunnel();
   StopServer();
   CloseInstanceMutex();

@@ -426,7 +426,25 @@ def scenario_folder(s, args):
     check(first.wait(timeout=30) == 0, 'exit 0')
 
 
+def scenario_close_while_sharing(s, args):
+    """The window is closed from inside a sharing call (messages are pumped
+    while a folder is compressed, so the queued close runs there): the call
+    finishes against a destroyed window and the program still ends with 0."""
+    folder = os.path.join(s.work, 'quick folder')
+    os.makedirs(folder)
+    make_file(s, os.path.join('quick folder', 'x.bin'), 100, 1)
+    first = s.start(s.winpath(folder))
+    s.wait_main()
+    answer_client_prompt(s)
+    time.sleep(1.0)
+    s.keys('alt+n')
+    s.xdo('key', '--delay', '0', 'alt+s', 'alt+F4')  # the close waits in the queue
+    rc = first.wait(timeout=60)
+    check(rc == 0, 'closed while sharing: exit code 0 (%d)' % rc)
+
+
 SCENARIOS = {
+    'close_while_sharing': scenario_close_while_sharing,
     'folder': scenario_folder,
     'picker': scenario_picker,
     'premium': scenario_premium,
