@@ -427,9 +427,9 @@ def scenario_folder(s, args):
 
 
 def scenario_close_while_sharing(s, args):
-    """The window is closed from inside a sharing call (messages are pumped
-    while a folder is compressed, so the queued close runs there): the call
-    finishes against a destroyed window and the program still ends with 0."""
+    """A close queued right behind Start Sharing for a folder (the sharing
+    call pumps messages before it compresses, so the close may run inside
+    it): the program ends with 0 and asks nothing."""
     folder = os.path.join(s.work, 'quick folder')
     os.makedirs(folder)
     make_file(s, os.path.join('quick folder', 'x.bin'), 100, 1)
