@@ -75,6 +75,10 @@ def scenario_lan_share(s, args):
     check(s.pixel(shot, 545, 54 + 32) in ('#FFAEC9', '#E86E91', '#FFD764'), 'tree crown drawn')
     check(s.pixel(shot, 545, 54 + 120) == '#6E4030', 'tree trunk drawn')
     check(s.pixel(shot, 5, 100) == '#FFF0F5', 'window background sakura')
+    w, h, icon = s.wm_icon(s.main)
+    pinkish = [p for p in icon if (p >> 24) == 0xFF and ((p >> 16) & 0xFF) > 0xC0 and
+               ((p >> 8) & 0xFF) < 0xA0 and 0x60 < (p & 0xFF) < 0xC0]
+    check(w == 32 and len(pinkish) > 20, 'without logo.ico the window shows the built-in blossom icon')
     for key in VERB_KEYS:
         check(s.reg_value(key) == 'Share with Vorn-Hale', key + ' default value')
         check(s.reg_value(key, 'Icon') == 'shell32.dll,71', key + ' Icon')
@@ -308,8 +312,12 @@ def scenario_internet(s, args):
 
 def scenario_premium(s, args):
     """Premium placeholders explain themselves and put their control back."""
+    subprocess.run(['convert', '-size', '32x32', 'xc:#0000FF', '-define', 'icon:auto-resize=32,16',
+                    os.path.join(s.appdir, 'logo.ico')], check=True, timeout=60)
     first = s.start()
     s.wait_main()
+    w, h, icon = s.wm_icon(s.main)
+    check(w == 32 and h == 32 and set(icon) == {0xFF0000FF}, 'logo.ico beside the program is the icon')
     answer_client_prompt(s)
     before = s.screenshot('premium-before')
     checkbox = (240, 390, 14, 14)      # Auto-zip's box

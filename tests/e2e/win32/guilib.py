@@ -192,6 +192,16 @@ class Session:
                              text=True, timeout=60)
         return out.stderr.strip() == '0'
 
+    def wm_icon(self, wid):
+        """(width, height, ARGB pixels) of the first icon Wine gives the X window."""
+        out = subprocess.run(['xprop', '-notype', '-id', wid, '32c', '_NET_WM_ICON'], env=self.env,
+                             capture_output=True, text=True, timeout=30).stdout
+        if '=' not in out:
+            return 0, 0, []
+        values = [int(v) for v in out.split('=', 1)[1].replace(',', ' ').split()]
+        w, h = values[0], values[1]
+        return w, h, values[2:2 + w * h]
+
     # ---- clipboard and links ----
     def clipboard(self):
         out = subprocess.run(['xclip', '-o', '-selection', 'clipboard'], env=self.env,
