@@ -66,7 +66,8 @@ def expect_gone(link):
 
 def scenario_lan_share(s, args):
     path, data = make_file(s, 'relatório ünï.bin', 150000, 7)
-    first = s.start(s.winpath(path))
+    # Only element 1 counts: a later "--self-test" is ignored.
+    first = s.start(s.winpath(path), '--self-test')
     s.wait_main()
     answer_client_prompt(s)
     shot = s.screenshot('empty-panel')
@@ -154,6 +155,7 @@ def scenario_second_instance(s, args):
     s.wait_main()
     answer_client_prompt(s)
 
+    check(s.start().wait(timeout=60) == 0, 'second instance without a path exits 0')
     second = s.start(s.winpath(a))
     rc = second.wait(timeout=60)
     check(rc == 0, 'second instance exits 0 (%d)' % rc)
