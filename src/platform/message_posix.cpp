@@ -7,28 +7,40 @@
 #include <mutex>
 
 namespace {
-std::mutex g_queueMtx;
-std::condition_variable g_queueCv;
-std::deque<AppMessage> g_queue;
+struct MessageQueue {
+  std::mutex mtx;
+  std::condition_variable cv;
+  std::deque<AppMessage> messages;
+};
+
+// Never destroyed: detached connection threads may still post while the
+// process is ending, after static destructors have started.
+MessageQueue& Queue() {
+  static MessageQueue* queue = new MessageQueue;
+  return *queue;
+}
+
 std::atomic<uintptr_t> g_nextWindow{0x1000};
 }  // namespace
 
 bool PostWindowMessage(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+  MessageQueue& q = Queue();
   {
-    std::lock_guard<std::mutex> lock(g_queueMtx);
-    g_queue.push_back(AppMessage{hwnd, msg, wParam, lParam});
+    std::lock_guard<std::mutex> lock(q.mtx);
+    q.messages.push_back(AppMessage{hwnd, msg, wParam, lParam});
   }
-  g_queueCv.notify_one();
+  q.cv.notify_one();
   return true;
 }
 
 bool WaitAppMessage(AppMessage& out, unsigned timeoutMs) {
-  std::unique_lock<std::mutex> lock(g_queueMtx);
-  if (!g_queueCv.wait_for(lock, std::chrono::milliseconds(timeoutMs),
-                          [] { return !g_queue.empty(); }))
+  MessageQueue& q = Queue();
+  std::unique_lock<std::mutex> lock(q.mtx);
+  if (!q.cv.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                     [&q] { return !q.messages.empty(); }))
     return false;
-  out = g_queue.front();
-  g_queue.pop_front();
+  out = q.messages.front();
+  q.messages.pop_front();
   return true;
 }
 
