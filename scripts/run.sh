@@ -1,25 +1,14 @@
 #!/usr/bin/env bash
-# Builds the program natively and shares from the terminal until Ctrl-C.
-#   scripts/run.sh                         shares a small demo file on the same network
-#   scripts/run.sh [vornhale share arguments]   e.g. --internet ~/report.pdf
-# The link (and its QR code) is printed as soon as it is known.
+# The main job: build Vorn-Hale and run it.
+#
+#   scripts/run.sh [PATH]          the desktop program (vornhale.exe) under Wine, on $DISPLAY or on a
+#                                  virtual display started here; PATH is shared as if chosen in Explorer
+#   scripts/run.sh share [--lan | --internet] [--link NAME] PATH...
+#                                  the Linux terminal program; without arguments it shares a demo file
 set -euo pipefail
-
-here=$(cd "$(dirname "$0")/.." && pwd)
-cd "$here"
-
-bash scripts/bootstrap.sh
-cmake --preset linux >/dev/null
-cmake --build --preset linux -j"${VH_JOBS:-2}" --target vornhale
-
-args=("$@")
-if [ ${#args[@]} -eq 0 ]; then
-  demo_dir="$here/build/demo"
-  mkdir -p "$demo_dir"
-  demo="$demo_dir/vornhale-demo.txt"
-  printf 'Hello from Vorn-Hale.\nThis small file was shared with scripts/run.sh.\n' > "$demo"
-  args=(--lan "$demo")
+here=$(cd "$(dirname "$0")" && pwd)
+if [ "${1:-}" = "share" ]; then
+  shift
+  exec bash "$here/run-terminal.sh" "$@"
 fi
-
-echo "Sharing ${args[*]} (Ctrl-C stops sharing)"
-exec "$here/build/linux/src/ui/terminal/vornhale" share "${args[@]}"
+exec bash "$here/run-windows.sh" "$@"
