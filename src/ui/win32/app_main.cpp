@@ -217,6 +217,7 @@ int WINAPI wWinMain(HINSTANCE hInstance, HINSTANCE, PWSTR, int nCmdShow) {
 
   if (!pathArg.empty()) {
     static const std::wstring sPath = pathArg;
+    g_ownPathArg = sPath.c_str();
     PostMessageW(main, WM_SHELL_PATH, 0, reinterpret_cast<LPARAM>(sPath.c_str()));
   }
 

@@ -15,6 +15,7 @@
 #include "win_guards.h"
 
 std::vector<std::wstring> g_shellBatch;
+const wchar_t* g_ownPathArg = nullptr;
 
 namespace {
 

@@ -476,9 +476,11 @@ LRESULT OnCopyData(HWND hwnd, LPARAM lParam) {
   return TRUE;
 }
 
+// Any program on the desktop can post 1028 with any number in lParam; only the
+// address of our own path argument is read, never a stranger's pointer.
 LRESULT OnShellPath(HWND hwnd, LPARAM lParam) {
   const wchar_t* path = reinterpret_cast<const wchar_t*>(lParam);
-  if (path && path[0] != L'\0') QueueShellPath(hwnd, std::wstring(path));
+  if (path && path == g_ownPathArg && path[0] != L'\0') QueueShellPath(hwnd, std::wstring(path));
   return 0;
 }
 

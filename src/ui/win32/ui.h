@@ -15,6 +15,10 @@ extern HFONT g_hFontMono;
 extern HBRUSH g_hBrushSakura;
 extern HBRUSH g_hBrushSakuraMist;
 
+// The characters of the first instance's own path argument, the only lParam
+// that WM_SHELL_PATH is accepted with (null until start-up posts it).
+extern const wchar_t* g_ownPathArg;
+
 // Shell-forwarded paths waiting for the batch timer (GUI thread only).
 extern std::vector<std::wstring> g_shellBatch;
 
