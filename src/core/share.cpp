@@ -148,6 +148,14 @@ std::wstring PowerShellCompressCommand(const std::wstring& folder, const std::ws
          singleQuoted(folder) + L"' -DestinationPath '" + singleQuoted(archive) + L"' -Force\"";
 }
 
+std::string TrimSpacesTabs(const std::string& s) {
+  size_t begin = 0;
+  while (begin < s.size() && (s[begin] == ' ' || s[begin] == '\t')) ++begin;
+  size_t end = s.size();
+  while (end > begin && (s[end - 1] == ' ' || s[end - 1] == '\t')) --end;
+  return s.substr(begin, end - begin);
+}
+
 bool WouldFitFreeCap(int addFiles, int addFolders) {
   int files = 0;
   int folders = 0;

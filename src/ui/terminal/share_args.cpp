@@ -78,14 +78,6 @@ std::string UsageText() {
          "               hyphens or underscores)\n";
 }
 
-std::string TrimSpacesTabs(const std::string& s) {
-  size_t begin = 0;
-  while (begin < s.size() && (s[begin] == ' ' || s[begin] == '\t')) ++begin;
-  size_t end = s.size();
-  while (end > begin && (s[end - 1] == ' ' || s[end - 1] == '\t')) --end;
-  return s.substr(begin, end - begin);
-}
-
 std::string AbsoluteSharePath(const std::string& arg) {
   if (arg.empty()) return arg;
   std::error_code ec;

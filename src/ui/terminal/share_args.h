@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "core/share.h"  // TrimSpacesTabs
+
 enum class CommandKind { kShare, kSelfTest, kHelp, kVersion, kError };
 
 struct ShareOptions {
@@ -25,10 +27,6 @@ Command ParseCommandLine(const std::vector<std::string>& args);
 
 // The --help text (ends with a newline).
 std::string UsageText();
-
-// Leading, then trailing spaces and tabs removed; nothing else (the window
-// trims its custom-link field the same way).
-std::string TrimSpacesTabs(const std::string& s);
 
 // The path as the window would hand it over: absolute, "." and ".." resolved
 // lexically, no trailing separator (so "dir/" and "." name the folder

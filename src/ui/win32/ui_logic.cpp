@@ -18,14 +18,6 @@ std::wstring FormatSizeW(uint64_t size) {
   return buf;
 }
 
-std::string TrimSpacesTabs(const std::string& s) {
-  size_t begin = 0;
-  while (begin < s.size() && (s[begin] == ' ' || s[begin] == '\t')) ++begin;
-  size_t end = s.size();
-  while (end > begin && (s[end - 1] == ' ' || s[end - 1] == '\t')) --end;
-  return s.substr(begin, end - begin);
-}
-
 std::vector<std::wstring> SplitPickerResult(const wchar_t* buf, size_t cap) {
   std::vector<std::wstring> out;
   if (!buf || cap == 0) return out;

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "core/share.h"  // TrimSpacesTabs
+
 namespace qrcodegen {
 class QrCode;
 }
@@ -14,8 +16,6 @@ class QrCode;
 // "%llu B" below 1024, then "%.1f KB", "%.1f MB", "%.2f GB" (1024-based).
 std::wstring FormatSizeW(uint64_t size);
 
-// Leading, then trailing spaces and tabs removed; nothing else.
-std::string TrimSpacesTabs(const std::string& s);
 
 // The buffer of a multi-select open-file dialog: either one full path, or a
 // folder followed by file names, each NUL-terminated, ended by an empty one.
