@@ -5,10 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <cstdlib>
-#include <functional>
-#include <thread>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -29,6 +25,7 @@
 #include "platform/message.h"
 #include "platform/text.h"
 #include "recording_shell.h"
+#include "test_util.h"
 #include "tunnel/supervisor.h"
 
 // Writes bytes to a new file at any path. (std::filesystem converts wide
@@ -43,55 +40,11 @@ inline std::wstring WriteFileAt(const std::wstring& path, const std::string& byt
   return path;
 }
 
-// Polls pred every 20 ms for up to timeoutMs. An item is destroyed on the
-// connection thread that served it last, a moment after its answer ended.
-inline bool WaitUntil(const std::function<bool()>& pred, unsigned timeoutMs = 5000) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-  while (!pred()) {
-    if (std::chrono::steady_clock::now() >= deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  return true;
-}
-
 const wchar_t kFreeTierText[] =
     L"You've reached the free-tier sharing limit.\n\n"
     L"   Free plan:  up to 3 files  OR  1 folder per session.\n"
     L"   Premium:    unlimited files, mixed batches, larger size cap.\n\n"
     L"Stop or remove an existing share to add another, or stay tuned - Premium is coming soon.";
-
-// Sets (or with an empty value removes) a variable of this process's
-// environment, which started children inherit; the old value comes back at
-// the end of the scope.
-class ScopedEnv {
- public:
-  ScopedEnv(const char* name, const std::string& value) : name_(name) {
-    const char* old = std::getenv(name);
-    had_ = old != nullptr;
-    if (had_) old_ = old;
-    Set(value);
-  }
-  ~ScopedEnv() { Set(had_ ? old_ : std::string()); }
-  ScopedEnv(const ScopedEnv&) = delete;
-  ScopedEnv& operator=(const ScopedEnv&) = delete;
-
- private:
-  void Set(const std::string& value) {
-#ifdef _WIN32
-    const std::wstring n = Utf8ToWstr(name_);
-    SetEnvironmentVariableW(n.c_str(), value.empty() ? nullptr : Utf8ToWstr(value).c_str());
-    _putenv_s(name_.c_str(), value.c_str());
-#else
-    if (value.empty())
-      unsetenv(name_.c_str());
-    else
-      setenv(name_.c_str(), value.c_str(), 1);
-#endif
-  }
-  std::string name_;
-  std::string old_;
-  bool had_ = false;
-};
 
 // The user's temporary folder moved into a private test folder, so the
 // archives' folder "vornhale" can be checked for leftovers.

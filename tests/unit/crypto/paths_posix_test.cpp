@@ -15,37 +15,12 @@
 #include "crypto/paths.h"
 #include "net_client.h"
 #include "platform/text.h"
+#include "test_util.h"
 
 namespace {
 
 namespace paths = vh::paths;
 using Bytes = std::vector<uint8_t>;
-
-// Sets an environment variable for one scope (nullptr unsets it).
-class EnvVar {
- public:
-  EnvVar(const char* name, const char* value) : name_(name) {
-    if (const char* old = std::getenv(name)) {
-      had_ = true;
-      old_ = old;
-    }
-    if (value)
-      setenv(name, value, 1);
-    else
-      unsetenv(name);
-  }
-  ~EnvVar() {
-    if (had_)
-      setenv(name_.c_str(), old_.c_str(), 1);
-    else
-      unsetenv(name_.c_str());
-  }
-
- private:
-  std::string name_;
-  std::string old_;
-  bool had_ = false;
-};
 
 mode_t ModeOf(const std::wstring& p) {
   struct stat st {};
@@ -57,20 +32,20 @@ TEST(PathsPosix, FolderFollowsXdgConfigHomeThenHome) {
   TempDir tmp;
   const std::string base = WstrToUtf8(tmp.path());
   {
-    EnvVar xdg("XDG_CONFIG_HOME", (base + "/cfg").c_str());
+    ScopedEnv xdg("XDG_CONFIG_HOME", base + "/cfg");
     EXPECT_EQ(WstrToUtf8(paths::AppDataDir()), base + "/cfg/Vorn-Hale");
     // The base folder does not exist yet: it is created along with ours.
     EXPECT_EQ(WstrToUtf8(paths::EnsureAppDataDir()), base + "/cfg/Vorn-Hale");
     EXPECT_EQ(ModeOf(tmp.File(L"cfg/Vorn-Hale")), 0700u);
   }
   {
-    EnvVar xdg("XDG_CONFIG_HOME", "relative/path");  // not absolute: ignored
-    EnvVar home("HOME", base.c_str());
+    ScopedEnv xdg("XDG_CONFIG_HOME", "relative/path");  // not absolute: ignored
+    ScopedEnv home("HOME", base);
     EXPECT_EQ(WstrToUtf8(paths::AppDataDir()), base + "/.config/Vorn-Hale");
   }
   {
-    EnvVar xdg("XDG_CONFIG_HOME", nullptr);
-    EnvVar home("HOME", base.c_str());
+    ScopedEnv xdg("XDG_CONFIG_HOME", "");
+    ScopedEnv home("HOME", base);
     EXPECT_EQ(WstrToUtf8(paths::AppDataDir()), base + "/.config/Vorn-Hale");
   }
 }

@@ -18,6 +18,7 @@
 #include "http/listener.h"
 #include "net_client.h"
 #include "recording_shell.h"
+#include "test_util.h"
 
 namespace {
 
@@ -72,13 +73,8 @@ bool HealthOk(int port) {
 }
 
 // Waits (bounded) until g_activeConns equals n.
-bool WaitForConns(int n, std::chrono::milliseconds limit = 10s) {
-  const auto end = std::chrono::steady_clock::now() + limit;
-  while (g_activeConns.load() != n) {
-    if (std::chrono::steady_clock::now() > end) return false;
-    std::this_thread::sleep_for(5ms);
-  }
-  return true;
+bool WaitForConns(int n, unsigned limitMs = 10000) {
+  return WaitUntil([n] { return g_activeConns.load() == n; }, limitMs, 5);
 }
 
 class ListenerTest : public ::testing::Test {

@@ -7,6 +7,7 @@
 #include "net_client.h"
 #include "platform/module.h"
 #include "platform/text.h"
+#include "test_util.h"
 #include "tunnel/client.h"
 
 namespace {
@@ -43,27 +44,6 @@ TEST(CloudflaredPath, OnlyTheProgramFolder) {
   EXPECT_EQ(GetCloudflaredPath(), folder + L"\\cloudflared.exe");
 }
 #else
-// Sets PATH for one test and puts the old value back.
-class PathOverride {
- public:
-  explicit PathOverride(const std::string& value) {
-    const char* old = std::getenv("PATH");
-    had_ = old != nullptr;
-    if (had_) old_ = old;
-    setenv("PATH", value.c_str(), 1);
-  }
-  ~PathOverride() {
-    if (had_)
-      setenv("PATH", old_.c_str(), 1);
-    else
-      unsetenv("PATH");
-  }
-
- private:
-  bool had_ = false;
-  std::string old_;
-};
-
 TEST(CloudflaredPath, NextToTheProgramThenOnPath) {
   const std::wstring beside = ProgramFolder() + L"/cloudflared";
   const bool besidePresent = CloudflaredPresent(beside);
@@ -71,11 +51,11 @@ TEST(CloudflaredPath, NextToTheProgramThenOnPath) {
   TempDir bin;
   const std::wstring onPath = bin.Write(L"cloudflared", "#!/bin/sh\n");
   {
-    PathOverride p(WstrToUtf8(empty.path()) + "::" + WstrToUtf8(bin.path()));
+    ScopedEnv p("PATH", WstrToUtf8(empty.path()) + "::" + WstrToUtf8(bin.path()));
     EXPECT_EQ(GetCloudflaredPath(), besidePresent ? beside : onPath);
   }
   {
-    PathOverride p(WstrToUtf8(empty.path()));
+    ScopedEnv p("PATH", WstrToUtf8(empty.path()));
     EXPECT_EQ(GetCloudflaredPath(), beside);  // expected there when found nowhere
   }
 }

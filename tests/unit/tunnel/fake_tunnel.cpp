@@ -19,27 +19,10 @@
 #include "tunnel/reader.h"
 #include "tunnel/supervisor.h"
 
-namespace {
-constexpr char kEnvName[] = "VH_FAKE_TUNNEL_DIR";
-
-void SetEnv(const std::string& value) {
-#ifdef _WIN32
-  SetEnvironmentVariableW(L"VH_FAKE_TUNNEL_DIR", value.empty() ? nullptr : Utf8ToWstr(value).c_str());
-#else
-  if (value.empty())
-    unsetenv(kEnvName);
-  else
-    setenv(kEnvName, value.c_str(), 1);
-#endif
-}
-}  // namespace
-
-FakeTunnel::FakeTunnel(const std::string& script) {
+FakeTunnel::FakeTunnel(const std::string& script)
+    : env_("VH_FAKE_TUNNEL_DIR", WstrToUtf8(dir_.path())) {
   SetScript(script);
-  SetEnv(WstrToUtf8(dir_.path()));
 }
-
-FakeTunnel::~FakeTunnel() { SetEnv(std::string()); }
 
 void FakeTunnel::SetScript(const std::string& script) const { dir_.Write(L"script.txt", script); }
 
@@ -76,12 +59,7 @@ bool ProcessAlive(uint32_t pid) {
 }
 
 bool WaitProcessGone(uint32_t pid, unsigned timeoutMs) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-  while (ProcessAlive(pid)) {
-    if (std::chrono::steady_clock::now() >= deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  return true;
+  return WaitUntil([pid] { return !ProcessAlive(pid); }, timeoutMs);
 }
 
 std::vector<TunnelEvent> PumpTunnel(HWND hwnd, unsigned until, unsigned timeoutMs, bool handle) {

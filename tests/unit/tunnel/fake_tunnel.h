@@ -8,13 +8,13 @@
 
 #include "net_client.h"
 #include "platform/message.h"
+#include "test_util.h"
 
 // A private folder for the fake's script and records, announced to every
 // child started while it lives through VH_FAKE_TUNNEL_DIR.
 class FakeTunnel {
  public:
   explicit FakeTunnel(const std::string& script = "hang\n");
-  ~FakeTunnel();
   FakeTunnel(const FakeTunnel&) = delete;
   FakeTunnel& operator=(const FakeTunnel&) = delete;
 
@@ -25,6 +25,7 @@ class FakeTunnel {
 
  private:
   TempDir dir_;
+  ScopedEnv env_;
 };
 
 // The fake as it is installed next to the test binary (the client's name).
