@@ -131,24 +131,4 @@ TEST(HttpText, SendAllSendsEverythingOrReportsTheReset) {
   closesocket(p.server);
 }
 
-TEST(HttpText, NotFoundAnswerBytes) {
-  LoopbackPair p = MakeLoopbackPair();
-  ASSERT_NE(p.client, INVALID_SOCKET);
-  Send404(p.server);
-  closesocket(p.server);
-  const std::string page =
-      "<!doctype html><html lang=\"en\"><head><meta charset=\"utf-8\"><meta name=\"viewport\" "
-      "content=\"width=device-width,initial-scale=1\"><title>Not found</title></head><body "
-      "style='font-family:sans-serif;padding:40px;color:#222'><main><h1 "
-      "style='font-size:1.3em;margin:0 0 8px'>Link not found</h1><p style='margin:0'>This link is "
-      "invalid or has been stopped.</p></main></body></html>";
-  ASSERT_EQ(page.size(), 372u);
-  EXPECT_EQ(ReadAll(p.client, 2000),
-            "HTTP/1.1 404 Not Found\r\nContent-Type: text/html; charset=utf-8\r\nContent-Length: "
-            "372\r\nX-Content-Type-Options: nosniff\r\nCache-Control: no-store\r\nConnection: "
-            "close\r\n\r\n" +
-                page);
-  closesocket(p.client);
-}
-
 }  // namespace
