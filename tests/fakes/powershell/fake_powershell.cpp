@@ -6,8 +6,7 @@
 //
 // Records, beside this executable: "powershell_cmdline.txt", the full command
 // line (GetCommandLineW, UTF-8, overwritten on every start).
-// Behaviour: the environment variable VH_FAKE_POWERSHELL, else the first word
-// of "powershell_mode.txt" beside this executable:
+// Behaviour: the environment variable VH_FAKE_POWERSHELL:
 //   (none) or "ok"   write the archive, exit 0
 //   "fail"           write half an archive, exit 1
 //   "hang"           write half an archive, then wait until killed (ends by
@@ -67,11 +66,7 @@ bool ReadWhole(const std::wstring& path, std::string& out) {
 std::string Mode() {
   wchar_t env[64] = {};
   const DWORD n = GetEnvironmentVariableW(L"VH_FAKE_POWERSHELL", env, 64);
-  if (n > 0 && n < 64) return Utf8(env);
-  std::string text;
-  if (!ReadWhole(OwnFolder() + L"\\powershell_mode.txt", text)) return std::string();
-  const size_t end = text.find_first_of(" \t\r\n");
-  return text.substr(0, end);
+  return n > 0 && n < 64 ? Utf8(env) : std::string();
 }
 
 // The single-quoted PowerShell string after `key` (doubled quotes undone);
