@@ -13,5 +13,7 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
 find_program(VH_WINE wine)
 if(VH_WINE)
-  set(CMAKE_CROSSCOMPILING_EMULATOR ${VH_WINE})
+  # Tests run under Wine through a wrapper that keeps Wine's helper processes
+  # away from ctest's output pipe.
+  set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/wine-run.sh)
 endif()
