@@ -17,6 +17,7 @@ packages=(
   autoconf automake libtool dpkg-dev
   wine64 wine xvfb xdotool xclip tmux imagemagick zbar-tools
   curl wget aria2 zip unzip openssl iproute2 util-linux procps
+  python3 man-db bsdextrautils binutils
 )
 
 need_install=()
