@@ -7,6 +7,9 @@
 // Fills buf with len random bytes; false when the generator failed.
 bool SystemRandom(void* buf, size_t len);
 
+// The operating system's generator itself, without the test override.
+bool PlatformRandom(void* buf, size_t len);
+
 // Tests replace the generator to exercise failure paths; returns the previous
 // one. nullptr restores the system generator.
 using RandomSourceFn = bool (*)(void* buf, size_t len);

@@ -1,11 +1,9 @@
 #include "platform/random.h"
 
-#include <atomic>
 #include <cerrno>
 #include <sys/random.h>
 
-namespace {
-bool SystemRandomImpl(void* buf, size_t len) {
+bool PlatformRandom(void* buf, size_t len) {
   auto* p = static_cast<unsigned char*>(buf);
   while (len > 0) {
     const ssize_t n = getrandom(p, len, 0);
@@ -18,12 +16,3 @@ bool SystemRandomImpl(void* buf, size_t len) {
   }
   return true;
 }
-std::atomic<RandomSourceFn> g_randomOverride{nullptr};
-}  // namespace
-
-bool SystemRandom(void* buf, size_t len) {
-  if (RandomSourceFn fn = g_randomOverride.load()) return fn(buf, len);
-  return SystemRandomImpl(buf, len);
-}
-
-RandomSourceFn SetRandomSourceForTest(RandomSourceFn fn) { return g_randomOverride.exchange(fn); }

@@ -17,3 +17,8 @@
 // the offset every time.
 int64_t SendFileToSocket(SOCKET s, FileHandle h, uint64_t offset, uint64_t len, char* buf,
                          size_t bufLen);
+
+// The copying way of SendFileToSocket: read into buf, then send. The Windows
+// build always goes this way; Linux falls back to it where sendfile cannot.
+int64_t SendFileByCopy(SOCKET s, FileHandle h, uint64_t offset, uint64_t len, char* buf,
+                       size_t bufLen);

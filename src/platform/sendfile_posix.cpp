@@ -13,24 +13,6 @@ namespace {
 // send time-out for progress.
 constexpr uint64_t kMaxSendfileChunk = 2u << 20;
 
-int64_t ReadAndSend(SOCKET s, FileHandle h, uint64_t offset, uint64_t len, char* buf,
-                    size_t bufLen) {
-  if (!SeekFileHandle(h, offset)) return -1;
-  const size_t want = len < bufLen ? static_cast<size_t>(len) : bufLen;
-  const int64_t got = ReadFileHandle(h, buf, want);
-  if (got <= 0) return got;
-  int64_t sent = 0;
-  while (sent < got) {
-    ssize_t n;
-    do {
-      n = ::send(s, buf + sent, static_cast<size_t>(got - sent), 0);
-    } while (n < 0 && errno == EINTR);
-    if (n <= 0) return -1;
-    sent += n;
-  }
-  return got;
-}
-
 }  // namespace
 
 int64_t SendFileToSocket(SOCKET s, FileHandle h, uint64_t offset, uint64_t len, char* buf,
@@ -56,5 +38,5 @@ int64_t SendFileToSocket(SOCKET s, FileHandle h, uint64_t offset, uint64_t len, 
   // Files sendfile cannot map (some special file systems) go the copying way.
   if (errno != EINVAL && errno != ENOSYS) return -1;
 #endif
-  return ReadAndSend(s, h, offset, len, buf, bufLen);
+  return SendFileByCopy(s, h, offset, len, buf, bufLen);
 }

@@ -1,17 +1,8 @@
 #include "platform/sendfile.h"
 
+// Windows keeps read + send (TransmitFile runs only two transfers at a time on
+// client editions).
 int64_t SendFileToSocket(SOCKET s, FileHandle h, uint64_t offset, uint64_t len, char* buf,
                          size_t bufLen) {
-  if (len == 0) return 0;
-  if (!SeekFileHandle(h, offset)) return -1;
-  const size_t want = len < bufLen ? static_cast<size_t>(len) : bufLen;
-  const int64_t got = ReadFileHandle(h, buf, want);
-  if (got <= 0) return got;
-  int64_t sent = 0;
-  while (sent < got) {
-    const int n = send(s, buf + sent, static_cast<int>(got - sent), 0);
-    if (n == SOCKET_ERROR || n == 0) return -1;
-    sent += n;
-  }
-  return got;
+  return SendFileByCopy(s, h, offset, len, buf, bufLen);
 }

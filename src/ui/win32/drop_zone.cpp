@@ -64,10 +64,7 @@ LRESULT OnPaint(HWND hwnd) {
   if (!dc) return 0;
   RECT rc{};
   GetClientRect(hwnd, &rc);
-  {
-    ScopedGdi<HBRUSH> bg(CreateSolidBrush(kSakuraMist));
-    FillRect(dc, &rc, bg.get());
-  }
+  FillSolid(dc, rc, kSakuraMist);
   {
     ScopedGdi<HPEN> dots(CreatePen(PS_DOT, 1, kFrame));
     SelectGuard selPen(dc, dots.get());

@@ -157,10 +157,7 @@ LRESULT OnPaint(HWND hwnd) {
   if (!dc) return 0;
   RECT rc{};
   GetClientRect(hwnd, &rc);
-  {
-    ScopedGdi<HBRUSH> bg(CreateSolidBrush(kSakura));
-    FillRect(dc, &rc, bg.get());
-  }
+  FillSolid(dc, rc, kSakura);
   if (HBITMAP bmp = PanelBitmap(hwnd)) {
     PaintQrSymbol(dc, rc, bmp);
   } else {

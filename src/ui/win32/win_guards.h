@@ -36,6 +36,12 @@ class ScopedGdi {
 };
 
 // Selects an object into a DC and puts the previous one back on destruction.
+// Fills rc with a temporary solid brush of colour.
+inline void FillSolid(HDC dc, const RECT& rc, COLORREF colour) {
+  ScopedGdi<HBRUSH> brush(CreateSolidBrush(colour));
+  FillRect(dc, &rc, brush.get());
+}
+
 class SelectGuard {
  public:
   SelectGuard(HDC dc, HGDIOBJ obj) : dc_(dc), old_(obj ? SelectObject(dc, obj) : nullptr) {}

@@ -124,7 +124,7 @@ class Session:
         """Visible windows with that title that are not the main window."""
         return [w for w in self.windows(name_re) if self.geometry(w)[2:] != MAIN_CLIENT]
 
-    def wait_main(self, timeout=60):
+    def wait_main(self, timeout=120):
         self.main = wait_for(lambda: (self.main_windows() or [None])[0], timeout, 'main window')
         return self.main
 
