@@ -13,8 +13,7 @@
 #include "core/registry.h"
 #include "core/shell.h"
 #include "core/slug.h"
-#include "http/handler.h"
-#include "net_client.h"
+#include "http_test_util.h"
 #include "platform/random.h"
 
 namespace {
@@ -57,15 +56,6 @@ class RandomOverride {
 };
 
 bool IsTokenChar(char c) { return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9'); }
-
-void HostSlug(const std::string& slug, const std::wstring& path = {}) {
-  auto item = std::make_shared<HostedItem>();
-  item->slug = slug;
-  item->path = path;
-  item->mode = 1;
-  std::lock_guard<std::mutex> lock(g_hostedMtx);
-  g_hosted.push_back(item);
-}
 
 class SlugTest : public ::testing::Test {
  protected:
@@ -211,7 +201,7 @@ TEST(SlugResultText, MessagesAndIcons) {
 }
 
 TEST_F(SlugTest, CustomLinkInUseOnlyWhenBytesMatch) {
-  HostSlug("MyLink");
+  HostItem("MyLink", {}, "f.txt", 0, false);
   std::string slug;
   std::lock_guard<std::mutex> lock(g_hostedMtx);
   EXPECT_EQ(ChooseSlug_locked("MyLink", slug), SlugResult::kInUse);
@@ -241,7 +231,7 @@ TEST_F(SlugTest, FailingGeneratorGivesUpAfter64Attempts) {
 
 TEST_F(SlugTest, CollidingTokensGiveUpAfter64Attempts) {
   RandomOverride o(ScriptedSource);  // only zeros after the script: "aaaaaaaaaaaa"
-  HostSlug("aaaaaaaaaaaa");
+  HostItem("aaaaaaaaaaaa", {}, "f.txt", 0, false);
   std::string slug;
   {
     std::lock_guard<std::mutex> lock(g_hostedMtx);
@@ -249,21 +239,15 @@ TEST_F(SlugTest, CollidingTokensGiveUpAfter64Attempts) {
   }
   EXPECT_EQ(g_draws.load(), 64);
   ClearHosted();
-  HostSlug("AAAAAAAAAAAA");  // differs in case only: not a collision
+  HostItem("AAAAAAAAAAAA", {}, "f.txt", 0, false);  // differs in case only: not a collision
   std::lock_guard<std::mutex> lock(g_hostedMtx);
   EXPECT_EQ(ChooseSlug_locked("", slug), SlugResult::kOk);
   EXPECT_EQ(slug, "aaaaaaaaaaaa");
 }
 
-// Asks HandleClient for slug's file over a loopback connection.
+// The body of the answer to a download of slug.
 std::string Fetch(const std::string& slug) {
-  LoopbackPair p = MakeLoopbackPair();
-  if (p.client == INVALID_SOCKET) return "no connection";
-  std::thread server(HandleClient, p.server, nullptr);
-  SendText(p.client, "GET /" + slug + "?dl=1 HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
-  std::string answer = ReadAll(p.client);
-  closesocket(p.client);
-  server.join();
+  const std::string answer = Ask("GET /" + slug + "?dl=1 HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n").answer;
   const size_t body = answer.find("\r\n\r\n");
   return body == std::string::npos ? answer : answer.substr(body + 4);
 }
