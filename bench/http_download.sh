@@ -5,8 +5,16 @@
 # server CPU seconds per GiB served, and ratios to the best peer.
 # Informational only: nothing here gates CI.
 #
+# A single download over loopback on two cores varies by up to a fifth from
+# one run to the next (where the scheduler puts server and client), so every
+# figure is the median of several rounds, the servers taking turns in each.
+# Server CPU is utime + stime from /proc; where the kernel accounts softirq
+# time apart (the loopback receive path runs in the sender's context), that
+# part is left out for every server alike.
+#
 #   bench/http_download.sh [BUILD_DIR]      (default build/linux; builds serve_file)
 #   VH_BENCH_SIZE_MB=256 bench/http_download.sh   (smaller file for a quick look)
+#   VH_BENCH_ROUNDS=5                       (rounds; default 5)
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -14,6 +22,7 @@ build=${1:-$root/build/linux}
 size_mb=${VH_BENCH_SIZE_MB:-1024}
 many=${VH_BENCH_CLIENTS:-32}
 max_time=${VH_BENCH_MAX_TIME:-600}   # bound for every single curl
+rounds=${VH_BENCH_ROUNDS:-5}
 
 need=()
 command -v nginx >/dev/null || [ -x /usr/sbin/nginx ] || need+=(nginx)
@@ -76,6 +85,9 @@ mkdir -p "$tmp/www" "$tmp/nginx"
 chmod 755 "$tmp" "$tmp/www"   # nginx workers run as an unprivileged user
 echo "creating a ${size_mb} MiB file..."
 head -c "$((size_mb * 1048576))" /dev/urandom > "$tmp/www/file.bin"
+# Written back before any measurement: the kernel's write-back of a fresh
+# gigabyte would otherwise run during the first rounds.
+sync "$tmp/www/file.bin"
 bytes=$((size_mb * 1048576))
 
 # Ours.
@@ -126,8 +138,6 @@ wait_port "$ours_port"; wait_port "$nginx_port"; wait_port "$light_port"
 # run NAME PID URL CLIENTS -> "throughput_MiB/s cpu_s_per_GiB"
 run() {
   local name=$1 pid=$2 url=$3 n=$4 i ok=1
-  # Warm the page cache and the server once.
-  curl -s -o /dev/null --max-time "$max_time" "$url"
   local c0 t0 t1 c1
   c0=$(cpu_ticks "$pid"); t0=$(date +%s.%N)
   local cpids=()
@@ -146,19 +156,36 @@ run() {
     'BEGIN { gib = b * n / 1073741824; printf "%.1f %.3f\n", b * n / 1048576 / (t1 - t0), (c1 - c0) / hz / gib }'
 }
 
-declare -A tput cpu
-for n in 1 "$many"; do
-  for name in ours nginx lighttpd; do
-    case $name in
-      ours) r=$(run ours "$ours_pid" "http://127.0.0.1:$ours_port/bench?dl=1" "$n") ;;
-      nginx) r=$(run nginx "$nginx_pid" "http://127.0.0.1:$nginx_port/file.bin" "$n") ;;
-      lighttpd) r=$(run lighttpd "$light_pid" "http://127.0.0.1:$light_port/file.bin" "$n") ;;
-    esac
-    tput[$name.$n]=${r% *}; cpu[$name.$n]=${r#* }
+declare -A url pid
+url[ours]="http://127.0.0.1:$ours_port/bench?dl=1"; pid[ours]=$ours_pid
+url[nginx]="http://127.0.0.1:$nginx_port/file.bin"; pid[nginx]=$nginx_pid
+url[lighttpd]="http://127.0.0.1:$light_port/file.bin"; pid[lighttpd]=$light_pid
+servers=(ours nginx lighttpd)
+
+# Warm the page cache and every server once.
+for name in "${servers[@]}"; do curl -s -o /dev/null --max-time "$max_time" "${url[$name]}"; done
+
+# median of the numbers on standard input
+median() { sort -g | awk '{v[NR] = $1} END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
+
+declare -A tput cpu samples
+for r in $(seq "$rounds"); do
+  k=$((r % ${#servers[@]}))   # who goes first changes every round
+  order=("${servers[@]:k}" "${servers[@]:0:k}")
+  for n in 1 "$many"; do
+    for name in "${order[@]}"; do
+      samples[$name.$n]+="$(run "$name" "${pid[$name]}" "${url[$name]}" "$n")"$'\n'
+    done
   done
+  echo "round $r of $rounds done"
+done
+for key in "${!samples[@]}"; do
+  echo "samples $key (MiB/s / CPU s/GiB): $(printf '%s' "${samples[$key]}" | awk 'NF {printf "%s/%s ", $1, $2}')"
+  tput[$key]=$(printf '%s' "${samples[$key]}" | awk 'NF {print $1}' | median)
+  cpu[$key]=$(printf '%s' "${samples[$key]}" | awk 'NF {print $2}' | median)
 done
 
-printf '\n%-9s %-8s %14s %12s\n' clients server "MiB/s" "CPU s/GiB"
+printf '\nmedians of %s rounds\n%-9s %-8s %14s %12s\n' "$rounds" clients server "MiB/s" "CPU s/GiB"
 for n in 1 "$many"; do
   for name in ours nginx lighttpd; do
     printf '%-9s %-8s %14s %12s\n' "$n" "$name" "${tput[$name.$n]}" "${cpu[$name.$n]}"
