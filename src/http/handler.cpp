@@ -295,6 +295,9 @@ void CloseGracefully(SOCKET s) {
 void HandleClient(SOCKET s, HWND hwnd) {
   SetRecvTimeoutMs(s, kRecvTimeoutMs);
   SetSendTimeoutMs(s, kSendTimeoutMs);
+  // Answers go out as header and body in separate sends; Nagle's algorithm
+  // would hold the second back until the first is acknowledged.
+  SetNoDelay(s);
 
   std::string req;
   req.reserve(kRecvChunk);

@@ -30,6 +30,10 @@ void NetCleanup();
 void SetRecvTimeoutMs(SOCKET s, unsigned ms);
 void SetSendTimeoutMs(SOCKET s, unsigned ms);
 
+// TCP_NODELAY: every send goes out at once instead of waiting for the
+// acknowledgement of earlier small segments (Nagle's algorithm).
+void SetNoDelay(SOCKET s);
+
 // Half-close: no more data will be sent on s (SD_SEND / SHUT_WR).
 void ShutdownSend(SOCKET s);
 // Both directions (SD_BOTH / SHUT_RDWR). On a listening socket this wakes an

@@ -22,6 +22,10 @@ static void SetTimeout(SOCKET s, int opt, unsigned ms) {
 
 void SetRecvTimeoutMs(SOCKET s, unsigned ms) { SetTimeout(s, SO_RCVTIMEO, ms); }
 void SetSendTimeoutMs(SOCKET s, unsigned ms) { SetTimeout(s, SO_SNDTIMEO, ms); }
+void SetNoDelay(SOCKET s) {
+  int one = 1;
+  setsockopt(s, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&one), sizeof one);
+}
 void ShutdownSend(SOCKET s) { shutdown(s, SHUT_WR); }
 void ShutdownBoth(SOCKET s) { shutdown(s, SHUT_RDWR); }
 void SetNoInherit(SOCKET s) { fcntl(s, F_SETFD, fcntl(s, F_GETFD) | FD_CLOEXEC); }

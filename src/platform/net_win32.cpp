@@ -14,6 +14,10 @@ static void SetTimeout(SOCKET s, int opt, unsigned ms) {
 
 void SetRecvTimeoutMs(SOCKET s, unsigned ms) { SetTimeout(s, SO_RCVTIMEO, ms); }
 void SetSendTimeoutMs(SOCKET s, unsigned ms) { SetTimeout(s, SO_SNDTIMEO, ms); }
+void SetNoDelay(SOCKET s) {
+  int one = 1;
+  setsockopt(s, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&one), sizeof one);
+}
 void ShutdownSend(SOCKET s) { shutdown(s, SD_SEND); }
 void ShutdownBoth(SOCKET s) { shutdown(s, SD_BOTH); }
 void SetNoInherit(SOCKET s) {
