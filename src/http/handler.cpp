@@ -239,6 +239,7 @@ void SendFile(SOCKET s, HWND hwnd, HostedItem& item, const Range& range) {
   if (!SendAll(s, h.data(), static_cast<int>(h.size()))) return;
   if (item.size == 0) return;
 
+  PrepareFileSendSocket(s);
   char buf[kTransferChunk];
   uint64_t offset = range.start < 0 ? 0 : static_cast<uint64_t>(range.start);
   uint64_t left = range.length;

@@ -1,5 +1,7 @@
 #include "platform/sendfile.h"
 
+void PrepareFileSendSocket(SOCKET) {}
+
 // Windows keeps read + send (TransmitFile runs only two transfers at a time on
 // client editions).
 int64_t SendFileToSocket(SOCKET s, FileHandle h, uint64_t offset, uint64_t len, char* buf,

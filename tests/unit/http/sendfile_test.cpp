@@ -17,6 +17,7 @@ namespace {
 // Sends [offset, offset + len) of h to s the way the server does, call after
 // call; returns the bytes sent, or -1 on the first failure.
 int64_t SendRange(SOCKET s, FileHandle h, uint64_t offset, uint64_t len) {
+  PrepareFileSendSocket(s);
   char buf[4096];
   int64_t total = 0;
   while (len > 0) {
