@@ -94,30 +94,24 @@ int ForwardToFirstInstance(const std::wstring& path) {
   return 0;
 }
 
+void RegisterWindowClass(HINSTANCE inst, const wchar_t* name, WNDPROC proc, const wchar_t* cursor,
+                         HICON icon = nullptr) {
+  WNDCLASSW wc{};
+  wc.lpfnWndProc = proc;
+  wc.hInstance = inst;
+  wc.hIcon = icon;
+  wc.hCursor = LoadCursorW(nullptr, cursor);
+  wc.lpszClassName = name;
+  RegisterClassW(&wc);
+}
+
 void RegisterClasses(HINSTANCE inst) {
-  WNDCLASSW main{};
-  main.lpfnWndProc = MainProc;
-  main.hInstance = inst;
   // Our own blossom first; the system application icon if it is missing.
-  main.hIcon = LoadIconW(inst, MAKEINTRESOURCEW(IDI_APP_ICON));
-  if (!main.hIcon) main.hIcon = LoadIconW(nullptr, IDI_APPLICATION);
-  main.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-  main.lpszClassName = kMainClass;
-  RegisterClassW(&main);
-
-  WNDCLASSW drop{};
-  drop.lpfnWndProc = DropZoneProc;
-  drop.hInstance = inst;
-  drop.hCursor = LoadCursorW(nullptr, IDC_HAND);
-  drop.lpszClassName = kDropZoneClass;
-  RegisterClassW(&drop);
-
-  WNDCLASSW qr{};
-  qr.lpfnWndProc = QRProc;
-  qr.hInstance = inst;
-  qr.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-  qr.lpszClassName = kQRClass;
-  RegisterClassW(&qr);
+  HICON icon = LoadIconW(inst, MAKEINTRESOURCEW(IDI_APP_ICON));
+  if (!icon) icon = LoadIconW(nullptr, IDI_APPLICATION);
+  RegisterWindowClass(inst, kMainClass, MainProc, IDC_ARROW, icon);
+  RegisterWindowClass(inst, kDropZoneClass, DropZoneProc, IDC_HAND);
+  RegisterWindowClass(inst, kQRClass, QRProc, IDC_ARROW);
 }
 
 void SetStringValue(HKEY key, const wchar_t* name, const std::wstring& data) {

@@ -18,19 +18,12 @@
 #include <string>
 #include <vector>
 
+#include "platform/text.h"
+
 namespace {
 
 constexpr DWORD kMaxHangMs = 120000;
 
-std::string Utf8(const std::wstring& w) {
-  if (w.empty()) return std::string();
-  const int n = WideCharToMultiByte(CP_UTF8, 0, w.c_str(), -1, nullptr, 0, nullptr, nullptr);
-  if (n <= 1) return std::string();
-  std::string s(static_cast<size_t>(n), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, w.c_str(), -1, s.data(), n, nullptr, nullptr);
-  s.resize(static_cast<size_t>(n - 1));
-  return s;
-}
 
 std::wstring OwnFolder() {
   wchar_t buf[MAX_PATH] = {};
@@ -66,7 +59,7 @@ bool ReadWhole(const std::wstring& path, std::string& out) {
 std::string Mode() {
   wchar_t env[64] = {};
   const DWORD n = GetEnvironmentVariableW(L"VH_FAKE_POWERSHELL", env, 64);
-  return n > 0 && n < 64 ? Utf8(env) : std::string();
+  return n > 0 && n < 64 ? WstrToUtf8(env) : std::string();
 }
 
 // The single-quoted PowerShell string after `key` (doubled quotes undone);
@@ -128,7 +121,7 @@ bool Collect(const std::wstring& dir, const std::string& prefix, std::vector<Ent
     const std::wstring leaf = fd.cFileName;
     if (leaf == L"." || leaf == L"..") continue;
     const std::wstring full = dir + L"\\" + leaf;
-    const std::string name = prefix + Utf8(leaf);
+    const std::string name = prefix + WstrToUtf8(leaf);
     if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
       out.push_back(Entry{name + "/", std::string()});
       ok = Collect(full, name + "/", out) && ok;
@@ -202,7 +195,7 @@ std::string Zip(const std::vector<Entry>& entries) {
 
 int wmain() {
   const std::wstring cmd = GetCommandLineW();
-  WriteWhole(OwnFolder() + L"\\powershell_cmdline.txt", Utf8(cmd));
+  WriteWhole(OwnFolder() + L"\\powershell_cmdline.txt", WstrToUtf8(cmd));
 
   std::wstring folder;
   std::wstring archive;
@@ -216,7 +209,7 @@ int wmain() {
   std::wstring root = folder;
   while (!root.empty() && (root.back() == L'\\' || root.back() == L'/')) root.pop_back();
   const size_t slash = root.find_last_of(L"\\/:");
-  const std::string top = Utf8(slash == std::wstring::npos ? root : root.substr(slash + 1)) + "/";
+  const std::string top = WstrToUtf8(slash == std::wstring::npos ? root : root.substr(slash + 1)) + "/";
   std::vector<Entry> entries{Entry{top, std::string()}};
   const DWORD attrs = GetFileAttributesW(folder.c_str());
   if (attrs == INVALID_FILE_ATTRIBUTES || !(attrs & FILE_ATTRIBUTE_DIRECTORY)) return 1;

@@ -30,6 +30,8 @@
 #include <string>
 #include <thread>
 
+#include "platform/text.h"
+
 namespace {
 
 constexpr long kMaxLifetimeMs = 180000;
@@ -51,25 +53,13 @@ void Out(const std::string& bytes, bool toStderr = false) {
 #endif
 }
 
-#ifdef _WIN32
-std::string Utf8(const std::wstring& w) {
-  if (w.empty()) return std::string();
-  const int n = WideCharToMultiByte(CP_UTF8, 0, w.c_str(), -1, nullptr, 0, nullptr, nullptr);
-  if (n <= 1) return std::string();
-  std::string s(static_cast<size_t>(n), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, w.c_str(), -1, s.data(), n, nullptr, nullptr);
-  s.resize(static_cast<size_t>(n - 1));
-  return s;
-}
-#endif
-
 std::string OwnFolder() {
 #ifdef _WIN32
   wchar_t buf[1024] = {};
   const DWORD n = GetModuleFileNameW(nullptr, buf, 1024);
   std::wstring p(buf, n);
   const size_t slash = p.find_last_of(L"\\/");
-  return Utf8(slash == std::wstring::npos ? L"." : p.substr(0, slash));
+  return WstrToUtf8(slash == std::wstring::npos ? L"." : p.substr(0, slash));
 #else
   char buf[PATH_MAX] = {};
   const ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
@@ -88,7 +78,7 @@ void Record(const std::string& folder, int argc, char** argv) {
 #ifdef _WIN32
   (void)argc;
   (void)argv;
-  const std::string cmd = Utf8(GetCommandLineW());
+  const std::string cmd = WstrToUtf8(GetCommandLineW());
   const unsigned long pid = GetCurrentProcessId();
 #else
   std::string cmd;
