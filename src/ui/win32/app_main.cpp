@@ -195,9 +195,12 @@ int WINAPI wWinMain(HINSTANCE hInstance, HINSTANCE, PWSTR, int nCmdShow) {
 
   RegisterClasses(hInstance);
 
+  // The manifest declares the program aware of the system DPI: Windows does
+  // not stretch it, so the window scales its own layout.
+  g_dpi = g_systemDpi = ReadSystemDpi();
   HWND main = CreateWindowExW(WS_EX_ACCEPTFILES, kMainClass, kMainTitle,
                               WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX, CW_USEDEFAULT, CW_USEDEFAULT,
-                              kMainWidth, kMainHeight, nullptr, nullptr, hInstance, nullptr);
+                              Px(kMainWidth), Px(kMainHeight), nullptr, nullptr, hInstance, nullptr);
   if (!main) {
     CloseKillOnCloseJob();
     NetCleanup();
