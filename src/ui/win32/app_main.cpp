@@ -78,6 +78,11 @@ int ForwardToFirstInstance(const std::wstring& path) {
   for (int attempt = 0; attempt < kForwardAttempts; ++attempt) {
     HWND first = FindWindowW(kMainClass, kMainTitle);
     if (first) {
+      // The first instance brings itself to the front; Windows lets a
+      // background process do that only when the foreground one allows it.
+      DWORD firstPid = 0;
+      GetWindowThreadProcessId(first, &firstPid);
+      if (firstPid != 0) AllowSetForegroundWindow(firstPid);
       if (!path.empty()) {
         COPYDATASTRUCT cds{};
         cds.dwData = static_cast<ULONG_PTR>(kForwardTag);
