@@ -326,14 +326,12 @@ void OnStartSharing(HWND hwnd) {
   EnableWindow(GetDlgItem(hwnd, IDC_START), FALSE);
   RefreshListView(g_hMain);
   if (added == 0) return;
+  // The newest item as the list shows it: an Internet item still waiting for
+  // the tunnel empties the field, Copy and the QR panel until publication
+  // fills them in, rather than leaving the previous item's link up.
+  ShowLatestLink(g_hMain);
   const std::shared_ptr<HostedItem> latest = LatestHosted();
-  if (latest && !latest->url.empty()) {
-    const std::string url = latest->url;
-    SetWindowTextW(GetDlgItem(hwnd, IDC_LINK), Utf8ToWstr(url).c_str());
-    EnableWindow(GetDlgItem(hwnd, IDC_COPY), TRUE);
-    CopyTextToClipboard(Utf8ToWstr(url));
-    UpdateQRForUrl(g_hMain, url);
-  }
+  if (latest && !latest->url.empty()) CopyTextToClipboard(Utf8ToWstr(latest->url));
 }
 
 void OnCopy(HWND hwnd) {
