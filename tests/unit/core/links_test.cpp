@@ -122,6 +122,15 @@ TEST(AddressLookup, AlwaysGivesAnIpv4Address) {
 TEST(AddressLookup, SystemListShowsLoopbackAsLoopback) {
   std::vector<NetAdapter> adapters;
   ASSERT_TRUE(ListNetAdapters(adapters));
+#ifndef _WIN32
+  // The default route's interface is marked as having a gateway.
+  std::ifstream routes("/proc/net/route");
+  std::ostringstream table;
+  table << routes.rdbuf();
+  bool anyGateway = false;
+  for (const NetAdapter& a : adapters) anyGateway = anyGateway || a.gateway;
+  EXPECT_EQ(anyGateway, !DefaultRouteInterfaces(table.str()).empty());
+#endif
   for (const NetAdapter& a : adapters) {
     for (const std::string& ip : a.ipv4) {
       EXPECT_TRUE(IsDottedIpv4(ip)) << ip;
