@@ -140,8 +140,12 @@ std::wstring CompressorCommandLine(const std::wstring& folder, const std::wstrin
     const std::wstring script = std::wstring(L"printf '") + kEmptyZipEscaped + L"' > \"$0\"";
     return L"/bin/sh -c " + QuoteArgument(script) + L" " + QuoteArgument(archive);
   }
+  // The list's name follows from the archive's, which this instance holds
+  // exclusively: anything there is a leftover of an ended run.
   const std::wstring list = archive + L".names";
-  WriteNewFile(WstrToUtf8(list), listing.names);  // when this fails the shell reports it
+  const std::string listUtf8 = WstrToUtf8(list);
+  ::unlink(listUtf8.c_str());
+  WriteNewFile(listUtf8, listing.names);  // when this fails the shell reports it
   static const wchar_t kScript[] =
       L"d=$0 a=$1 l=$2; shift 2; exec < \"$l\" && rm -f -- \"$l\" && cd -- \"$d\" && "
       L"exec zip -q -nw -@ - \"$@\" > \"$a\"";
