@@ -13,13 +13,13 @@
 #include "core/shell.h"
 #include "crypto/identity.h"
 #include "http/listener.h"
+#include "platform/fs.h"
 #include "platform/message.h"
 #include "platform/net.h"
 #include "platform/text.h"
-#include "platform/fs.h"
 #include "term_os.h"
-#include "terminal_view.h"
 #include "terminal_shell.h"
+#include "terminal_view.h"
 #include "tunnel/supervisor.h"
 
 namespace {
@@ -100,7 +100,7 @@ std::vector<std::wstring> CheckedPaths(const std::vector<std::string>& args) {
     errno = 0;
     if (!ReadPathKind(path, isFolder)) {
       const int e = errno;
-      PrintSkippedPath(arg, e ? std::strerror(e) : "it cannot be read");
+      PrintSkippedPath(arg, arg.empty() ? "the path is empty" : e ? std::strerror(e) : "it cannot be read");
     }
     paths.push_back(path);
   }

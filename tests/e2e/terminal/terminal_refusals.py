@@ -53,6 +53,7 @@ def main():
         (["--lan", missing, odd_missing], none_opened, 1,
          skipped(missing, "No such file or directory")
          + skipped(os.path.join(w, "gone\\x1B]0;title\\x07\\x0D\\x0A"), "No such file or directory")),
+        (["--lan", ""], none_opened, 1, skipped("", "the path is empty")),
         (["--lan", not_utf8], none_opened, 1,
          skipped(os.path.join(w, "bad\\xFF"), "the name is not valid UTF-8")),
         (["--lan", f1, f2, f3, f4], FREE_TIER, 1),
