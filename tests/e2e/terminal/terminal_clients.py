@@ -160,6 +160,28 @@ def two_instances(exe, work, rounds=20):
             f.write(who)
         folders.append((who, folder))
     own = os.path.join(tmp, "vornhale-%d" % os.geteuid())
+
+    # Another instance's archives under every name of the next few hundred
+    # milliseconds (the names count the monotonic clock's milliseconds, which
+    # Python reads too): ours takes a free name, and theirs stay as they were.
+    os.makedirs(own, mode=0o700, exist_ok=True)
+    now = int(time.monotonic() * 1000)
+    theirs = ["same_%d.zip" % t for t in range(now, now + 400)]
+    for name in theirs:
+        with open(os.path.join(own, name), "w") as f:
+            f.write("theirs")
+    prog = Program(exe, ["--lan", folders[0][1]], env=env)
+    try:
+        mine = prog.lines[prog.wait_line(r"^  same_\d+\.zip\s+Folder\s")].split()[0]
+        check(mine not in theirs, "took a name that was taken: " + mine)
+        check(prog.finish(signal.SIGINT) == 0, "exit code")
+    finally:
+        prog.kill()
+    for name in theirs:
+        with open(os.path.join(own, name)) as f:
+            check(f.read() == "theirs", "another instance's archive changed: " + name)
+        os.remove(os.path.join(own, name))
+
     for n in range(rounds):
         progs = [Program(exe, ["--lan", folder], env=env) for _, folder in folders]
         try:
