@@ -50,6 +50,7 @@ struct FolderListing {
   std::string names;               // for zip -@: one name a line
   std::vector<std::string> lined;  // names holding CR or LF, which a line cannot carry
   size_t count = 0;
+  struct stat archive {};          // the archive itself, never read into itself
 };
 
 bool IsUtf8(const std::string& s) { return WstrToUtf8(Utf8ToWstr(s)) == s; }
@@ -73,6 +74,7 @@ bool LinkStaysInside(const FolderListing& l, const std::string& full) {
   if (::realpath(full.c_str(), resolved) == nullptr) return false;
   struct stat st {};
   if (::stat(resolved, &st) != 0 || !S_ISREG(st.st_mode)) return false;
+  if (st.st_dev == l.archive.st_dev && st.st_ino == l.archive.st_ino) return false;
   const std::string target(resolved);
   const std::string prefix = l.root == "/" ? l.root : l.root + "/";
   return target.compare(0, prefix.size(), prefix) == 0;
@@ -88,6 +90,7 @@ void ListFolder(FolderListing& l, const std::string& dirPath, const std::string&
     const std::string relName = rel.empty() ? name : rel + "/" + name;
     struct stat st {};
     if (::lstat(full.c_str(), &st) != 0) continue;
+    if (st.st_dev == l.archive.st_dev && st.st_ino == l.archive.st_ino) continue;
     if (S_ISDIR(st.st_mode)) {
       Add(l, relName);
       ListFolder(l, full, relName);
@@ -132,6 +135,7 @@ std::wstring CompressorCommandLine(const std::wstring& folder, const std::wstrin
   FolderListing listing;
   const std::string folderUtf8 = WstrToUtf8(folder);
   char resolved[PATH_MAX];
+  ::stat(WstrToUtf8(archive).c_str(), &listing.archive);  // it exists (made empty before)
   if (::realpath(folderUtf8.c_str(), resolved) != nullptr) {
     listing.root = resolved;
     ListFolder(listing, listing.root, std::string());

@@ -322,7 +322,8 @@ TEST_F(ShareFolderTest, ForeignArchiveFolderIsLeftAlone) {
   unlink(usual.c_str());
 }
 
-// An empty folder is an empty archive; a failing compressor whose exit code the
+// An empty folder is an empty archive; a folder holding the archives' folder
+// does not archive the archive; a failing compressor whose exit code the
 // system collected behind our back (SIGCHLD ignored) is still a failure.
 TEST_F(ShareFolderTest, EmptyFolderAndReapedCompressor) {
   TempDir dir;
@@ -331,6 +332,15 @@ TEST_F(ShareFolderTest, EmptyFolderAndReapedCompressor) {
   ASSERT_TRUE(AddPath(empty, 1, "", hwnd_));
   const Download d = FetchItem(Item(0)->slug);
   EXPECT_EQ(d.body, std::string("PK\x05\x06", 4) + std::string(18, '\0'));
+  ClearHosted();
+  StopServer();
+
+  // A folder that holds the archives' folder: the archive never goes into itself.
+  WriteFileAt(temp_.Path() + L"/a.txt", "alpha");
+  ASSERT_TRUE(AddPath(temp_.Path(), 1, "", hwnd_));
+  const Download whole = FetchItem(Item(0)->slug);
+  EXPECT_NE(whole.body.find("a.txt"), std::string::npos);
+  EXPECT_EQ(whole.body.find(".zip"), std::string::npos);
   ClearHosted();
   StopServer();
 
