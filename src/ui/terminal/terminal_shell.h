@@ -5,8 +5,7 @@
 // hosted items when it changed, at most once a second (a refresh within a
 // second of the last table waits for FlushHostedTable). Lines about single
 // paths go to standard error with names escaped (EscapeForTerminal). All of
-// it runs on the main thread, except the left-out link lines, which come from
-// the thread that compresses (the main thread too).
+// it runs on the main thread, where folders are compressed as well.
 #pragma once
 
 #include <string>
