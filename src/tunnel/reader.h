@@ -19,10 +19,11 @@ constexpr const char* kTunnelSuffix = "trycloudflare.com";
 // Path probed through the public address.
 constexpr const char* kHealthPath = "/__vhhealth";
 
-// The public address in one output line: from the first "https://" up to the
-// first blank, tab, CR, LF, VT, FF, '|', '"' or '\'' (or the end), if that
-// stretch contains kTunnelSuffix anywhere; otherwise empty. Only the first
-// "https://" of the line is looked at.
+// The public address in one output line: the stretch from the first
+// "https://" up to the first blank, tab, CR, LF, VT, FF, '|', '"' or '\'' (or
+// the end), if that stretch is exactly "https://" + one label of
+// [A-Za-z0-9-] + "." + kTunnelSuffix, the label not "api" in any case;
+// otherwise empty. Only the first "https://" of the line is looked at.
 std::string ExtractTunnelURL(const std::string& line);
 
 // Thread body, one per client start. Reads g_tunStdoutRead and g_tunRunning,
