@@ -84,6 +84,7 @@ int RunShare(const ShareOptions& options) {
   StartStopSignalWaiter(g_hMain, kWmStopRequested);
   g_terminalColour = StdoutIsColourTerminal();
   NetStartup();
+  vh::IdentityStore::RestoreSetAsideKey();  // as the window's start-up
   vh::IdentityStore::Init();  // as the window's start-up; sharing does not depend on it
 
   std::vector<std::wstring> paths;
