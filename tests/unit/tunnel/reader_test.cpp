@@ -111,6 +111,10 @@ TEST_F(ReaderTest, ClientThatExitsFailsAtOnce) {
 TEST_F(ReaderTest, PublishesTheFirstAddressOnly) {
   SetTunnelProbeForTest(ProbeAlwaysOk);
   FakeTunnel fake(
+      // The service's own address, printed when a request fails, is no link.
+      "print ERR failed to request quick Tunnel: Post \"https://api.trycloudflare.com/tunnel\": "
+      "dial tcp: i/o timeout\n"
+      "sleep 300\n"
       "printcr INF Requesting new quick Tunnel...\n"
       "printcr \n"
       "print \n"
