@@ -254,6 +254,17 @@ def scenario_custom_link(s, args):
     check(first.wait(timeout=30) == 0, 'exit 0')
 
 
+def forge_messages(s, args, label):
+    """Another program posts 1025 (a made-up pointer, then 0), 1026 and 1030
+    and posts and sends WM_NOTIFY with a made-up pointer: the program must
+    ignore them all and keep running."""
+    out = subprocess.run(['wine', args.forger], env=s.env, cwd=s.work, capture_output=True,
+                         text=True, timeout=120)
+    check(out.returncode == 0, label + ': the forger found the window\n' + out.stdout)
+    time.sleep(2.0)
+    check(s.main_windows() != [], label + ': still running after forged messages')
+
+
 def scenario_internet(s, args):
     """Runs inside a private network namespace (loopback only)."""
     with open(os.path.join(s.appdir, 'script.txt'), 'w') as f:
@@ -264,6 +275,10 @@ def scenario_internet(s, args):
     s.wait_main()
     time.sleep(1.5)
     check(s.boxes() == [], 'no client prompt when cloudflared.exe is present')
+    pids = os.path.join(s.appdir, 'pids.txt')
+    starts = lambda: len(open(pids).read().split()) if os.path.exists(pids) else 0
+    forge_messages(s, args, 'no tunnel')
+    check(starts() == 0 and first.poll() is None, 'no tunnel client started by forged messages')
     # Premium placeholders put their controls back; Offline server selects Internet.
     s.keys('alt+n')
     s.keys('alt+o')
@@ -284,11 +299,20 @@ def scenario_internet(s, args):
     time.sleep(0.5)
     check(s.qr_text('published') == link, 'QR panel shows the public link')
 
+    # Forged messages while the tunnel runs: no restart, no link emptied.
+    subprocess.run(['xclip', '-selection', 'clipboard'], input=b'sentinel', env=s.env, timeout=10)
+    forge_messages(s, args, 'tunnel running')
+    check(first.poll() is None, 'running after forged messages')
+    check(s.clipboard() == 'sentinel', 'forged 1025 copied nothing')
+    check(starts() == 1, 'forged 1026 restarted no tunnel client')
+    select_row(s, 0)
+    s.click(*AT_COPY_LINK)
+    time.sleep(0.5)
+    check(s.clipboard() == link, 'the public link is unchanged: ' + s.clipboard())
+
     # Stopping the only Internet item while a same-network item remains stops
     # the tunnel client (the next Internet item starts a new one) and keeps
     # the server.
-    pids = os.path.join(s.appdir, 'pids.txt')
-    starts = lambda: len(open(pids).read().split()) if os.path.exists(pids) else 0
     check(starts() == 1, 'one tunnel client start so far')
     lan, lan_data = make_file(s, 'local.bin', 7000, 6)
     check(s.start(s.winpath(lan)).wait(timeout=60) == 0, 'forwarded a second path')
@@ -409,11 +433,12 @@ def scenario_picker(s, args):
 def scenario_folder(s, args):
     """A folder from the command line (the Explorer verb for folders) is
     compressed by the PowerShell stand-in and served as a zip archive."""
-    folder = os.path.join(s.work, 'holiday photos')
+    name = 'Mom\u2019s photos'  # the right single quote that phones and Word type
+    folder = os.path.join(s.work, name)
     os.makedirs(os.path.join(folder, 'day 1'))
     files = {'a.jpg': 5000, os.path.join('day 1', 'b.jpg'): 7000}
     for rel, size in files.items():
-        make_file(s, os.path.join('holiday photos', rel), size, len(rel))
+        make_file(s, os.path.join(name, rel), size, len(rel))
     first = s.start(s.winpath(folder))
     s.wait_main()
     answer_client_prompt(s)
@@ -427,7 +452,7 @@ def scenario_folder(s, args):
         f.write(body)
     listing = subprocess.run(['unzip', '-Z1', archive], capture_output=True, text=True,
                              timeout=30).stdout
-    check('holiday photos/a.jpg' in listing and 'holiday photos/day 1/b.jpg' in listing,
+    check(name + '/a.jpg' in listing and name + '/day 1/b.jpg' in listing,
           'the archive holds the folder with its files')
     time.sleep(1.0)
     s.screenshot('folder-shared')
@@ -472,6 +497,7 @@ def main():
     ap.add_argument('--work', required=True)
     ap.add_argument('--fake-tunnel')
     ap.add_argument('--fake-powershell')
+    ap.add_argument('--forger')
     ap.add_argument('scenario', choices=sorted(SCENARIOS))
     args = ap.parse_args()
     if args.scenario == 'internet' and os.environ.get('VH_NETNS') != '1':

@@ -261,10 +261,10 @@ TEST_F(ShareFolderTest, ArchiveRefusedOrDroppedIsDeleted) {
 TEST_F(ShareFolderTest, EmptyLastComponentNamesTheArchiveFolder) {
 #ifdef _WIN32
   // A drive root has no last component; the double cannot zip a whole drive,
-  // so only the archive's name is looked at, in the recorded command line.
+  // so only the archive's name is looked at, in the paths it received.
   ScopedEnv mode("VH_FAKE_POWERSHELL", "noarchive");
   EXPECT_FALSE(AddPath(L"C:\\", 1, "", hwnd_));
-  const std::string cmd = ReadWholeFile(ProgramFolder() + L"\\powershell_cmdline.txt");
+  const std::string cmd = ReadWholeFile(ProgramFolder() + L"\\powershell_paths.txt");
   const std::string dest = "vornhale\\folder_";
   EXPECT_NE(cmd.find(dest), std::string::npos) << cmd;
   ExpectOneBox(L"File not found.", kMbIconError);  // exit 0 but no archive
