@@ -68,6 +68,16 @@ for point in aside generate restore; do
 done
 [ "$(stat -c %a "$work/cfg/Vorn-Hale/identity.key")" = 600 ] || fail "key file mode not 600 after restores"
 
+# 2c. Something in the way of putting a set-aside key back (a folder under its
+#     name): the self-test sets nothing aside over it and leaves the key alone;
+#     the checks that need a fresh key fail instead.
+mkdir "$work/cfg/Vorn-Hale/identity.key.aside"
+run "$work/cfg" --self-test
+[ "$rc" = 1 ] || fail "aside blocked: exit code $rc, want 1"
+grep -qx '81/86 tests passed.' "$work/out" || fail "aside blocked: $(grep 'tests passed' "$work/out")"
+cmp -s "$work/key.orig" "$work/cfg/Vorn-Hale/identity.key" || fail "aside blocked: key changed"
+rmdir "$work/cfg/Vorn-Hale/identity.key.aside"
+
 # 3. No usable folder (a file in the way): the three file checks are skipped,
 #    the identity checks that need it fail, exit code 1.
 : >"$work/blocker"
