@@ -133,7 +133,9 @@ std::vector<std::string> ChildEnvironment(const std::vector<std::wstring>& extra
   for (char** e = environ; e && *e; ++e) entries.emplace_back(*e);
   for (const auto& w : extra) {
     const std::string x = WstrToUtf8(w);
-    const std::string name = x.substr(0, x.find('=') + 1);  // "NAME="
+    const size_t eq = x.find('=');
+    if (eq == std::string::npos || eq == 0) continue;  // not "NAME=value"
+    const std::string name = x.substr(0, eq + 1);      // "NAME="
     std::erase_if(entries, [&](const std::string& e) { return e.compare(0, name.size(), name) == 0; });
     entries.push_back(x);
   }

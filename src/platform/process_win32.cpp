@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <vector>
 
 JobHandle g_hJob = 0;
@@ -14,8 +15,13 @@ intptr_t FromHandle(HANDLE h) { return reinterpret_cast<intptr_t>(h); }
 // begin with '=', which is part of their name.
 std::wstring EnvName(const std::wstring& entry) { return entry.substr(0, entry.find(L'=', 1)); }
 
+bool EnvNameLess(const std::wstring& a, const std::wstring& b) {
+  return CompareStringOrdinal(EnvName(a).c_str(), -1, EnvName(b).c_str(), -1, TRUE) == CSTR_LESS_THAN;
+}
+
 // The program's environment with `extra` set on top, as a CreateProcessW
-// block: NUL-ended entries followed by one more NUL.
+// block: NUL-ended entries sorted by name without regard to case, as Windows
+// keeps them, followed by one more NUL.
 std::vector<wchar_t> EnvironmentBlock(const std::vector<std::wstring>& extra) {
   std::vector<std::wstring> entries;
   if (wchar_t* env = GetEnvironmentStringsW()) {
@@ -29,6 +35,7 @@ std::vector<wchar_t> EnvironmentBlock(const std::vector<std::wstring>& extra) {
     });
     entries.push_back(x);
   }
+  std::stable_sort(entries.begin(), entries.end(), EnvNameLess);
   std::vector<wchar_t> block;
   for (const auto& e : entries) {
     block.insert(block.end(), e.begin(), e.end());
