@@ -3,12 +3,25 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
-// Windows: PowerShell's Compress-Archive, both paths as single-quoted
-// PowerShell strings (single quotes doubled) inside one double-quoted command:
+// The environment variables that carry the two paths to the compressor.
+constexpr const wchar_t* kCompressFolderVar = L"VH_COMPRESS_FOLDER";
+constexpr const wchar_t* kCompressArchiveVar = L"VH_COMPRESS_ARCHIVE";
+
+// Windows: PowerShell's Compress-Archive, one double-quoted command that takes
+// both paths from the environment, so no folder name is ever parsed as code
+// (PowerShell ends a single-quoted string at any of five quote characters):
 //   powershell.exe -NoProfile -NonInteractive -Command "Compress-Archive
-//   -LiteralPath '<folder>' -DestinationPath '<archive>' -Force"
-std::wstring PowerShellCompressCommand(const std::wstring& folder, const std::wstring& archive);
+//   -LiteralPath $env:VH_COMPRESS_FOLDER -DestinationPath
+//   $env:VH_COMPRESS_ARCHIVE -Force"
+std::wstring PowerShellCompressCommand();
+
+// The "NAME=value" entries the compressor is started with: the folder and the
+// archive path under kCompressFolderVar and kCompressArchiveVar. Info-ZIP
+// (POSIX) takes its paths from its command line and ignores them.
+std::vector<std::wstring> CompressorEnvironment(const std::wstring& folder,
+                                                const std::wstring& archive);
 
 // The command line this system runs: PowerShellCompressCommand on Windows; on
 // POSIX Info-ZIP run inside the folder on a list of names written beside the

@@ -1,5 +1,5 @@
 #include "core/compress.h"
 
 std::wstring CompressorCommandLine(const std::wstring& folder, const std::wstring& archive) {
-  return PowerShellCompressCommand(folder, archive);
+  return PowerShellCompressCommand();  // the paths travel in CompressorEnvironment
 }

@@ -118,7 +118,8 @@ CompressOutcome CompressFolder(const std::wstring& folder, std::wstring& archive
 
   failText = CompressFailedText(CompressEnd::kNotStarted, 0);
   ChildProcess child;
-  if (!StartHiddenProcess(CompressorCommandLine(folder, archive), child, nullptr))
+  const std::vector<std::wstring> env = CompressorEnvironment(folder, archive);
+  if (!StartHiddenProcess(CompressorCommandLine(folder, archive), child, nullptr, &env))
     return CompressOutcome::kFailed;
   AssignChildToJob(child);  // ends with the program if it is closed meanwhile
   const auto deadline =
@@ -149,19 +150,18 @@ void SetCompressTimeoutForTest(unsigned timeoutMs) {
 
 void SetCompressionCancelled(bool cancelled) { g_compressCancelled = cancelled; }
 
-std::wstring PowerShellCompressCommand(const std::wstring& folder, const std::wstring& archive) {
-  auto singleQuoted = [](const std::wstring& s) {
-    std::wstring out;
-    for (const wchar_t c : s) {
-      out.push_back(c);
-      if (c == L'\'') out.push_back(L'\'');
-    }
-    return out;
-  };
+std::wstring PowerShellCompressCommand() {
   // -LiteralPath, not -Path: -Path treats [ ] * ? in a folder name as wildcards,
   // so "photos [2023]" would fail or, worse, compress a sibling folder.
-  return L"powershell.exe -NoProfile -NonInteractive -Command \"Compress-Archive -LiteralPath '" +
-         singleQuoted(folder) + L"' -DestinationPath '" + singleQuoted(archive) + L"' -Force\"";
+  return std::wstring(L"powershell.exe -NoProfile -NonInteractive -Command \"Compress-Archive ") +
+         L"-LiteralPath $env:" + kCompressFolderVar + L" -DestinationPath $env:" +
+         kCompressArchiveVar + L" -Force\"";
+}
+
+std::vector<std::wstring> CompressorEnvironment(const std::wstring& folder,
+                                                const std::wstring& archive) {
+  return {std::wstring(kCompressFolderVar) + L"=" + folder,
+          std::wstring(kCompressArchiveVar) + L"=" + archive};
 }
 
 std::string TrimSpacesTabs(const std::string& s) {

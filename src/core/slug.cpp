@@ -55,6 +55,10 @@ bool IsReservedSlug(const std::string& s) {
 SlugResult CheckCustomSlug(const std::string& custom) {
   if (!IsValidPathSegment(custom)) return SlugResult::kBadSyntax;
   if (IsReservedSlug(custom)) return SlugResult::kReserved;
+  // The server answers its health path before it looks up any item, so an
+  // item under that name would never be served. The server compares the path
+  // exactly, and so does this check ("__VHhealth" is an ordinary link).
+  if (custom == kServerHealthSlug) return SlugResult::kReserved;
   return SlugResult::kOk;
 }
 

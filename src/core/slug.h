@@ -18,6 +18,10 @@
 
 #include <string>
 
+// The path segment the server answers itself (its health check), before any
+// item lookup; a custom link may not take it.
+constexpr const char* kServerHealthSlug = "__vhhealth";
+
 // Length of a random token.
 constexpr unsigned long long kTokenLen = 12;
 
@@ -44,7 +48,8 @@ enum class SlugResult {
 // Number of random tokens tried before giving up.
 constexpr int kTokenAttempts = 64;
 
-// The checks of a custom link that need no lock: syntax, then reserved words.
+// The checks of a custom link that need no lock: syntax, then reserved words
+// (kReserved in any letter case, and kServerHealthSlug exactly).
 // kOk, kBadSyntax or kReserved.
 SlugResult CheckCustomSlug(const std::string& custom);
 

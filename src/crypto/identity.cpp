@@ -8,6 +8,7 @@
 
 #include "crypto/crypto.h"
 #include "crypto/paths.h"
+#include "platform/fs.h"
 
 namespace vh::IdentityStore {
 
@@ -69,6 +70,29 @@ bool Init() {
   if (AllZero(g_identitySec, 32)) return false;
   if (!paths::WriteFileOwnerOnly(keyPath, g_identitySec, sizeof g_identitySec)) return false;
   return PublishIdentity();
+}
+
+bool RestoreSetAsideKey() {
+  const std::wstring dir = paths::EnsureAppDataDir();
+  if (dir.empty()) return false;
+  const std::wstring aside = paths::Join(dir, kSetAsideFileName);
+  bool isFolder = false;
+  if (!ReadPathKind(aside, isFolder)) return true;  // nothing set aside
+  return !isFolder && paths::MoveFileReplacing(aside, paths::Join(dir, kKeyFileName));
+}
+
+bool SetKeyAside(bool& hadKey) {
+  hadKey = false;
+  const std::wstring dir = paths::EnsureAppDataDir();
+  if (dir.empty()) return false;
+  const std::wstring aside = paths::Join(dir, kSetAsideFileName);
+  const std::wstring keyPath = paths::Join(dir, kKeyFileName);
+  bool isFolder = false;
+  if (ReadPathKind(aside, isFolder)) return false;  // never over a key set aside earlier
+  if (!ReadPathKind(keyPath, isFolder)) return true;  // no key file: nothing to keep
+  if (isFolder || !paths::MoveFileReplacing(keyPath, aside)) return false;
+  hadKey = true;
+  return true;
 }
 
 bool Sign(const uint8_t* msg, uint64_t len, uint8_t sig[64]) {

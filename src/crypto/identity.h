@@ -9,6 +9,9 @@
 namespace vh::IdentityStore {
 
 constexpr const wchar_t* kKeyFileName = L"identity.key";
+// The user's key while the self-test tests generating a new one: beside the
+// key file, so that setting it aside and putting it back are renames.
+constexpr const wchar_t* kSetAsideFileName = L"identity.key.aside";
 constexpr size_t kFpTextLen = 20;  // "xxxx:xxxx:xxxx:xxxx" and its NUL
 
 // Written only while g_identityReady is false.
@@ -20,6 +23,16 @@ extern std::atomic<bool> g_identityReady;
 // Loads the key file, or creates a new identity when it is missing or not
 // exactly 64 bytes long; true once the fields hold it and ready is set.
 bool Init();
+// Puts a key file the self-test set aside back in place, over any key file
+// there (one that an interrupted self-test generated). Every start calls it
+// before Init. True when nothing was set aside or it is back; false when the
+// folder is unusable or the rename failed.
+bool RestoreSetAsideKey();
+// The self-test's side: renames the key file aside. hadKey tells whether
+// there was one (nothing is set aside otherwise). False, changing nothing,
+// when a key is set aside already (put it back first), the folder is unusable
+// or the rename failed.
+bool SetKeyAside(bool& hadKey);
 // Fingerprint text of digest[0..7] with its NUL into out (20 bytes).
 void FormatFp(const uint8_t* digest, char* out);
 // False while not ready; otherwise Ed25519 over msg with the identity's key.

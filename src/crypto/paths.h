@@ -29,6 +29,11 @@ std::wstring Join(const std::wstring& dir, const wchar_t* name);
 // On failure the earlier file at path is unchanged and no ".tmp" is left
 // (unless the temporary file could not be created at all).
 bool WriteFileOwnerOnly(const std::wstring& path, const uint8_t* data, uint64_t len);
+// Renames `from` to `to` in the same folder, replacing a file at `to`, and
+// makes the rename durable (write-through / the folder synced) before it
+// returns. False when the rename failed (both names as they were) or could
+// not be made durable.
+bool MoveFileReplacing(const std::wstring& from, const std::wstring& to);
 // Whole file into out; false (out untouched) when it cannot be opened or is
 // larger than kReadLimit.
 bool ReadFileAll(const std::wstring& path, std::vector<uint8_t>& out);

@@ -134,6 +134,13 @@ bool WriteFileOwnerOnly(const std::wstring& path, const uint8_t* data, uint64_t 
   return SyncFolder(ParentOf(target));
 }
 
+bool MoveFileReplacing(const std::wstring& from, const std::wstring& to) {
+  const std::string src = Narrow(from);
+  const std::string dst = Narrow(to);
+  if (src.empty() || dst.empty() || rename(src.c_str(), dst.c_str()) != 0) return false;
+  return SyncFolder(ParentOf(dst));
+}
+
 bool ReadFileAll(const std::wstring& path, std::vector<uint8_t>& out) {
   const std::string p = Narrow(path);
   if (p.empty()) return false;

@@ -129,6 +129,11 @@ bool WriteFileOwnerOnly(const std::wstring& path, const uint8_t* data, uint64_t 
   return true;
 }
 
+bool MoveFileReplacing(const std::wstring& from, const std::wstring& to) {
+  return MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) !=
+         FALSE;
+}
+
 bool ReadFileAll(const std::wstring& path, std::vector<uint8_t>& out) {
   Handle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                           FILE_ATTRIBUTE_NORMAL, nullptr));

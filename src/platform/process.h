@@ -20,6 +20,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 // A process HANDLE on Windows, a pid on POSIX; 0 when none.
 using ProcessId = intptr_t;
@@ -103,10 +104,14 @@ class ChildProcess {
 // blanks). With outputRead, the child's standard output and standard error
 // share the write end of a new pipe, whose read end (inherited by nobody
 // else) goes to *outputRead; standard input is empty. Without it the child
-// gets no standard streams. False, with nothing left open, when the pipe or
-// the process could not be created (POSIX: also when exec failed).
+// gets no standard streams. With extraEnv, each "NAME=value" entry is set in
+// the child's environment on top of the program's own (replacing a variable
+// of that name; Windows compares names without regard to case). False, with
+// nothing left open, when the pipe or the process could not be created
+// (POSIX: also when exec failed).
 bool StartHiddenProcess(const std::wstring& commandLine, ChildProcess& child,
-                        ScopedPipe* outputRead);
+                        ScopedPipe* outputRead,
+                        const std::vector<std::wstring>* extraEnv = nullptr);
 
 // Bytes waiting in the pipe. False when the peek fails, which includes a
 // broken pipe (every writer gone) with nothing left to read.

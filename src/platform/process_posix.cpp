@@ -127,7 +127,23 @@ bool MoveFdInChild(int fd, int target) {
   return dup2(fd, target) == target;
 }
 
-bool StartOnThisThread(const std::wstring& commandLine, ChildProcess& child, ScopedPipe* outputRead) {
+// The program's environment with `extra` ("NAME=value") set on top.
+std::vector<std::string> ChildEnvironment(const std::vector<std::wstring>& extra) {
+  std::vector<std::string> entries;
+  for (char** e = environ; e && *e; ++e) entries.emplace_back(*e);
+  for (const auto& w : extra) {
+    const std::string x = WstrToUtf8(w);
+    const size_t eq = x.find('=');
+    if (eq == std::string::npos || eq == 0) continue;  // not "NAME=value"
+    const std::string name = x.substr(0, eq + 1);      // "NAME="
+    std::erase_if(entries, [&](const std::string& e) { return e.compare(0, name.size(), name) == 0; });
+    entries.push_back(x);
+  }
+  return entries;
+}
+
+bool StartOnThisThread(const std::wstring& commandLine, ChildProcess& child, ScopedPipe* outputRead,
+                       const std::vector<std::wstring>* extraEnv) {
   const std::vector<std::wstring> wargs = SplitCommandLine(commandLine);
   if (wargs.empty() || wargs[0].empty()) return false;
   std::vector<std::string> args;
@@ -136,6 +152,14 @@ bool StartOnThisThread(const std::wstring& commandLine, ChildProcess& child, Sco
   std::vector<char*> argv;
   for (auto& a : args) argv.push_back(a.data());
   argv.push_back(nullptr);
+  // Built before fork, where allocating is still allowed.
+  std::vector<std::string> envStrings;
+  std::vector<char*> envp;
+  if (extraEnv) {
+    envStrings = ChildEnvironment(*extraEnv);
+    for (auto& e : envStrings) envp.push_back(e.data());
+    envp.push_back(nullptr);
+  }
 
   int nullFd = ::open("/dev/null", O_RDWR | O_CLOEXEC);
   if (nullFd < 0) return false;
@@ -174,7 +198,11 @@ bool StartOnThisThread(const std::wstring& commandLine, ChildProcess& child, Sco
 #ifdef SYS_close_range
     syscall(SYS_close_range, 3u, ~0u, 4u /* CLOSE_RANGE_CLOEXEC */);
 #endif
-    execv(program.c_str(), argv.data());
+    if (extraEnv) {
+      execve(program.c_str(), argv.data(), envp.data());
+    } else {
+      execv(program.c_str(), argv.data());
+    }
     const int e = errno;
     (void)!write(errPipe[1], &e, sizeof e);
     _exit(127);
@@ -253,9 +281,9 @@ void ChildProcess::reset() {
 }
 
 bool StartHiddenProcess(const std::wstring& commandLine, ChildProcess& child,
-                        ScopedPipe* outputRead) {
+                        ScopedPipe* outputRead, const std::vector<std::wstring>* extraEnv) {
   bool ok = false;
-  RunOnSpawnerThread([&] { ok = StartOnThisThread(commandLine, child, outputRead); });
+  RunOnSpawnerThread([&] { ok = StartOnThisThread(commandLine, child, outputRead, extraEnv); });
   return ok;
 }
 

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <vector>
 
 JobHandle g_hJob = 0;
@@ -9,6 +10,41 @@ JobHandle g_hJob = 0;
 namespace {
 HANDLE AsHandle(intptr_t h) { return reinterpret_cast<HANDLE>(h); }
 intptr_t FromHandle(HANDLE h) { return reinterpret_cast<intptr_t>(h); }
+
+// The variable name of an environment entry; the drive entries ("=C:=C:\\")
+// begin with '=', which is part of their name.
+std::wstring EnvName(const std::wstring& entry) { return entry.substr(0, entry.find(L'=', 1)); }
+
+bool EnvNameLess(const std::wstring& a, const std::wstring& b) {
+  return CompareStringOrdinal(EnvName(a).c_str(), -1, EnvName(b).c_str(), -1, TRUE) == CSTR_LESS_THAN;
+}
+
+// The program's environment with `extra` set on top, as a CreateProcessW
+// block: NUL-ended entries sorted by name without regard to case, as Windows
+// keeps them, followed by one more NUL.
+std::vector<wchar_t> EnvironmentBlock(const std::vector<std::wstring>& extra) {
+  std::vector<std::wstring> entries;
+  if (wchar_t* env = GetEnvironmentStringsW()) {
+    for (const wchar_t* p = env; *p; p += wcslen(p) + 1) entries.emplace_back(p);
+    FreeEnvironmentStringsW(env);
+  }
+  for (const auto& x : extra) {
+    const std::wstring name = EnvName(x);
+    std::erase_if(entries, [&](const std::wstring& e) {
+      return CompareStringOrdinal(EnvName(e).c_str(), -1, name.c_str(), -1, TRUE) == CSTR_EQUAL;
+    });
+    entries.push_back(x);
+  }
+  std::stable_sort(entries.begin(), entries.end(), EnvNameLess);
+  std::vector<wchar_t> block;
+  for (const auto& e : entries) {
+    block.insert(block.end(), e.begin(), e.end());
+    block.push_back(L'\0');
+  }
+  if (entries.empty()) block.push_back(L'\0');
+  block.push_back(L'\0');
+  return block;
+}
 }  // namespace
 
 void ClosePipeHandle(PipeHandle h) {
@@ -24,7 +60,7 @@ void ChildProcess::reset() {
 }
 
 bool StartHiddenProcess(const std::wstring& commandLine, ChildProcess& child,
-                        ScopedPipe* outputRead) {
+                        ScopedPipe* outputRead, const std::vector<std::wstring>* extraEnv) {
   HANDLE readEnd = nullptr;
   HANDLE writeEnd = nullptr;
   if (outputRead) {
@@ -74,9 +110,14 @@ bool StartHiddenProcess(const std::wstring& commandLine, ChildProcess& child,
       }
     }
   }
+  std::vector<wchar_t> env;
+  if (extraEnv) {
+    env = EnvironmentBlock(*extraEnv);
+    flags |= CREATE_UNICODE_ENVIRONMENT;
+  }
   PROCESS_INFORMATION pi{};
-  const BOOL ok = CreateProcessW(nullptr, cmd.data(), nullptr, nullptr,
-                                 outputRead ? TRUE : FALSE, flags, nullptr, nullptr, &si, &pi);
+  const BOOL ok = CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, outputRead ? TRUE : FALSE,
+                                 flags, extraEnv ? env.data() : nullptr, nullptr, &si, &pi);
   if (six.lpAttributeList) DeleteProcThreadAttributeList(six.lpAttributeList);
   // The child has its own copy of the write end now; closing ours lets the
   // pipe break when the child ends.

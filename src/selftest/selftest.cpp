@@ -3,6 +3,7 @@
 #include <sodium.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -49,6 +50,19 @@ constexpr const char* kHkdfOkm =
 constexpr const char* kGcmKey = "b52c505a37d78eda5dd34f20c22540ea1b58963cf8e5bf8ffa85f9f2492505b4";
 constexpr const char* kGcmIv = "516c33929df5a3284ff463d7";
 constexpr const char* kGcmTag = "bdc1ac884d332457a1d2664f168c76f0";
+
+// Test hook: VH_SELFTEST_EXIT_AT=<point> ends the run at once at that point of
+// the identity checks ("aside", "generate", "restore"), the way a crash or a
+// closed console would, so tests can show the user's key survives it.
+constexpr int kExitAtPointCode = 3;
+
+void ExitIfAsked(const char* point) {
+  const char* at = std::getenv("VH_SELFTEST_EXIT_AT");
+  if (at && std::strcmp(at, point) == 0) {
+    std::fflush(stdout);
+    std::_Exit(kExitAtPointCode);
+  }
+}
 
 // Counts one check and prints its line.
 struct CheckRecorder {
@@ -321,20 +335,26 @@ void CheckIdentity(const CheckRecorder& check) {
   ids::FormatFp(kDigest, fp);
   check(std::strcmp(fp, "aabb:ccdd:eeff:0011") == 0, "IdentityStore::FormatFp: canonical layout");
 
-  // The user's own key file is kept in memory and put back at the end.
+  // The user's key file is renamed aside while a new key is generated, and
+  // renamed back at the end. A run that never got there (a crash, a closed
+  // console) left it aside: every start, this one included, puts it back
+  // before anything else touches the key.
   const std::wstring dir = paths::EnsureAppDataDir();
   const std::wstring keyPath = dir.empty() ? std::wstring() : paths::Join(dir, ids::kKeyFileName);
-  std::vector<uint8_t> saved;
-  const bool haveSaved = !keyPath.empty() && paths::ReadFileAll(keyPath, saved);
-  if (!keyPath.empty()) DeleteFilePath(keyPath);
+  bool hadKey = false;
+  const bool aside = !dir.empty() && ids::RestoreSetAsideKey() && ids::SetKeyAside(hadKey);
+  ExitIfAsked("aside");
   ids::g_identityReady.store(false);
 
-  check(ids::Init(), "IdentityStore::Init: generate-on-miss ok");
+  // Without the user's key safely aside, Init would load or replace it: the
+  // checks that need a fresh key fail instead.
+  check(aside && ids::Init(), "IdentityStore::Init: generate-on-miss ok");
   check(ids::g_identityReady.load(), "IdentityStore: ready after init");
+  ExitIfAsked("generate");
   uint8_t firstPub[32];
   std::memcpy(firstPub, ids::g_identityPub, sizeof firstPub);
   ids::g_identityReady.store(false);
-  check(ids::Init(), "IdentityStore::Init: reload-on-hit ok");
+  check(aside && ids::Init(), "IdentityStore::Init: reload-on-hit ok");
   check(std::memcmp(firstPub, ids::g_identityPub, sizeof firstPub) == 0,
         "IdentityStore: pubkey stable across reload");
   const char* msg = "identity round-trip";
@@ -345,17 +365,18 @@ void CheckIdentity(const CheckRecorder& check) {
   check(signOk && crypto::Ed25519Verify(ids::g_identityPub, Bytes(msg), len, sig),
         "IdentityStore::Sign: pub verifies own sig");
 
-  if (haveSaved && saved.size() == sizeof ids::g_identitySec) {
-    const bool restored = paths::WriteFileOwnerOnly(keyPath, saved.data(), saved.size());
-    ids::g_identityReady.store(false);
+  ExitIfAsked("restore");
+  ids::g_identityReady.store(false);
+  if (!aside) return;
+  if (hadKey) {
+    // Over the generated key; the user's key is loaded again as at start-up.
+    const bool restored = ids::RestoreSetAsideKey();
     ids::Init();
     // Losing the user's identity silently would be worse than a red line.
     if (!restored) check(false, "IdentityStore: user's key file restored");
   } else {
-    if (!keyPath.empty()) DeleteFilePath(keyPath);
-    ids::g_identityReady.store(false);
+    DeleteFilePath(keyPath);
   }
-  if (!saved.empty()) sodium_memzero(saved.data(), saved.size());
 }
 
 }  // namespace

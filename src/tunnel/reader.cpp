@@ -4,8 +4,11 @@
 #include <atomic>
 #include <chrono>
 #include <cstring>
+#include <mutex>
 #include <new>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #include "core/app_messages.h"
 #include "platform/https_probe.h"
@@ -25,6 +28,12 @@ constexpr int64_t kProbeLimitNs = 14999999999;    // 15 s of probing before publ
 
 std::atomic<TunnelProbeFn> g_probeForTest{nullptr};
 
+// Messages the reader posted that no handler has taken yet, as (message,
+// lParam) pairs. Any program on the desktop can post the same numbers to the
+// main window; the handlers act only on what they find here.
+std::mutex g_pendingMtx;
+std::vector<std::pair<UINT, LPARAM>> g_pending;
+
 int64_t ElapsedNs(std::chrono::steady_clock::time_point since) {
   return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() -
                                                               since)
@@ -36,13 +45,47 @@ bool IsAddressEnd(char c) {
          c == '"' || c == '\'';
 }
 
+bool IsLabelChar(char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-';
+}
+
+// "https://" + one label of letters, digits and '-' + "." + kTunnelSuffix, and
+// nothing after it. The client also prints the service's own API address
+// (a failed "Post https://api.<suffix>/tunnel"): that one is never ours.
+bool IsQuickTunnelAddress(const std::string& candidate) {
+  constexpr char kScheme[] = "https://";
+  constexpr size_t kSchemeLen = sizeof kScheme - 1;
+  const std::string tail = std::string(".") + kTunnelSuffix;
+  if (candidate.size() <= kSchemeLen + tail.size()) return false;
+  if (candidate.compare(0, kSchemeLen, kScheme) != 0) return false;
+  if (candidate.compare(candidate.size() - tail.size(), tail.size(), tail) != 0) return false;
+  const std::string label = candidate.substr(kSchemeLen, candidate.size() - kSchemeLen - tail.size());
+  for (const char c : label) {
+    if (!IsLabelChar(c)) return false;
+  }
+  std::string lower = label;
+  for (char& c : lower) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return lower != "api";
+}
+
 bool ProbeOnce(const std::wstring& url) {
   const TunnelProbeFn fn = g_probeForTest.load();
   return fn ? fn(url) : ProbeHttpsStatus200(url);
 }
 
+// Marks the message as the reader's, then posts it; the mark goes again when
+// posting fails.
+bool PostMarked(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+  MarkTunnelMessage(msg, lParam);
+  if (PostWindowMessage(hwnd, msg, wParam, lParam)) return true;
+  ClaimTunnelMessage(msg, lParam);
+  return false;
+}
+
 void PostFailedIfRunning(HWND hwnd) {
-  if (g_tunRunning.load()) PostWindowMessage(hwnd, WM_TUNNEL_FAILED, 0, 0);
+  if (g_tunRunning.load()) PostMarked(hwnd, WM_TUNNEL_FAILED, 0, 0);
 }
 
 // Reads and discards what is waiting in the pipe. False when the first peek
@@ -65,7 +108,7 @@ bool Publish(HWND hwnd, const std::string& address, WPARAM ok) {
   if (!g_tunRunning.load()) return false;
   g_tunReady.store(true);
   char* heap = NewTunnelAddress(address);
-  if (!PostWindowMessage(hwnd, WM_TUNNEL_READY, ok, reinterpret_cast<LPARAM>(heap)))
+  if (!PostMarked(hwnd, WM_TUNNEL_READY, ok, reinterpret_cast<LPARAM>(heap)))
     FreeTunnelAddress(heap);
   return true;
 }
@@ -73,7 +116,7 @@ bool Publish(HWND hwnd, const std::string& address, WPARAM ok) {
 // Probes the address until it answers 200 or 15 s have passed, draining the
 // client's output meanwhile, then publishes. False when the thread must end.
 bool ProbeAndPublish(HWND hwnd, PipeHandle pipe, const std::string& address) {
-  PostWindowMessage(hwnd, WM_TUNNEL_FOUND, 0, 0);
+  PostMarked(hwnd, WM_TUNNEL_FOUND, 0, 0);
   const auto probeStart = std::chrono::steady_clock::now();
   const std::wstring probeUrl = Utf8ToWstr(address + kHealthPath);
   while (g_tunRunning.load()) {
@@ -96,8 +139,7 @@ std::string ExtractTunnelURL(const std::string& line) {
   size_t end = start;
   while (end < line.size() && !IsAddressEnd(line[end])) ++end;
   std::string candidate = line.substr(start, end - start);
-  if (candidate.find(kTunnelSuffix) == std::string::npos) return std::string();
-  return candidate;
+  return IsQuickTunnelAddress(candidate) ? candidate : std::string();
 }
 
 void TunnelReaderProc(HWND hwnd) {
@@ -110,7 +152,7 @@ void TunnelReaderProc(HWND hwnd) {
 
   while (g_tunRunning.load()) {
     if (!found && ElapsedNs(start) > kAddressLimitNs) {
-      PostWindowMessage(hwnd, WM_TUNNEL_FAILED, 0, 0);
+      PostMarked(hwnd, WM_TUNNEL_FAILED, 0, 0);
       return;
     }
     uint32_t avail = 0;
@@ -154,5 +196,21 @@ char* NewTunnelAddress(const std::string& address) {
 }
 
 void FreeTunnelAddress(char* address) { delete[] address; }
+
+void MarkTunnelMessage(UINT msg, LPARAM lParam) {
+  std::lock_guard<std::mutex> lock(g_pendingMtx);
+  g_pending.emplace_back(msg, lParam);
+}
+
+bool ClaimTunnelMessage(UINT msg, LPARAM lParam) {
+  std::lock_guard<std::mutex> lock(g_pendingMtx);
+  for (auto it = g_pending.begin(); it != g_pending.end(); ++it) {
+    if (it->first == msg && it->second == lParam) {
+      g_pending.erase(it);
+      return true;
+    }
+  }
+  return false;
+}
 
 TunnelProbeFn SetTunnelProbeForTest(TunnelProbeFn fn) { return g_probeForTest.exchange(fn); }

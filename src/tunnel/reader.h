@@ -7,7 +7,8 @@
 //   WM_TUNNEL_FAILED (0, 0)          no address within 60 s, or the output ended
 // The address of WM_TUNNEL_READY is a NUL-terminated UTF-8 string from
 // NewTunnelAddress. The receiver owns it and frees it with FreeTunnelAddress
-// (OnTunnelReady does); when posting fails the reader frees it itself.
+// (OnTunnelReady does); when posting fails the reader frees it itself. Each
+// message is marked as the reader's (MarkTunnelMessage below).
 #pragma once
 
 #include <string>
@@ -19,10 +20,11 @@ constexpr const char* kTunnelSuffix = "trycloudflare.com";
 // Path probed through the public address.
 constexpr const char* kHealthPath = "/__vhhealth";
 
-// The public address in one output line: from the first "https://" up to the
-// first blank, tab, CR, LF, VT, FF, '|', '"' or '\'' (or the end), if that
-// stretch contains kTunnelSuffix anywhere; otherwise empty. Only the first
-// "https://" of the line is looked at.
+// The public address in one output line: the stretch from the first
+// "https://" up to the first blank, tab, CR, LF, VT, FF, '|', '"' or '\'' (or
+// the end), if that stretch is exactly "https://" + one label of
+// [A-Za-z0-9-] + "." + kTunnelSuffix, the label not "api" in any case;
+// otherwise empty. Only the first "https://" of the line is looked at.
 std::string ExtractTunnelURL(const std::string& line);
 
 // Thread body, one per client start. Reads g_tunStdoutRead and g_tunRunning,
@@ -36,6 +38,15 @@ void TunnelReaderProc(HWND hwnd);
 char* NewTunnelAddress(const std::string& address);
 // Frees what NewTunnelAddress made; null is allowed.
 void FreeTunnelAddress(char* address);
+
+// The reader marks each message it posts (WM_TUNNEL_FOUND and _FAILED with
+// lParam 0, WM_TUNNEL_READY with its address) just before posting it. The
+// handlers act only on a message whose mark they can clear: anything else was
+// posted by another program and is ignored (its lParam never touched). Tests
+// that play the reader mark what they hand to a handler.
+void MarkTunnelMessage(UINT msg, LPARAM lParam);
+// Clears one mark of (msg, lParam); false when there is none.
+bool ClaimTunnelMessage(UINT msg, LPARAM lParam);
 
 // Tests replace the one-attempt HTTPS probe (ProbeHttpsStatus200 otherwise);
 // returns the previous replacement. nullptr restores the real probe.

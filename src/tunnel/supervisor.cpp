@@ -4,6 +4,7 @@
 #include <string>
 #include <utility>
 
+#include "core/app_messages.h"
 #include "core/links.h"
 #include "core/registry.h"
 #include "core/shell.h"
@@ -69,9 +70,15 @@ void StopTunnel() {
   g_tunHost.clear();
 }
 
-void OnTunnelFound(HWND) { SetStatus(L"Public link found. Checking it's reachable..."); }
+void OnTunnelFound(HWND) {
+  if (!ClaimTunnelMessage(WM_TUNNEL_FOUND, 0)) return;  // not the reader's
+  SetStatus(L"Public link found. Checking it's reachable...");
+}
 
 void OnTunnelReady(HWND hwnd, WPARAM probeOk, LPARAM address) {
+  // Only an address the reader handed out is read and freed; a stranger's
+  // lParam (or a stranger's 0) is left alone.
+  if (!ClaimTunnelMessage(WM_TUNNEL_READY, address)) return;
   std::unique_ptr<char, AddressDeleter> owned(reinterpret_cast<char*>(address));
   if (!g_tunRunning.load()) return;  // stopped meanwhile: the address is stale
   {
@@ -98,6 +105,7 @@ void OnTunnelReady(HWND hwnd, WPARAM probeOk, LPARAM address) {
 }
 
 void OnTunnelFailed(HWND hwnd) {
+  if (!ClaimTunnelMessage(WM_TUNNEL_FAILED, 0)) return;  // not the reader's
   if (g_tunRunning.load()) StopTunnel();
 
   bool anyInternet = false;

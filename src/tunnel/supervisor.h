@@ -29,7 +29,8 @@ bool StartTunnelIfNeeded(HWND hwnd);
 // running.
 void StopTunnel();
 
-// Handlers for the reader's messages.
+// Handlers for the reader's messages. Each acts only on a message the reader
+// marked (ClaimTunnelMessage); anything else is ignored, its lParam untouched.
 void OnTunnelFound(HWND hwnd);                                   // WM_TUNNEL_FOUND
 void OnTunnelReady(HWND hwnd, WPARAM probeOk, LPARAM address);  // WM_TUNNEL_READY; frees address
 void OnTunnelFailed(HWND hwnd);                                  // WM_TUNNEL_FAILED

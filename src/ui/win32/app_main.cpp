@@ -180,6 +180,8 @@ int WINAPI wWinMain(HINSTANCE hInstance, HINSTANCE, PWSTR, int nCmdShow) {
 
   if (!NetStartup()) return 1;
 
+  // A key an interrupted self-test left set aside is the user's: back first.
+  vh::IdentityStore::RestoreSetAsideKey();
   if (!vh::IdentityStore::Init()) {
     OutputDebugStringW(L"Vorn-Hale: identity init failed; peer mode disabled\n");
   }

@@ -459,7 +459,23 @@ LRESULT OnListDoubleClick(LPARAM lParam) {
   return 0;
 }
 
+// WM_NOTIFY carries a pointer that Windows does not marshal between
+// processes, so any program could hand us a number to dereference. Our own
+// controls send it from this thread (not a send from elsewhere) with the NMHDR
+// in one of their stack frames, which lie above this one on this thread's
+// stack; a posted one, or one from another thread, is never read.
+bool IsOwnNotification(LPARAM lParam) {
+  if (InSendMessageEx(nullptr) != ISMEX_NOSEND) return false;
+  ULONG_PTR low = 0;
+  ULONG_PTR high = 0;
+  GetCurrentThreadStackLimits(&low, &high);
+  const ULONG_PTR here = reinterpret_cast<ULONG_PTR>(&low);
+  const ULONG_PTR hdr = static_cast<ULONG_PTR>(lParam);
+  return hdr > here && hdr < high && high - hdr >= sizeof(NMHDR);
+}
+
 LRESULT OnNotify(LPARAM lParam) {
+  if (!IsOwnNotification(lParam)) return 0;
   const NMHDR* hdr = reinterpret_cast<const NMHDR*>(lParam);
   if (!hdr || hdr->idFrom != IDC_LIST) return 0;
   switch (hdr->code) {

@@ -12,6 +12,7 @@ import subprocess
 import sys
 import time
 import traceback
+import zipfile
 
 from guilib import QR_PANEL, Failure, Session, check, fetch, loopback, wait_for
 
@@ -133,6 +134,12 @@ def scenario_close_with_items(s, args):
     select_row(s, 0)
     s.click(*AT_COPY_LINK)
     check(s.clipboard() == link, 'Copy Link on row 0 copies its link')
+    # The list's own notifications still reach the window: a double click copies.
+    subprocess.run(['xclip', '-selection', 'clipboard'], input=b'placeholder', env=s.env, timeout=10)
+    s.click(*AT_FIRST_ROW)
+    s.xdo('click', '--repeat', '2', '--delay', '80', '1')
+    time.sleep(0.5)
+    check(s.clipboard() == link, 'double click on row 0 copies its link')
     s.click(*AT_PAUSE)
     box = s.wait_box('Premium feature')
     s.answer(box, 'Return')
@@ -258,6 +265,18 @@ def scenario_custom_link(s, args):
     check(first.wait(timeout=30) == 0, 'exit 0')
 
 
+def forge_messages(s, args, proc, label):
+    """Another program posts 1025 (a made-up pointer, then 0), 1026 and 1030
+    and posts and sends WM_NOTIFY with a made-up pointer: the program must
+    ignore them all and keep running."""
+    out = subprocess.run(['wine', args.forger], env=s.env, cwd=s.work, capture_output=True,
+                         text=True, timeout=120)
+    check(out.returncode == 0, label + ': the forger found the window\n' + out.stdout)
+    time.sleep(3.0)
+    check(proc.poll() is None and s.main_windows() != [],
+          label + ': still running after forged messages')
+
+
 def scenario_internet(s, args):
     """Runs inside a private network namespace (loopback only)."""
     with open(os.path.join(s.appdir, 'script.txt'), 'w') as f:
@@ -268,6 +287,10 @@ def scenario_internet(s, args):
     s.wait_main()
     time.sleep(1.5)
     check(s.boxes() == [], 'no client prompt when cloudflared.exe is present')
+    pids = os.path.join(s.appdir, 'pids.txt')
+    starts = lambda: len(open(pids).read().split()) if os.path.exists(pids) else 0
+    forge_messages(s, args, first, 'no tunnel')
+    check(starts() == 0 and first.poll() is None, 'no tunnel client started by forged messages')
     # Premium placeholders put their controls back; Offline server selects Internet.
     s.keys('alt+n')
     s.keys('alt+o')
@@ -288,11 +311,19 @@ def scenario_internet(s, args):
     time.sleep(0.5)
     check(s.qr_text('published') == link, 'QR panel shows the public link')
 
+    # Forged messages while the tunnel runs: no restart, no link emptied.
+    subprocess.run(['xclip', '-selection', 'clipboard'], input=b'sentinel', env=s.env, timeout=10)
+    forge_messages(s, args, first, 'tunnel running')
+    check(s.clipboard() == 'sentinel', 'forged 1025 copied nothing')
+    check(starts() == 1, 'forged 1026 restarted no tunnel client')
+    select_row(s, 0)
+    s.click(*AT_COPY_LINK)
+    time.sleep(0.5)
+    check(s.clipboard() == link, 'the public link is unchanged: ' + s.clipboard())
+
     # Stopping the only Internet item while a same-network item remains stops
     # the tunnel client (the next Internet item starts a new one) and keeps
     # the server.
-    pids = os.path.join(s.appdir, 'pids.txt')
-    starts = lambda: len(open(pids).read().split()) if os.path.exists(pids) else 0
     check(starts() == 1, 'one tunnel client start so far')
     lan, lan_data = make_file(s, 'local.bin', 7000, 6)
     check(s.start(s.winpath(lan)).wait(timeout=60) == 0, 'forwarded a second path')
@@ -482,11 +513,12 @@ def scenario_picker(s, args):
 def scenario_folder(s, args):
     """A folder from the command line (the Explorer verb for folders) is
     compressed by the PowerShell stand-in and served as a zip archive."""
-    folder = os.path.join(s.work, 'holiday photos')
+    name = 'Mom\u2019s photos'  # the right single quote that phones and Word type
+    folder = os.path.join(s.work, name)
     os.makedirs(os.path.join(folder, 'day 1'))
     files = {'a.jpg': 5000, os.path.join('day 1', 'b.jpg'): 7000}
     for rel, size in files.items():
-        make_file(s, os.path.join('holiday photos', rel), size, len(rel))
+        make_file(s, os.path.join(name, rel), size, len(rel))
     first = s.start(s.winpath(folder))
     s.wait_main()
     answer_client_prompt(s)
@@ -498,9 +530,9 @@ def scenario_folder(s, args):
     archive = os.path.join(s.work, 'download.zip')
     with open(archive, 'wb') as f:
         f.write(body)
-    listing = subprocess.run(['unzip', '-Z1', archive], capture_output=True, text=True,
-                             timeout=30).stdout
-    check('holiday photos/a.jpg' in listing and 'holiday photos/day 1/b.jpg' in listing,
+    # zipfile reads the UTF-8 name flag; unzip turns such names into the locale's charset.
+    listing = zipfile.ZipFile(archive).namelist()
+    check(name + '/a.jpg' in listing and name + '/day 1/b.jpg' in listing,
           'the archive holds the folder with its files')
     time.sleep(1.0)
     s.screenshot('folder-shared')
@@ -550,6 +582,7 @@ def main():
     ap.add_argument('--work', required=True)
     ap.add_argument('--fake-tunnel')
     ap.add_argument('--fake-powershell')
+    ap.add_argument('--forger')
     ap.add_argument('scenario', choices=sorted(SCENARIOS))
     args = ap.parse_args()
     if args.scenario in WITH_TUNNEL and os.environ.get('VH_NETNS') != '1':

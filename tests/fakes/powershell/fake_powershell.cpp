@@ -1,11 +1,16 @@
 // Test double of powershell.exe for the folder compressor. It understands one
-// command: -Command "Compress-Archive -LiteralPath '<folder>' -DestinationPath
-// '<archive>' -Force" (single quotes doubled inside the quoted paths), and
-// writes a zip archive of the folder the way Compress-Archive lays it out: the
-// folder itself is the archive's top entry. Entries are stored, not deflated.
+// command: -Command "Compress-Archive -LiteralPath <folder> -DestinationPath
+// <archive> -Force", each path either $env:NAME (the variable's value, as
+// PowerShell passes it: data, never code) or a single-quoted string read by
+// PowerShell's rules (any of ' U+2018 U+2019 U+201A U+201B ends it, two of
+// them in a row stand for the second). It writes a zip archive of the folder
+// the way Compress-Archive lays it out: the folder itself is the archive's top
+// entry. Entries are stored, not deflated. Anything after the archive path
+// but " -Force" would run as more PowerShell: then it exits 2 untouched.
 //
-// Records, beside this executable: "powershell_cmdline.txt", the full command
-// line (GetCommandLineW, UTF-8, overwritten on every start).
+// Records, beside this executable (UTF-8, overwritten on every start):
+// "powershell_cmdline.txt", the full command line (GetCommandLineW), and
+// "powershell_paths.txt", the folder and archive path it received, one a line.
 // Behaviour: the environment variable VH_FAKE_POWERSHELL:
 //   (none) or "ok"   write the archive, exit 0
 //   "fail"           write half an archive, exit 1
@@ -15,6 +20,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <cwctype>
 #include <string>
 #include <vector>
 
@@ -62,19 +68,40 @@ std::string Mode() {
   return n > 0 && n < 64 ? WstrToUtf8(env) : std::string();
 }
 
-// The single-quoted PowerShell string after `key` (doubled quotes undone);
-// false when the key or the closing quote is missing.
-bool QuotedArgument(const std::wstring& cmd, const std::wstring& key, std::wstring& out) {
-  const size_t at = cmd.find(key + L" '");
+bool IsQuote(wchar_t c) {
+  return c == L'\'' || c == 0x2018 || c == 0x2019 || c == 0x201A || c == 0x201B;
+}
+
+// The value of the argument after `key`: $env:NAME or a single-quoted string.
+// `end` is set just past it. False when the key is missing, a variable is
+// unset or a quoted string does not end.
+bool PowerShellArgument(const std::wstring& cmd, const std::wstring& key, std::wstring& out,
+                        size_t& end) {
+  const size_t at = cmd.find(L" " + key + L" ");
   if (at == std::wstring::npos) return false;
+  size_t i = at + key.size() + 2;
   out.clear();
-  for (size_t i = at + key.size() + 2; i < cmd.size(); ++i) {
-    if (cmd[i] != L'\'') {
+  const std::wstring env = L"$env:";
+  if (cmd.compare(i, env.size(), env) == 0) {
+    size_t j = i + env.size();
+    while (j < cmd.size() && (iswalnum(cmd[j]) || cmd[j] == L'_')) ++j;
+    const std::wstring name = cmd.substr(i + env.size(), j - i - env.size());
+    wchar_t value[32768];
+    const DWORD n = GetEnvironmentVariableW(name.c_str(), value, 32768);
+    if (n == 0 || n >= 32768) return false;
+    out.assign(value, n);
+    end = j;
+    return true;
+  }
+  if (i >= cmd.size() || !IsQuote(cmd[i])) return false;
+  for (++i; i < cmd.size(); ++i) {
+    if (!IsQuote(cmd[i])) {
       out.push_back(cmd[i]);
-    } else if (i + 1 < cmd.size() && cmd[i + 1] == L'\'') {
-      out.push_back(L'\'');
+    } else if (i + 1 < cmd.size() && IsQuote(cmd[i + 1])) {
+      out.push_back(cmd[i + 1]);
       ++i;
     } else {
+      end = i + 1;
       return true;
     }
   }
@@ -199,9 +226,14 @@ int wmain() {
 
   std::wstring folder;
   std::wstring archive;
+  size_t end = 0;
   if (cmd.find(L"Compress-Archive") == std::wstring::npos ||
-      !QuotedArgument(cmd, L"-LiteralPath", folder) || !QuotedArgument(cmd, L"-DestinationPath", archive))
+      !PowerShellArgument(cmd, L"-LiteralPath", folder, end) ||
+      !PowerShellArgument(cmd, L"-DestinationPath", archive, end) ||
+      cmd.compare(end, std::wstring::npos, L" -Force\"") != 0)
     return 2;
+  WriteWhole(OwnFolder() + L"\\powershell_paths.txt",
+             WstrToUtf8(folder) + "\n" + WstrToUtf8(archive) + "\n");
 
   const std::string mode = Mode();
   if (mode == "noarchive") return 0;

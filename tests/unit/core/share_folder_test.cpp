@@ -43,14 +43,24 @@ std::vector<std::wstring> FilesIn(const std::wstring& folder) {
   return out;
 }
 
+// A path for std::filesystem; on Linux through UTF-8, which it would otherwise
+// convert by the C locale (and throw for non-ASCII names).
+fs::path FsPath(const std::wstring& p) {
+#ifdef _WIN32
+  return fs::path(p);
+#else
+  return fs::path(WstrToUtf8(p));
+#endif
+}
+
 // A folder named `name` holding a.txt and sub/b.bin.
 struct SampleFolder {
   explicit SampleFolder(const TempDir& dir, const std::wstring& name) {
-    path = dir.File(name);
-    fs::create_directories(fs::path(path) / "sub");
+    path = dir.path() + kPathSeparator + name;
+    fs::create_directories(FsPath(path) / "sub");
     for (int i = 0; i < 3000; ++i) binary.push_back(static_cast<char>((i * 7) & 0xFF));
-    std::ofstream(fs::path(path) / "a.txt", std::ios::binary) << "alpha\n";
-    std::ofstream(fs::path(path) / "sub" / "b.bin", std::ios::binary) << binary;
+    std::ofstream(FsPath(path) / "a.txt", std::ios::binary) << "alpha\n";
+    std::ofstream(FsPath(path) / "sub" / "b.bin", std::ios::binary) << binary;
   }
   std::wstring path;
   std::string binary;
@@ -169,10 +179,9 @@ TEST_F(ShareFolderTest, FolderIsCompressedSharedAndDownloaded) {
                                                    L"LAN link ready and copied to clipboard."}));
   EXPECT_EQ(TestShell().pumps, 1);
 #ifdef _WIN32
-  // The exact command line, quotes doubled inside the single-quoted paths.
-  const std::string cmd = ReadWholeFile(ProgramFolder() + L"\\powershell_cmdline.txt");
-  EXPECT_EQ(cmd, WstrToUtf8(PowerShellCompressCommand(folder.path, item->path)));
-  EXPECT_NE(cmd.find("it''s a folder_"), std::string::npos) << cmd;
+  // The exact command line; the paths came through the environment.
+  EXPECT_EQ(ReadWholeFile(ProgramFolder() + L"\\powershell_cmdline.txt"),
+            WstrToUtf8(PowerShellCompressCommand()));
 #endif
 
   const Download d = FetchItem(item->slug);
@@ -183,6 +192,38 @@ TEST_F(ShareFolderTest, FolderIsCompressedSharedAndDownloaded) {
   item.reset();
   ClearHosted();
   EXPECT_TRUE(WaitUntil([&] { return FilesIn(temp_.ArchiveFolder()).empty(); }));
+}
+
+// Folder names with every character that quotes or runs code in PowerShell
+// (or a shell): the compressor receives exactly the two paths, as data, and
+// the folder is shared.
+TEST_F(ShareFolderTest, HostileFolderNamesReachTheCompressorAsData) {
+  const std::wstring names[] = {
+      L"Mom\u2019s photos",  L"\u2018left", L"low\u201Aquote", L"rev\u201Bquote", L"o'brien",
+      L"x\u2019;Start-Process calc;\u2019y", L"x';Start-Process calc;'y", L"cost $HOME $(id)",
+      L"tick`n`$a", L"a;b", L"photos [2023]", L"R&D", L"two  spaces here",
+  };
+  for (const auto& name : names) {
+    SCOPED_TRACE(WstrToUtf8(name));
+    TempDir dir;
+    const SampleFolder folder(dir, name);
+    ASSERT_TRUE(AddPath(folder.path, 1, "", hwnd_));
+    ExpectNoBox();
+    auto item = Item(0);
+    ASSERT_TRUE(item);
+    EXPECT_EQ(item->name.rfind(WstrToUtf8(name) + "_", 0), 0u) << item->name;
+#ifdef _WIN32
+    EXPECT_EQ(ReadWholeFile(ProgramFolder() + L"\\powershell_cmdline.txt"),
+              WstrToUtf8(PowerShellCompressCommand()));
+    EXPECT_EQ(ReadWholeFile(ProgramFolder() + L"\\powershell_paths.txt"),
+              WstrToUtf8(folder.path) + "\n" + WstrToUtf8(item->path) + "\n");
+#endif
+    const Download d = FetchItem(item->slug);
+    EXPECT_EQ(d.body.size(), item->size);
+    ExpectArchiveHolds(d.body, folder, WstrToUtf8(name), dir);
+    item.reset();
+    ClearHosted();
+  }
 }
 
 TEST_F(ShareFolderTest, CompressorFailureHangAndStopLeaveNothingBehind) {
@@ -253,10 +294,10 @@ TEST_F(ShareFolderTest, ArchiveRefusedOrDroppedIsDeleted) {
 TEST_F(ShareFolderTest, EmptyLastComponentNamesTheArchiveFolder) {
 #ifdef _WIN32
   // A drive root has no last component; the double cannot zip a whole drive,
-  // so only the archive's name is looked at, in the recorded command line.
+  // so only the archive's name is looked at, in the paths it received.
   ScopedEnv mode("VH_FAKE_POWERSHELL", "noarchive");
   EXPECT_FALSE(AddPath(L"C:\\", 1, "", hwnd_));
-  const std::string cmd = ReadWholeFile(ProgramFolder() + L"\\powershell_cmdline.txt");
+  const std::string cmd = ReadWholeFile(ProgramFolder() + L"\\powershell_paths.txt");
   const std::string dest = "vornhale\\folder_";
   EXPECT_NE(cmd.find(dest), std::string::npos) << cmd;
   ExpectOneBox(L"File not found.", kMbIconError);  // exit 0 but no archive

@@ -173,6 +173,9 @@ TEST(CheckCustomSlug, SyntaxThenReservedWords) {
       {"admin-panel", SlugResult::kOk},
       {"my_files-2024", SlugResult::kOk},
       {"API", SlugResult::kReserved},
+      {"__vhhealth", SlugResult::kReserved},  // the server's own health path
+      {"__VHhealth", SlugResult::kOk},        // the server compares it exactly
+      {"__vhhealth2", SlugResult::kOk},
   };
   for (const auto& c : cases) EXPECT_EQ(CheckCustomSlug(c.s), c.want) << "'" << c.s << "'";
 }

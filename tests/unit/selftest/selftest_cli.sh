@@ -43,6 +43,41 @@ cmp -s "$work/key.orig" "$work/cfg/Vorn-Hale/identity.key" || fail "key file cha
 [ "$(stat -c %a "$work/cfg/Vorn-Hale/identity.key")" = 600 ] || fail "key file mode not 600"
 [ "$(ls "$work/cfg/Vorn-Hale")" = identity.key ] || fail "extra files: $(ls "$work/cfg/Vorn-Hale")"
 
+# 2b. A run ended abruptly after the key was set aside, after the test key was
+#     generated, or just before the restore: the next self-test and the next
+#     normal start both put the user's key back byte for byte.
+for point in aside generate restore; do
+  printf '\n' | VH_SELFTEST_EXIT_AT=$point XDG_CONFIG_HOME=$work/cfg timeout 60 "$exe" --self-test \
+    >"$work/out" 2>&1
+  rc=$?
+  [ "$rc" = 3 ] || fail "$point: interrupted run exit code $rc, want 3"
+  [ -f "$work/cfg/Vorn-Hale/identity.key.aside" ] || fail "$point: key not set aside"
+  run "$work/cfg" --self-test
+  [ "$rc" = 0 ] || fail "$point: second run exit code $rc"
+  grep -qx '86/86 tests passed.' "$work/out" || fail "$point: second run: $(grep 'tests passed' "$work/out")"
+  cmp -s "$work/key.orig" "$work/cfg/Vorn-Hale/identity.key" || fail "$point: key lost after a self-test"
+  [ "$(ls "$work/cfg/Vorn-Hale")" = identity.key ] || fail "$point: left $(ls "$work/cfg/Vorn-Hale")"
+
+  printf '\n' | VH_SELFTEST_EXIT_AT=$point XDG_CONFIG_HOME=$work/cfg timeout 60 "$exe" --self-test \
+    >/dev/null 2>&1
+  # A normal start (refused at once: the path does not exist) restores it too.
+  run "$work/cfg" share --lan "$work/no-such-file"
+  [ "$rc" = 1 ] || fail "$point: normal start exit code $rc, want 1"
+  cmp -s "$work/key.orig" "$work/cfg/Vorn-Hale/identity.key" || fail "$point: key lost after a start"
+  [ "$(ls "$work/cfg/Vorn-Hale")" = identity.key ] || fail "$point: left $(ls "$work/cfg/Vorn-Hale")"
+done
+[ "$(stat -c %a "$work/cfg/Vorn-Hale/identity.key")" = 600 ] || fail "key file mode not 600 after restores"
+
+# 2c. Something in the way of putting a set-aside key back (a folder under its
+#     name): the self-test sets nothing aside over it and leaves the key alone;
+#     the checks that need a fresh key fail instead.
+mkdir "$work/cfg/Vorn-Hale/identity.key.aside"
+run "$work/cfg" --self-test
+[ "$rc" = 1 ] || fail "aside blocked: exit code $rc, want 1"
+grep -qx '81/86 tests passed.' "$work/out" || fail "aside blocked: $(grep 'tests passed' "$work/out")"
+cmp -s "$work/key.orig" "$work/cfg/Vorn-Hale/identity.key" || fail "aside blocked: key changed"
+rmdir "$work/cfg/Vorn-Hale/identity.key.aside"
+
 # 3. No usable folder (a file in the way): the three file checks are skipped,
 #    the identity checks that need it fail, exit code 1.
 : >"$work/blocker"

@@ -85,8 +85,10 @@ std::vector<TunnelEvent> PumpTunnel(HWND hwnd, unsigned until, unsigned timeoutM
       if (m.msg == WM_TUNNEL_FOUND) OnTunnelFound(hwnd);
       if (m.msg == WM_TUNNEL_READY) OnTunnelReady(hwnd, m.wParam, m.lParam);
       if (m.msg == WM_TUNNEL_FAILED) OnTunnelFailed(hwnd);
-    } else if (m.msg == WM_TUNNEL_READY) {
-      FreeTunnelAddress(text);
+    } else {
+      // Taken off the queue without a handler: its mark goes with it.
+      ClaimTunnelMessage(m.msg, m.lParam);
+      if (m.msg == WM_TUNNEL_READY) FreeTunnelAddress(text);
     }
     if (m.msg == until) break;
   }
@@ -96,6 +98,8 @@ std::vector<TunnelEvent> PumpTunnel(HWND hwnd, unsigned until, unsigned timeoutM
 void DiscardTunnelMessages() {
   AppMessage m;
   while (WaitAppMessage(m, 0)) {
+    if (m.msg != WM_TUNNEL_FOUND && m.msg != WM_TUNNEL_READY && m.msg != WM_TUNNEL_FAILED) continue;
+    ClaimTunnelMessage(m.msg, m.lParam);
     if (m.msg == WM_TUNNEL_READY) FreeTunnelAddress(reinterpret_cast<char*>(m.lParam));
   }
 }

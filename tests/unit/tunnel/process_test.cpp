@@ -57,6 +57,22 @@ TEST(ProcessSeam, MergedOutputAndExitCode) {
   EXPECT_EQ(fake.Pids()[0], child.pid);
 }
 
+// Extra environment entries reach the child on top of the program's own and
+// replace a variable of the same name: the fake reads its script from the
+// folder the entry names, not from the one the program's environment names.
+TEST(ProcessSeam, ExtraEnvironmentReplacesAVariable) {
+  FakeTunnel fake("print from-extra-env\nexit 0\n");
+  FakeTunnel other("print from-program-env\nexit 0\n");  // the program's variable names this one
+  const std::vector<std::wstring> env{L"VH_FAKE_TUNNEL_DIR=" + fake.Folder(), L"VH_UNUSED=a=b"};
+  ChildProcess child;
+  ScopedPipe out;
+  ASSERT_TRUE(StartHiddenProcess(FakeCommand(), child, &out, &env));
+  EXPECT_EQ(ReadUntilBroken(out.get(), 10000), "from-extra-env\n");
+  ASSERT_TRUE(WaitChild(child, 5000));
+  EXPECT_EQ(fake.Pids().size(), 1u);
+  EXPECT_TRUE(other.Pids().empty());
+}
+
 TEST(ProcessSeam, ForcedEnd) {
   FakeTunnel fake("print up\nhang\n");
   ChildProcess child;

@@ -29,12 +29,25 @@ TEST(ExtractTunnelURL, Table) {
       {"url=\"https://q.trycloudflare.com\" ok", "https://q.trycloudflare.com"},
       {"url='https://q.trycloudflare.com' ok", "https://q.trycloudflare.com"},
       {"https://p.trycloudflare.com|rest", "https://p.trycloudflare.com"},
-      // No host checks, no trimming: the stretch is taken as it is.
-      {"https://x.trycloudflare.com/", "https://x.trycloudflare.com/"},
-      {"https://x.trycloudflare.com:8443/a?b", "https://x.trycloudflare.com:8443/a?b"},
-      // The suffix may stand anywhere in the candidate.
-      {"https://trycloudflare.com.example.org", "https://trycloudflare.com.example.org"},
-      {"https://127.0.0.1/trycloudflare.com", "https://127.0.0.1/trycloudflare.com"},
+      // Exactly one label before the suffix and nothing after it.
+      {"https://x.trycloudflare.com/", ""},
+      {"https://x.trycloudflare.com:8443/a?b", ""},
+      {"https://trycloudflare.com.example.org", ""},
+      {"https://127.0.0.1/trycloudflare.com", ""},
+      {"https://a.b.trycloudflare.com", ""},
+      {"https://.trycloudflare.com", ""},
+      {"https://trycloudflare.com", ""},
+      {"https://x_y.trycloudflare.com", ""},
+      {"https://user@x.trycloudflare.com", ""},
+      {"https://x.trycloudflare.comx", ""},
+      {"https://Big-Host-9.trycloudflare.com", "https://Big-Host-9.trycloudflare.com"},
+      // The service's own API address, which the client prints when it fails.
+      {"ERR failed to request quick Tunnel: Post \"https://api.trycloudflare.com/tunnel\": "
+       "dial tcp: lookup api.trycloudflare.com: no such host",
+       ""},
+      {"https://api.trycloudflare.com", ""},
+      {"https://API.trycloudflare.com", ""},
+      {"https://apis.trycloudflare.com", "https://apis.trycloudflare.com"},
       // Hosts without the suffix are not the tunnel.
       {"Visit https://www.cloudflare.com/ for help", ""},
       {"https://trycloudflare.org", ""},
@@ -98,6 +111,10 @@ TEST_F(ReaderTest, ClientThatExitsFailsAtOnce) {
 TEST_F(ReaderTest, PublishesTheFirstAddressOnly) {
   SetTunnelProbeForTest(ProbeAlwaysOk);
   FakeTunnel fake(
+      // The service's own address, printed when a request fails, is no link.
+      "print ERR failed to request quick Tunnel: Post \"https://api.trycloudflare.com/tunnel\": "
+      "dial tcp: i/o timeout\n"
+      "sleep 300\n"
       "printcr INF Requesting new quick Tunnel...\n"
       "printcr \n"
       "print \n"

@@ -63,6 +63,13 @@ int Count(const std::vector<std::wstring>& v, const std::wstring& s) {
 
 bool ProbeOk(const std::wstring&) { return true; }
 
+// An address as the reader hands it over: a heap copy (or null), marked.
+LPARAM ReaderAddress(const char* text) {
+  const LPARAM address = reinterpret_cast<LPARAM>(text ? NewTunnelAddress(text) : nullptr);
+  MarkTunnelMessage(WM_TUNNEL_READY, address);
+  return address;
+}
+
 class SupervisorTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -209,12 +216,12 @@ TEST_F(SupervisorTest, UnprobedPublishAsksToAllowAFewSeconds) {
   FakeTunnel fake;
   auto a = AddItem("slow-item", 0);
   StartForNewItem();
-  OnTunnelReady(hwnd_, 0, reinterpret_cast<LPARAM>(NewTunnelAddress("https://s.trycloudflare.com")));
+  OnTunnelReady(hwnd_, 0, ReaderAddress("https://s.trycloudflare.com"));
   EXPECT_EQ(Url(a), "https://s.trycloudflare.com/slow-item");
   EXPECT_EQ(TestShell().LastStatus(), L"Link ready and copied. Allow a few seconds to come online.");
   // A null address reads as empty: Internet links wait again, nothing is copied.
   TestShell().Clear();
-  OnTunnelReady(hwnd_, 1, 0);
+  OnTunnelReady(hwnd_, 1, ReaderAddress(nullptr));
   EXPECT_EQ(Url(a), "");
   EXPECT_TRUE(TestShell().clipboard.empty());
   EXPECT_TRUE(TestShell().statuses.empty());
@@ -227,7 +234,7 @@ TEST_F(SupervisorTest, ReadyAfterStopChangesNothing) {
   StopTunnel();
   TestShell().Clear();
   // The handler owns the string; leak checkers see it freed.
-  OnTunnelReady(hwnd_, 1, reinterpret_cast<LPARAM>(NewTunnelAddress("https://late.trycloudflare.com")));
+  OnTunnelReady(hwnd_, 1, ReaderAddress("https://late.trycloudflare.com"));
   EXPECT_EQ(TunHost(), "");
   EXPECT_EQ(Url(a), "");
   RecordingShell& s = TestShell();
@@ -235,6 +242,48 @@ TEST_F(SupervisorTest, ReadyAfterStopChangesNothing) {
   EXPECT_TRUE(s.statuses.empty());
   EXPECT_TRUE(s.clipboard.empty());
   EXPECT_EQ(s.listRefreshes, 0);
+}
+
+// Messages the reader did not post (another program can post the same
+// numbers): ignored whether a tunnel runs or not, a stranger's pointer never
+// read or freed (the string below is static: freeing it would crash).
+TEST_F(SupervisorTest, MessagesTheReaderDidNotPostChangeNothing) {
+  static char forged[] = "https://forged.trycloudflare.com";
+  SetTunnelProbeForTest(ProbeOk);
+  FakeTunnel fake("print INF |  https://real-one.trycloudflare.com  |\nhang\n");
+  auto a = AddItem("inet-item", 0);
+  auto forgeAll = [&] {
+    TestShell().Clear();
+    OnTunnelReady(hwnd_, 1, reinterpret_cast<LPARAM>(forged));
+    OnTunnelReady(hwnd_, 1, 0);
+    OnTunnelFound(hwnd_);
+    OnTunnelFailed(hwnd_);
+    RecordingShell& s = TestShell();
+    std::lock_guard<std::mutex> lock(s.mtx);
+    EXPECT_TRUE(s.statuses.empty());
+    EXPECT_TRUE(s.clipboard.empty());
+    EXPECT_EQ(s.listRefreshes, 0);
+  };
+
+  // No tunnel: no fallback to a same-network link, no address taken.
+  forgeAll();
+  EXPECT_EQ(Mode(a), 0);
+  EXPECT_EQ(Url(a), "");
+  EXPECT_EQ(TunHost(), "");
+
+  // A published tunnel: no restart, no link emptied or replaced.
+  StartForNewItem();
+  ASSERT_EQ(PumpTunnel(hwnd_, WM_TUNNEL_READY, 15000, true).size(), 2u);
+  const std::string link = "https://real-one.trycloudflare.com/inet-item";
+  ASSERT_EQ(Url(a), link);
+  forgeAll();
+  EXPECT_TRUE(g_tunRunning.load());
+  EXPECT_EQ(g_tunRetryLeft.load(), kTunnelRestarts);
+  EXPECT_EQ(fake.Pids().size(), 1u);
+  EXPECT_EQ(TunHost(), "https://real-one.trycloudflare.com");
+  EXPECT_EQ(Url(a), link);
+  EXPECT_EQ(Mode(a), 0);
+  EXPECT_STREQ(forged, "https://forged.trycloudflare.com");
 }
 
 double StopSeconds() {
