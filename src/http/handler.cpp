@@ -218,8 +218,12 @@ void SendHead(SOCKET s, const HostedItem& item) {
 // The GET file answer. Returns after the last byte or the first failure; the
 // caller closes the socket.
 void SendFile(SOCKET s, HWND hwnd, HostedItem& item, const Range& range) {
-  ScopedFile file(OpenFileShareRead(item.path));
-  if (!file.valid()) {
+  // The file must still be the one that was shared: a change in size or time
+  // means its bytes are no longer those the length below promises.
+  ScopedFile file(OpenHeldFileForReading(item.fileHandle, item.path));
+  FileStamp stamp;
+  if (!file.valid() || !ReadFileStamp(file.get(), stamp) || stamp.size != item.size ||
+      stamp.modified != item.modified) {
     SendCanned(s, k500);
     return;
   }

@@ -19,8 +19,9 @@ void PrepareFileSendSocket(SOCKET s);
 // number of bytes sent (> 0), 0 when the file holds no byte at `offset` (it is
 // shorter than expected), or -1 on a read or send error, the socket's send
 // time-out included. `buf` (bufLen bytes, > 0) is scratch space for the
-// read-and-send path. Does not move h's file position on Linux; callers pass
-// the offset every time.
+// read-and-send path. Reads at the offset given (sendfile with an offset, or
+// ReadFileAt), never from h's file position, so on POSIX several transfers may
+// read through one descriptor at once.
 int64_t SendFileToSocket(SOCKET s, FileHandle h, uint64_t offset, uint64_t len, char* buf,
                          size_t bufLen);
 
