@@ -9,7 +9,9 @@ int64_t SendFileByCopy(SOCKET s, FileHandle h, uint64_t offset, uint64_t len, ch
   int64_t sent = 0;
   while (sent < got) {
     const int n = static_cast<int>(send(s, buf + sent, static_cast<int>(got - sent), 0));
-    if (n == SOCKET_ERROR || n == 0) return -1;
+    // What went out before a failure is reported; the failure shows again
+    // on the next call.
+    if (n == SOCKET_ERROR || n == 0) return sent > 0 ? sent : -1;
     sent += n;
   }
   return got;

@@ -10,6 +10,7 @@
 #include <sys/stat.h>
 #endif
 
+#include "http/transfer_floor.h"
 #include "http_test_util.h"
 
 namespace {
@@ -440,6 +441,30 @@ TEST_F(Handler, ParallelDownloadsAreAllCounted) {
   for (auto& t : clients) t.join();
   EXPECT_EQ(complete.load(), 8);
   EXPECT_EQ(item->downloads.load(), 8);
+}
+
+// The floor's deadline after a run of progress marks (ms, bytes taken), the
+// first body byte going out at 0.
+TEST(TransferFloor, DeadlineAfterProgress) {
+  const struct {
+    const char* label;
+    std::vector<std::pair<int64_t, uint64_t>> marks;
+    int64_t deadline;
+  } cases[] = {
+      {"nothing taken", {}, 60000},
+      {"less than the floor", {{1000, 10000}, {50000, 16383}}, 60000},
+      {"exactly the floor", {{1000, 16384}}, 61000},
+      {"no new bytes is no progress", {{5000, 100}, {6000, 100}}, 60000},
+      {"a burst, then too little", {{10000, 20000}, {50000, 30000}}, 70000},
+      {"steady small steps", {{20000, 8192}, {40000, 16384}, {59000, 24576}}, 100000},
+      {"a big step counts from when it was seen", {{1000, 4096}, {90000, 1u << 20}}, 150000},
+  };
+  for (const auto& c : cases) {
+    TransferFloor floor;
+    StartTransferFloor(floor, 0);
+    for (const auto& [ms, taken] : c.marks) NoteTransferProgress(floor, ms, taken);
+    EXPECT_EQ(TransferFloorDeadline(floor), c.deadline) << c.label;
+  }
 }
 
 }  // namespace
