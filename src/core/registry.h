@@ -35,9 +35,12 @@ struct HostedItem {
   ~HostedItem();
 };
 
-extern std::vector<std::shared_ptr<HostedItem>> g_hosted;
-extern std::mutex g_hostedMtx;  // guards g_hosted, slugs at insertion, mode, url, g_tunHost
-extern std::string g_tunHost;   // "https://host" of the tunnel, empty while none is known
+// The registry's state lives as long as the process (never destroyed, so
+// connection threads that wake while the process ends find it intact); the
+// front ends call ClearHosted before they return.
+extern std::vector<std::shared_ptr<HostedItem>>& g_hosted;
+extern std::mutex& g_hostedMtx;  // guards g_hosted, slugs at insertion, mode, url, g_tunHost
+extern std::string& g_tunHost;   // "https://host" of the tunnel, empty while none is known
 
 // Lookups and copies, each taking g_hostedMtx for the scan or copy only.
 std::shared_ptr<HostedItem> FindHostedBySlug(const std::string& slug);
