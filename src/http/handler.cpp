@@ -275,11 +275,15 @@ void SendFile(SOCKET s, HWND hwnd, HostedItem& item, const Range& range) {
   const bool watchQueue = UnacknowledgedBytes(s, queued);
   TransferFloor floor;
   StartTransferFloor(floor, NowMs());
+  int64_t timeoutSetMs = -1;
   while (left > 0) {
     int64_t waitMs = TransferFloorDeadline(floor) - NowMs();
     if (waitMs <= 0) break;  // below the floor: the peer takes too little
     if (watchQueue && waitMs > kProgressLookMs) waitMs = kProgressLookMs;
-    SetSendTimeoutMs(s, static_cast<unsigned>(waitMs));
+    if (waitMs != timeoutSetMs) {  // a reader that keeps up: the same 5 s every time
+      SetSendTimeoutMs(s, static_cast<unsigned>(waitMs));
+      timeoutSetMs = waitMs;
+    }
     const int64_t n = SendFileToSocket(s, file.get(), offset, left, buf, sizeof buf);
     if (n == 0) break;  // the file came up short
     if (n < 0 && !(watchQueue && SendFileTimedOut())) break;  // the send failed
