@@ -11,6 +11,10 @@
 std::wstring PowerShellCompressCommand(const std::wstring& folder, const std::wstring& archive);
 
 // The command line this system runs: PowerShellCompressCommand on Windows; on
-// POSIX Info-ZIP run inside the folder (the archive holds the folder's files,
-// symbolic links stored as links, never followed out of the folder).
+// POSIX Info-ZIP run inside the folder on a list of names written beside the
+// archive (archive + ".names", removed by the command as it starts): the
+// archive holds the folder's files, a link to a regular file inside the
+// folder as a copy of that file under the link's name, and no other link
+// (each reported through g_reportLeftOutLink, core/archive.h). An empty
+// folder gives an empty archive.
 std::wstring CompressorCommandLine(const std::wstring& folder, const std::wstring& archive);

@@ -7,6 +7,7 @@ int g_port = 0;
 
 namespace {
 constexpr const char* kLoopbackIp = "127.0.0.1";
+constexpr const char* kLinkLocalPrefix = "169.254.";  // 169.254.0.0/16 in dotted decimal
 }  // namespace
 
 void BuildItemUrl_locked(HostedItem& item) {
@@ -19,19 +20,22 @@ void BuildItemUrl_locked(HostedItem& item) {
 }
 
 std::string ChoosePreferredIp(const std::vector<NetAdapter>& adapters) {
-  std::string wifi;
-  std::string other;
+  std::string best;
+  int bestKey = -1;
   for (const NetAdapter& a : adapters) {
     if (!a.up || a.ifType == kIfTypeSoftwareLoopback) continue;
     for (const std::string& ip : a.ipv4) {
       if (ip.empty()) continue;
-      if (a.ifType == kIfTypeIeee80211 && wifi.empty())
-        wifi = ip;
-      else if (other.empty())
-        other = ip;
+      // Most significant first: reachable by others, Wi-Fi, default gateway.
+      const int key = (ip.rfind(kLinkLocalPrefix, 0) != 0 ? 4 : 0) +
+                      (a.ifType == kIfTypeIeee80211 ? 2 : 0) + (a.gateway ? 1 : 0);
+      if (key > bestKey) {
+        bestKey = key;
+        best = ip;
+      }
     }
   }
-  return !wifi.empty() ? wifi : other;
+  return best;
 }
 
 std::string GetPreferredNetworkIP() {

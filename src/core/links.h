@@ -20,9 +20,11 @@ extern int g_port;
 // is empty. The caller holds g_hostedMtx.
 void BuildItemUrl_locked(HostedItem& item);
 
-// The address of the first up, non-loopback Wi-Fi adapter, else the first other
-// IPv4 address of an up, non-loopback adapter (a Wi-Fi adapter's second address
-// included); empty when there is none. No range filtering.
+// The first IPv4 address, in list order, of the up, non-loopback adapters
+// with the highest key, compared in this order: outside 169.254.0.0/16, on a
+// Wi-Fi adapter, on an adapter with an IPv4 default gateway. Empty when there
+// is none. Virtual adapters (WSL, Hyper-V, host-only networks) usually have no
+// gateway, and a link-local address is one nobody else can open.
 std::string ChoosePreferredIp(const std::vector<NetAdapter>& adapters);
 
 // ChoosePreferredIp over the system's adapters, GetLanIP when that gives

@@ -3,12 +3,14 @@
 #include "core/share.h"
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
 
+#include "core/archive.h"
 #include "core/compress.h"
 #include "core/links.h"
 #include "core/registry.h"
@@ -31,10 +33,12 @@ constexpr int kMaxFolders = 1;
 constexpr uint64_t kMaxFileSize = 1073741824;  // 1 GiB; the messages call it 1 GB
 constexpr unsigned kCompressTimeoutMs = 600000;  // 10 minutes
 constexpr unsigned kCompressorEndWaitMs = 5000;  // after a forced end, before deleting
+constexpr unsigned kCompressPollMs = 50;  // how often a waiting compression looks for a stop
 constexpr size_t kSelectionNameMax = 200;
 constexpr size_t kSelectionTextMax = 255;  // a 256-character buffer with its terminator
 
 std::atomic<unsigned> g_compressTimeoutMs{kCompressTimeoutMs};
+std::atomic<bool> g_compressCancelled{false};
 
 const wchar_t kFreeTierText[] =
     L"You've reached the free-tier sharing limit.\n\n"
@@ -43,9 +47,6 @@ const wchar_t kFreeTierText[] =
     L"Stop or remove an existing share to add another, or stay tuned - Premium is coming soon.";
 const wchar_t kNoneOpenedText[] = L"None of the dropped paths could be opened.";
 const wchar_t kPathNotFoundText[] = L"Path not found.";
-const wchar_t kCompressFailedText[] =
-    L"Could not compress folder.\n\nPowerShell's Compress-Archive is required. Make sure "
-    L"PowerShell is installed and the folder isn't in use.";
 const wchar_t kFileNotFoundText[] = L"File not found.";
 const wchar_t kFolderAsFileText[] = L"Internal error: folder reached file-share path.";
 const wchar_t kCannotLockText[] =
@@ -95,36 +96,49 @@ std::wstring SelectionText(const std::vector<std::wstring>& kept, int files, int
   return text;
 }
 
-// Runs the compressor for `folder` and waits for it. `archive` is set as soon
-// as its path is known, so that the caller can delete whatever is there after
-// a failure. True only when the compressor ended with exit code 0.
-bool CompressFolder(const std::wstring& folder, std::wstring& archive) {
+enum class CompressOutcome { kDone, kFailed, kCancelled };
+
+// Runs the compressor for `folder` and waits for it. `archive` is set once
+// this call has made the archive's file, so that the caller deletes only an
+// archive of its own after a failure; `failText` says why it failed.
+CompressOutcome CompressFolder(const std::wstring& folder, std::wstring& archive,
+                               std::wstring& failText) {
   std::wstring name = PathLastComponent(folder);
   if (name.empty()) name = L"folder";
-  const std::wstring tick = std::to_wstring(TickCountMs());
-  const std::wstring temp = TempFolderPath();
-  if (temp.empty()) return false;
-  const std::wstring dir = temp + L"vornhale";
-  const bool dirOk = EnsureOwnFolder(dir);
+  const uint64_t tick = TickCountMs();
+  const std::wstring dir = ArchiveFolder();
 
   SetStatus(kStatusCompressing);
   ShellPumpMessages();
-  if (!dirOk) return false;  // nothing of ours in a folder we cannot trust
-  archive = dir + kPathSeparator + name + L"_" + tick + L".zip";
+  failText = CompressFailedText(CompressEnd::kNoArchive, 0);
+  if (dir.empty()) return CompressOutcome::kFailed;  // nothing of ours in a folder we cannot trust
+  if (g_compressCancelled.load()) return CompressOutcome::kCancelled;
+  archive = ReserveArchivePath(dir, name, tick);
+  if (archive.empty()) return CompressOutcome::kFailed;
 
+  failText = CompressFailedText(CompressEnd::kNotStarted, 0);
   ChildProcess child;
-  if (!StartHiddenProcess(CompressorCommandLine(folder, archive), child, nullptr)) return false;
+  if (!StartHiddenProcess(CompressorCommandLine(folder, archive), child, nullptr))
+    return CompressOutcome::kFailed;
   AssignChildToJob(child);  // ends with the program if it is closed meanwhile
-  if (!WaitChild(child, g_compressTimeoutMs.load())) {
-    // Still running: end it, and let it release the archive before the
-    // caller deletes it.
-    TerminateChild(child);
-    WaitChild(child, kCompressorEndWaitMs);
-    return false;
+  const auto deadline =
+      std::chrono::steady_clock::now() + std::chrono::milliseconds(g_compressTimeoutMs.load());
+  while (!WaitChild(child, kCompressPollMs)) {
+    const bool cancelled = g_compressCancelled.load();
+    if (cancelled || std::chrono::steady_clock::now() >= deadline) {
+      // End it, and let it release the archive before the caller deletes it.
+      TerminateChild(child);
+      WaitChild(child, kCompressorEndWaitMs);
+      if (cancelled) return CompressOutcome::kCancelled;
+      failText = CompressFailedText(CompressEnd::kTimedOut, 0);
+      return CompressOutcome::kFailed;
+    }
   }
   uint32_t code = 1;
   if (!ChildExitCode(child, code)) code = 1;
-  return code == 0;
+  if (code == 0) return CompressOutcome::kDone;
+  failText = CompressFailedText(CompressEnd::kExited, code);
+  return CompressOutcome::kFailed;
 }
 
 }  // namespace
@@ -132,6 +146,8 @@ bool CompressFolder(const std::wstring& folder, std::wstring& archive) {
 void SetCompressTimeoutForTest(unsigned timeoutMs) {
   g_compressTimeoutMs = timeoutMs ? timeoutMs : kCompressTimeoutMs;
 }
+
+void SetCompressionCancelled(bool cancelled) { g_compressCancelled = cancelled; }
 
 std::wstring PowerShellCompressCommand(const std::wstring& folder, const std::wstring& archive) {
   auto singleQuoted = [](const std::wstring& s) {
@@ -208,9 +224,12 @@ bool AddPath(const std::wstring& path, int mode, const std::string& customSlug, 
     return false;
   }
   std::wstring archive;
-  if (!CompressFolder(path, archive)) {
+  std::wstring failText;
+  const CompressOutcome outcome = CompressFolder(path, archive, failText);
+  if (outcome != CompressOutcome::kDone) {
     if (!archive.empty()) DeleteFilePath(archive);
-    ShowBox(hwnd, kCompressFailedText, kMbIconError);
+    if (outcome == CompressOutcome::kCancelled) return false;  // the program is stopping
+    ShowBox(hwnd, failText.c_str(), kMbIconError);
     SetStatus(kStatusCompressFailed);
     return false;
   }

@@ -29,3 +29,9 @@ bool AddHostedItem(const std::wstring& path, int mode, const std::string& custom
 // Tests: the longest wait for the folder compressor in ms (0 restores the
 // 10 minutes).
 void SetCompressTimeoutForTest(unsigned timeoutMs);
+
+// Stops a folder compression under way, and any later one, at once: the
+// compressor is ended, its archive deleted, and nothing is reported (AddPath
+// returns false). For a program that is stopping; false lets compressions run
+// again.
+void SetCompressionCancelled(bool cancelled);

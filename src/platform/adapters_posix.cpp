@@ -4,6 +4,9 @@
 #include <net/if.h>
 #include <sys/stat.h>
 
+#include <fstream>
+#include <sstream>
+
 #include "platform/net.h"
 
 namespace {
@@ -21,6 +24,15 @@ bool IsWireless(const std::string& name) {
   struct stat st {};
   const std::string probe = "/sys/class/net/" + name + "/wireless";
   return ::stat(probe.c_str(), &st) == 0;
+}
+
+// The kernel's IPv4 route table; empty where there is none (not Linux).
+std::string ReadRouteTable() {
+  std::ifstream in("/proc/net/route");
+  if (!in) return std::string();
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
 }
 
 }  // namespace
@@ -54,5 +66,10 @@ bool ListNetAdapters(std::vector<NetAdapter>& out) {
     if (inet_ntop(AF_INET, &sin->sin_addr, buf, sizeof buf)) adapter.ipv4.emplace_back(buf);
   }
   freeifaddrs(list);
+  for (const std::string& iface : DefaultRouteInterfaces(ReadRouteTable())) {
+    for (size_t i = 0; i < names.size(); ++i) {
+      if (names[i] == iface) out[i].gateway = true;
+    }
+  }
   return true;
 }

@@ -8,7 +8,7 @@
 
 bool ListNetAdapters(std::vector<NetAdapter>& out) {
   out.clear();
-  const ULONG flags = GAA_FLAG_INCLUDE_PREFIX;
+  const ULONG flags = GAA_FLAG_INCLUDE_PREFIX | GAA_FLAG_INCLUDE_GATEWAYS;
   ULONG size = 0;
   GetAdaptersAddresses(AF_INET, flags, nullptr, nullptr, &size);
   if (size == 0) return false;
@@ -25,6 +25,11 @@ bool ListNetAdapters(std::vector<NetAdapter>& out) {
       char text[22] = {};
       const auto* sin = reinterpret_cast<const sockaddr_in*>(sa);
       if (inet_ntop(AF_INET, &sin->sin_addr, text, sizeof text)) adapter.ipv4.emplace_back(text);
+    }
+    for (const IP_ADAPTER_GATEWAY_ADDRESS_LH* g = a->FirstGatewayAddress; g; g = g->Next) {
+      const sockaddr* sa = g->Address.lpSockaddr;
+      if (!sa || sa->sa_family != AF_INET) continue;
+      if (reinterpret_cast<const sockaddr_in*>(sa)->sin_addr.s_addr != 0) adapter.gateway = true;
     }
     out.push_back(std::move(adapter));
   }

@@ -121,7 +121,8 @@ bool TerminateChild(ChildProcess& child);
 // Waits up to timeoutMs for the child to end. True when it has ended.
 bool WaitChild(ChildProcess& child, unsigned timeoutMs);
 // The exit code of an ended child; false while it runs. POSIX: a child ended
-// by a signal reports 128 + the signal number.
+// by a signal reports 128 + the signal number, and one that the system reaped
+// by itself (SIGCHLD ignored) reports 1, since its real code is lost.
 bool ChildExitCode(ChildProcess& child, uint32_t& code);
 
 // The job object that ends every member when the program's last handle to it

@@ -227,9 +227,12 @@ bool TryReap(ChildProcess& child) {
     child.exitStatus = status;
     return true;
   }
-  if (r < 0) {  // not our child any more (reaped elsewhere): nothing to wait for
+  if (r < 0) {
+    // Not our child any more: reaped behind our back (SIGCHLD ignored, which
+    // makes the system collect children itself). Its exit code is lost, and
+    // a lost code must never pass for success: report exit code 1.
     child.reaped = true;
-    child.exitStatus = 0;
+    child.exitStatus = 1 << 8;  // as waitpid reports exit(1)
     return true;
   }
   return false;

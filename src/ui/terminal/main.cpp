@@ -6,12 +6,14 @@
 #include "selftest/selftest.h"
 #include "share_args.h"
 #include "share_session.h"
+#include "term_os.h"
 
 #ifndef VH_VERSION
 #define VH_VERSION "unknown"
 #endif
 
 int main(int argc, char** argv) {
+  RestoreDefaultChildSignal();
   std::setvbuf(stdout, nullptr, _IOLBF, 0);
   std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + (argc > 0 ? argc : 0));
   const Command command = ParseCommandLine(args);

@@ -75,7 +75,16 @@ std::string UsageText() {
          "               needs cloudflared next to vornhale or on PATH)\n"
          "  --lan        link for devices on the same network\n"
          "  --link NAME  custom link for a single path (3 to 32 letters, digits,\n"
-         "               hyphens or underscores)\n";
+         "               hyphens or underscores)\n"
+         "\n"
+         "A path that cannot be shared is named on standard error with the reason\n"
+         "(\"vornhale: skipped PATH: REASON\"); names that are not valid UTF-8 are\n"
+         "refused. Control characters and invalid bytes in names are printed as \\xHH.\n"
+         "A folder is shared as a zip archive made with zip, kept in\n"
+         "$TMPDIR/vornhale-UID (/tmp when TMPDIR is not set) and deleted when sharing\n"
+         "stops. A link inside the folder to a file inside it is stored as a copy of\n"
+         "that file; other links are left out, each named on standard error. Ctrl-C\n"
+         "or SIGTERM stops all sharing, also while a folder is being compressed.\n";
 }
 
 std::string AbsoluteSharePath(const std::string& arg) {

@@ -1,20 +1,25 @@
 #include "share_session.h"
 
+#include <cerrno>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "core/app_messages.h"
+#include "core/archive.h"
 #include "core/registry.h"
 #include "core/share.h"
 #include "core/shell.h"
 #include "crypto/identity.h"
 #include "http/listener.h"
+#include "platform/fs.h"
 #include "platform/message.h"
 #include "platform/net.h"
 #include "platform/text.h"
 #include "term_os.h"
 #include "terminal_shell.h"
+#include "terminal_view.h"
 #include "tunnel/supervisor.h"
 
 namespace {
@@ -44,11 +49,12 @@ int ShareStaged(int mode, const std::string& custom) {
 }
 
 // Serves until a stop signal: tunnel reports and ended downloads update the
-// views.
+// views; a table held back by the once-a-second rule is printed when due.
 void MessageLoop() {
   while (!StopRequested()) {
     AppMessage m;
-    if (!WaitAppMessage(m, kLoopWaitMs)) continue;
+    const unsigned waitMs = FlushHostedTable(false, kLoopWaitMs);
+    if (!WaitAppMessage(m, waitMs < kLoopWaitMs ? waitMs : kLoopWaitMs)) continue;
     switch (m.msg) {
       case WM_TUNNEL_FOUND: OnTunnelFound(g_hMain); break;
       case WM_TUNNEL_READY: OnTunnelReady(g_hMain, m.wParam, m.lParam); break;
@@ -76,19 +82,46 @@ void DrainMessages() {
   }
 }
 
+// The command line's paths as the window would receive them. A path that
+// cannot be shared is named on standard error with the reason; one whose name
+// is not valid UTF-8 is refused (it would reach the system with replacement
+// characters) and handed on as an empty path, which names nothing, so that an
+// all-refused batch still gets the usual message.
+std::vector<std::wstring> CheckedPaths(const std::vector<std::string>& args) {
+  std::vector<std::wstring> paths;
+  for (const std::string& arg : args) {
+    if (!IsValidUtf8(arg)) {
+      PrintSkippedPath(arg, "the name is not valid UTF-8");
+      paths.emplace_back();
+      continue;
+    }
+    const std::wstring path = Utf8ToWstr(AbsoluteSharePath(arg));
+    bool isFolder = false;
+    errno = 0;
+    if (!ReadPathKind(path, isFolder)) {
+      const int e = errno;
+      PrintSkippedPath(arg, arg.empty() ? "the path is empty" : e ? std::strerror(e) : "it cannot be read");
+    }
+    paths.push_back(path);
+  }
+  return paths;
+}
+
+// On the signal thread: a folder compression under way ends at once.
+void OnStopSignal() { SetCompressionCancelled(true); }
+
 }  // namespace
 
 int RunShare(const ShareOptions& options) {
   g_hMain = CreateMessageWindow();
   // Before any other thread starts: the signals then reach the waiter only.
-  StartStopSignalWaiter(g_hMain, kWmStopRequested);
+  StartStopSignalWaiter(g_hMain, kWmStopRequested, OnStopSignal);
+  g_reportLeftOutLink = PrintLeftOutLink;
   g_terminalColour = StdoutIsColourTerminal();
   NetStartup();
   vh::IdentityStore::Init();  // as the window's start-up; sharing does not depend on it
 
-  std::vector<std::wstring> paths;
-  for (const std::string& p : options.paths) paths.push_back(Utf8ToWstr(AbsoluteSharePath(p)));
-  OnPathsSelected(paths);
+  OnPathsSelected(CheckedPaths(options.paths));
 
   int added = 0;
   const std::string custom = TrimSpacesTabs(options.customLink);
@@ -101,17 +134,24 @@ int RunShare(const ShareOptions& options) {
   }
 
   int exitCode = 1;
-  if (added > 0) {
+  if (added > 0 && !StopRequested()) {
     RefreshListView(g_hMain);
     ShowLatestLink(g_hMain);
     const std::shared_ptr<HostedItem> latest = LatestHosted();
     if (latest && !latest->url.empty()) CopyTextToClipboard(Utf8ToWstr(latest->url));
     MessageLoop();
-    exitCode = 0;
+    FlushHostedTable(true, 0);  // the last downloads, if still held back
   }
+  // A stop signal ends the program normally, also when it came while a
+  // folder was still being compressed and so nothing was shared.
+  const bool stopped = added > 0 || StopRequested();
   RemoveAll();
   DrainMessages();
-  if (added > 0) SetStatus(L"All sharing stopped.");
+  ReleaseArchiveFolder();
+  if (stopped) {
+    SetStatus(L"All sharing stopped.");
+    exitCode = 0;
+  }
   EndStopSignalWaiter();
   DestroyMessageWindow(g_hMain);
   return exitCode;

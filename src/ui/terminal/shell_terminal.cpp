@@ -10,6 +10,7 @@
 
 #include "core/registry.h"
 #include "core/shell.h"
+#include "platform/fs.h"
 #include "platform/text.h"
 #include "terminal_shell.h"
 #include "terminal_view.h"
@@ -19,12 +20,18 @@ bool g_terminalColour = false;
 namespace {
 
 constexpr const char* kMessagePrefix = "Vorn-Hale: ";
+constexpr const char* kProgramPrefix = "vornhale: ";
+// A table is printed at most this often; every finished download refreshes.
+constexpr uint64_t kTableIntervalMs = 1000;
 
 // The link last printed for each item, so that a link is printed once when it
 // becomes known and again only when it changes (publish, restart, fallback).
 std::vector<std::pair<std::weak_ptr<HostedItem>, std::string>> g_printedLinks;
-// The table as last printed.
+// The table as last printed, when, and whether a refresh waits to be printed.
 std::vector<std::string> g_printedTable;
+uint64_t g_tablePrintedAt = 0;
+bool g_tableEverPrinted = false;
+bool g_tablePending = false;
 
 void WriteBlock(std::FILE* f, const std::string& block) {
   std::fwrite(block.data(), 1, block.size(), f);
@@ -74,6 +81,8 @@ void PrintTableIfChanged(const std::vector<std::shared_ptr<HostedItem>>& items) 
   for (const std::string& line : table) block += "  " + line + "\n";
   g_printedTable = std::move(table);
   WriteBlock(stdout, block);
+  g_tablePrintedAt = TickCountMs();
+  g_tableEverPrinted = true;
 }
 
 }  // namespace
@@ -92,9 +101,29 @@ void ShellEnableStart(bool) {}
 void ShellPumpMessages() {}
 
 void RefreshListView(HWND) {
-  const std::vector<std::shared_ptr<HostedItem>> items = SnapshotHosted();
-  PrintNewLinks(items);
-  PrintTableIfChanged(items);
+  PrintNewLinks(SnapshotHosted());
+  g_tablePending = true;
+  FlushHostedTable(false, 0);
+}
+
+unsigned FlushHostedTable(bool now, unsigned idleMs) {
+  if (!g_tablePending) return idleMs;
+  const uint64_t since = TickCountMs() - g_tablePrintedAt;
+  if (!now && g_tableEverPrinted && since < kTableIntervalMs)
+    return static_cast<unsigned>(kTableIntervalMs - since);
+  g_tablePending = false;
+  PrintTableIfChanged(SnapshotHosted());  // the state as it is now
+  return idleMs;
+}
+
+void PrintSkippedPath(const std::string& path, const std::string& reason) {
+  WriteBlock(stderr, kProgramPrefix + std::string("skipped ") + EscapeForTerminal(path) + ": " +
+                         reason + "\n");
+}
+
+void PrintLeftOutLink(const std::string& name) {
+  WriteBlock(stderr, kProgramPrefix + std::string("left out link ") + EscapeForTerminal(name) +
+                         ": it points outside the folder or to a folder\n");
 }
 
 void ShowLatestLink(HWND) { PrintNewLinks(SnapshotHosted()); }

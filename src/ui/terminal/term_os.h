@@ -5,13 +5,17 @@
 
 #include "platform/types.h"
 
-// Call first in main, before any thread exists: the stop signals are blocked
-// in this thread and so in every thread started later, and one waiting
-// thread takes them instead. The first one sets the stop request and posts
-// `wakeMsg` to `hwnd` so that the message loop wakes at once. Nothing runs
-// in a signal handler. False when the waiting thread could not start (the
-// signals then keep their default action).
-bool StartStopSignalWaiter(HWND hwnd, UINT wakeMsg);
+// Call first in main: an ignored SIGCHLD inherited from the parent would let
+// the system reap our children, and their exit codes would be lost.
+void RestoreDefaultChildSignal();
+
+// Call before any thread exists: the stop signals are blocked in this thread
+// and so in every thread started later, and one waiting thread takes them
+// instead. The first one sets the stop request, calls `onStop` (when given)
+// on the waiting thread, and posts `wakeMsg` to `hwnd` so that the message
+// loop wakes at once. Nothing runs in a signal handler. False when the
+// waiting thread could not start (the signals then keep their default action).
+bool StartStopSignalWaiter(HWND hwnd, UINT wakeMsg, void (*onStop)());
 
 // True once a stop signal arrived.
 bool StopRequested();

@@ -26,24 +26,27 @@ sigset_t StopSignals() {
   return set;
 }
 
-void SignalWaiterProc(HWND hwnd, UINT wakeMsg) {
+void SignalWaiterProc(HWND hwnd, UINT wakeMsg, void (*onStop)()) {
   const sigset_t set = StopSignals();
   int sig = 0;
   while (sigwait(&set, &sig) != 0) {
   }
   if (g_waiterEnding.load()) return;  // woken by EndStopSignalWaiter
   g_stopRequested.store(true);
+  if (onStop) onStop();
   PostWindowMessage(hwnd, wakeMsg, static_cast<WPARAM>(sig), 0);
 }
 
 }  // namespace
 
-bool StartStopSignalWaiter(HWND hwnd, UINT wakeMsg) {
+void RestoreDefaultChildSignal() { ::signal(SIGCHLD, SIG_DFL); }
+
+bool StartStopSignalWaiter(HWND hwnd, UINT wakeMsg, void (*onStop)()) {
   const sigset_t set = StopSignals();
   sigset_t old;
   if (pthread_sigmask(SIG_BLOCK, &set, &old) != 0) return false;
   try {
-    g_signalWaiter = std::thread(SignalWaiterProc, hwnd, wakeMsg);
+    g_signalWaiter = std::thread(SignalWaiterProc, hwnd, wakeMsg, onStop);
   } catch (...) {
     pthread_sigmask(SIG_SETMASK, &old, nullptr);
     return false;

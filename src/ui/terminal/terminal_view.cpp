@@ -27,7 +27,69 @@ size_t DisplayWidth(const std::string& s) {
   return n;
 }
 
+// Length of the valid UTF-8 sequence that starts at s[i], 0 when none does.
+size_t Utf8SequenceLength(const std::string& s, size_t i) {
+  const auto at = [&](size_t k) { return k < s.size() ? static_cast<unsigned char>(s[k]) : 0u; };
+  const auto cont = [&](size_t k) { return (at(k) & 0xC0u) == 0x80u; };
+  const unsigned c = at(i);
+  if (c < 0x80) return 1;
+  if (c >= 0xC2 && c <= 0xDF) return cont(i + 1) ? 2 : 0;
+  if (c >= 0xE0 && c <= 0xEF) {
+    // E0 excludes overlong forms, ED the UTF-16 surrogates.
+    const unsigned lo = c == 0xE0 ? 0xA0 : 0x80;
+    const unsigned hi = c == 0xED ? 0x9F : 0xBF;
+    return at(i + 1) >= lo && at(i + 1) <= hi && cont(i + 2) ? 3 : 0;
+  }
+  if (c >= 0xF0 && c <= 0xF4) {
+    // F0 excludes overlong forms, F4 code points above U+10FFFF.
+    const unsigned lo = c == 0xF0 ? 0x90 : 0x80;
+    const unsigned hi = c == 0xF4 ? 0x8F : 0xBF;
+    return at(i + 1) >= lo && at(i + 1) <= hi && cont(i + 2) && cont(i + 3) ? 4 : 0;
+  }
+  return 0;
+}
+
+void AppendHexByte(std::string& out, unsigned char b) {
+  static const char kHex[] = "0123456789ABCDEF";
+  out += "\\x";
+  out.push_back(kHex[b >> 4]);
+  out.push_back(kHex[b & 0xF]);
+}
+
 }  // namespace
+
+std::string EscapeForTerminal(const std::string& bytes) {
+  std::string out;
+  size_t i = 0;
+  while (i < bytes.size()) {
+    const unsigned char c = static_cast<unsigned char>(bytes[i]);
+    const size_t len = Utf8SequenceLength(bytes, i);
+    const bool control = (len == 1 && (c < 0x20 || c == 0x7F)) ||
+                         (len == 2 && c == 0xC2 && static_cast<unsigned char>(bytes[i + 1]) < 0xA0);
+    if (len == 0) {
+      AppendHexByte(out, c);
+      ++i;
+      continue;
+    }
+    for (size_t k = 0; k < len; ++k) {
+      if (control)
+        AppendHexByte(out, static_cast<unsigned char>(bytes[i + k]));
+      else
+        out.push_back(bytes[i + k]);
+    }
+    i += len;
+  }
+  return out;
+}
+
+bool IsValidUtf8(const std::string& bytes) {
+  for (size_t i = 0; i < bytes.size();) {
+    const size_t len = Utf8SequenceLength(bytes, i);
+    if (len == 0) return false;
+    i += len;
+  }
+  return true;
+}
 
 std::vector<std::string> QrHalfBlockLines(const std::string& text, bool colour) {
   std::vector<std::string> lines;
@@ -68,7 +130,7 @@ std::vector<std::string> FormatHostedTable(const std::vector<HostedRow>& rows) {
   std::vector<std::vector<std::string>> cells;
   cells.push_back({"Name", "Kind", "Size", "Mode", "Status", "Downloads", "Link"});
   for (const HostedRow& r : rows) {
-    cells.push_back({r.name, KindText(r.isFolder), FmtSizeUtf8(r.size), ModeText(r.mode), "Active",
+    cells.push_back({EscapeForTerminal(r.name), KindText(r.isFolder), FmtSizeUtf8(r.size), ModeText(r.mode), "Active",
                      std::to_string(r.downloads), LinkText(r.url)});
   }
   const size_t columns = cells.front().size();

@@ -19,6 +19,16 @@ constexpr int kQrQuietModules = 4;
 // fits no QR version.
 std::vector<std::string> QrHalfBlockLines(const std::string& text, bool colour);
 
+// Text from outside the program (file names) made safe to print: C0
+// controls, DEL, C1 controls and every byte that is not part of valid UTF-8
+// are written as "\xHH" (a C1 control as the two bytes of its UTF-8 form), so
+// that a name can neither steer the terminal nor break a line.
+std::string EscapeForTerminal(const std::string& bytes);
+
+// The bytes are valid UTF-8 (no overlong forms, surrogates or code points
+// above U+10FFFF).
+bool IsValidUtf8(const std::string& bytes);
+
 // One hosted item as the table shows it.
 struct HostedRow {
   std::string name;
@@ -35,9 +45,9 @@ std::string KindText(bool isFolder);
 std::string ModeText(int mode);
 std::string LinkText(const std::string& url);
 
-// A header line and one line per row: Name, Kind, Size, Mode, Status,
-// Downloads, Link, the columns padded to their widest text (the link last,
-// so it is never padded).
+// A header line and one line per row: Name (escaped as above), Kind, Size,
+// Mode, Status, Downloads, Link, the columns padded to their widest text (the
+// link last, so it is never padded).
 std::vector<std::string> FormatHostedTable(const std::vector<HostedRow>& rows);
 
 // The terminal control sequence that puts text on the clipboard (OSC 52,

@@ -78,6 +78,11 @@ int ForwardToFirstInstance(const std::wstring& path) {
   for (int attempt = 0; attempt < kForwardAttempts; ++attempt) {
     HWND first = FindWindowW(kMainClass, kMainTitle);
     if (first) {
+      // The first instance brings itself to the front; Windows lets a
+      // background process do that only when the foreground one allows it.
+      DWORD firstPid = 0;
+      GetWindowThreadProcessId(first, &firstPid);
+      if (firstPid != 0) AllowSetForegroundWindow(firstPid);
       if (!path.empty()) {
         COPYDATASTRUCT cds{};
         cds.dwData = static_cast<ULONG_PTR>(kForwardTag);
@@ -195,9 +200,12 @@ int WINAPI wWinMain(HINSTANCE hInstance, HINSTANCE, PWSTR, int nCmdShow) {
 
   RegisterClasses(hInstance);
 
+  // The manifest declares the program aware of the system DPI: Windows does
+  // not stretch it, so the window scales its own layout.
+  g_dpi = g_systemDpi = ReadSystemDpi();
   HWND main = CreateWindowExW(WS_EX_ACCEPTFILES, kMainClass, kMainTitle,
                               WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX, CW_USEDEFAULT, CW_USEDEFAULT,
-                              kMainWidth, kMainHeight, nullptr, nullptr, hInstance, nullptr);
+                              Px(kMainWidth), Px(kMainHeight), nullptr, nullptr, hInstance, nullptr);
   if (!main) {
     CloseKillOnCloseJob();
     NetCleanup();

@@ -69,12 +69,12 @@ LRESULT OnPaint(HWND hwnd) {
     ScopedGdi<HPEN> dots(CreatePen(PS_DOT, 1, kFrame));
     SelectGuard selPen(dc, dots.get());
     SelectGuard selBrush(dc, GetStockObject(NULL_BRUSH));
-    Rectangle(dc, rc.left + 1, rc.top + 1, rc.right - 1, rc.bottom - 1);
+    Rectangle(dc, rc.left + Px(1), rc.top + Px(1), rc.right - Px(1), rc.bottom - Px(1));
   }
-  DrawBlossom(dc, rc.left + 12, rc.top + 12, 6, kBlossomPink);
-  DrawBlossom(dc, rc.right - 12, rc.top + 12, 6, kBlossomDeep);
-  DrawBlossom(dc, rc.left + 12, rc.bottom - 12, 5, kBlossomDeep);
-  DrawBlossom(dc, rc.right - 12, rc.bottom - 12, 6, kBlossomPink);
+  DrawBlossom(dc, rc.left + Px(12), rc.top + Px(12), Px(6), kBlossomPink);
+  DrawBlossom(dc, rc.right - Px(12), rc.top + Px(12), Px(6), kBlossomDeep);
+  DrawBlossom(dc, rc.left + Px(12), rc.bottom - Px(12), Px(5), kBlossomDeep);
+  DrawBlossom(dc, rc.right - Px(12), rc.bottom - Px(12), Px(6), kBlossomPink);
 
   SetBkMode(dc, TRANSPARENT);
   SetTextColor(dc, kInk);
@@ -86,7 +86,7 @@ LRESULT OnPaint(HWND hwnd) {
   }
   if (GetFocus() == hwnd) {
     RECT focus = rc;
-    InflateRect(&focus, -3, -3);
+    InflateRect(&focus, -Px(3), -Px(3));
     DrawFocusRect(dc, &focus);
   }
   return 0;

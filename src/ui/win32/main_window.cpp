@@ -27,6 +27,8 @@ HFONT g_hFontTitle = nullptr;
 HFONT g_hFontMono = nullptr;
 HBRUSH g_hBrushSakura = nullptr;
 HBRUSH g_hBrushSakuraMist = nullptr;
+int g_dpi = 96;
+int g_systemDpi = 96;
 
 namespace {
 
@@ -162,13 +164,14 @@ void CreateFontsAndBrushes() {
   ncm.cbSize = sizeof(ncm);
   static_assert(sizeof(NONCLIENTMETRICSW) == 504, "NONCLIENTMETRICSW with padded border width");
   if (!SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof(ncm), &ncm, 0)) return;
+  ncm.lfMessageFont.lfHeight = MulDiv(ncm.lfMessageFont.lfHeight, g_dpi, g_systemDpi);
   g_hFont = CreateFontIndirectW(&ncm.lfMessageFont);
   LOGFONTW title = ncm.lfMessageFont;
-  title.lfHeight = -20;
+  title.lfHeight = -Px(20);
   title.lfWeight = 400;
   g_hFontTitle = CreateFontIndirectW(&title);
   LOGFONTW mono = ncm.lfMessageFont;
-  mono.lfHeight = -14;
+  mono.lfHeight = -Px(14);
   mono.lfPitchAndFamily = FIXED_PITCH | FF_MODERN;
   lstrcpynW(mono.lfFaceName, L"Consolas", LF_FACESIZE);
   g_hFontMono = CreateFontIndirectW(&mono);
@@ -180,7 +183,7 @@ void SetUpList(HWND list) {
     LVCOLUMNW col{};
     col.mask = LVCF_TEXT | LVCF_WIDTH;
     col.pszText = const_cast<wchar_t*>(kColumns[i].title);
-    col.cx = kColumns[i].width;
+    col.cx = Px(kColumns[i].width);
     SendMessageW(list, LVM_INSERTCOLUMNW, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(&col));
   }
   SendMessageW(list, LVM_SETBKCOLOR, 0, static_cast<LPARAM>(kSakura));
@@ -217,7 +220,11 @@ LRESULT OnCreate(HWND hwnd) {
   CreateFontsAndBrushes();
   HINSTANCE inst = reinterpret_cast<HINSTANCE>(GetWindowLongPtrW(hwnd, GWLP_HINSTANCE));
   for (const ControlSpec& c : kControls) {
-    HWND ctl = CreateWindowExW(c.exStyle, c.cls, c.text, c.style, c.x, c.y, c.w, c.h, hwnd,
+    // Edges are scaled rather than sizes, so controls apart at 96 DPI stay apart.
+    const int x = Px(c.x);
+    const int y = Px(c.y);
+    HWND ctl = CreateWindowExW(c.exStyle, c.cls, c.text, c.style, x, y, Px(c.x + c.w) - x,
+                               Px(c.y + c.h) - y, hwnd,
                                reinterpret_cast<HMENU>(static_cast<INT_PTR>(c.id)), inst, nullptr);
     if (!ctl) continue;
     if (c.id != IDC_DROPZONE && c.id != IDC_QR) {
@@ -241,25 +248,25 @@ LRESULT OnEraseBackground(HWND hwnd, HDC dc) {
   SelectGuard selFont(dc, g_hFontTitle);
   SetTextColor(dc, kInk);
   {
-    ScopedGdi<HPEN> outline(CreatePen(PS_SOLID, 1, kDiscOutline));
+    ScopedGdi<HPEN> outline(CreatePen(PS_SOLID, Px(1), kDiscOutline));
     ScopedGdi<HBRUSH> disc(CreateSolidBrush(kDisc));
     SelectGuard selPen(dc, outline.get());
     SelectGuard selBrush(dc, disc.get());
-    Ellipse(dc, 14, 14, 42, 42);
+    Ellipse(dc, Px(14), Px(14), Px(42), Px(42));
   }
-  DrawBlossom(dc, 28, 28, 10, kBlossomDeep);
-  RECT title{52, 10, rc.right - 10, 46};
+  DrawBlossom(dc, Px(28), Px(28), Px(10), kBlossomDeep);
+  RECT title{Px(52), Px(10), rc.right - Px(10), Px(46)};
   DrawTextW(dc, kMainTitle, -1, &title, DT_LEFT | DT_VCENTER | DT_SINGLELINE);
   SIZE ext{};
   GetTextExtentPoint32W(dc, kMainTitle, lstrlenW(kMainTitle), &ext);
-  DrawBlossom(dc, 52 + ext.cx + 14, 28, 6, kBlossomDeep);
+  DrawBlossom(dc, Px(52) + ext.cx + Px(14), Px(28), Px(6), kBlossomDeep);
   {
-    ScopedGdi<HPEN> rule(CreatePen(PS_SOLID, 1, kRule));
+    ScopedGdi<HPEN> rule(CreatePen(PS_SOLID, Px(1), kRule));
     SelectGuard selPen(dc, rule.get());
-    MoveToEx(dc, 10, 48, nullptr);
-    LineTo(dc, rc.right - 10, 48);
-    MoveToEx(dc, 355, 60, nullptr);
-    LineTo(dc, 355, 335);
+    MoveToEx(dc, Px(10), Px(48), nullptr);
+    LineTo(dc, rc.right - Px(10), Px(48));
+    MoveToEx(dc, Px(355), Px(60), nullptr);
+    LineTo(dc, Px(355), Px(335));
   }
   return 1;
 }
@@ -287,8 +294,8 @@ LRESULT OnCtlColorStatic(HDC dc, HWND ctl) {
 
 LRESULT OnGetMinMaxInfo(LPARAM lParam) {
   MINMAXINFO* mmi = reinterpret_cast<MINMAXINFO*>(lParam);
-  mmi->ptMinTrackSize = POINT{kMainWidth, kMainHeight};
-  mmi->ptMaxTrackSize = POINT{kMainWidth, kMainHeight};
+  mmi->ptMinTrackSize = POINT{Px(kMainWidth), Px(kMainHeight)};
+  mmi->ptMaxTrackSize = POINT{Px(kMainWidth), Px(kMainHeight)};
   return 0;
 }
 
@@ -319,14 +326,12 @@ void OnStartSharing(HWND hwnd) {
   EnableWindow(GetDlgItem(hwnd, IDC_START), FALSE);
   RefreshListView(g_hMain);
   if (added == 0) return;
+  // The newest item as the list shows it: an Internet item still waiting for
+  // the tunnel empties the field, Copy and the QR panel until publication
+  // fills them in, rather than leaving the previous item's link up.
+  ShowLatestLink(g_hMain);
   const std::shared_ptr<HostedItem> latest = LatestHosted();
-  if (latest && !latest->url.empty()) {
-    const std::string url = latest->url;
-    SetWindowTextW(GetDlgItem(hwnd, IDC_LINK), Utf8ToWstr(url).c_str());
-    EnableWindow(GetDlgItem(hwnd, IDC_COPY), TRUE);
-    CopyTextToClipboard(Utf8ToWstr(url));
-    UpdateQRForUrl(g_hMain, url);
-  }
+  if (latest && !latest->url.empty()) CopyTextToClipboard(Utf8ToWstr(latest->url));
 }
 
 void OnCopy(HWND hwnd) {
@@ -553,6 +558,14 @@ LRESULT OnDestroy() {
 }
 
 }  // namespace
+
+int ReadSystemDpi() {
+  HDC screen = GetDC(nullptr);
+  if (!screen) return 96;
+  const int dpi = GetDeviceCaps(screen, LOGPIXELSY);
+  ReleaseDC(nullptr, screen);
+  return dpi > 0 ? dpi : 96;
+}
 
 LRESULT CALLBACK MainProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
   switch (msg) {

@@ -74,25 +74,25 @@ void PaintQrSymbol(HDC dc, const RECT& rc, HBITMAP bmp) {
 
   const int gapL = x0 - L;
   const int gapR = R - xR;
-  if (gapL > 24) {
-    DrawBranch(dc, POINT{L + 6, B - 4}, POINT{L + gapL / 2, B - 30},
-               POINT{x0 - gapL / 3, y0 + side / 2}, POINT{x0 - 6, y0 + side / 4}, 3);
-    DrawBlossom(dc, L + 8, B - 14, 7, kBlossomPink);
-    DrawBlossom(dc, L + gapL / 2 - 4, B - 32, 8, kBlossomPink);
-    DrawBlossom(dc, L + 2 * gapL / 3, y0 + 2 * side / 3, 6, kBlossomPink);
-    DrawBlossom(dc, x0 - 12, y0 + side / 4 + 4, 7, kBlossomDeep);
-    DrawPetal(dc, L + gapL / 3, y0 + side / 3, 3);
-    DrawPetal(dc, L + gapL / 4, y0 + side - 18, 3);
+  if (gapL > Px(24)) {
+    DrawBranch(dc, POINT{L + Px(6), B - Px(4)}, POINT{L + gapL / 2, B - Px(30)},
+               POINT{x0 - gapL / 3, y0 + side / 2}, POINT{x0 - Px(6), y0 + side / 4}, Px(3));
+    DrawBlossom(dc, L + Px(8), B - Px(14), Px(7), kBlossomPink);
+    DrawBlossom(dc, L + gapL / 2 - Px(4), B - Px(32), Px(8), kBlossomPink);
+    DrawBlossom(dc, L + 2 * gapL / 3, y0 + 2 * side / 3, Px(6), kBlossomPink);
+    DrawBlossom(dc, x0 - Px(12), y0 + side / 4 + Px(4), Px(7), kBlossomDeep);
+    DrawPetal(dc, L + gapL / 3, y0 + side / 3, Px(3));
+    DrawPetal(dc, L + gapL / 4, y0 + side - Px(18), Px(3));
   }
-  if (gapR > 24) {
-    DrawBranch(dc, POINT{R - 6, B - 4}, POINT{xR + gapR / 2, B - 30},
-               POINT{xR + gapR / 3, y0 + side / 2}, POINT{xR + 6, y0 + side / 4}, 3);
-    DrawBlossom(dc, R - 8, B - 14, 7, kBlossomPink);
-    DrawBlossom(dc, xR + gapR / 2 + 4, B - 32, 8, kBlossomPink);
-    DrawBlossom(dc, xR + gapR / 3, y0 + 2 * side / 3, 6, kBlossomPink);
-    DrawBlossom(dc, xR + 12, y0 + side / 4 + 4, 7, kBlossomDeep);
-    DrawPetal(dc, xR + 2 * gapR / 3, y0 + side / 3, 3);
-    DrawPetal(dc, xR + 3 * gapR / 4, y0 + side - 18, 3);
+  if (gapR > Px(24)) {
+    DrawBranch(dc, POINT{R - Px(6), B - Px(4)}, POINT{xR + gapR / 2, B - Px(30)},
+               POINT{xR + gapR / 3, y0 + side / 2}, POINT{xR + Px(6), y0 + side / 4}, Px(3));
+    DrawBlossom(dc, R - Px(8), B - Px(14), Px(7), kBlossomPink);
+    DrawBlossom(dc, xR + gapR / 2 + Px(4), B - Px(32), Px(8), kBlossomPink);
+    DrawBlossom(dc, xR + gapR / 3, y0 + 2 * side / 3, Px(6), kBlossomPink);
+    DrawBlossom(dc, xR + Px(12), y0 + side / 4 + Px(4), Px(7), kBlossomDeep);
+    DrawPetal(dc, xR + 2 * gapR / 3, y0 + side / 3, Px(3));
+    DrawPetal(dc, xR + 3 * gapR / 4, y0 + side - Px(18), Px(3));
   }
 }
 
@@ -104,50 +104,52 @@ void Line(HDC dc, int x0, int y0, int x1, int y1) {
 void PaintEmptyTree(HDC dc, const RECT& rc) {
   const int L = rc.left, T = rc.top, R = rc.right, B = rc.bottom;
   const int cx = (L + R) / 2;
-  const int top = T + 18;
-  const int base = B - 30;
+  const int top = T + Px(18);
+  const int base = B - Px(30);
   const int h = base - top;
 
   {
-    ScopedGdi<HPEN> trunk(CreatePen(PS_SOLID, 6, kBranch));
+    ScopedGdi<HPEN> trunk(CreatePen(PS_SOLID, Px(6), kBranch));
     SelectGuard sel(dc, trunk.get());
     Line(dc, cx, base, cx, top + h / 3);
   }
   {
-    ScopedGdi<HPEN> bough(CreatePen(PS_SOLID, 3, kBranch));
+    ScopedGdi<HPEN> bough(CreatePen(PS_SOLID, Px(3), kBranch));
     SelectGuard sel(dc, bough.get());
-    Line(dc, cx, top + 2 * h / 3, cx - 38, T + 40);
-    Line(dc, cx, top + h / 2, cx - 58, T + 30);
-    Line(dc, cx, top + 2 * h / 3, cx + 38, T + 40);
-    Line(dc, cx, top + h / 2, cx + 58, T + 30);
-    Line(dc, cx, top + h / 3, cx, T + 24);
+    Line(dc, cx, top + 2 * h / 3, cx - Px(38), T + Px(40));
+    Line(dc, cx, top + h / 2, cx - Px(58), T + Px(30));
+    Line(dc, cx, top + 2 * h / 3, cx + Px(38), T + Px(40));
+    Line(dc, cx, top + h / 2, cx + Px(58), T + Px(30));
+    Line(dc, cx, top + h / 3, cx, T + Px(24));
   }
   {
     ScopedGdi<HBRUSH> pink(CreateSolidBrush(kBlossomPink));
     SelectGuard selBrush(dc, pink.get());
     SelectGuard selPen(dc, GetStockObject(NULL_PEN));
     struct Disc { int x, y, r; };
-    const Disc crown[] = {{cx, T + 32, 24},      {cx - 28, T + 40, 20}, {cx + 28, T + 40, 20},
-                          {cx - 52, T + 48, 16}, {cx + 52, T + 48, 16}, {cx - 12, T + 50, 18},
-                          {cx + 12, T + 50, 18}};
-    for (const Disc& d : crown) Ellipse(dc, d.x - d.r, d.y - d.r, d.x + d.r, d.y + d.r);
+    const Disc crown[] = {{0, 32, 24},   {-28, 40, 20}, {28, 40, 20}, {-52, 48, 16},
+                          {52, 48, 16},  {-12, 50, 18}, {12, 50, 18}};
+    for (const Disc& d : crown) {
+      const int x = cx + Px(d.x), y = T + Px(d.y), r = Px(d.r);
+      Ellipse(dc, x - r, y - r, x + r, y + r);
+    }
   }
-  DrawBlossom(dc, cx, T + 30, 6, kBlossomDeep);
-  DrawBlossom(dc, cx - 30, T + 40, 5, kBlossomPink);
-  DrawBlossom(dc, cx + 30, T + 40, 5, kBlossomPink);
-  DrawBlossom(dc, cx - 50, T + 50, 4, kBlossomPink);
-  DrawBlossom(dc, cx + 50, T + 50, 4, kBlossomPink);
-  DrawBlossom(dc, cx + 8, T + 56, 5, kBlossomPink);
-  DrawBlossom(dc, cx - 8, T + 56, 5, kBlossomPink);
-  DrawPetal(dc, cx - 64, B - 48, 3);
-  DrawPetal(dc, cx + 70, B - 66, 3);
-  DrawPetal(dc, cx - 34, B - 38, 2);
-  DrawPetal(dc, cx + 40, B - 34, 2);
+  DrawBlossom(dc, cx, T + Px(30), Px(6), kBlossomDeep);
+  DrawBlossom(dc, cx - Px(30), T + Px(40), Px(5), kBlossomPink);
+  DrawBlossom(dc, cx + Px(30), T + Px(40), Px(5), kBlossomPink);
+  DrawBlossom(dc, cx - Px(50), T + Px(50), Px(4), kBlossomPink);
+  DrawBlossom(dc, cx + Px(50), T + Px(50), Px(4), kBlossomPink);
+  DrawBlossom(dc, cx + Px(8), T + Px(56), Px(5), kBlossomPink);
+  DrawBlossom(dc, cx - Px(8), T + Px(56), Px(5), kBlossomPink);
+  DrawPetal(dc, cx - Px(64), B - Px(48), Px(3));
+  DrawPetal(dc, cx + Px(70), B - Px(66), Px(3));
+  DrawPetal(dc, cx - Px(34), B - Px(38), Px(2));
+  DrawPetal(dc, cx + Px(40), B - Px(34), Px(2));
 
   SetBkMode(dc, TRANSPARENT);
   SetTextColor(dc, kCaption);
   SelectGuard selFont(dc, g_hFont);
-  RECT cap{L, B - 24, R, B};
+  RECT cap{L, B - Px(24), R, B};
   DrawTextW(dc, L"QR will bloom here", -1, &cap, DT_CENTER | DT_SINGLELINE);
 }
 

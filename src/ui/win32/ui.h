@@ -27,8 +27,21 @@ constexpr const wchar_t* kMainClass = L"VornHaleMainWnd";
 constexpr const wchar_t* kDropZoneClass = L"VornHaleDropZone";
 constexpr const wchar_t* kQRClass = L"VornHaleQR";
 constexpr const wchar_t* kMainTitle = L"Vorn-Hale";
-constexpr int kMainWidth = 750;
+constexpr int kMainWidth = 750;   // window size at 96 DPI
 constexpr int kMainHeight = 830;
+
+// The DPI the main window is laid out for: the system's, read once at
+// start-up (96 until then). Every figure of the layout below and in the
+// window's files is given at 96 DPI and scaled with Px.
+extern int g_dpi;
+// The DPI the system's message font is sized for, read with g_dpi; the
+// window's message font is that font scaled from g_systemDpi to g_dpi (the
+// same font unless a test lays the window out at another DPI).
+extern int g_systemDpi;
+// The screen's DPI (LOGPIXELSY), 96 when it cannot be read.
+int ReadSystemDpi();
+// A figure of the 96-DPI layout in pixels at g_dpi.
+inline int Px(int v) { return MulDiv(v, g_dpi, 96); }
 
 // Colours.
 constexpr COLORREF kInk = RGB(60, 25, 45);

@@ -9,6 +9,7 @@ import signal
 import socket
 import subprocess
 import sys
+import time
 import zipfile
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
@@ -60,6 +61,20 @@ def share_file(exe, work):
         prog.wait_line(r"^  payload\.bin .* Active\s+2\s")
         check(prog.downloads_of("payload.bin") == 2, "downloads figure")
 
+        # Twenty one-byte ranges in a burst: the table is printed at most once a
+        # second, and its final state comes without another download.
+        tables_before = len(prog.table_rows("payload.bin"))
+        start = time.monotonic()
+        burst = []
+        for _ in range(20):
+            burst += ["-r", "0-0", "-o", "/dev/null", url + "?dl=1"]
+        r = subprocess.run(["curl", "-sS", "--noproxy", "*", "--max-time", "30"] + burst,
+                           capture_output=True, timeout=60)
+        check(r.returncode == 0, "range burst failed: %s" % r.stderr.decode())
+        prog.wait_line(r"^  payload\.bin .* Active\s+22\s", timeout=5)
+        tables = len(prog.table_rows("payload.bin")) - tables_before
+        check(tables <= int(time.monotonic() - start) + 1, "%d tables for 20 downloads" % tables)
+
         code = prog.finish(signal.SIGINT)
         check(code == 0, "exit code after SIGINT: %d" % code)
         check(prog.lines[-1] == "All sharing stopped.", "last line: %r" % prog.lines[-1])
@@ -76,6 +91,13 @@ def share_folder(exe, work):
         os.makedirs(os.path.dirname(os.path.join(folder, rel)), exist_ok=True)
         with open(os.path.join(folder, rel), "wb") as f:
             f.write(content)
+    # A link to a file inside travels as a copy; links out, to a folder and a
+    # loop are left out and named.
+    os.symlink("sub/b.bin", os.path.join(folder, "copy.bin"))
+    os.symlink(os.path.abspath(__file__), os.path.join(folder, "outside"))
+    os.symlink("sub", os.path.join(folder, "sub-link"))
+    os.symlink("loop", os.path.join(folder, "loop"))
+    files["copy.bin"] = files["sub/b.bin"]
     env = {"XDG_CONFIG_HOME": os.path.join(work, "cfg"), "TMPDIR": fresh_dir(os.path.join(work, "tmp"))}
     prog = Program(exe, ["--lan", folder + "/"], env=env, cwd=work)
     try:
@@ -86,18 +108,107 @@ def share_folder(exe, work):
         with open(archive, "wb") as f:
             f.write(fetch(loopback(prog.lines[i]) + "?dl=1"))
         with zipfile.ZipFile(archive) as z:
-            names = {n.split("holiday photos/")[-1] for n in z.namelist() if not n.endswith("/")}
-            check(set(files) <= names, "archive holds %r" % sorted(names))
+            names = {i.filename for i in z.infolist() if not i.is_dir()}
+            check(names == set(files), "archive holds %r" % sorted(names))
             for rel, content in files.items():
-                member = [n for n in z.namelist() if n.endswith(rel)][0]
-                check(z.read(member) == content, "archive member %s differs" % rel)
+                check(z.read(rel) == content, "archive member %s differs" % rel)
+            for i in z.infolist():  # no entry is a link (Unix mode in the high bits)
+                check((i.external_attr >> 16) & 0o170000 != 0o120000, "link entry %s" % i.filename)
+        left_out = sorted(prog.err)
+        want = sorted("vornhale: left out link %s: it points outside the folder or to a folder" % n
+                      for n in ("outside", "sub-link", "loop"))
+        check(left_out == want, "left-out links reported: %r" % left_out)
         code = prog.finish(signal.SIGTERM)
         check(code == 0, "exit code after SIGTERM: %d" % code)
         check(prog.lines[-1] == "All sharing stopped.", "last line: %r" % prog.lines[-1])
-        left = os.listdir(os.path.join(work, "tmp", "vornhale")) if os.path.isdir(os.path.join(work, "tmp", "vornhale")) else []
+        own = os.path.join(work, "tmp", "vornhale-%d" % os.geteuid())
+        left = os.listdir(own) if os.path.isdir(own) else []
         check(left == [], "temporary archives left: %r" % left)
     finally:
         prog.kill()
+
+
+def odd_name(exe, work):
+    """ESC, BEL, CR and LF in a shared file's name print as visible escapes and
+    the table keeps its columns."""
+    path = os.path.join(work, "odd\x1b[2J\x07\r\nname.txt")
+    with open(path, "wb") as f:
+        f.write(b"odd")
+    prog = Program(exe, ["--lan", path], env={"XDG_CONFIG_HOME": os.path.join(work, "cfg")})
+    try:
+        shown = "odd\\x1B[2J\\x07\\x0D\\x0Aname.txt"
+        row = prog.lines[prog.wait_line("^  " + re.escape(shown) + "  File  ")]
+        head = prog.lines[prog.wait_line(r"^  Name\s+Kind")]
+        check(head.index("Kind") == row.index("File") and head.index("Link") == row.index("http"),
+              "columns moved:\n%s\n%s" % (head, row))
+        check(not any("\x1b[2J" in line or "\x07" in line for line in prog.lines), "raw control characters printed")
+        check(prog.finish(signal.SIGINT) == 0, "exit code after SIGINT")
+    finally:
+        prog.kill()
+
+
+def two_instances(exe, work, rounds=20):
+    """Two programs started together for folders of the same name, sharing one
+    temporary folder: distinct archives, each recipient gets its own folder, and
+    stopping one never touches the other's archive."""
+    tmp = fresh_dir(os.path.join(work, "tmp2"))
+    env = {"XDG_CONFIG_HOME": os.path.join(work, "cfg"), "TMPDIR": tmp}
+    folders = []
+    for who in ("alice", "bob"):
+        folder = fresh_dir(os.path.join(work, who, "same"))
+        with open(os.path.join(folder, "owner.txt"), "w") as f:
+            f.write(who)
+        folders.append((who, folder))
+    own = os.path.join(tmp, "vornhale-%d" % os.geteuid())
+
+    # Another instance's archives under every name of the next few hundred
+    # milliseconds (the names count the monotonic clock's milliseconds, which
+    # Python reads too): ours takes a free name, and theirs stay as they were.
+    os.makedirs(own, mode=0o700, exist_ok=True)
+    now = int(time.monotonic() * 1000)
+    theirs = ["same_%d.zip" % t for t in range(now, now + 400)]
+    for name in theirs:
+        with open(os.path.join(own, name), "w") as f:
+            f.write("theirs")
+    prog = Program(exe, ["--lan", folders[0][1]], env=env)
+    try:
+        mine = prog.lines[prog.wait_line(r"^  same_\d+\.zip\s+Folder\s")].split()[0]
+        check(mine not in theirs, "took a name that was taken: " + mine)
+        check(prog.finish(signal.SIGINT) == 0, "exit code")
+    finally:
+        prog.kill()
+    for name in theirs:
+        with open(os.path.join(own, name)) as f:
+            check(f.read() == "theirs", "another instance's archive changed: " + name)
+        os.remove(os.path.join(own, name))
+
+    for n in range(rounds):
+        progs = [Program(exe, ["--lan", folder], env=env) for _, folder in folders]
+        try:
+            archives = []
+            for (who, _), prog in zip(folders, progs):
+                i = prog.wait_line(r"^  same_\d+\.zip\s+Folder\s")
+                archives.append(prog.lines[i].split()[0])
+                link = prog.lines[prog.wait_line(r"^http://\S+$")]
+                got = os.path.join(work, "got-%s.zip" % who)
+                with open(got, "wb") as f:
+                    f.write(fetch(loopback(link) + "?dl=1"))
+                with zipfile.ZipFile(got) as z:
+                    check(z.read("owner.txt") == who.encode(), "round %d: %s got another folder" % (n, who))
+            check(archives[0] != archives[1], "round %d: one archive name for both: %s" % (n, archives[0]))
+            check(progs[0].finish(signal.SIGINT) == 0, "round %d: exit code" % n)
+            check(sorted(os.listdir(own)) == [archives[1]], "round %d: after the first stop: %r"
+                  % (n, os.listdir(own)))
+            link = progs[1].lines[progs[1].link_lines()[0]]
+            with open(os.path.join(work, "got-again.zip"), "wb") as f:
+                f.write(fetch(loopback(link) + "?dl=1"))
+            with zipfile.ZipFile(os.path.join(work, "got-again.zip")) as z:
+                check(z.read("owner.txt") == b"bob", "round %d: the second archive changed" % n)
+            check(progs[1].finish(signal.SIGINT) == 0, "round %d: exit code" % n)
+            check(os.listdir(own) == [], "round %d: archives left: %r" % (n, os.listdir(own)))
+        finally:
+            for prog in progs:
+                prog.kill()
 
 
 def main():
@@ -109,6 +220,8 @@ def main():
     work = fresh_dir(a.work)
     share_file(a.exe, work)
     share_folder(a.exe, work)
+    odd_name(a.exe, work)
+    two_instances(a.exe, work)
     print("ok")
 
 

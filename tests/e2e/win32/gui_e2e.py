@@ -13,7 +13,7 @@ import sys
 import time
 import traceback
 
-from guilib import Failure, Session, check, fetch, loopback, wait_for
+from guilib import QR_PANEL, Failure, Session, check, fetch, loopback, wait_for
 
 VERB_KEYS = [r'HKCU\Software\Classes\*\shell\VornHaleShare',
              r'HKCU\Software\Classes\Directory\shell\VornHaleShare']
@@ -27,6 +27,10 @@ AT_PAUSE = (307, 707)
 AT_PASSWORD = (120, 397)
 AT_DROP_ZONE = (180, 110)
 AT_COMBO = (400, 397)
+AT_COPY = (695, 279)        # Copy beside the latest-link field ("&Pause" shares its mnemonic)
+# Client rectangles (x, y, w, h) at 96 DPI.
+LINK_FIELD = (362, 268, 291, 22)   # inside the latest-link field's border
+COPY_BUTTON = (660, 266, 70, 26)
 
 
 def make_file(s, name, size, seed):
@@ -312,6 +316,75 @@ def scenario_internet(s, args):
     check(first.wait(timeout=30) == 0, 'exit 0 with the tunnel stopped')
 
 
+def scenario_newest_link(s, args):
+    """Runs inside a private network namespace (loopback only). A same-network
+    share, then an Internet share whose tunnel has not published yet: the
+    latest-link field, Copy and the QR panel show the newest item, which has
+    no link yet, instead of the older item's link."""
+    with open(os.path.join(s.appdir, 'script.txt'), 'w') as f:
+        f.write('waitfor publish.txt\n'
+                'print 2026-01-01 INF |  https://late-petal-test.trycloudflare.com  |\nhang\n')
+    lan, lan_data = make_file(s, 'first.bin', 3000, 13)
+    first = s.start(s.winpath(lan))
+    s.wait_main()
+    time.sleep(1.5)
+    nothing = s.screenshot('nothing-shared')
+    s.keys('alt+n', 'alt+s')
+    lan_link = s.wait_link()
+    expect_served(lan_link, 'first.bin', lan_data)
+    time.sleep(0.5)
+    check(s.qr_text('lan-shared') == lan_link, 'QR panel shows the same-network link')
+
+    net, _ = make_file(s, 'second.bin', 4000, 14)
+    check(s.start(s.winpath(net)).wait(timeout=60) == 0, 'forwarded the second path')
+    time.sleep(1.0)
+    s.keys('alt+i', 'alt+s')
+    time.sleep(2.0)
+    waiting = s.screenshot('waiting-for-tunnel')
+    for what, rect in (('latest-link field empty', LINK_FIELD), ('Copy disabled', COPY_BUTTON),
+                       ('QR panel shows the empty picture', QR_PANEL)):
+        check(s.same_pixels(s.region(nothing, *rect), s.region(waiting, *rect)),
+              what + ' while the tunnel has not published')
+    check(s.qr_text('waiting-qr') == '', 'no symbol in the QR panel')
+    s.click(*AT_COPY)
+    check(s.clipboard() == lan_link, 'clipboard left as it was, Copy copies nothing')
+
+    open(os.path.join(s.appdir, 'publish.txt'), 'w').close()
+    link = s.wait_link(old=lan_link, timeout=60)
+    check(link.startswith('https://late-petal-test.trycloudflare.com/'),
+          'published Internet link copied: ' + link)
+    time.sleep(0.5)
+    check(s.qr_text('published') == link, 'QR panel draws the Internet link')
+    subprocess.run(['xclip', '-selection', 'clipboard'], input=b'placeholder', env=s.env, timeout=10)
+    s.click(*AT_COPY)
+    check(s.clipboard() == link, 'latest-link field shows the Internet link and Copy copies it')
+    s.keys('alt+F4')
+    s.answer(s.wait_box(), 'y')
+    check(first.wait(timeout=30) == 0, 'exit 0')
+
+
+def scenario_high_dpi(s, args):
+    """At 144 DPI (a prefix with LogPixels 144): a file shared end to end; the
+    window and its QR panel are scaled and the symbol in the screenshot decodes
+    to the link."""
+    path, data = make_file(s, 'wide view.bin', 60000, 4)
+    first = s.start(s.winpath(path))
+    s.wait_main()
+    answer_client_prompt(s)
+    w, h = s.geometry(s.main)[2:]
+    check(w >= s.px(744) - 10 and h >= s.px(805) - 40, 'main window scaled to %dx%d' % (w, h))
+    time.sleep(1.0)
+    s.keys('alt+n', 'alt+s')
+    link = s.wait_link()
+    expect_served(link, 'wide view.bin', data)
+    time.sleep(1.0)
+    check(s.qr_text('shared-144dpi') == link, 'QR panel at 144 DPI decodes to the clipboard link')
+    s.keys('alt+a')
+    s.answer(s.wait_box(), 'y')
+    s.keys('alt+F4')
+    check(first.wait(timeout=30) == 0, 'exit 0')
+
+
 def scenario_premium(s, args):
     """Premium placeholders explain themselves and put their control back."""
     subprocess.run(['convert', '-size', '32x32', 'xc:#0000FF', '-define', 'icon:auto-resize=32,16',
@@ -463,7 +536,12 @@ SCENARIOS = {
     'second_instance': scenario_second_instance,
     'custom_link': scenario_custom_link,
     'internet': scenario_internet,
+    'newest_link': scenario_newest_link,
+    'high_dpi': scenario_high_dpi,
 }
+
+# Scenarios with a tunnel client stand-in, run in a private network namespace.
+WITH_TUNNEL = ('internet', 'newest_link')
 
 
 def main():
@@ -474,17 +552,17 @@ def main():
     ap.add_argument('--fake-powershell')
     ap.add_argument('scenario', choices=sorted(SCENARIOS))
     args = ap.parse_args()
-    if args.scenario == 'internet' and os.environ.get('VH_NETNS') != '1':
+    if args.scenario in WITH_TUNNEL and os.environ.get('VH_NETNS') != '1':
         if os.geteuid() != 0:
-            print('SKIP internet: a private network namespace needs root')
+            print('SKIP %s: a private network namespace needs root' % args.scenario)
             return 77
         # Loopback only: the program's reachability probe must not leave the machine.
         cmd = ['unshare', '-n', 'sh', '-c', 'ip link set lo up && exec "$@"', 'sh',
                sys.executable] + sys.argv
         env = dict(os.environ, VH_NETNS='1')
         return subprocess.call(cmd, env=env)
-    client = args.fake_tunnel if args.scenario == 'internet' else None
-    s = Session(args.work, args.exe, with_client=client)
+    client = args.fake_tunnel if args.scenario in WITH_TUNNEL else None
+    s = Session(args.work, args.exe, with_client=client, dpi=144 if args.scenario == 'high_dpi' else 96)
     if args.fake_powershell:
         shutil.copy(args.fake_powershell, os.path.join(s.appdir, 'powershell.exe'))
     try:

@@ -12,8 +12,8 @@ import subprocess
 import time
 import urllib.parse
 
-QR_PANEL = (360, 54, 370, 180)       # client x, y, w, h of the QR panel
-MAIN_CLIENT = (744, 805)             # the 750 x 830 window's client area under Wine
+QR_PANEL = (360, 54, 370, 180)       # client x, y, w, h of the QR panel at 96 DPI
+MAIN_CLIENT = (744, 805)             # the 750 x 830 window's client area under Wine at 96 DPI
 LINK_RE = re.compile(r'^(http://[0-9.]+:[0-9]+|https://[a-z0-9-]+\.trycloudflare\.com)/[A-Za-z0-9_-]{3,32}$')
 
 
@@ -46,7 +46,7 @@ def free_display():
 
 
 class Session:
-    def __init__(self, work, exe, with_client=None):
+    def __init__(self, work, exe, with_client=None, dpi=96):
         self.work = os.path.abspath(work)
         shutil.rmtree(self.work, ignore_errors=True)
         os.makedirs(self.work)
@@ -60,8 +60,10 @@ class Session:
             shutil.copy(with_client, os.path.join(self.appdir, 'cloudflared.exe'))
         self.shots = os.path.join(self.work, 'screenshots')
         os.makedirs(self.shots)
+        self.dpi = dpi
+        screen = '1280x1024x24' if dpi == 96 else '1600x1400x24'
         self.display = free_display()
-        self.xvfb = subprocess.Popen(['Xvfb', ':%d' % self.display, '-screen', '0', '1280x1024x24',
+        self.xvfb = subprocess.Popen(['Xvfb', ':%d' % self.display, '-screen', '0', screen,
                                       '-nolisten', 'tcp'], stdout=subprocess.DEVNULL,
                                      stderr=subprocess.DEVNULL)
         self.env = dict(os.environ)
@@ -71,9 +73,28 @@ class Session:
         wait_for(lambda: os.path.exists('/tmp/.X11-unix/X%d' % self.display), 10, 'Xvfb socket')
         subprocess.run(['wineboot', '-i'], env=self.env, stdout=subprocess.DEVNULL,
                        stderr=subprocess.DEVNULL, timeout=120)
+        if dpi != 96:
+            # The system DPI a DPI-aware program sees, with the system fonts scaled to it.
+            for key in (r'HKCU\Control Panel\Desktop', r'HKCU\Software\Wine\Fonts'):
+                subprocess.run(['wine', 'reg', 'add', key, '/v', 'LogPixels', '/t', 'REG_DWORD',
+                                '/d', str(dpi), '/f'], env=self.env, stdout=subprocess.DEVNULL,
+                               stderr=subprocess.DEVNULL, timeout=60, check=True)
+            subprocess.run(['wineserver', '-w'], env=self.env, timeout=120)
         self.procs = []
         self.main = None
         self.shot_no = 0
+
+    # ---- the layout at the session's DPI ----
+    def px(self, v):
+        """A 96-DPI figure at the session's DPI, rounded as MulDiv rounds."""
+        return (v * self.dpi + 48) // 96
+
+    def box(self, x, y, w, h):
+        """A 96-DPI client rectangle at the session's DPI (edges scaled, as the program does)."""
+        return self.px(x), self.px(y), self.px(x + w) - self.px(x), self.px(y + h) - self.px(y)
+
+    def at(self, x, y):
+        return self.px(x), self.px(y)
 
     # ---- processes ----
     def winpath(self, path):
@@ -117,12 +138,18 @@ class Session:
         g = dict(line.split('=', 1) for line in out.split() if '=' in line)
         return int(g['X']), int(g['Y']), int(g['WIDTH']), int(g['HEIGHT'])
 
+    def is_main(self, wid):
+        w, h = self.geometry(wid)[2:]
+        if self.dpi == 96:
+            return (w, h) == MAIN_CLIENT
+        return w >= self.px(700) and h >= self.px(700)   # no message box is that large
+
     def main_windows(self):
-        return [w for w in self.windows('^Vorn-Hale$') if self.geometry(w)[2:] == MAIN_CLIENT]
+        return [w for w in self.windows('^Vorn-Hale$') if self.is_main(w)]
 
     def boxes(self, name_re='^Vorn-Hale$'):
         """Visible windows with that title that are not the main window."""
-        return [w for w in self.windows(name_re) if self.geometry(w)[2:] != MAIN_CLIENT]
+        return [w for w in self.windows(name_re) if not self.is_main(w)]
 
     def wait_main(self, timeout=120):
         self.main = wait_for(lambda: (self.main_windows() or [None])[0], timeout, 'main window')
@@ -163,7 +190,7 @@ class Session:
         """What zbarimg reads in the QR panel ('' when nothing)."""
         shot = self.screenshot(label)
         wx, wy, _, _ = self.geometry(self.main)
-        x, y, w, h = QR_PANEL
+        x, y, w, h = self.box(*QR_PANEL)
         crop = shot.replace('.png', '-qr.png')
         subprocess.run(['convert', shot, '-crop', '%dx%d+%d+%d' % (w, h, wx + x, wy + y), '+repage',
                         crop], check=True, timeout=60)

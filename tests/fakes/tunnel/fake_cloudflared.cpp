@@ -12,6 +12,7 @@
 //   eprint TEXT      write TEXT and LF to standard error
 //   pad N M TEXT     write N 'x' bytes, TEXT, M 'y' bytes and LF (one long line)
 //   exit CODE        end at once with that exit code
+//   waitfor NAME     wait until a file NAME exists in the folder
 //   hang             wait until killed (the default at the end of the script)
 // A missing script means "hang". Whatever happens, the fake ends by itself
 // after kMaxLifetimeMs so that a broken test leaves nothing behind for long.
@@ -123,6 +124,10 @@ int main(int argc, char** argv) {
       if (in.get() == ' ') std::getline(in, text);
       Out(std::string(static_cast<size_t>(before > 0 ? before : 0), 'x') + text +
           std::string(static_cast<size_t>(after > 0 ? after : 0), 'y') + "\n");
+    } else if (cmd == "waitfor") {
+      while (!std::ifstream(folder + "/" + arg) &&
+             std::chrono::steady_clock::now() - start < std::chrono::milliseconds(kMaxLifetimeMs))
+        SleepMs(50);
     } else if (cmd == "exit") {
       return std::atoi(arg.c_str());
     } else if (cmd == "hang") {

@@ -1,7 +1,9 @@
 // Link formats and the choice of the address for same-network links.
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <mutex>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -17,19 +19,22 @@ bool IsDottedIpv4(const std::string& s) {
   return inet_pton(AF_INET, s.c_str(), &a) == 1;
 }
 
-NetAdapter Adapter(unsigned type, bool up, std::vector<std::string> ips) {
+NetAdapter Adapter(unsigned type, bool up, std::vector<std::string> ips, bool gateway = false) {
   NetAdapter a;
   a.ifType = type;
   a.up = up;
   a.ipv4 = std::move(ips);
+  a.gateway = gateway;
   return a;
 }
+
+constexpr bool kGateway = true;
 
 constexpr unsigned kEth = kIfTypeEthernet;
 constexpr unsigned kWifi = kIfTypeIeee80211;
 constexpr unsigned kLoop = kIfTypeSoftwareLoopback;
 
-TEST(ChoosePreferredIp, WifiFirstThenListOrder) {
+TEST(ChoosePreferredIp, ReachableThenWifiThenGatewayThenListOrder) {
   const struct {
     const char* what;
     std::vector<NetAdapter> adapters;
@@ -63,6 +68,27 @@ TEST(ChoosePreferredIp, WifiFirstThenListOrder) {
       {"link-local when it is all there is",
        {Adapter(kLoop, true, {"127.0.0.1"}), Adapter(kEth, true, {"169.254.3.4"})},
        "169.254.3.4"},
+      {"gateway-less virtual adapter before ethernet with a gateway",
+       {Adapter(kEth, true, {"172.29.144.1"}), Adapter(kEth, true, {"192.168.0.2"}, kGateway)},
+       "192.168.0.2"},
+      {"link-local before private on one adapter",
+       {Adapter(kEth, true, {"169.254.3.4", "192.168.0.2"})},
+       "192.168.0.2"},
+      {"link-local adapter with a gateway before a private one without",
+       {Adapter(kEth, true, {"169.254.3.4"}, kGateway), Adapter(kEth, true, {"10.0.0.5"})},
+       "10.0.0.5"},
+      {"wifi without a gateway over ethernet with one",
+       {Adapter(kEth, true, {"10.0.0.5"}, kGateway), Adapter(kWifi, true, {"192.168.1.7"})},
+       "192.168.1.7"},
+      {"wifi with a gateway over wifi without",
+       {Adapter(kWifi, true, {"192.168.56.1"}), Adapter(kWifi, true, {"192.168.1.7"}, kGateway)},
+       "192.168.1.7"},
+      {"wifi with only a link-local address loses to private ethernet",
+       {Adapter(kWifi, true, {"169.254.9.9"}), Adapter(kEth, true, {"10.0.0.5"})},
+       "10.0.0.5"},
+      {"169.254 only as the first two octets",
+       {Adapter(kEth, true, {"169.25.1.1"}), Adapter(kEth, true, {"10.169.254.1"})},
+       "169.25.1.1"},
       {"public address not filtered", {Adapter(kEth, true, {"203.0.113.9"})}, "203.0.113.9"},
       {"no adapter", {}, ""},
       {"only loopback", {Adapter(kLoop, true, {"127.0.0.1"})}, ""},
@@ -72,6 +98,19 @@ TEST(ChoosePreferredIp, WifiFirstThenListOrder) {
   };
   for (const auto& c : cases) EXPECT_EQ(ChoosePreferredIp(c.adapters), c.want) << c.what;
 }
+
+#ifndef _WIN32
+TEST(DefaultRouteInterfaces, LinuxRouteTable) {
+  std::ifstream in(VH_TEST_DATA_DIR "/proc_net_route.txt");
+  ASSERT_TRUE(in);
+  std::ostringstream table;
+  table << in.rdbuf();
+  // Default routes that are up, each interface once; other routes, a route
+  // that is down and a cut-off line are left out.
+  EXPECT_EQ(DefaultRouteInterfaces(table.str()), std::vector<std::string>({"wlp2s0", "enp3s0"}));
+  EXPECT_TRUE(DefaultRouteInterfaces("").empty());
+}
+#endif
 
 TEST(AddressLookup, AlwaysGivesAnIpv4Address) {
   const std::string lan = GetLanIP();
@@ -83,6 +122,15 @@ TEST(AddressLookup, AlwaysGivesAnIpv4Address) {
 TEST(AddressLookup, SystemListShowsLoopbackAsLoopback) {
   std::vector<NetAdapter> adapters;
   ASSERT_TRUE(ListNetAdapters(adapters));
+#ifndef _WIN32
+  // The default route's interface is marked as having a gateway.
+  std::ifstream routes("/proc/net/route");
+  std::ostringstream table;
+  table << routes.rdbuf();
+  bool anyGateway = false;
+  for (const NetAdapter& a : adapters) anyGateway = anyGateway || a.gateway;
+  EXPECT_EQ(anyGateway, !DefaultRouteInterfaces(table.str()).empty());
+#endif
   for (const NetAdapter& a : adapters) {
     for (const std::string& ip : a.ipv4) {
       EXPECT_TRUE(IsDottedIpv4(ip)) << ip;

@@ -14,6 +14,8 @@
 
 #ifdef _WIN32
 #include <windows.h>
+#else
+#include <unistd.h>
 #endif
 
 #include "core/links.h"
@@ -47,7 +49,8 @@ const wchar_t kFreeTierText[] =
     L"Stop or remove an existing share to add another, or stay tuned - Premium is coming soon.";
 
 // The user's temporary folder moved into a private test folder, so the
-// archives' folder "vornhale" can be checked for leftovers.
+// archives' folder ("vornhale", POSIX "vornhale-<uid>") can be checked for
+// leftovers.
 class ScopedTempFolder {
  public:
   ScopedTempFolder()
@@ -58,7 +61,12 @@ class ScopedTempFolder {
 #endif
   {
   }
+#ifdef _WIN32
   std::wstring ArchiveFolder() const { return dir_.File(L"vornhale"); }
+#else
+  std::wstring ArchiveFolder() const { return dir_.File(L"vornhale-" + std::to_wstring(geteuid())); }
+#endif
+  std::wstring Path() const { return dir_.path(); }
 
  private:
   TempDir dir_;

@@ -146,11 +146,13 @@ TEST(TerminalTable, ColumnsAndTexts) {
   rows.push_back(HostedRow{"report.pdf", false, 1048576, 1, "http://10.0.0.2:20001/abc", 12});
   rows.push_back(HostedRow{"photos_123.zip", true, 1023, 0, "", 0});
   rows.push_back(HostedRow{"b\xC3\xA4r.txt", false, 1073741824, 0, "https://x.trycloudflare.com/q", 3});
+  rows.push_back(HostedRow{"a\rb", false, 0, 1, "http://10.0.0.2:20001/def", 0});
   const std::vector<std::string> expected = {
       "Name            Kind    Size     Mode      Status  Downloads  Link",
       "report.pdf      File    1.0 MB   LAN       Active  12         http://10.0.0.2:20001/abc",
       "photos_123.zip  Folder  1023 B   Internet  Active  0          (waiting for tunnel...)",
       "b\xC3\xA4r.txt         File    1.00 GB  Internet  Active  3          https://x.trycloudflare.com/q",
+      "a\\x0Db          File    0 B      LAN       Active  0          http://10.0.0.2:20001/def",
   };
   EXPECT_EQ(FormatHostedTable(rows), expected);
   EXPECT_EQ(FormatHostedTable({}).size(), 1u);
@@ -159,6 +161,28 @@ TEST(TerminalTable, ColumnsAndTexts) {
 }  // namespace
 
 namespace {
+
+TEST(TerminalEscape, ControlsAndInvalidBytesBecomeVisible) {
+  const struct {
+    std::string in;
+    std::string out;
+    bool valid;
+  } cases[] = {
+      {"plain name.txt", "plain name.txt", true},
+      {"b\xC3\xA4r \xE2\x82\xAC \xF0\x9F\x98\x80", "b\xC3\xA4r \xE2\x82\xAC \xF0\x9F\x98\x80", true},
+      {"a\x1b]0;t\x07\r\nb\t\x7f", "a\\x1B]0;t\\x07\\x0D\\x0Ab\\x09\\x7F", true},
+      // A C1 CSI is escaped, a no-break space kept.
+      {"c1 \xC2\x9B" "2J \xC2\xA0", "c1 \\xC2\\x9B" "2J \xC2\xA0", true},
+      {"\xFF\xC3", "\\xFF\\xC3", false},  // a stray byte, a cut sequence
+      // An overlong form, a surrogate, a code point above U+10FFFF.
+      {"\xC0\xAF \xED\xA0\x80 \xF4\x90\x80\x80",
+       "\\xC0\\xAF \\xED\\xA0\\x80 \\xF4\\x90\\x80\\x80", false},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(EscapeForTerminal(c.in), c.out) << c.out;
+    EXPECT_EQ(IsValidUtf8(c.in), c.valid) << c.out;
+  }
+}
 
 TEST(TerminalClipboard, Osc52CarriesBase64Text) {
   const std::pair<std::string, std::string> cases[] = {

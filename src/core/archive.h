@@ -1,0 +1,42 @@
+// Temporary archives of shared folders: the private folder they live in, a
+// name that no other running instance holds, the links a folder's archive
+// leaves out, and what the user is told when compression fails.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+// The folder for temporary archives, created when missing; empty when none
+// can be had. Windows: "vornhale" in the user's temporary folder. POSIX:
+// $TMPDIR (else /tmp) + "/vornhale-<uid>", which must be a folder (not a
+// link) owned by this user and is tightened to 0700; when another account
+// holds that name, a new private folder beside it (mkdtemp) serves this
+// process instead.
+std::wstring ArchiveFolder();
+
+// Removes the folder that ArchiveFolder made for this process alone, once it
+// is empty (POSIX; nothing on Windows). Call when the program ends.
+void ReleaseArchiveFolder();
+
+// The path of a new archive in `folder`: stem + "_" + number + ".zip", the
+// number starting at `tick`. POSIX: the file is created empty and exclusively
+// (O_CREAT | O_EXCL, mode 0600), so two instances never write one archive; a
+// taken name moves on to the next number. Windows: the name is only composed
+// (one instance per login; the compressor creates the file). Empty when no
+// file could be created.
+std::wstring ReserveArchivePath(const std::wstring& folder, const std::wstring& stem, uint64_t tick);
+
+// How a compression that did not succeed ended: no archive file could be
+// made, the compressor did not start, it was still running after the longest
+// wait, or it exited with a code other than 0.
+enum class CompressEnd { kNoArchive, kNotStarted, kTimedOut, kExited };
+
+// The message box text for a failed compression. Windows names PowerShell's
+// Compress-Archive; POSIX names zip and, when it ran to its end, its exit code.
+std::wstring CompressFailedText(CompressEnd how, uint32_t exitCode);
+
+// POSIX: called on the compressing thread for each symbolic link that a
+// folder's archive leaves out (it points outside the folder, to a folder or
+// nowhere), with its path inside the folder as the bytes found on disk.
+// Null (the default): not reported.
+extern void (*g_reportLeftOutLink)(const std::string& name);

@@ -1,0 +1,173 @@
+// The main window laid out at several DPIs: g_dpi stands for the system DPI
+// read at start-up, and the message font is the 96-DPI one scaled to it.
+#include <windows.h>
+#include <commctrl.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "control_ids.h"
+#include "ui.h"
+
+namespace {
+
+struct Child {
+  HWND hwnd;
+  std::wstring cls;
+  std::wstring text;
+  RECT rc;  // in the main window's client coordinates
+};
+
+void RegisterOnce() {
+  static bool done = false;
+  if (done) return;
+  done = true;
+  INITCOMMONCONTROLSEX icc{sizeof(icc), ICC_WIN95_CLASSES | ICC_STANDARD_CLASSES};
+  InitCommonControlsEx(&icc);
+  const struct {
+    const wchar_t* name;
+    WNDPROC proc;
+  } classes[] = {{kMainClass, MainProc}, {kDropZoneClass, DropZoneProc}, {kQRClass, QRProc}};
+  for (const auto& c : classes) {
+    WNDCLASSW wc{};
+    wc.lpfnWndProc = c.proc;
+    wc.hInstance = GetModuleHandleW(nullptr);
+    wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+    wc.lpszClassName = c.name;
+    RegisterClassW(&wc);
+  }
+}
+
+std::vector<Child> Children(HWND main) {
+  std::vector<Child> out;
+  for (HWND c = GetWindow(main, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) {
+    wchar_t cls[64] = {};
+    GetClassNameW(c, cls, 64);
+    wchar_t text[256] = {};
+    GetWindowTextW(c, text, 256);
+    RECT rc{};
+    GetWindowRect(c, &rc);
+    MapWindowPoints(nullptr, main, reinterpret_cast<POINT*>(&rc), 2);
+    out.push_back(Child{c, cls, text, rc});
+  }
+  return out;
+}
+
+// Width and height of one line of text in the window's own font.
+SIZE Measure(HWND ctl, HFONT font, const std::wstring& text) {
+  HDC dc = GetDC(ctl);
+  HGDIOBJ old = SelectObject(dc, font);
+  RECT r{};
+  DrawTextW(dc, text.c_str(), -1, &r, DT_CALCRECT | DT_SINGLELINE);
+  SelectObject(dc, old);
+  ReleaseDC(ctl, dc);
+  return SIZE{r.right - r.left, r.bottom - r.top};
+}
+
+int Scaled(int v, int dpi) { return MulDiv(v, dpi, 96); }
+
+// Room for text inside a control: borders, a check box or a drop-down arrow.
+int TextRoom(const Child& c, int dpi) {
+  const int w = c.rc.right - c.rc.left;
+  const LONG style = GetWindowLongW(c.hwnd, GWL_STYLE);
+  if (c.cls == L"Button") {
+    const LONG kind = style & BS_TYPEMASK;
+    if (kind == BS_AUTOCHECKBOX || kind == BS_AUTORADIOBUTTON) return w - Scaled(13 + 4, dpi);
+    return w - 2 * Scaled(4, dpi);
+  }
+  if (c.cls == L"ComboBox") return w - Scaled(17 + 2 * 3, dpi);
+  if (style & SS_SUNKEN) return w - 2;
+  return w;
+}
+
+// The rectangles at 96 DPI, in creation order.
+constexpr RECT kAt96[] = {
+    {10, 54, 350, 164},   {10, 174, 350, 194},  {10, 200, 350, 222},  {10, 224, 350, 246},
+    {10, 252, 350, 270},  {10, 272, 350, 294},  {10, 302, 150, 330},  {360, 54, 730, 234},
+    {360, 244, 560, 262}, {360, 266, 655, 292}, {660, 266, 730, 292}, {10, 342, 730, 362},
+    {10, 366, 190, 384},  {10, 386, 230, 408},  {240, 386, 350, 408}, {360, 366, 500, 384},
+    {360, 386, 480, 0},   {490, 386, 620, 408}, {625, 386, 730, 408}, {10, 422, 730, 442},
+    {10, 444, 730, 684},  {10, 694, 120, 720},  {126, 694, 236, 720}, {242, 694, 372, 720},
+    {378, 694, 488, 720}, {0, 736, 750, 758},
+};
+
+// Wine as packaged here has no Tahoma and draws the dialog font with DejaVu
+// Sans, in which "Custom branding..." is wider than its 105-pixel button at
+// 96 DPI, a rectangle that stays as it is. That one text may overflow at
+// another DPI by no more than its 96-DPI overflow, scaled.
+constexpr int kWiderAt96 = IDC_BRANDING;
+
+TEST(MainWindowLayout, TextsFitAndNothingOverlapsAtEveryDpi) {
+  RegisterOnce();
+  int overflowAt96 = 0;
+  g_systemDpi = ReadSystemDpi();
+  ASSERT_EQ(g_systemDpi, 96) << "the message font is taken to be sized for 96 DPI";
+  for (const int dpi : {96, 120, 144, 192}) {
+    SCOPED_TRACE(dpi);
+    g_dpi = dpi;
+    HWND main = CreateWindowExW(0, kMainClass, kMainTitle, WS_CAPTION | WS_SYSMENU, 0, 0,
+                                Px(kMainWidth), Px(kMainHeight), nullptr, nullptr,
+                                GetModuleHandleW(nullptr), nullptr);
+    ASSERT_TRUE(main) << GetLastError();
+    const std::vector<Child> children = Children(main);
+    ASSERT_EQ(children.size(), std::size(kAt96));
+    for (size_t i = 0; i < children.size(); ++i) {
+      const Child& c = children[i];
+      SCOPED_TRACE(testing::Message() << "control " << i << " (" << c.rc.left << "," << c.rc.top
+                                      << ")-(" << c.rc.right << "," << c.rc.bottom << ")");
+      if (dpi == 96) {
+        EXPECT_EQ(c.rc.left, kAt96[i].left);
+        EXPECT_EQ(c.rc.top, kAt96[i].top);
+        EXPECT_EQ(c.rc.right, kAt96[i].right);
+        // A closed drop-down list is as high as its font makes it.
+        if (c.cls != L"ComboBox") {
+          EXPECT_EQ(c.rc.bottom, kAt96[i].bottom);
+        }
+      }
+      for (size_t j = i + 1; j < children.size(); ++j) {
+        RECT both{};
+        EXPECT_FALSE(IntersectRect(&both, &c.rc, &children[j].rc)) << "overlaps control " << j;
+      }
+      if (c.cls == kDropZoneClass || c.cls == kQRClass || c.text.empty()) continue;
+      const HFONT font = reinterpret_cast<HFONT>(SendMessageW(c.hwnd, WM_GETFONT, 0, 0));
+      ASSERT_TRUE(font);
+      const SIZE text = Measure(c.hwnd, font, c.text);
+      const int overflow = text.cx - TextRoom(c, dpi);
+      if (GetDlgCtrlID(c.hwnd) == kWiderAt96) {
+        if (dpi == 96) overflowAt96 = overflow;
+        EXPECT_LE(overflow, overflowAt96 > 0 ? Scaled(overflowAt96, dpi) : 0);
+      } else {
+        EXPECT_LE(overflow, 0) << "text wider than its control";
+      }
+      EXPECT_LE(text.cy, c.rc.bottom - c.rc.top) << "text taller than its control";
+    }
+    // The list's column titles fit their columns.
+    HWND list = nullptr;
+    for (const Child& c : children) {
+      if (c.cls == WC_LISTVIEWW) list = c.hwnd;
+    }
+    ASSERT_TRUE(list);
+    HWND header = reinterpret_cast<HWND>(SendMessageW(list, LVM_GETHEADER, 0, 0));
+    const HFONT listFont = reinterpret_cast<HFONT>(SendMessageW(header, WM_GETFONT, 0, 0));
+    const int columns = static_cast<int>(SendMessageW(header, HDM_GETITEMCOUNT, 0, 0));
+    EXPECT_EQ(columns, 7);
+    for (int col = 0; col < columns; ++col) {
+      wchar_t title[64] = {};
+      LVCOLUMNW lc{};
+      lc.mask = LVCF_TEXT | LVCF_WIDTH;
+      lc.pszText = title;
+      lc.cchTextMax = 64;
+      ASSERT_TRUE(SendMessageW(list, LVM_GETCOLUMNW, col, reinterpret_cast<LPARAM>(&lc)));
+      EXPECT_LE(Measure(header, listFont, title).cx, lc.cx - 2 * Scaled(6, dpi)) << "column " << col;
+    }
+    DestroyWindow(main);
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+    }
+  }
+  g_dpi = 96;
+}
+
+}  // namespace
