@@ -17,7 +17,8 @@ using FileHandle = intptr_t;
 constexpr FileHandle kInvalidFileHandle = -1;
 
 // What a file looked like: its size and the time of its last change
-// (nanoseconds since 1970 on POSIX, FILETIME ticks on Windows).
+// (nanoseconds since 1970 on POSIX; always 0 on Windows, where the share-read
+// lock keeps the bytes unchanged but not the times).
 struct FileStamp {
   uint64_t size = 0;
   int64_t modified = 0;

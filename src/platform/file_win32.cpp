@@ -21,13 +21,12 @@ bool GetFileSizeByHandle(FileHandle h, uint64_t& size) {
   return true;
 }
 
+// The time stays 0: the item's lock keeps the file's bytes as they were shared,
+// while anyone may still set its times (that needs no write access), which
+// must not fail a download.
 bool ReadFileStamp(FileHandle h, FileStamp& stamp) {
-  FILETIME written{};
-  if (!GetFileSizeByHandle(h, stamp.size) || !GetFileTime(AsHandle(h), nullptr, nullptr, &written))
-    return false;
-  stamp.modified = static_cast<int64_t>(static_cast<uint64_t>(written.dwHighDateTime) << 32 |
-                                        written.dwLowDateTime);
-  return true;
+  stamp.modified = 0;
+  return GetFileSizeByHandle(h, stamp.size);
 }
 
 int64_t ReadFileAt(FileHandle h, uint64_t offset, char* buf, size_t len) {
