@@ -31,10 +31,13 @@ int main(int argc, char** argv) {
   item->slug = "bench";
   item->mode = 1;
   item->fileHandle = OpenFileShareRead(item->path);
-  if (item->fileHandle == kInvalidFileHandle || !GetFileSizeByHandle(item->fileHandle, item->size)) {
+  FileStamp stamp;
+  if (item->fileHandle == kInvalidFileHandle || !ReadFileStamp(item->fileHandle, stamp)) {
     std::fprintf(stderr, "cannot open %s\n", argv[1]);
     return 1;
   }
+  item->size = stamp.size;
+  item->modified = stamp.modified;
   {
     std::lock_guard<std::mutex> lock(g_hostedMtx);
     g_hosted.push_back(item);

@@ -1,8 +1,13 @@
 #include "core/registry.h"
 
-std::vector<std::shared_ptr<HostedItem>> g_hosted;
-std::mutex g_hostedMtx;
-std::string g_tunHost;
+// Allocated once and never destroyed: detached connection threads may still
+// look an item up while the process ends, after static destructors have
+// begun. The front ends empty the registry (ClearHosted) before they return;
+// that is when the remaining items close their files and delete their
+// archives.
+std::vector<std::shared_ptr<HostedItem>>& g_hosted = *new std::vector<std::shared_ptr<HostedItem>>;
+std::mutex& g_hostedMtx = *new std::mutex;
+std::string& g_tunHost = *new std::string;
 
 HostedItem::~HostedItem() {
   if (fileHandle != kInvalidFileHandle) CloseFileHandle(fileHandle);

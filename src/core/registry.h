@@ -16,13 +16,16 @@ struct HostedItem {
   std::wstring path;             // the file the server streams
   std::string name;              // UTF-8 last component of path
   uint64_t size = 0;             // read once at creation
+  int64_t modified = 0;          // last change of the held file at creation (FileStamp)
   std::string slug;              // link path segment; set under g_hostedMtx at insertion
   int32_t mode = 0;              // 0 Internet, 1 same network; only ever 0 -> 1
   std::string url;               // complete link, empty while waiting for the tunnel
   std::atomic<int32_t> downloads{0};
   bool isFolder = false;
   std::wstring tempZip;          // archive to delete on destruction (folders only)
-  FileHandle fileHandle = kInvalidFileHandle;  // share-read lock on path
+  // Share-read lock on path, opened at creation. POSIX: every request reads
+  // through (a duplicate of) this descriptor, never through path again.
+  FileHandle fileHandle = kInvalidFileHandle;
 
   HostedItem() = default;
   HostedItem(const HostedItem&) = delete;
@@ -32,9 +35,12 @@ struct HostedItem {
   ~HostedItem();
 };
 
-extern std::vector<std::shared_ptr<HostedItem>> g_hosted;
-extern std::mutex g_hostedMtx;  // guards g_hosted, slugs at insertion, mode, url, g_tunHost
-extern std::string g_tunHost;   // "https://host" of the tunnel, empty while none is known
+// The registry's state lives as long as the process (never destroyed, so
+// connection threads that wake while the process ends find it intact); the
+// front ends call ClearHosted before they return.
+extern std::vector<std::shared_ptr<HostedItem>>& g_hosted;
+extern std::mutex& g_hostedMtx;  // guards g_hosted, slugs at insertion, mode, url, g_tunHost
+extern std::string& g_tunHost;   // "https://host" of the tunnel, empty while none is known
 
 // Lookups and copies, each taking g_hostedMtx for the scan or copy only.
 std::shared_ptr<HostedItem> FindHostedBySlug(const std::string& slug);

@@ -261,11 +261,12 @@ bool AddHostedItem(const std::wstring& path, int mode, const std::string& custom
 
   ScopedFile lock(OpenFileShareRead(path));
   if (!lock.valid()) return refuse(kCannotLockText, kMbIconError);
-  uint64_t size = 0;
-  if (!GetFileSizeByHandle(lock.get(), size)) {
+  FileStamp stamp;
+  if (!ReadFileStamp(lock.get(), stamp)) {
     lock.reset();
     return refuse(kNoSizeText, kMbIconError);
   }
+  const uint64_t size = stamp.size;
   if (size > kMaxFileSize) {
     lock.reset();
     return refuse(kTooLargeText, kMbIconWarning);
@@ -279,6 +280,7 @@ bool AddHostedItem(const std::wstring& path, int mode, const std::string& custom
   item->path = path;
   item->name = WstrToUtf8(PathLastComponent(path));
   item->size = size;
+  item->modified = stamp.modified;
   item->fileHandle = lock.release();
   item->mode = mode == 0 ? 0 : 1;
   item->isFolder = isFolder;

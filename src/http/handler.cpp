@@ -10,17 +10,29 @@
 #include "core/app_messages.h"
 #include "core/registry.h"
 #include "http/http_text.h"
+#include "http/transfer_floor.h"
 #include "platform/file.h"
 #include "platform/message.h"
 #include "platform/sendfile.h"
 
 namespace {
 
-constexpr unsigned kRecvTimeoutMs = 15000;
+// The whole request head must arrive within this time of the connection's
+// start, however the bytes trickle in.
+constexpr int64_t kHeadDeadlineMs = 15000;
+// Each send of a header or a page; the file body is bounded by the transfer
+// floor instead (transfer_floor.h).
 constexpr unsigned kSendTimeoutMs = 60000;
 constexpr size_t kRecvChunk = 2048;
 constexpr size_t kMaxHead = 16384;
-constexpr size_t kTransferChunk = 65536;
+// The copying send path (Windows) reads and sends this much per call: no more
+// than the floor, so that a slow link's every piece counts before the floor's
+// deadline. Linux hands over larger pieces with sendfile.
+constexpr size_t kCopyChunk = kFloorBytes;
+// Longest wait for room in the socket before the transfer floor looks at the
+// peer's progress again, where the send queue can be watched: a reader that
+// stopped is dropped at most this long after the floor's deadline.
+constexpr int64_t kProgressLookMs = 5000;
 // CloseGracefully: how much and how long to read after an answer.
 constexpr size_t kDrainMaxBytes = 65536;
 constexpr unsigned kDrainMaxMs = 2000;
@@ -96,6 +108,12 @@ struct Range {
   int64_t end = 0;
   uint64_t length = 0;
 };
+
+int64_t NowMs() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
 
 void SendText(SOCKET s, const char* text, size_t len) {
   (void)SendAll(s, text, static_cast<int>(len));
@@ -218,8 +236,12 @@ void SendHead(SOCKET s, const HostedItem& item) {
 // The GET file answer. Returns after the last byte or the first failure; the
 // caller closes the socket.
 void SendFile(SOCKET s, HWND hwnd, HostedItem& item, const Range& range) {
-  ScopedFile file(OpenFileShareRead(item.path));
-  if (!file.valid()) {
+  // The file must still be the one that was shared: a change in size or time
+  // means its bytes are no longer those the length below promises.
+  ScopedFile file(OpenHeldFileForReading(item.fileHandle, item.path));
+  FileStamp stamp;
+  if (!file.valid() || !ReadFileStamp(file.get(), stamp) || stamp.size != item.size ||
+      stamp.modified != item.modified) {
     SendCanned(s, k500);
     return;
   }
@@ -240,25 +262,53 @@ void SendFile(SOCKET s, HWND hwnd, HostedItem& item, const Range& range) {
   if (item.size == 0) return;
 
   PrepareFileSendSocket(s);
-  char buf[kTransferChunk];
+  char buf[kCopyChunk];
   uint64_t offset = range.start < 0 ? 0 : static_cast<uint64_t>(range.start);
   uint64_t left = range.length;
+  uint64_t handed = 0;  // body bytes handed to the system
+  uint64_t queued = 0;  // of those (and of the header), not yet taken by the peer
+  // Where the send queue can be watched (Linux), a wait for room is cut into
+  // short ones, each ending with a look at what the peer took meanwhile: with
+  // large socket buffers a slow reader frees room only now and then, yet
+  // takes bytes all the time. Elsewhere what was handed over counts, and a
+  // wait that runs out ends the transfer.
+  const bool watchQueue = UnacknowledgedBytes(s, queued);
+  TransferFloor floor;
+  StartTransferFloor(floor, NowMs());
+  int64_t timeoutSetMs = -1;
   while (left > 0) {
+    int64_t waitMs = TransferFloorDeadline(floor) - NowMs();
+    if (waitMs <= 0) break;  // below the floor: the peer takes too little
+    if (watchQueue && waitMs > kProgressLookMs) waitMs = kProgressLookMs;
+    if (waitMs != timeoutSetMs) {  // a reader that keeps up: the same 5 s every time
+      SetSendTimeoutMs(s, static_cast<unsigned>(waitMs));
+      timeoutSetMs = waitMs;
+    }
     const int64_t n = SendFileToSocket(s, file.get(), offset, left, buf, sizeof buf);
-    if (n <= 0) break;  // the file came up short, or the send failed
-    offset += static_cast<uint64_t>(n);
-    left -= static_cast<uint64_t>(n);
+    if (n == 0) break;  // the file came up short
+    if (n < 0 && !(watchQueue && SendFileTimedOut())) break;  // the send failed
+    if (n > 0) {
+      offset += static_cast<uint64_t>(n);
+      left -= static_cast<uint64_t>(n);
+      handed += static_cast<uint64_t>(n);
+    }
+    if (!UnacknowledgedBytes(s, queued)) queued = 0;
+    NoteTransferProgress(floor, NowMs(), handed > queued ? handed - queued : 0);
   }
   if (left == 0) item.downloads.fetch_add(1);
   PostWindowMessage(hwnd, WM_DOWNLOAD_DONE, 0, 0);
 }
 
-// Reads the request head into req. False when the peer closed, failed or fell
-// silent (nothing is sent then); `tooLarge` when it passed kMaxHead first.
-bool ReadHead(SOCKET s, std::string& req, bool& tooLarge) {
+// Reads the request head into req. False when the peer closed or failed, or
+// when the head was not complete at deadlineMs (nothing is sent then);
+// `tooLarge` when it passed kMaxHead first.
+bool ReadHead(SOCKET s, std::string& req, bool& tooLarge, int64_t deadlineMs) {
   tooLarge = false;
   char chunk[kRecvChunk];
   for (;;) {
+    const int64_t leftMs = deadlineMs - NowMs();
+    if (leftMs <= 0) return false;
+    SetRecvTimeoutMs(s, static_cast<unsigned>(leftMs));
     const int n = static_cast<int>(recv(s, chunk, sizeof chunk, 0));
     if (n <= 0) return false;
     const size_t before = req.size();
@@ -294,7 +344,9 @@ void CloseGracefully(SOCKET s) {
 }
 
 void HandleClient(SOCKET s, HWND hwnd) {
-  SetRecvTimeoutMs(s, kRecvTimeoutMs);
+  // The connection's thread starts right after accept: the head's deadline
+  // counts from here.
+  const int64_t headDeadlineMs = NowMs() + kHeadDeadlineMs;
   SetSendTimeoutMs(s, kSendTimeoutMs);
   // Answers go out as header and body in separate sends; Nagle's algorithm
   // would hold the second back until the first is acknowledged.
@@ -303,7 +355,7 @@ void HandleClient(SOCKET s, HWND hwnd) {
   std::string req;
   req.reserve(kRecvChunk);
   bool tooLarge = false;
-  if (!ReadHead(s, req, tooLarge)) {
+  if (!ReadHead(s, req, tooLarge, headDeadlineMs)) {
     closesocket(s);
     return;
   }

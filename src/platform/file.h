@@ -2,8 +2,10 @@
 // is hosted, reading for the server, sizes and deletion.
 //
 // Windows: CreateFileW(GENERIC_READ, FILE_SHARE_READ) really keeps writers and
-// deleters out. POSIX has no share modes: holding an O_RDONLY descriptor is the
-// best we can do there.
+// deleters out. POSIX has no share modes: the descriptor opened at share time
+// is held and every request reads through it, so swapping the path for
+// another file, a link or a FIFO changes nothing; a file changed in place is
+// caught by comparing its stamp.
 #pragma once
 
 #include <cstddef>
@@ -14,13 +16,29 @@
 using FileHandle = intptr_t;
 constexpr FileHandle kInvalidFileHandle = -1;
 
-// Opens an existing file for reading, sharing only reading with others.
+// What a file looked like: its size and the time of its last change
+// (nanoseconds since 1970 on POSIX; always 0 on Windows, where the share-read
+// lock keeps the bytes unchanged but not the times).
+struct FileStamp {
+  uint64_t size = 0;
+  int64_t modified = 0;
+};
+
+// Opens an existing regular file for reading, sharing only reading with
+// others. Never blocks: POSIX opens with O_NONBLOCK and refuses anything that
+// is not a regular file (a FIFO, a device, a folder); a socket cannot be opened.
 FileHandle OpenFileShareRead(const std::wstring& path);
 void CloseFileHandle(FileHandle h);
 bool GetFileSizeByHandle(FileHandle h, uint64_t& size);
-bool SeekFileHandle(FileHandle h, uint64_t offset);
-// Bytes read (0 at end of file), or -1 on error.
-int64_t ReadFileHandle(FileHandle h, char* buf, size_t len);
+bool ReadFileStamp(FileHandle h, FileStamp& stamp);
+// Reads up to len bytes at offset. Bytes read (0 at end of file), or -1 on
+// error. POSIX: pread, so threads may share one descriptor.
+int64_t ReadFileAt(FileHandle h, uint64_t offset, char* buf, size_t len);
+// A handle for reading a hosted file, owned by the caller. POSIX: a duplicate
+// of `held`, the descriptor held since the file was shared (path is not
+// used: it may name another file by now). Windows: path opened afresh (the
+// held handle's lock keeps it unchanged).
+FileHandle OpenHeldFileForReading(FileHandle held, const std::wstring& path);
 bool DeleteFilePath(const std::wstring& path);
 
 // Move-only owner of a FileHandle.

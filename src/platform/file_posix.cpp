@@ -10,13 +10,17 @@
 FileHandle OpenFileShareRead(const std::wstring& path) {
   const std::string p = WstrToUtf8(path);
   if (p.empty()) return kInvalidFileHandle;
+  // O_NONBLOCK: a FIFO would otherwise wait in open for a writer. It is
+  // cleared again once the descriptor is known to be a regular file.
   int fd;
   do {
-    fd = ::open(p.c_str(), O_RDONLY | O_CLOEXEC);
+    fd = ::open(p.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
   } while (fd < 0 && errno == EINTR);
   if (fd < 0) return kInvalidFileHandle;
   struct stat st{};
-  if (fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+  const int flags = fcntl(fd, F_GETFL);
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || flags < 0 ||
+      fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
     ::close(fd);
     return kInvalidFileHandle;
   }
@@ -28,22 +32,32 @@ void CloseFileHandle(FileHandle h) {
 }
 
 bool GetFileSizeByHandle(FileHandle h, uint64_t& size) {
-  struct stat st{};
-  if (h == kInvalidFileHandle || fstat(static_cast<int>(h), &st) != 0) return false;
-  size = static_cast<uint64_t>(st.st_size);
+  FileStamp stamp;
+  if (!ReadFileStamp(h, stamp)) return false;
+  size = stamp.size;
   return true;
 }
 
-bool SeekFileHandle(FileHandle h, uint64_t offset) {
-  return lseek(static_cast<int>(h), static_cast<off_t>(offset), SEEK_SET) >= 0;
+bool ReadFileStamp(FileHandle h, FileStamp& stamp) {
+  struct stat st{};
+  if (h == kInvalidFileHandle || fstat(static_cast<int>(h), &st) != 0) return false;
+  stamp.size = static_cast<uint64_t>(st.st_size);
+  stamp.modified = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+  return true;
 }
 
-int64_t ReadFileHandle(FileHandle h, char* buf, size_t len) {
+int64_t ReadFileAt(FileHandle h, uint64_t offset, char* buf, size_t len) {
   ssize_t n;
   do {
-    n = ::read(static_cast<int>(h), buf, len);
+    n = ::pread(static_cast<int>(h), buf, len, static_cast<off_t>(offset));
   } while (n < 0 && errno == EINTR);
   return n;
+}
+
+FileHandle OpenHeldFileForReading(FileHandle held, const std::wstring&) {
+  if (held == kInvalidFileHandle) return kInvalidFileHandle;
+  const int fd = fcntl(static_cast<int>(held), F_DUPFD_CLOEXEC, 0);
+  return fd < 0 ? kInvalidFileHandle : fd;
 }
 
 bool DeleteFilePath(const std::wstring& path) {

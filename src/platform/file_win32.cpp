@@ -21,16 +21,28 @@ bool GetFileSizeByHandle(FileHandle h, uint64_t& size) {
   return true;
 }
 
-bool SeekFileHandle(FileHandle h, uint64_t offset) {
-  LARGE_INTEGER li{};
-  li.QuadPart = static_cast<LONGLONG>(offset);
-  return SetFilePointerEx(AsHandle(h), li, nullptr, FILE_BEGIN) != FALSE;
+// The time stays 0: the item's lock keeps the file's bytes as they were shared,
+// while anyone may still set its times (that needs no write access), which
+// must not fail a download.
+bool ReadFileStamp(FileHandle h, FileStamp& stamp) {
+  stamp.modified = 0;
+  return GetFileSizeByHandle(h, stamp.size);
 }
 
-int64_t ReadFileHandle(FileHandle h, char* buf, size_t len) {
+int64_t ReadFileAt(FileHandle h, uint64_t offset, char* buf, size_t len) {
+  // On a handle opened for synchronous use the read waits and starts at the
+  // offset given here.
+  OVERLAPPED at{};
+  at.Offset = static_cast<DWORD>(offset);
+  at.OffsetHigh = static_cast<DWORD>(offset >> 32);
   DWORD got = 0;
-  if (!ReadFile(AsHandle(h), buf, static_cast<DWORD>(len), &got, nullptr)) return -1;
+  if (!ReadFile(AsHandle(h), buf, static_cast<DWORD>(len), &got, &at))
+    return GetLastError() == ERROR_HANDLE_EOF ? 0 : -1;
   return got;
+}
+
+FileHandle OpenHeldFileForReading(FileHandle, const std::wstring& path) {
+  return OpenFileShareRead(path);
 }
 
 bool DeleteFilePath(const std::wstring& path) { return DeleteFileW(path.c_str()) != FALSE; }

@@ -3,14 +3,15 @@
 int64_t SendFileByCopy(SOCKET s, FileHandle h, uint64_t offset, uint64_t len, char* buf,
                        size_t bufLen) {
   if (len == 0) return 0;
-  if (!SeekFileHandle(h, offset)) return -1;
   const size_t want = len < bufLen ? static_cast<size_t>(len) : bufLen;
-  const int64_t got = ReadFileHandle(h, buf, want);
+  const int64_t got = ReadFileAt(h, offset, buf, want);
   if (got <= 0) return got;
   int64_t sent = 0;
   while (sent < got) {
     const int n = static_cast<int>(send(s, buf + sent, static_cast<int>(got - sent), 0));
-    if (n == SOCKET_ERROR || n == 0) return -1;
+    // What went out before a failure is reported; the failure shows again
+    // on the next call.
+    if (n == SOCKET_ERROR || n == 0) return sent > 0 ? sent : -1;
     sent += n;
   }
   return got;

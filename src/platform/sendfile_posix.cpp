@@ -3,10 +3,12 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <unistd.h>
 #ifdef __linux__
+#include <linux/sockios.h>
 #include <sys/sendfile.h>
 #endif
 
@@ -88,4 +90,19 @@ int64_t SendFileToSocket(SOCKET s, FileHandle h, uint64_t offset, uint64_t len, 
   }
 #endif
   return SendFileByCopy(s, h, offset, len, buf, bufLen);
+}
+
+bool SendFileTimedOut() { return errno == ETIMEDOUT || errno == EAGAIN || errno == EWOULDBLOCK; }
+
+bool UnacknowledgedBytes(SOCKET s, uint64_t& queued) {
+#ifdef __linux__
+  int n = 0;
+  if (ioctl(s, SIOCOUTQ, &n) != 0 || n < 0) return false;
+  queued = static_cast<uint64_t>(n);
+  return true;
+#else
+  (void)s;
+  (void)queued;
+  return false;
+#endif
 }

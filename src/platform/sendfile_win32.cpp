@@ -8,3 +8,7 @@ int64_t SendFileToSocket(SOCKET s, FileHandle h, uint64_t offset, uint64_t len, 
                          size_t bufLen) {
   return SendFileByCopy(s, h, offset, len, buf, bufLen);
 }
+
+bool SendFileTimedOut() { return WSAGetLastError() == WSAETIMEDOUT; }
+
+bool UnacknowledgedBytes(SOCKET, uint64_t&) { return false; }

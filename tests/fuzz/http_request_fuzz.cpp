@@ -34,6 +34,8 @@ void Host(const std::string& slug, const std::filesystem::path& path, const std:
   item->slug = slug;
   item->mode = 1;
   item->fileHandle = OpenFileShareRead(item->path);
+  FileStamp stamp;
+  if (ReadFileStamp(item->fileHandle, stamp)) item->modified = stamp.modified;
   std::lock_guard<std::mutex> lock(g_hostedMtx);
   g_hosted.push_back(item);
 }

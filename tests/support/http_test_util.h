@@ -14,8 +14,19 @@
 #include "platform/file.h"
 #include "platform/message.h"
 
-// Puts an item for the file at path into the registry. `lock` opens the
-// item's share-read lock handle as sharing a file does.
+// Opens item.path as sharing does: the held handle and the recorded stamp.
+inline bool HoldSharedFile(HostedItem& item) {
+  item.fileHandle = OpenFileShareRead(item.path);
+  FileStamp stamp;
+  if (!ReadFileStamp(item.fileHandle, stamp)) return false;
+  item.modified = stamp.modified;
+  return true;
+}
+
+// Puts an item for the file at path into the registry, with the file's stamp
+// as sharing records it. `lock` keeps the item's share-read handle open as
+// sharing a file does; without it (Windows tests that change the file) the
+// handle is closed again, and POSIX requests then have nothing to read.
 inline std::shared_ptr<HostedItem> HostItem(const std::string& slug, const std::wstring& path,
                                             const std::string& name, uint64_t size,
                                             bool lock = true, const std::wstring& tempZip = {}) {
@@ -27,7 +38,11 @@ inline std::shared_ptr<HostedItem> HostItem(const std::string& slug, const std::
   item->mode = 1;
   item->isFolder = !tempZip.empty();
   item->tempZip = tempZip;
-  if (lock) item->fileHandle = OpenFileShareRead(path);
+  HoldSharedFile(*item);
+  if (!lock) {
+    CloseFileHandle(item->fileHandle);
+    item->fileHandle = kInvalidFileHandle;
+  }
   std::lock_guard<std::mutex> guard(g_hostedMtx);
   g_hosted.push_back(item);
   return item;

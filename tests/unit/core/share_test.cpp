@@ -9,6 +9,13 @@
 #include "platform/module.h"
 #include "share_test_util.h"
 
+#ifndef _WIN32
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+#endif
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -274,6 +281,24 @@ TEST_F(ShareFileTest, RefusalsLeaveTheRegistryUnchanged) {
   const std::wstring syntax =
       L"Custom link must be 3 to 32 characters and contain only letters, digits, hyphens, or "
       L"underscores.";
+#ifndef _WIN32
+  const std::wstring kCannotLock =
+      L"Cannot lock the file for sharing. Close it in any other app and try again.";
+  const std::wstring fifo = dir.File(L"fifo");
+  ASSERT_EQ(mkfifo(WstrToUtf8(fifo).c_str(), 0600), 0);
+  const std::wstring socketFile = dir.File(L"sock");
+  {
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    const std::string sp = WstrToUtf8(socketFile);
+    ASSERT_LT(sp.size(), sizeof addr.sun_path);
+    sp.copy(addr.sun_path, sp.size());
+    const int us = socket(AF_UNIX, SOCK_STREAM, 0);
+    ASSERT_GE(us, 0);
+    ASSERT_EQ(bind(us, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    close(us);  // the socket file stays
+  }
+#endif
   const Case cases[] = {
       {"missing path", dir.File(L"nope"), "", false, L"Path not found.", kMbIconError},
       {"missing file", dir.File(L"nope"), "", true, L"File not found.", kMbIconError},
@@ -287,6 +312,12 @@ TEST_F(ShareFileTest, RefusalsLeaveTheRegistryUnchanged) {
        kMbIconWarning},
       {"in use", f, "taken-link", false,
        L"That custom link is already in use. Choose a different one.", kMbIconWarning},
+#ifndef _WIN32
+      // Neither a regular file nor a folder: refused at once, never waited on.
+      {"FIFO", fifo, "", false, kCannotLock, kMbIconError},
+      {"socket file", socketFile, "", false, kCannotLock, kMbIconError},
+      {"device", L"/dev/null", "", false, kCannotLock, kMbIconError},
+#endif
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.label);

@@ -266,6 +266,7 @@ TEST_F(SlugTest, SlugsDifferingInCaseAreServedSeparately) {
     item->name = "f.txt";
     item->size = ReadWholeFile(path).size();
     item->mode = 1;
+    ASSERT_TRUE(HoldSharedFile(*item));
     std::lock_guard<std::mutex> lock(g_hostedMtx);
     ASSERT_EQ(ChooseSlug_locked(custom, item->slug), SlugResult::kOk);
     g_hosted.push_back(item);

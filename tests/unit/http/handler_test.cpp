@@ -1,9 +1,16 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
 
+#include "http/transfer_floor.h"
 #include "http_test_util.h"
 
 namespace {
@@ -263,16 +270,68 @@ TEST_F(Handler, ClientLeavingHalfWayIsNotCounted) {
   EXPECT_EQ(CountDownloadDone(), 1);
 }
 
-TEST_F(Handler, FileThatShrankAbortsTheTransfer) {
-  // No lock handle here, so that the file can be cut short on every system.
-  const std::wstring path = dir_.Write(L"s.bin", Pattern(300000));
-  auto item = HostItem("abc", path, "s.bin", 300000, false);
-  dir_.Write(L"s.bin", Pattern(100000));
-  const Exchange ex = Ask(Get("/abc?dl=1"), hwnd_);
-  EXPECT_NE(ex.answer.find("Content-Length: 300000\r\n"), std::string::npos);
-  EXPECT_EQ(ex.answer.substr(ex.answer.find("\r\n\r\n") + 4), Pattern(100000));
-  EXPECT_EQ(item->downloads.load(), 0);
-  EXPECT_EQ(CountDownloadDone(), 1);
+// What a recipient gets when the shared file changed after sharing: a change
+// in place is answered 500, never other bytes under the old length; a path
+// swapped for a link or a FIFO (POSIX: the held descriptor still reads the
+// original file) changes nothing and blocks nothing. Windows keeps writers
+// out with its lock, so its items here hold no handle and change anyway.
+TEST_F(Handler, FileChangedAfterSharing) {
+  namespace fs = std::filesystem;
+  const std::string original = Pattern(300000);
+  const std::wstring other = dir_.Write(L"other.bin", std::string(300000, 'o'));
+  const struct {
+    const char* label;
+    std::function<void(const std::wstring&)> change;
+    bool served;  // the original bytes, else the 500 answer
+  } cases[] = {
+      {"rewritten larger", [&](const std::wstring&) { dir_.Write(L"s.bin", Pattern(400000)); }, false},
+      {"truncated", [&](const std::wstring&) { dir_.Write(L"s.bin", Pattern(100000)); }, false},
+#ifndef _WIN32
+      {"same size, later time",
+       [&](const std::wstring& p) {
+         const auto t = fs::last_write_time(fs::path(p));
+         dir_.Write(L"s.bin", std::string(300000, 'x'));
+         fs::last_write_time(fs::path(p), t + std::chrono::seconds(2));
+       },
+       false},
+      {"swapped for a link to another file",
+       [&](const std::wstring& p) {
+         fs::remove(fs::path(p));
+         fs::create_symlink(fs::path(other), fs::path(p));
+       },
+       true},
+      {"swapped for a FIFO",
+       [&](const std::wstring& p) {
+         fs::remove(fs::path(p));
+         ASSERT_EQ(mkfifo(fs::path(p).c_str(), 0600), 0);
+       },
+       true},
+#endif
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.label);
+    fs::remove(fs::path(dir_.File(L"s.bin")));
+    const std::wstring path = dir_.Write(L"s.bin", original);
+#ifdef _WIN32
+    auto item = HostItem("abc", path, "s.bin", original.size(), false);
+#else
+    auto item = HostItem("abc", path, "s.bin", original.size());
+#endif
+    c.change(path);
+    const Exchange ex = Ask(Get("/abc?dl=1"), hwnd_);
+    if (c.served) {
+      ASSERT_NE(ex.answer.find("\r\n\r\n"), std::string::npos);
+      EXPECT_EQ(ex.answer.compare(0, 17, "HTTP/1.1 200 OK\r\n"), 0);
+      EXPECT_TRUE(ex.answer.substr(ex.answer.find("\r\n\r\n") + 4) == original);
+      EXPECT_EQ(item->downloads.load(), 1);
+    } else {
+      EXPECT_EQ(ex.answer, k500);
+      EXPECT_EQ(item->downloads.load(), 0);
+    }
+    ClearHosted();
+    item.reset();
+    DrainAppMessages();
+  }
 }
 
 // An item removed while its file is being sent finishes that transfer; the
@@ -382,6 +441,30 @@ TEST_F(Handler, ParallelDownloadsAreAllCounted) {
   for (auto& t : clients) t.join();
   EXPECT_EQ(complete.load(), 8);
   EXPECT_EQ(item->downloads.load(), 8);
+}
+
+// The floor's deadline after a run of progress marks (ms, bytes taken), the
+// first body byte going out at 0.
+TEST(TransferFloor, DeadlineAfterProgress) {
+  const struct {
+    const char* label;
+    std::vector<std::pair<int64_t, uint64_t>> marks;
+    int64_t deadline;
+  } cases[] = {
+      {"nothing taken", {}, 60000},
+      {"less than the floor", {{1000, 10000}, {50000, 16383}}, 60000},
+      {"exactly the floor", {{1000, 16384}}, 61000},
+      {"no new bytes is no progress", {{5000, 100}, {6000, 100}}, 60000},
+      {"a burst, then too little", {{10000, 20000}, {50000, 30000}}, 70000},
+      {"steady small steps", {{20000, 8192}, {40000, 16384}, {59000, 24576}}, 100000},
+      {"a big step counts from when it was seen", {{1000, 4096}, {90000, 1u << 20}}, 150000},
+  };
+  for (const auto& c : cases) {
+    TransferFloor floor;
+    StartTransferFloor(floor, 0);
+    for (const auto& [ms, taken] : c.marks) NoteTransferProgress(floor, ms, taken);
+    EXPECT_EQ(TransferFloorDeadline(floor), c.deadline) << c.label;
+  }
 }
 
 }  // namespace

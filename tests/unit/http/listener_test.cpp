@@ -16,6 +16,7 @@
 
 #include "core/registry.h"
 #include "http/listener.h"
+#include "http_test_util.h"
 #include "net_client.h"
 #include "recording_shell.h"
 #include "test_util.h"
@@ -37,6 +38,7 @@ std::shared_ptr<HostedItem> Host(const std::string& slug, int mode, const std::w
   item->path = path;
   item->name = "file.bin";
   item->size = size;
+  if (!path.empty()) HoldSharedFile(*item);
   std::lock_guard<std::mutex> lock(g_hostedMtx);
   g_hosted.push_back(item);
   return item;

@@ -32,6 +32,17 @@ TEST(HostedLock, WritersWaitUntilTheLastTransferEnds) {
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
   EXPECT_FALSE(DeleteFileW(path.c_str()));
 
+  // Setting the times needs no write access, so the lock lets it through; the
+  // bytes stay as shared and the server still sends them.
+  HANDLE attrs = CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES,
+                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (attrs != INVALID_HANDLE_VALUE) {
+    FILETIME later{0x10000000, 0x01DB0000};
+    SetFileTime(attrs, nullptr, nullptr, &later);
+    CloseHandle(attrs);
+  }
+
   // The server reads the locked file.
   const Exchange whole = Ask("GET /abc?dl=1 HTTP/1.1\r\n\r\n");
   ASSERT_GT(whole.answer.size(), size);

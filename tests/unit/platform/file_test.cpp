@@ -13,11 +13,12 @@ TEST(FileSeam, OpenSizeSeekReadAndClose) {
   uint64_t size = 0;
   ASSERT_TRUE(GetFileSizeByHandle(f.get(), size));
   EXPECT_EQ(size, 10u);
-  ASSERT_TRUE(SeekFileHandle(f.get(), 7));
   char buf[8] = {};
-  EXPECT_EQ(ReadFileHandle(f.get(), buf, sizeof buf), 3);
+  EXPECT_EQ(ReadFileAt(f.get(), 7, buf, sizeof buf), 3);
   EXPECT_EQ(std::string(buf, 3), "789");
-  EXPECT_EQ(ReadFileHandle(f.get(), buf, sizeof buf), 0);
+  EXPECT_EQ(ReadFileAt(f.get(), 10, buf, sizeof buf), 0);
+  EXPECT_EQ(ReadFileAt(f.get(), 2, buf, 2), 2);  // the offset, not a position, counts
+  EXPECT_EQ(std::string(buf, 2), "23");
 }
 
 TEST(FileSeam, MissingFileAndFolderAreNotOpened) {
