@@ -5,6 +5,7 @@
 #include <cstring>
 #include <mutex>
 
+#include "platform/hex.h"
 #include "platform/random.h"
 
 namespace vh::crypto {
@@ -27,13 +28,6 @@ randombytes_implementation g_sodiumSource = {
 
 std::once_flag g_initOnce;
 bool g_initOk = false;
-
-int HexNibble(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
 
 }  // namespace
 
@@ -123,8 +117,8 @@ std::vector<uint8_t> Unhex(const std::string& hex) {
   if (hex.empty() || hex.size() % 2 != 0) return out;
   out.reserve(hex.size() / 2);
   for (size_t i = 0; i < hex.size(); i += 2) {
-    const int hi = HexNibble(hex[i]);
-    const int lo = HexNibble(hex[i + 1]);
+    const int hi = HexDigitValue(static_cast<unsigned char>(hex[i]));
+    const int lo = HexDigitValue(static_cast<unsigned char>(hex[i + 1]));
     if (hi < 0 || lo < 0) return {};
     out.push_back(static_cast<uint8_t>(hi << 4 | lo));
   }

@@ -9,6 +9,7 @@
 #include "crypto/crypto.h"
 #include "crypto/paths.h"
 #include "platform/fs.h"
+#include "platform/hex.h"
 
 namespace vh::IdentityStore {
 
@@ -39,14 +40,12 @@ bool AllZero(const uint8_t* p, size_t n) {
 }  // namespace
 
 void FormatFp(const uint8_t* digest, char* out) {
-  static const char kDigits[] = "0123456789abcdef";
-  char* p = out;
+  std::string text;
   for (size_t i = 0; i < kFpBytes; ++i) {
-    *p++ = kDigits[digest[i] >> 4];
-    *p++ = kDigits[digest[i] & 0x0F];
-    if (i == 1 || i == 3 || i == 5) *p++ = ':';
+    AppendHexByte(text, digest[i], /*lower=*/true);
+    if (i == 1 || i == 3 || i == 5) text.push_back(':');
   }
-  *p = '\0';
+  std::memcpy(out, text.c_str(), text.size() + 1);
 }
 
 bool Init() {

@@ -1,6 +1,7 @@
 #include "crypto/paths.h"
 
 #include "crypto/paths_os.h"
+#include "platform/module.h"
 
 namespace vh::paths {
 namespace {
@@ -16,7 +17,7 @@ std::wstring AppDataDir() {
   return Join(base, kAppFolderName);
 }
 
-std::wstring Join(const std::wstring& dir, const wchar_t* name) { return dir + kPathSep + name; }
+std::wstring Join(const std::wstring& dir, const wchar_t* name) { return dir + kPathSeparator + name; }
 
 std::wstring EnsureAppDataDir() {
   std::wstring dir = AppDataDir();

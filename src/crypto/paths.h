@@ -16,8 +16,6 @@ namespace vh::paths {
 constexpr uint64_t kReadLimit = 1048576;  // ReadFileAll refuses larger files
 constexpr const wchar_t* kAppFolderName = L"Vorn-Hale";
 constexpr const wchar_t* kTempSuffix = L".tmp";
-// The system's path separator: '\\' on Windows, '/' elsewhere.
-extern const wchar_t kPathSep;
 
 // The folder path, or empty when the user's base folder cannot be resolved.
 std::wstring AppDataDir();

@@ -11,36 +11,17 @@
 
 #include "crypto/paths.h"
 #include "crypto/paths_os.h"
+#include "platform/owned.h"
 #include "platform/text.h"
 
 namespace vh::paths {
-
-const wchar_t kPathSep = L'/';
 
 namespace {
 
 constexpr mode_t kDirMode = 0700;
 constexpr mode_t kFileMode = 0600;
 
-class Fd {
- public:
-  explicit Fd(int fd) : fd_(fd) {}
-  ~Fd() { Close(); }
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  int get() const { return fd_; }
-  bool valid() const { return fd_ >= 0; }
-  // Closes now; false when close reported an error (e.g. a deferred write).
-  bool Close() {
-    if (fd_ < 0) return true;
-    const int r = close(fd_);
-    fd_ = -1;
-    return r == 0;
-  }
-
- private:
-  int fd_;
-};
+using Fd = Owned<int, -1, ::close>;
 
 std::string Narrow(const std::wstring& w) { return WstrToUtf8(w); }
 
@@ -128,7 +109,7 @@ bool WriteFileOwnerOnly(const std::wstring& path, const uint8_t* data, uint64_t 
   // name afterwards gets a new file rather than this one.
   ok = ok && rename(tmp.c_str(), target.c_str()) == 0;
   if (!ok) unlink(tmp.c_str());
-  if (!fd.Close()) ok = false;
+  if (::close(fd.release()) != 0) ok = false;  // e.g. a deferred write error
   if (!ok) return false;
   // Make the rename itself durable.
   return SyncFolder(ParentOf(target));

@@ -11,34 +11,18 @@
 #include "crypto/paths.h"
 #include "crypto/paths_os.h"
 #include "crypto/paths_win32.h"
+#include "platform/owned.h"
 
 namespace vh::paths {
-
-const wchar_t kPathSep = L'\\';
 
 namespace {
 
 constexpr DWORD kAceExtraBytes = 16;  // ACL header (8) + ACCESS_ALLOWED_ACE without SidStart (8)
 
-class Handle {
- public:
-  explicit Handle(HANDLE h = nullptr) : h_(h) {}
-  ~Handle() { Close(); }
-  Handle(const Handle&) = delete;
-  Handle& operator=(const Handle&) = delete;
-  HANDLE get() const { return h_; }
-  HANDLE* put() { return &h_; }
-  bool valid() const { return h_ != nullptr && h_ != INVALID_HANDLE_VALUE; }
-  bool Close() {
-    if (!valid()) return true;
-    const BOOL ok = CloseHandle(h_);
-    h_ = nullptr;
-    return ok != FALSE;
-  }
+using Handle = Owned<HANDLE, static_cast<HANDLE>(nullptr), CloseHandle>;
 
- private:
-  HANDLE h_;
-};
+// CreateFileW reports failure as INVALID_HANDLE_VALUE, the owner's "none" is NULL.
+HANDLE NoneIfInvalid(HANDLE h) { return h == INVALID_HANDLE_VALUE ? nullptr : h; }
 
 // The owner-only descriptor and the buffers it points into.
 struct OwnerOnlySecurity {
@@ -50,14 +34,14 @@ struct OwnerOnlySecurity {
 
 bool BuildOwnerOnlySecurity(OwnerOnlySecurity& s) {
   Handle token;
-  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.put())) return false;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.out())) return false;
   DWORD size = 0;
   GetTokenInformation(token.get(), TokenUser, nullptr, 0, &size);
   if (size == 0) return false;
   s.tokenUser.reset(new (std::nothrow) uint8_t[size]());
   if (!s.tokenUser) return false;
   if (!GetTokenInformation(token.get(), TokenUser, s.tokenUser.get(), size, &size)) return false;
-  token.Close();
+  token.reset();
 
   PSID sid = reinterpret_cast<TOKEN_USER*>(s.tokenUser.get())->User.Sid;
   const DWORD aclSize = GetLengthSid(sid) + kAceExtraBytes;
@@ -108,8 +92,8 @@ bool WriteFileOwnerOnly(const std::wstring& path, const uint8_t* data, uint64_t 
   if (!BuildOwnerOnlySecurity(sec)) return false;
 
   const std::wstring tmp = path + kTempSuffix;
-  Handle file(CreateFileW(tmp.c_str(), GENERIC_WRITE, 0, &sec.sa, CREATE_ALWAYS,
-                          FILE_ATTRIBUTE_NORMAL, nullptr));
+  Handle file(NoneIfInvalid(CreateFileW(tmp.c_str(), GENERIC_WRITE, 0, &sec.sa, CREATE_ALWAYS,
+                                        FILE_ATTRIBUTE_NORMAL, nullptr)));
   if (!file.valid()) return false;
 
   DWORD written = 0;
@@ -117,7 +101,7 @@ bool WriteFileOwnerOnly(const std::wstring& path, const uint8_t* data, uint64_t 
   // name on an empty file.
   const bool ok = WriteFile(file.get(), data, static_cast<DWORD>(len), &written, nullptr) &&
                   written == len && FlushFileBuffers(file.get());
-  const bool closed = file.Close();
+  const bool closed = CloseHandle(file.release()) != FALSE;
   if (!ok || !closed) {
     DeleteFileW(tmp.c_str());
     return false;
@@ -135,8 +119,8 @@ bool MoveFileReplacing(const std::wstring& from, const std::wstring& to) {
 }
 
 bool ReadFileAll(const std::wstring& path, std::vector<uint8_t>& out) {
-  Handle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                          FILE_ATTRIBUTE_NORMAL, nullptr));
+  Handle file(NoneIfInvalid(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)));
   if (!file.valid()) return false;
   LARGE_INTEGER size{};
   if (!GetFileSizeEx(file.get(), &size) || size.QuadPart < 0 ||

@@ -3,9 +3,10 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/hex.h"
+
 namespace {
 
-constexpr char kHexDigits[] = "0123456789ABCDEF";
 constexpr size_t kMinSegment = 3;
 constexpr size_t kMaxSegment = 32;
 
@@ -20,14 +21,6 @@ static_assert(sizeof k404Page - 1 == 372, "the not-found page is 372 bytes");
 constexpr char k404HeaderFmt[] =
     "HTTP/1.1 404 Not Found\r\nContent-Type: text/html; charset=utf-8\r\nContent-Length: %d\r\n"
     "X-Content-Type-Options: nosniff\r\nCache-Control: no-store\r\nConnection: close\r\n\r\n";
-
-// Value of an ASCII hex digit, -1 for anything else.
-int HexValue(unsigned char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
 
 bool IsAsciiAlnum(unsigned char c) {
   return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9');
@@ -46,8 +39,8 @@ std::string URLDecode(const std::string& in) {
   while (i < in.size()) {
     const unsigned char c = static_cast<unsigned char>(in[i]);
     if (c == '%' && i + 2 < in.size()) {
-      const int hi = HexValue(static_cast<unsigned char>(in[i + 1]));
-      const int lo = HexValue(static_cast<unsigned char>(in[i + 2]));
+      const int hi = HexDigitValue(static_cast<unsigned char>(in[i + 1]));
+      const int lo = HexDigitValue(static_cast<unsigned char>(in[i + 2]));
       if (hi >= 0 && lo >= 0) {
         out.push_back(static_cast<char>(hi * 16 + lo));
         i += 3;
@@ -69,8 +62,7 @@ std::string URLEncode(const std::string& in) {
       out.push_back(ch);
     } else {
       out.push_back('%');
-      out.push_back(kHexDigits[c >> 4]);
-      out.push_back(kHexDigits[c & 0x0F]);
+      AppendHexByte(out, c);
     }
   }
   return out;

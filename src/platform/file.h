@@ -12,6 +12,8 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/owned.h"
+
 // A HANDLE on Windows, a descriptor on POSIX; -1 is INVALID_HANDLE_VALUE on both.
 using FileHandle = intptr_t;
 constexpr FileHandle kInvalidFileHandle = -1;
@@ -42,33 +44,4 @@ FileHandle OpenHeldFileForReading(FileHandle held, const std::wstring& path);
 bool DeleteFilePath(const std::wstring& path);
 
 // Move-only owner of a FileHandle.
-class ScopedFile {
- public:
-  ScopedFile() = default;
-  explicit ScopedFile(FileHandle h) : h_(h) {}
-  ~ScopedFile() { reset(); }
-  ScopedFile(const ScopedFile&) = delete;
-  ScopedFile& operator=(const ScopedFile&) = delete;
-  ScopedFile(ScopedFile&& o) noexcept : h_(o.release()) {}
-  ScopedFile& operator=(ScopedFile&& o) noexcept {
-    if (this != &o) {
-      reset();
-      h_ = o.release();
-    }
-    return *this;
-  }
-  FileHandle get() const { return h_; }
-  bool valid() const { return h_ != kInvalidFileHandle; }
-  FileHandle release() {
-    FileHandle h = h_;
-    h_ = kInvalidFileHandle;
-    return h;
-  }
-  void reset() {
-    if (valid()) CloseFileHandle(h_);
-    h_ = kInvalidFileHandle;
-  }
-
- private:
-  FileHandle h_ = kInvalidFileHandle;
-};
+using ScopedFile = Owned<FileHandle, kInvalidFileHandle, CloseFileHandle>;

@@ -3,20 +3,13 @@
 #include <windows.h>
 #include <winhttp.h>
 
+#include "platform/owned.h"
+
 namespace {
 constexpr int kProbeTimeoutMs = 4000;
 constexpr wchar_t kUserAgent[] = L"VornHale/1.0";
 
-// Closes a WinHTTP handle when it goes out of scope.
-struct WinHttpGuard {
-  HINTERNET h = nullptr;
-  WinHttpGuard() = default;
-  WinHttpGuard(const WinHttpGuard&) = delete;
-  WinHttpGuard& operator=(const WinHttpGuard&) = delete;
-  ~WinHttpGuard() {
-    if (h) WinHttpCloseHandle(h);
-  }
-};
+using WinHttpHandle = Owned<HINTERNET, static_cast<HINTERNET>(nullptr), WinHttpCloseHandle>;
 }  // namespace
 
 bool ProbeHttpsStatus200(const std::wstring& url) {
@@ -31,26 +24,24 @@ bool ProbeHttpsStatus200(const std::wstring& url) {
   if (!WinHttpCrackUrl(url.c_str(), 0, 0, &uc)) return false;
 
   // Destroyed in reverse order: request, connection, session.
-  WinHttpGuard session;
-  WinHttpGuard connection;
-  WinHttpGuard request;
-  session.h = WinHttpOpen(kUserAgent, WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
-                          WINHTTP_NO_PROXY_BYPASS, 0);
-  if (!session.h) return false;
-  WinHttpSetTimeouts(session.h, kProbeTimeoutMs, kProbeTimeoutMs, kProbeTimeoutMs,
+  WinHttpHandle session(WinHttpOpen(kUserAgent, WINHTTP_ACCESS_TYPE_DEFAULT_PROXY,
+                                    WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
+  if (!session) return false;
+  WinHttpSetTimeouts(session.get(), kProbeTimeoutMs, kProbeTimeoutMs, kProbeTimeoutMs,
                      kProbeTimeoutMs);
-  connection.h = WinHttpConnect(session.h, host, INTERNET_DEFAULT_HTTPS_PORT, 0);
-  if (!connection.h) return false;
-  request.h = WinHttpOpenRequest(connection.h, L"GET", path, nullptr, WINHTTP_NO_REFERER,
-                                 WINHTTP_DEFAULT_ACCEPT_TYPES, WINHTTP_FLAG_SECURE);
-  if (!request.h) return false;
-  if (!WinHttpSendRequest(request.h, WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0,
-                          0, 0))
+  WinHttpHandle connection(WinHttpConnect(session.get(), host, INTERNET_DEFAULT_HTTPS_PORT, 0));
+  if (!connection) return false;
+  WinHttpHandle request(WinHttpOpenRequest(connection.get(), L"GET", path, nullptr,
+                                           WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
+                                           WINHTTP_FLAG_SECURE));
+  if (!request) return false;
+  if (!WinHttpSendRequest(request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA,
+                          0, 0, 0))
     return false;
-  if (!WinHttpReceiveResponse(request.h, nullptr)) return false;
+  if (!WinHttpReceiveResponse(request.get(), nullptr)) return false;
   DWORD status = 0;
   DWORD size = sizeof status;
-  if (!WinHttpQueryHeaders(request.h, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
+  if (!WinHttpQueryHeaders(request.get(), WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
                            WINHTTP_HEADER_NAME_BY_INDEX, &status, &size, WINHTTP_NO_HEADER_INDEX))
     return false;
   return status == 200;

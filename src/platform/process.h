@@ -22,6 +22,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/owned.h"
+
 // A process HANDLE on Windows, a pid on POSIX; 0 when none.
 using ProcessId = intptr_t;
 // A pipe HANDLE on Windows, a descriptor on POSIX; -1 when none.
@@ -31,36 +33,7 @@ constexpr PipeHandle kInvalidPipe = -1;
 void ClosePipeHandle(PipeHandle h);
 
 // Move-only owner of a pipe end.
-class ScopedPipe {
- public:
-  ScopedPipe() = default;
-  explicit ScopedPipe(PipeHandle h) : h_(h) {}
-  ~ScopedPipe() { reset(); }
-  ScopedPipe(const ScopedPipe&) = delete;
-  ScopedPipe& operator=(const ScopedPipe&) = delete;
-  ScopedPipe(ScopedPipe&& o) noexcept : h_(o.release()) {}
-  ScopedPipe& operator=(ScopedPipe&& o) noexcept {
-    if (this != &o) {
-      reset();
-      h_ = o.release();
-    }
-    return *this;
-  }
-  PipeHandle get() const { return h_; }
-  bool valid() const { return h_ != kInvalidPipe; }
-  PipeHandle release() {
-    PipeHandle h = h_;
-    h_ = kInvalidPipe;
-    return h;
-  }
-  void reset() {
-    if (valid()) ClosePipeHandle(h_);
-    h_ = kInvalidPipe;
-  }
-
- private:
-  PipeHandle h_ = kInvalidPipe;
-};
+using ScopedPipe = Owned<PipeHandle, kInvalidPipe, ClosePipeHandle>;
 
 // Move-only owner of a started child. Destroying it releases the handle
 // (Windows) or reaps the child if it has already ended (POSIX); it never ends

@@ -14,6 +14,7 @@
 #include "crypto/paths.h"
 #include "http/http_text.h"
 #include "platform/file.h"
+#include "platform/module.h"
 #include "platform/random.h"
 #include "selftest/console.h"
 #include "tunnel/reader.h"
@@ -314,7 +315,7 @@ void CheckPaths(const CheckRecorder& check) {
             dir.compare(dir.size() - folderName.size(), folderName.size(), folderName) == 0,
         "AppDataDir: ends with 'Vorn-Hale'");
   const std::wstring joined = paths::Join(dir, ids::kKeyFileName);
-  check(joined.find(std::wstring(1, paths::kPathSep) + ids::kKeyFileName) != std::wstring::npos,
+  check(joined.find(std::wstring(kPathSeparator) + ids::kKeyFileName) != std::wstring::npos,
         "Join: produces backslashed path");
   const std::wstring ensured = paths::EnsureAppDataDir();
   check(!ensured.empty(), "EnsureAppDataDir: created or exists");

@@ -5,6 +5,7 @@
 #include <qrcodegen/qrcodegen.hpp>
 
 #include "http/http_text.h"
+#include "platform/hex.h"
 
 namespace {
 
@@ -49,11 +50,9 @@ size_t Utf8SequenceLength(const std::string& s, size_t i) {
   return 0;
 }
 
-void AppendHexByte(std::string& out, unsigned char b) {
-  static const char kHex[] = "0123456789ABCDEF";
+void AppendEscapedByte(std::string& out, unsigned char b) {
   out += "\\x";
-  out.push_back(kHex[b >> 4]);
-  out.push_back(kHex[b & 0xF]);
+  AppendHexByte(out, b);
 }
 
 }  // namespace
@@ -67,13 +66,13 @@ std::string EscapeForTerminal(const std::string& bytes) {
     const bool control = (len == 1 && (c < 0x20 || c == 0x7F)) ||
                          (len == 2 && c == 0xC2 && static_cast<unsigned char>(bytes[i + 1]) < 0xA0);
     if (len == 0) {
-      AppendHexByte(out, c);
+      AppendEscapedByte(out, c);
       ++i;
       continue;
     }
     for (size_t k = 0; k < len; ++k) {
       if (control)
-        AppendHexByte(out, static_cast<unsigned char>(bytes[i + k]));
+        AppendEscapedByte(out, static_cast<unsigned char>(bytes[i + k]));
       else
         out.push_back(bytes[i + k]);
     }

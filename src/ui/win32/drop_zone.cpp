@@ -170,7 +170,7 @@ void DropZoneOpenPicker(HWND dropZone) {
   GetCursorPos(&pt);
   UINT cmd = 0;
   {
-    ScopedMenu menu;
+    ScopedMenu menu(CreatePopupMenu());
     if (!menu.get()) return;
     AppendMenuW(menu.get(), MF_STRING, kMenuFiles, L"Files...");
     AppendMenuW(menu.get(), MF_STRING, kMenuFolder, L"Folder...");

@@ -62,7 +62,7 @@ void PaintQrSymbol(HDC dc, const RECT& rc, HBITMAP bmp) {
   const int L = rc.left, R = rc.right, B = rc.bottom;
 
   {
-    ScopedMemDC mem(dc);
+    ScopedMemDC mem(CreateCompatibleDC(dc));
     BITMAP info{};
     if (mem.get() && GetObjectW(bmp, sizeof(info), &info)) {
       SelectGuard sel(mem.get(), bmp);

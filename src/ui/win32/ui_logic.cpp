@@ -2,20 +2,11 @@
 
 #include <qrcodegen/qrcodegen.hpp>
 
-#include <cwchar>
+#include "http/http_text.h"
+#include "platform/text.h"
 
 std::wstring FormatSizeW(uint64_t size) {
-  wchar_t buf[32] = {};
-  if (size < 1024ULL) {
-    swprintf(buf, 32, L"%llu B", static_cast<unsigned long long>(size));
-  } else if (size < 1048576ULL) {
-    swprintf(buf, 32, L"%.1f KB", static_cast<double>(size) / 1024.0);
-  } else if (size < 1073741824ULL) {
-    swprintf(buf, 32, L"%.1f MB", static_cast<double>(size) / 1048576.0);
-  } else {
-    swprintf(buf, 32, L"%.2f GB", static_cast<double>(size) / 1073741824.0);
-  }
-  return buf;
+  return Utf8ToWstr(FmtSizeUtf8(size));
 }
 
 std::vector<std::wstring> SplitPickerResult(const wchar_t* buf, size_t cap) {

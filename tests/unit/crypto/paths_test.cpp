@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "crypto/paths.h"
+#include "platform/module.h"
 #include "net_client.h"
 
 namespace {
@@ -14,7 +15,7 @@ namespace paths = vh::paths;
 using Bytes = std::vector<uint8_t>;
 
 TEST(Paths, JoinUsesTheSystemSeparator) {
-  const std::wstring sep(1, paths::kPathSep);
+  const std::wstring sep(kPathSeparator);
   EXPECT_EQ(paths::Join(L"dir", L"identity.key"), L"dir" + sep + L"identity.key");
 }
 
@@ -28,7 +29,7 @@ TEST(Paths, OverriddenFolderIsCreatedOnceAndReused) {
   EXPECT_TRUE(PathExists(dir));
   EXPECT_EQ(paths::EnsureAppDataDir(), dir);  // already there
   // Only one missing level is created: a deeper path fails.
-  paths::SetAppDataDirForTest(tmp.File(L"a") + paths::kPathSep + L"b" + paths::kPathSep + L"c");
+  paths::SetAppDataDirForTest(tmp.File(L"a") + kPathSeparator + L"b" + kPathSeparator + L"c");
   EXPECT_EQ(paths::EnsureAppDataDir(), L"");
   // A regular file in the way.
   paths::SetAppDataDirForTest(tmp.Write(L"file", "x"));
@@ -87,7 +88,7 @@ TEST(Paths, FailedRenameRemovesTemporaryFile) {
   ASSERT_TRUE(PathExists(inner));
   std::error_code ec;
   ASSERT_TRUE(std::filesystem::create_directory(std::filesystem::path(target), ec));
-  const std::wstring kept = tmp.Write(std::wstring(L"identity.key") + paths::kPathSep + L"child", "keep");
+  const std::wstring kept = tmp.Write(std::wstring(L"identity.key") + kPathSeparator + L"child", "keep");
   const Bytes data(64, 0x11);
   EXPECT_FALSE(paths::WriteFileOwnerOnly(target, data.data(), data.size()));
   EXPECT_FALSE(PathExists(target + L".tmp"));
@@ -97,7 +98,7 @@ TEST(Paths, FailedRenameRemovesTemporaryFile) {
 TEST(Paths, UncreatableTemporaryFileFails) {
   TempDir tmp;
   const Bytes data = {1};
-  EXPECT_FALSE(paths::WriteFileOwnerOnly(tmp.File(L"no-such-folder") + paths::kPathSep + L"f",
+  EXPECT_FALSE(paths::WriteFileOwnerOnly(tmp.File(L"no-such-folder") + kPathSeparator + L"f",
                                          data.data(), data.size()));
 }
 
