@@ -8,7 +8,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -24,61 +23,45 @@ using Bytes = std::vector<uint8_t>;
 
 mode_t ModeOf(const std::wstring& p) {
   struct stat st {};
-  if (stat(WstrToUtf8(p).c_str(), &st) != 0) return 0;
-  return st.st_mode & 07777;
+  return stat(WstrToUtf8(p).c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
 }
 
 TEST(PathsPosix, FolderFollowsXdgConfigHomeThenHome) {
   TempDir tmp;
   const std::string base = WstrToUtf8(tmp.path());
   {
-    ScopedEnv xdg("XDG_CONFIG_HOME", base + "/cfg");
-    EXPECT_EQ(WstrToUtf8(paths::AppDataDir()), base + "/cfg/Vorn-Hale");
-    // The base folder does not exist yet: it is created along with ours.
+    ScopedEnv xdg("XDG_CONFIG_HOME", base + "/cfg");  // created along with ours
     EXPECT_EQ(WstrToUtf8(paths::EnsureAppDataDir()), base + "/cfg/Vorn-Hale");
     EXPECT_EQ(ModeOf(tmp.File(L"cfg/Vorn-Hale")), 0700u);
   }
-  {
-    ScopedEnv xdg("XDG_CONFIG_HOME", "relative/path");  // not absolute: ignored
-    ScopedEnv home("HOME", base);
-    EXPECT_EQ(WstrToUtf8(paths::AppDataDir()), base + "/.config/Vorn-Hale");
-  }
-  {
-    ScopedEnv xdg("XDG_CONFIG_HOME", "");
-    ScopedEnv home("HOME", base);
-    EXPECT_EQ(WstrToUtf8(paths::AppDataDir()), base + "/.config/Vorn-Hale");
+  ScopedEnv home("HOME", base);
+  for (const char* xdg : {"relative/path", ""}) {  // not absolute: ignored
+    ScopedEnv x("XDG_CONFIG_HOME", xdg);
+    EXPECT_EQ(WstrToUtf8(paths::AppDataDir()), base + "/.config/Vorn-Hale") << xdg;
   }
 }
 
-TEST(PathsPosix, FilesAreOwnerOnlyWhateverTheUmask) {
+TEST(PathsPosix, FilesAreOwnerOnlyWhateverTheUmaskOrAStaleTemporaryFile) {
   TempDir tmp;
   const std::wstring file = tmp.File(L"identity.key");
-  // A stale, world-readable temporary file from an earlier crash.
-  const std::string stale = WstrToUtf8(file + L".tmp");
-  int fd = open(stale.c_str(), O_WRONLY | O_CREAT, 0644);
-  ASSERT_GE(fd, 0);
-  ASSERT_EQ(write(fd, "stale-data-that-is-longer", 25), 25);
-  close(fd);
-  chmod(stale.c_str(), 0644);
-
+  tmp.Write(L"identity.key.tmp", "stale-data-that-is-longer-than-it");
+  chmod(WstrToUtf8(file + L".tmp").c_str(), 0644);
   const mode_t oldMask = umask(0);
-  const Bytes data(64, 0x5A);
+  const Bytes data(8, 0x5A);
   const bool ok = paths::WriteFileOwnerOnly(file, data.data(), data.size());
   umask(oldMask);
   ASSERT_TRUE(ok);
   EXPECT_EQ(ModeOf(file), 0600u);
   EXPECT_FALSE(PathExists(file + L".tmp"));
-  EXPECT_EQ(ReadWholeFile(file), std::string(64, 0x5A));  // no stale tail
+  EXPECT_EQ(ReadWholeFile(file), std::string(8, 0x5A));  // no stale tail
 }
 
 TEST(PathsPosix, ShortWriteKeepsTheEarlierFile) {
-  // A file-size limit makes the write itself fail after the temporary file
-  // was created (works as root too, unlike a read-only folder).
+  // A file-size limit fails the write after the temporary file was created.
   TempDir tmp;
   const std::wstring file = tmp.File(L"identity.key");
-  const Bytes before(64, 0x01);
+  const Bytes before(64, 0x01), big(4096, 0x02);
   ASSERT_TRUE(paths::WriteFileOwnerOnly(file, before.data(), before.size()));
-
   struct rlimit old {};
   ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
   struct sigaction ignore {}, oldAction {};
@@ -87,11 +70,9 @@ TEST(PathsPosix, ShortWriteKeepsTheEarlierFile) {
   struct rlimit small = old;
   small.rlim_cur = 100;
   ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
-  const Bytes big(4096, 0x02);
   const bool ok = paths::WriteFileOwnerOnly(file, big.data(), big.size());
   setrlimit(RLIMIT_FSIZE, &old);
   sigaction(SIGXFSZ, &oldAction, nullptr);
-
   EXPECT_FALSE(ok);
   EXPECT_FALSE(PathExists(file + L".tmp"));
   EXPECT_EQ(ReadWholeFile(file), std::string(64, 0x01));
@@ -100,12 +81,10 @@ TEST(PathsPosix, ShortWriteKeepsTheEarlierFile) {
 TEST(PathsPosix, ConcurrentWriterLosesWithoutTouchingTheWinner) {
   TempDir tmp;
   const std::wstring file = tmp.File(L"identity.key");
-  const std::string tmpName = WstrToUtf8(file + L".tmp");
-  int fd = open(tmpName.c_str(), O_WRONLY | O_CREAT, 0600);
+  const int fd = open(WstrToUtf8(file + L".tmp").c_str(), O_WRONLY | O_CREAT, 0600);
   ASSERT_GE(fd, 0);
   ASSERT_EQ(write(fd, "winner", 6), 6);
   ASSERT_EQ(flock(fd, LOCK_EX | LOCK_NB), 0);  // another writer at work
-
   const Bytes data(64, 0x03);
   EXPECT_FALSE(paths::WriteFileOwnerOnly(file, data.data(), data.size()));
   close(fd);
@@ -113,13 +92,12 @@ TEST(PathsPosix, ConcurrentWriterLosesWithoutTouchingTheWinner) {
   EXPECT_FALSE(PathExists(file));
 }
 
-TEST(PathsPosix, ReadingAFifoReturnsAtOnce) {
+TEST(PathsPosix, ReadingAFifoReturnsAtOnceAndAWriteReplacesIt) {
   TempDir tmp;
   const std::wstring fifo = tmp.File(L"identity.key");
   ASSERT_EQ(mkfifo(WstrToUtf8(fifo).c_str(), 0600), 0);
-  std::vector<uint8_t> out;
+  Bytes out;
   EXPECT_FALSE(paths::ReadFileAll(fifo, out));
-  // And a write replaces it with a regular file.
   const Bytes data(64, 0x04);
   ASSERT_TRUE(paths::WriteFileOwnerOnly(fifo, data.data(), data.size()));
   ASSERT_TRUE(paths::ReadFileAll(fifo, out));
