@@ -6,6 +6,7 @@
 Screenshots stay in DIR/screenshots. Exit code 0 when every check passed.
 """
 import argparse
+import io
 import os
 import shutil
 import subprocess
@@ -42,6 +43,29 @@ def make_file(s, name, size, seed):
     return path, data
 
 
+def launch(s, *paths, prompt=True):
+    """Starts the program; answers No to the question about the missing tunnel client."""
+    proc = s.start(*[s.winpath(p) for p in paths])
+    s.wait_main()
+    if prompt:
+        box = s.wait_box()
+        s.screenshot('client-prompt')
+        s.answer(box, 'n')
+    time.sleep(1.0)  # a forwarded path is staged 300 ms after it arrived
+    return proc
+
+
+def forward(s, *paths):
+    procs = [s.start(s.winpath(p)) for p in paths]
+    check(all(p.wait(timeout=60) == 0 for p in procs), 'forwarding instances exit 0')
+    time.sleep(1.0)
+
+
+def share(s, *keys, old='', timeout=30):
+    s.keys(*keys, 'alt+s')
+    return s.wait_link(old=old, timeout=timeout)
+
+
 def select_row(s, row):
     """Selects a list row as a person would: click the first, arrow down."""
     s.click(*AT_FIRST_ROW)
@@ -50,11 +74,30 @@ def select_row(s, row):
         time.sleep(0.2)
 
 
-def answer_client_prompt(s):
-    """The start-up question about the missing tunnel client: No."""
-    box = s.wait_box()
-    s.screenshot('client-prompt')
-    s.answer(box, 'n')
+def row_link(s, row):
+    select_row(s, row)
+    s.click(*AT_COPY_LINK)
+    time.sleep(0.3)
+    return s.clipboard()
+
+
+def premium_box(s, *keys):
+    if keys:
+        s.keys(*keys)
+    s.answer(s.wait_box('Premium feature'), 'Return')
+
+
+def stop_all(s):
+    s.keys('alt+a')
+    s.answer(s.wait_box(), 'y')
+
+
+def close(s, proc, ask=True):
+    s.keys('alt+F4')
+    if ask:
+        s.answer(s.wait_box(), 'y')
+    rc = proc.wait(timeout=30)
+    check(rc == 0, 'closed: exit code 0 (%d)' % rc)
 
 
 def expect_served(link, name, data):
@@ -74,10 +117,9 @@ def scenario_lan_share(s, args):
     # Only element 1 counts: a later "--self-test" is ignored.
     first = s.start(s.winpath(path), '--self-test')
     s.wait_main()
-    answer_client_prompt(s)
+    s.answer(s.wait_box(), 'n')
     shot = s.screenshot('empty-panel')
     check(s.qr_text('empty-panel') == '', 'empty QR panel holds no symbol')
-    # Tree crown (pink disc) and trunk of the empty picture.
     check(s.pixel(shot, 545, 54 + 32) in ('#FFAEC9', '#E86E91', '#FFD764'), 'tree crown drawn')
     check(s.pixel(shot, 545, 54 + 120) == '#6E4030', 'tree trunk drawn')
     check(s.pixel(shot, 5, 100) == '#FFF0F5', 'window background sakura')
@@ -90,71 +132,47 @@ def scenario_lan_share(s, args):
         check(s.reg_value(key, 'Icon') == 'shell32.dll,71', key + ' Icon')
         check(s.reg_value(key + r'\command') == '"%s" "%%1"' % s.winpath(s.exe),
               key + r'\command quotes program and argument')
-
-    time.sleep(1.0)  # the forwarded path is staged 300 ms after it arrived
-    s.keys('alt+n', 'alt+s')
-    link = s.wait_link()
+    time.sleep(1.0)
+    link = share(s, 'alt+n')
     check(link.startswith('http://'), 'same-network link on the clipboard: ' + link)
     expect_served(link, 'relatório ünï.bin', data)
     time.sleep(1.0)  # the download count is refreshed by a posted message
     check(s.qr_text('shared') == link, 'QR panel decodes to the clipboard link')
-
     # Stop All: No keeps the share, Yes ends it.
     s.keys('alt+a')
     s.answer(s.wait_box(), 'n')
     check(fetch(loopback(link))[0] == 200, 'Stop All answered No keeps serving')
-    s.keys('alt+a')
-    s.answer(s.wait_box(), 'y')
+    stop_all(s)
     expect_gone(link)
     time.sleep(0.5)
     check(s.qr_text('stopped-all') == '', 'QR panel back to the tree after Stop All')
-    # Nothing hosted: closing asks nothing and the program ends with 0.
-    s.keys('alt+F4')
-    rc = first.wait(timeout=30)
-    check(rc == 0, 'closed with nothing hosted: exit code 0 (%d)' % rc)
-    check(not s.main_windows(), 'main window gone')
+    close(s, first, ask=False)  # nothing hosted: closing asks nothing
 
 
 def scenario_close_with_items(s, args):
     path, data = make_file(s, 'notes.txt', 4096, 3)
-    first = s.start(s.winpath(path))
-    s.wait_main()
-    answer_client_prompt(s)
-    time.sleep(1.0)
+    first = launch(s, path)
     # Internet mode (the default) without a tunnel client falls back to a LAN link.
-    s.keys('alt+s')
-    link = s.wait_link()
+    link = share(s)
     check(link.startswith('http://'), 'Internet item without client gets a LAN link: ' + link)
     expect_served(link, 'notes.txt', data)
-    s.screenshot('fallback')
-    # Copy Link without a selection changes nothing; with row 0 selected it copies.
-    subprocess.run(['xclip', '-selection', 'clipboard'], input=b'placeholder', env=s.env, timeout=10)
+    s.set_clipboard('placeholder')
     s.click(*AT_COPY_LINK)
     check(s.clipboard() == 'placeholder', 'Copy Link without a selected row copies nothing')
-    select_row(s, 0)
-    s.click(*AT_COPY_LINK)
-    check(s.clipboard() == link, 'Copy Link on row 0 copies its link')
+    check(row_link(s, 0) == link, 'Copy Link on row 0 copies its link')
     # The list's own notifications still reach the window: a double click copies.
-    subprocess.run(['xclip', '-selection', 'clipboard'], input=b'placeholder', env=s.env, timeout=10)
+    s.set_clipboard('placeholder')
     s.click(*AT_FIRST_ROW)
     s.xdo('click', '--repeat', '2', '--delay', '80', '1')
     time.sleep(0.5)
     check(s.clipboard() == link, 'double click on row 0 copies its link')
     s.click(*AT_PAUSE)
-    box = s.wait_box('Premium feature')
-    s.answer(box, 'Return')
-
+    premium_box(s)
     s.keys('alt+F4')
-    box = s.wait_box()
-    s.screenshot('close-question')
-    s.answer(box, 'n')
+    s.answer(s.wait_box(), 'n')
     time.sleep(0.5)
-    check(s.main_windows() != [], 'No keeps the window')
-    check(fetch(loopback(link))[0] == 200, 'No keeps the share')
-    s.keys('alt+F4')
-    s.answer(s.wait_box(), 'y')
-    rc = first.wait(timeout=30)
-    check(rc == 0, 'Yes removes everything and exits 0 (%d)' % rc)
+    check(s.main_windows() != [] and fetch(loopback(link))[0] == 200, 'No keeps the window and the share')
+    close(s, first)
     expect_gone(link)
 
 
@@ -162,67 +180,37 @@ def scenario_second_instance(s, args):
     a, data_a = make_file(s, 'alpha.bin', 20000, 1)
     b, data_b = make_file(s, 'beta.bin', 30000, 2)
     c, data_c = make_file(s, 'gamma.bin', 40000, 3)
-    first = s.start()
-    s.wait_main()
-    answer_client_prompt(s)
-
+    first = launch(s)
     check(s.start().wait(timeout=60) == 0, 'second instance without a path exits 0')
-    second = s.start(s.winpath(a))
-    rc = second.wait(timeout=60)
-    check(rc == 0, 'second instance exits 0 (%d)' % rc)
+    forward(s, a)
     check(len(s.main_windows()) == 1, 'no second main window')
-    time.sleep(1.0)
-    s.keys('alt+n', 'alt+s')
-    link_a = s.wait_link()
+    link_a = share(s, 'alt+n')
     expect_served(link_a, 'alpha.bin', data_a)
-
     # Two forwarded paths within 300 ms become one selection of both.
-    p1 = s.start(s.winpath(b))
-    p2 = s.start(s.winpath(c))
-    check(p1.wait(timeout=60) == 0 and p2.wait(timeout=60) == 0, 'both forwarding instances exit 0')
-    time.sleep(1.0)
-    s.keys('alt+s')
-    latest = s.wait_link(old=link_a)
-    s.screenshot('three-rows')
-    links = {latest}
-    for row in (1, 2):
-        select_row(s, row)
-        s.click(*AT_COPY_LINK)
-        links.add(s.clipboard())
+    forward(s, b, c)
+    latest = share(s, old=link_a)
+    links = {latest, row_link(s, 1), row_link(s, 2)}
     check(len(links) == 2, 'rows 1 and 2 carry two different links')
-    served = set()
-    for link in links:
-        status, body = fetch(loopback(link) + '?dl=1')
-        served.add(body)
-    check(served == {data_b, data_c}, 'both forwarded files were shared together')
-
-    # Stop Selected on row 0 removes alpha only.
+    check({fetch(loopback(link) + '?dl=1')[1] for link in links} == {data_b, data_c},
+          'both forwarded files were shared together')
     select_row(s, 0)
     s.click(*AT_STOP_SELECTED)
     expect_gone(link_a)
-    check(fetch(loopback(latest))[0] == 200, 'the other shares stay')
-    s.keys('alt+a')
-    s.answer(s.wait_box(), 'y')
-    s.keys('alt+F4')
-    check(first.wait(timeout=30) == 0, 'first instance exits 0')
+    check(fetch(loopback(latest))[0] == 200, 'Stop Selected on row 0 leaves the other shares')
+    stop_all(s)
+    close(s, first, ask=False)
 
 
 def scenario_custom_link(s, args):
     a, data_a = make_file(s, 'custom.bin', 5000, 9)
     b, _ = make_file(s, 'reserved.bin', 5000, 10)
-    first = s.start(s.winpath(a))
-    s.wait_main()
-    answer_client_prompt(s)
-    time.sleep(1.0)
+    first = launch(s, a)
     s.click(*AT_CUSTOM_LINK)
     s.type_text('  my-link_1\t')
-    s.keys('alt+n', 'alt+s')
-    link = s.wait_link()
+    link = share(s, 'alt+n')
     check(link.endswith('/my-link_1'), 'custom link used, blanks trimmed: ' + link)
     expect_served(link, 'custom.bin', data_a)
-
-    check(s.start(s.winpath(b)).wait(timeout=60) == 0, 'forwarded second path')
-    time.sleep(1.0)
+    forward(s, b)
     s.click(*AT_CUSTOM_LINK)
     s.type_text('admin')
     s.keys('alt+s')
@@ -231,38 +219,24 @@ def scenario_custom_link(s, args):
     s.answer(box, 'Return')
     time.sleep(0.5)
     check(s.clipboard() == link, 'refused custom link leaves the clipboard alone')
-
     # Two pending paths and a custom link: warned, both stay pending; with the
     # field cleared they are shared.
     c, data_c = make_file(s, 'pair one.bin', 1000, 11)
     d, data_d = make_file(s, 'pair two.bin', 2000, 12)
-    p1, p2 = s.start(s.winpath(c)), s.start(s.winpath(d))
-    check(p1.wait(timeout=60) == 0 and p2.wait(timeout=60) == 0, 'two forwarded paths')
-    time.sleep(1.0)
+    forward(s, c, d)
     s.click(*AT_CUSTOM_LINK)
     s.xdo('key', 'End')
-    for _ in range(8):
-        s.xdo('key', 'BackSpace')
+    s.xdo('key', '--repeat', '8', 'BackSpace')
     s.type_text('x')
     s.keys('alt+s')
-    box = s.wait_box()
-    s.screenshot('custom-with-two')
-    s.answer(box, 'Return')
+    s.answer(s.wait_box(), 'Return')
     s.click(*AT_CUSTOM_LINK)
-    s.xdo('key', 'End')
-    s.xdo('key', 'BackSpace')
-    s.keys('alt+s')
-    s.wait_link(old=link)
-    bodies = set()
-    for row in (1, 2):
-        select_row(s, row)
-        s.click(*AT_COPY_LINK)
-        bodies.add(fetch(loopback(s.clipboard()) + '?dl=1')[1])
-    check(bodies == {data_c, data_d}, 'after clearing the field the pending pair is shared')
-    s.keys('alt+a')
-    s.answer(s.wait_box(), 'y')
-    s.keys('alt+F4')
-    check(first.wait(timeout=30) == 0, 'exit 0')
+    s.xdo('key', 'End', 'BackSpace')
+    share(s, old=link)
+    check({fetch(loopback(row_link(s, r)) + '?dl=1')[1] for r in (1, 2)} == {data_c, data_d},
+          'after clearing the field the pending pair is shared')
+    stop_all(s)
+    close(s, first, ask=False)
 
 
 def forge_messages(s, args, proc, label):
@@ -282,69 +256,47 @@ def scenario_internet(s, args):
     with open(os.path.join(s.appdir, 'script.txt'), 'w') as f:
         f.write('sleep 1500\nprint 2026-01-01 INF |  https://quiet-blossom-test.trycloudflare.com  |\n'
                 'hang\n')
-    path, data = make_file(s, 'public.bin', 10000, 5)
-    first = s.start(s.winpath(path))
-    s.wait_main()
-    time.sleep(1.5)
+    path, _ = make_file(s, 'public.bin', 10000, 5)
+    first = launch(s, path, prompt=False)
+    time.sleep(0.5)
     check(s.boxes() == [], 'no client prompt when cloudflared.exe is present')
     pids = os.path.join(s.appdir, 'pids.txt')
     starts = lambda: len(open(pids).read().split()) if os.path.exists(pids) else 0
     forge_messages(s, args, first, 'no tunnel')
-    check(starts() == 0 and first.poll() is None, 'no tunnel client started by forged messages')
-    # Premium placeholders put their controls back; Offline server selects Internet.
-    s.keys('alt+n')
-    s.keys('alt+o')
-    s.answer(s.wait_box('Premium feature'), 'Return')
-    s.keys('alt+z')
-    s.answer(s.wait_box('Premium feature'), 'Return')
-    s.keys('alt+b')
-    s.answer(s.wait_box('Premium feature'), 'Return')
-    s.screenshot('after-premium')
-    subprocess.run(['xclip', '-selection', 'clipboard'], input=b'placeholder', env=s.env, timeout=10)
+    check(starts() == 0, 'no tunnel client started by forged messages')
+    # Offline server is a premium placeholder that puts Internet back.
+    premium_box(s, 'alt+n', 'alt+o')
+    s.set_clipboard('placeholder')
     s.keys('alt+s')
     time.sleep(2.0)
-    s.screenshot('waiting-for-tunnel')
     check(s.clipboard() == 'placeholder', 'Internet item waits for the tunnel (nothing copied yet)')
     link = s.wait_link(old='placeholder', timeout=60)
     check(link.startswith('https://quiet-blossom-test.trycloudflare.com/'),
           'public link published after Offline server put Internet back: ' + link)
     time.sleep(0.5)
     check(s.qr_text('published') == link, 'QR panel shows the public link')
-
     # Forged messages while the tunnel runs: no restart, no link emptied.
-    subprocess.run(['xclip', '-selection', 'clipboard'], input=b'sentinel', env=s.env, timeout=10)
+    s.set_clipboard('sentinel')
     forge_messages(s, args, first, 'tunnel running')
     check(s.clipboard() == 'sentinel', 'forged 1025 copied nothing')
     check(starts() == 1, 'forged 1026 restarted no tunnel client')
-    select_row(s, 0)
-    s.click(*AT_COPY_LINK)
-    time.sleep(0.5)
-    check(s.clipboard() == link, 'the public link is unchanged: ' + s.clipboard())
-
+    check(row_link(s, 0) == link, 'the public link is unchanged')
     # Stopping the only Internet item while a same-network item remains stops
     # the tunnel client (the next Internet item starts a new one) and keeps
     # the server.
-    check(starts() == 1, 'one tunnel client start so far')
     lan, lan_data = make_file(s, 'local.bin', 7000, 6)
-    check(s.start(s.winpath(lan)).wait(timeout=60) == 0, 'forwarded a second path')
-    time.sleep(1.0)
-    s.keys('alt+n', 'alt+s')
-    lan_link = s.wait_link(old=link)
+    forward(s, lan)
+    lan_link = share(s, 'alt+n', old=link)
     expect_served(lan_link, 'local.bin', lan_data)
     select_row(s, 0)
     s.click(*AT_STOP_SELECTED)
     time.sleep(1.0)
     check(fetch(loopback(lan_link))[0] == 200, 'server kept for the same-network item')
     more, _ = make_file(s, 'again.bin', 100, 8)
-    check(s.start(s.winpath(more)).wait(timeout=60) == 0, 'forwarded a third path')
-    time.sleep(1.0)
+    forward(s, more)
     s.keys('alt+i', 'alt+s')
     wait_for(lambda: starts() == 2, 20, 'a new tunnel client for the new Internet item')
-    check(True, 'the tunnel client had been stopped with the last Internet item')
-    s.screenshot('restarted')
-    s.keys('alt+F4')
-    s.answer(s.wait_box(), 'y')
-    check(first.wait(timeout=30) == 0, 'exit 0 with the tunnel stopped')
+    close(s, first)
 
 
 def scenario_newest_link(s, args):
@@ -356,19 +308,15 @@ def scenario_newest_link(s, args):
         f.write('waitfor publish.txt\n'
                 'print 2026-01-01 INF |  https://late-petal-test.trycloudflare.com  |\nhang\n')
     lan, lan_data = make_file(s, 'first.bin', 3000, 13)
-    first = s.start(s.winpath(lan))
-    s.wait_main()
-    time.sleep(1.5)
+    first = launch(s, lan, prompt=False)
+    time.sleep(0.5)
     nothing = s.screenshot('nothing-shared')
-    s.keys('alt+n', 'alt+s')
-    lan_link = s.wait_link()
+    lan_link = share(s, 'alt+n')
     expect_served(lan_link, 'first.bin', lan_data)
     time.sleep(0.5)
     check(s.qr_text('lan-shared') == lan_link, 'QR panel shows the same-network link')
-
     net, _ = make_file(s, 'second.bin', 4000, 14)
-    check(s.start(s.winpath(net)).wait(timeout=60) == 0, 'forwarded the second path')
-    time.sleep(1.0)
+    forward(s, net)
     s.keys('alt+i', 'alt+s')
     time.sleep(2.0)
     waiting = s.screenshot('waiting-for-tunnel')
@@ -376,44 +324,33 @@ def scenario_newest_link(s, args):
                        ('QR panel shows the empty picture', QR_PANEL)):
         check(s.same_pixels(s.region(nothing, *rect), s.region(waiting, *rect)),
               what + ' while the tunnel has not published')
-    check(s.qr_text('waiting-qr') == '', 'no symbol in the QR panel')
     s.click(*AT_COPY)
     check(s.clipboard() == lan_link, 'clipboard left as it was, Copy copies nothing')
-
     open(os.path.join(s.appdir, 'publish.txt'), 'w').close()
     link = s.wait_link(old=lan_link, timeout=60)
     check(link.startswith('https://late-petal-test.trycloudflare.com/'),
           'published Internet link copied: ' + link)
     time.sleep(0.5)
     check(s.qr_text('published') == link, 'QR panel draws the Internet link')
-    subprocess.run(['xclip', '-selection', 'clipboard'], input=b'placeholder', env=s.env, timeout=10)
+    s.set_clipboard('placeholder')
     s.click(*AT_COPY)
     check(s.clipboard() == link, 'latest-link field shows the Internet link and Copy copies it')
-    s.keys('alt+F4')
-    s.answer(s.wait_box(), 'y')
-    check(first.wait(timeout=30) == 0, 'exit 0')
+    close(s, first)
 
 
 def scenario_high_dpi(s, args):
-    """At 144 DPI (a prefix with LogPixels 144): a file shared end to end; the
-    window and its QR panel are scaled and the symbol in the screenshot decodes
-    to the link."""
+    """At 144 DPI (a prefix with LogPixels 144): the window and its QR panel
+    are scaled and the symbol in the screenshot decodes to the link."""
     path, data = make_file(s, 'wide view.bin', 60000, 4)
-    first = s.start(s.winpath(path))
-    s.wait_main()
-    answer_client_prompt(s)
+    first = launch(s, path)
     w, h = s.geometry(s.main)[2:]
     check(w >= s.px(744) - 10 and h >= s.px(805) - 40, 'main window scaled to %dx%d' % (w, h))
-    time.sleep(1.0)
-    s.keys('alt+n', 'alt+s')
-    link = s.wait_link()
+    link = share(s, 'alt+n')
     expect_served(link, 'wide view.bin', data)
     time.sleep(1.0)
     check(s.qr_text('shared-144dpi') == link, 'QR panel at 144 DPI decodes to the clipboard link')
-    s.keys('alt+a')
-    s.answer(s.wait_box(), 'y')
-    s.keys('alt+F4')
-    check(first.wait(timeout=30) == 0, 'exit 0')
+    stop_all(s)
+    close(s, first, ask=False)
 
 
 def scenario_premium(s, args):
@@ -424,39 +361,32 @@ def scenario_premium(s, args):
     s.wait_main()
     w, h, icon = s.wm_icon(s.main)
     check(w == 32 and h == 32 and set(icon) == {0xFF0000FF}, 'logo.ico beside the program is the icon')
-    answer_client_prompt(s)
+    s.answer(s.wait_box(), 'n')
     before = s.screenshot('premium-before')
     checkbox = (240, 390, 14, 14)      # Auto-zip's box
     radios = (10, 200, 16, 46)         # the two mode radio circles
     combo = (362, 388, 90, 18)         # Auto-expire's text
-
     s.click(*AT_PASSWORD)
-    s.answer(s.wait_box('Premium feature'), 'Return')
-    s.keys('alt+z')
-    s.answer(s.wait_box('Premium feature'), 'Return')
+    premium_box(s)
+    premium_box(s, 'alt+z')
     s.click(*AT_COMBO)                 # opens the list ...
     s.xdo('key', 'Escape')             # ... and closes it without a choice
     time.sleep(1.0)
     check(s.boxes('Premium feature') == [], 'opening and closing Auto-expire shows nothing')
     s.xdo('key', 'Down')               # "7 days"
-    s.answer(s.wait_box('Premium feature'), 'Return')
+    premium_box(s)
     s.xdo('key', 'Tab')                # focus away, so the combo is drawn plainly
-    s.keys('alt+n', 'alt+o')
-    s.answer(s.wait_box('Premium feature'), 'Return')
+    premium_box(s, 'alt+n', 'alt+o')
     s.xdo('key', 'Tab')
     time.sleep(0.5)
     after = s.screenshot('premium-after')
-    check(s.same_pixels(s.region(before, *checkbox), s.region(after, *checkbox)),
-          'Auto-zip unchecked again')
-    check(s.same_pixels(s.region(before, *combo), s.region(after, *combo)),
-          'Auto-expire shows "24 hours" again')
-    check(s.same_pixels(s.region(before, *radios), s.region(after, *radios)),
-          'Offline server leaves Internet checked')
+    for what, rect in (('Auto-zip unchecked again', checkbox), ('Auto-expire shows "24 hours" again', combo),
+                       ('Offline server leaves Internet checked', radios)):
+        check(s.same_pixels(s.region(before, *rect), s.region(after, *rect)), what)
     s.click(*AT_PAUSE)
     time.sleep(1.0)
     check(s.boxes('Premium feature') == [], 'Pause / Resume without a selected row shows no box')
-    s.keys('alt+F4')
-    check(first.wait(timeout=30) == 0, 'exit 0')
+    close(s, first, ask=False)
 
 
 def scenario_picker(s, args):
@@ -464,13 +394,10 @@ def scenario_picker(s, args):
     os.makedirs(os.path.join(s.work, 'picked'))
     a, data_a = make_file(s, os.path.join('picked', 'one.bin'), 3000, 21)
     b, data_b = make_file(s, os.path.join('picked', 'two.bin'), 6000, 22)
-    first = s.start()
-    s.wait_main()
-    answer_client_prompt(s)
+    first = launch(s)
     before = set(s.windows('.*'))
     s.click(*AT_DROP_ZONE)            # focus on press, the menu on release
     wait_for(lambda: set(s.windows('.*')) - before, 10, 'drop zone menu')
-    s.screenshot('menu')
     s.xdo('key', 'Down')
     s.xdo('key', 'Return')            # "Files..."
     dlg = s.wait_box('^Select up to 3 files to share$', timeout=30)
@@ -479,19 +406,14 @@ def scenario_picker(s, args):
     s.xdo('key', 'Return')            # into the folder
     time.sleep(1.0)
     s.type_text('"one.bin" "two.bin"')
-    s.screenshot('file-picker')
     s.xdo('key', 'Return')
     wait_for(lambda: dlg not in s.windows('.*'), 10, 'file dialog closed')
     time.sleep(0.5)
-    s.keys('alt+n', 'alt+s')
-    latest = s.wait_link()
-    select_row(s, 0)
-    s.click(*AT_COPY_LINK)
-    other = s.clipboard()
+    latest = share(s, 'alt+n')
+    other = row_link(s, 0)
     check(other != latest, 'two rows from one picker selection')
     check({fetch(loopback(latest) + '?dl=1')[1], fetch(loopback(other) + '?dl=1')[1]} ==
           {data_a, data_b}, 'both picked files are shared')
-    s.screenshot('picked-shared')
     # Dismissing the menu does nothing; Enter and Space on the focused drop
     # zone open it again.
     for how in ('click', 'Return', 'space'):
@@ -504,10 +426,8 @@ def scenario_picker(s, args):
         s.xdo('key', 'Escape')
         wait_for(lambda: not (set(s.windows('.*')) & popup), 10, 'menu dismissed')
         check(s.boxes('^Select') == [], 'menu opened by %s and dismissed without a picker' % how)
-    s.keys('alt+a')
-    s.answer(s.wait_box(), 'y')
-    s.keys('alt+F4')
-    check(first.wait(timeout=30) == 0, 'exit 0')
+    stop_all(s)
+    close(s, first, ask=False)
 
 
 def scenario_folder(s, args):
@@ -516,29 +436,17 @@ def scenario_folder(s, args):
     name = 'Mom\u2019s photos'  # the right single quote that phones and Word type
     folder = os.path.join(s.work, name)
     os.makedirs(os.path.join(folder, 'day 1'))
-    files = {'a.jpg': 5000, os.path.join('day 1', 'b.jpg'): 7000}
-    for rel, size in files.items():
+    for rel, size in {'a.jpg': 5000, os.path.join('day 1', 'b.jpg'): 7000}.items():
         make_file(s, os.path.join(name, rel), size, len(rel))
-    first = s.start(s.winpath(folder))
-    s.wait_main()
-    answer_client_prompt(s)
-    time.sleep(1.0)
-    s.keys('alt+n', 'alt+s')
-    link = s.wait_link(timeout=60)
+    first = launch(s, folder)
+    link = share(s, 'alt+n', timeout=60)
     status, body = fetch(loopback(link) + '?dl=1')
     check(status == 200 and body[:4] == b'PK\x03\x04', 'the folder comes as a zip archive')
-    archive = os.path.join(s.work, 'download.zip')
-    with open(archive, 'wb') as f:
-        f.write(body)
     # zipfile reads the UTF-8 name flag; unzip turns such names into the locale's charset.
-    listing = zipfile.ZipFile(archive).namelist()
+    listing = zipfile.ZipFile(io.BytesIO(body)).namelist()
     check(name + '/a.jpg' in listing and name + '/day 1/b.jpg' in listing,
           'the archive holds the folder with its files')
-    time.sleep(1.0)
-    s.screenshot('folder-shared')
-    s.keys('alt+F4')
-    s.answer(s.wait_box(), 'y')
-    check(first.wait(timeout=30) == 0, 'exit 0')
+    close(s, first)
 
 
 def scenario_close_while_sharing(s, args):
@@ -548,10 +456,7 @@ def scenario_close_while_sharing(s, args):
     folder = os.path.join(s.work, 'quick folder')
     os.makedirs(folder)
     make_file(s, os.path.join('quick folder', 'x.bin'), 100, 1)
-    first = s.start(s.winpath(folder))
-    s.wait_main()
-    answer_client_prompt(s)
-    time.sleep(1.0)
+    first = launch(s, folder)
     s.keys('alt+n')
     s.xdo('key', '--delay', '0', 'alt+s', 'alt+F4')  # the close waits in the queue
     rc = first.wait(timeout=60)

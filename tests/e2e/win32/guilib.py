@@ -93,9 +93,6 @@ class Session:
         """A 96-DPI client rectangle at the session's DPI (edges scaled, as the program does)."""
         return self.px(x), self.px(y), self.px(x + w) - self.px(x), self.px(y + h) - self.px(y)
 
-    def at(self, x, y):
-        return self.px(x), self.px(y)
-
     # ---- processes ----
     def winpath(self, path):
         out = subprocess.run(['winepath', '-w', path], env=self.env, capture_output=True, text=True,
@@ -188,12 +185,7 @@ class Session:
 
     def qr_text(self, label):
         """What zbarimg reads in the QR panel ('' when nothing)."""
-        shot = self.screenshot(label)
-        wx, wy, _, _ = self.geometry(self.main)
-        x, y, w, h = self.box(*QR_PANEL)
-        crop = shot.replace('.png', '-qr.png')
-        subprocess.run(['convert', shot, '-crop', '%dx%d+%d+%d' % (w, h, wx + x, wy + y), '+repage',
-                        crop], check=True, timeout=60)
+        crop = self.region(self.screenshot(label), *self.box(*QR_PANEL))
         out = subprocess.run(['zbarimg', '--raw', '-q', crop], capture_output=True, text=True,
                              timeout=60)
         return out.stdout.strip()
@@ -230,6 +222,9 @@ class Session:
         return w, h, values[2:2 + w * h]
 
     # ---- clipboard and links ----
+    def set_clipboard(self, text):
+        subprocess.run(['xclip', '-selection', 'clipboard'], input=text.encode(), env=self.env, timeout=10)
+
     def clipboard(self):
         out = subprocess.run(['xclip', '-o', '-selection', 'clipboard'], env=self.env,
                              capture_output=True, text=True, timeout=10)

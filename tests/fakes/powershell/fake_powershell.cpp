@@ -21,7 +21,9 @@
 
 #include <cstdint>
 #include <cwctype>
+#include <initializer_list>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/text.h"
@@ -29,7 +31,6 @@
 namespace {
 
 constexpr DWORD kMaxHangMs = 120000;
-
 
 std::wstring OwnFolder() {
   wchar_t buf[MAX_PATH] = {};
@@ -109,28 +110,18 @@ bool PowerShellArgument(const std::wstring& cmd, const std::wstring& key, std::w
 }
 
 uint32_t Crc32(const std::string& bytes) {
-  static uint32_t table[256];
-  static bool ready = false;
-  if (!ready) {
-    for (uint32_t i = 0; i < 256; ++i) {
-      uint32_t c = i;
-      for (int k = 0; k < 8; ++k) c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
-      table[i] = c;
-    }
-    ready = true;
-  }
   uint32_t crc = 0xFFFFFFFFu;
-  for (const unsigned char b : bytes) crc = table[(crc ^ b) & 0xFF] ^ (crc >> 8);
-  return crc ^ 0xFFFFFFFFu;
+  for (const unsigned char b : bytes) {
+    crc ^= b;
+    for (int k = 0; k < 8; ++k) crc = (crc & 1) ? 0xEDB88320u ^ (crc >> 1) : crc >> 1;
+  }
+  return ~crc;
 }
 
-void Put16(std::string& s, uint32_t v) {
-  s.push_back(static_cast<char>(v & 0xFF));
-  s.push_back(static_cast<char>((v >> 8) & 0xFF));
-}
-void Put32(std::string& s, uint32_t v) {
-  Put16(s, v & 0xFFFF);
-  Put16(s, v >> 16);
+// Little-endian fields of {width in bytes, value}.
+void Put(std::string& s, std::initializer_list<std::pair<int, uint32_t>> fields) {
+  for (const auto& [width, v] : fields)
+    for (int i = 0; i < width; ++i) s.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
 }
 
 struct Entry {
@@ -165,56 +156,25 @@ bool Collect(const std::wstring& dir, const std::string& prefix, std::vector<Ent
 std::string Zip(const std::vector<Entry>& entries) {
   constexpr uint32_t kUtf8Names = 0x0800;
   constexpr uint32_t kDosDate1980 = 0x0021;  // 1980-01-01, midnight
-  std::string out;
-  std::string central;
+  std::string out, central;
   for (const auto& e : entries) {
-    const uint32_t offset = static_cast<uint32_t>(out.size());
-    const uint32_t crc = Crc32(e.data);
-    const uint32_t size = static_cast<uint32_t>(e.data.size());
+    const uint32_t offset = static_cast<uint32_t>(out.size()), crc = Crc32(e.data);
+    const uint32_t size = static_cast<uint32_t>(e.data.size()), nameLen = static_cast<uint32_t>(e.name.size());
     const bool folder = !e.name.empty() && e.name.back() == '/';
-    Put32(out, 0x04034b50);
-    Put16(out, 20);
-    Put16(out, kUtf8Names);
-    Put16(out, 0);  // stored
-    Put16(out, 0);
-    Put16(out, kDosDate1980);
-    Put32(out, crc);
-    Put32(out, size);
-    Put32(out, size);
-    Put16(out, static_cast<uint32_t>(e.name.size()));
-    Put16(out, 0);
-    out += e.name;
-    out += e.data;
-
-    Put32(central, 0x02014b50);
-    Put16(central, 20);
-    Put16(central, 20);
-    Put16(central, kUtf8Names);
-    Put16(central, 0);
-    Put16(central, 0);
-    Put16(central, kDosDate1980);
-    Put32(central, crc);
-    Put32(central, size);
-    Put32(central, size);
-    Put16(central, static_cast<uint32_t>(e.name.size()));
-    Put16(central, 0);
-    Put16(central, 0);
-    Put16(central, 0);
-    Put16(central, 0);
-    Put32(central, folder ? FILE_ATTRIBUTE_DIRECTORY : 0);
-    Put32(central, offset);
+    // Stored entries: version 20, UTF-8 names, method 0.
+    Put(out, {{4, 0x04034b50}, {2, 20}, {2, kUtf8Names}, {2, 0}, {2, 0}, {2, kDosDate1980}, {4, crc},
+              {4, size}, {4, size}, {2, nameLen}, {2, 0}});
+    out += e.name + e.data;
+    Put(central, {{4, 0x02014b50}, {2, 20}, {2, 20}, {2, kUtf8Names}, {2, 0}, {2, 0}, {2, kDosDate1980},
+                  {4, crc}, {4, size}, {4, size}, {2, nameLen}, {2, 0}, {2, 0}, {2, 0}, {2, 0},
+                  {4, folder ? FILE_ATTRIBUTE_DIRECTORY : 0u}, {4, offset}});
     central += e.name;
   }
   const uint32_t centralOffset = static_cast<uint32_t>(out.size());
+  const uint32_t count = static_cast<uint32_t>(entries.size());
   out += central;
-  Put32(out, 0x06054b50);
-  Put16(out, 0);
-  Put16(out, 0);
-  Put16(out, static_cast<uint32_t>(entries.size()));
-  Put16(out, static_cast<uint32_t>(entries.size()));
-  Put32(out, static_cast<uint32_t>(central.size()));
-  Put32(out, centralOffset);
-  Put16(out, 0);
+  Put(out, {{4, 0x06054b50}, {2, 0}, {2, 0}, {2, count}, {2, count},
+            {4, static_cast<uint32_t>(central.size())}, {4, centralOffset}, {2, 0}});
   return out;
 }
 
