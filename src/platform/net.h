@@ -43,7 +43,3 @@ void ShutdownBoth(SOCKET s);
 // Keeps s out of child processes (handle inheritance off / FD_CLOEXEC), so a
 // started helper program never holds the server's sockets open.
 void SetNoInherit(SOCKET s);
-
-// The error code of the last failed socket call on this thread
-// (WSAGetLastError / errno).
-int LastSocketError();

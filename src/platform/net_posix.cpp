@@ -1,6 +1,5 @@
 #include "platform/net.h"
 
-#include <cerrno>
 #include <csignal>
 #include <fcntl.h>
 #include <sys/time.h>
@@ -29,4 +28,3 @@ void SetNoDelay(SOCKET s) {
 void ShutdownSend(SOCKET s) { shutdown(s, SHUT_WR); }
 void ShutdownBoth(SOCKET s) { shutdown(s, SHUT_RDWR); }
 void SetNoInherit(SOCKET s) { fcntl(s, F_SETFD, fcntl(s, F_GETFD) | FD_CLOEXEC); }
-int LastSocketError() { return errno; }

@@ -23,4 +23,3 @@ void ShutdownBoth(SOCKET s) { shutdown(s, SD_BOTH); }
 void SetNoInherit(SOCKET s) {
   SetHandleInformation(reinterpret_cast<HANDLE>(s), HANDLE_FLAG_INHERIT, 0);
 }
-int LastSocketError() { return WSAGetLastError(); }

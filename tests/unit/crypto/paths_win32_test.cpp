@@ -76,7 +76,9 @@ TEST(PathsWin32, KeyFileDaclGrantsEverythingToTheUserAlone) {
   // one from the Unix mode, adding SYSTEM beside the user.
   HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
   const bool wine = ntdll && GetProcAddress(ntdll, "wine_get_version");
-  if (!wine) EXPECT_EQ(dacl->AceCount, 1);
+  if (!wine) {
+    EXPECT_EQ(dacl->AceCount, 1);
+  }
   BYTE system[SECURITY_MAX_SID_SIZE];
   DWORD systemSize = sizeof system;
   ASSERT_TRUE(CreateWellKnownSid(WinLocalSystemSid, nullptr, system, &systemSize));
