@@ -8,6 +8,8 @@
 JobHandle g_hJob = 0;
 
 namespace {
+using OwnedHandle = Owned<HANDLE, static_cast<HANDLE>(nullptr), CloseHandle>;
+
 HANDLE AsHandle(intptr_t h) { return reinterpret_cast<HANDLE>(h); }
 intptr_t FromHandle(HANDLE h) { return reinterpret_cast<intptr_t>(h); }
 
@@ -61,16 +63,16 @@ void ChildProcess::reset() {
 
 bool StartHiddenProcess(const std::wstring& commandLine, ChildProcess& child,
                         ScopedPipe* outputRead, const std::vector<std::wstring>* extraEnv) {
-  HANDLE readEnd = nullptr;
-  HANDLE writeEnd = nullptr;
+  OwnedHandle readEnd;
+  OwnedHandle writeEnd;
   if (outputRead) {
     SECURITY_ATTRIBUTES sa{};
     sa.nLength = sizeof sa;
     sa.lpSecurityDescriptor = nullptr;
     sa.bInheritHandle = TRUE;
-    if (!CreatePipe(&readEnd, &writeEnd, &sa, 0)) return false;
+    if (!CreatePipe(readEnd.out(), writeEnd.out(), &sa, 0)) return false;
     // Only the write end passes to the child.
-    SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
+    SetHandleInformation(readEnd.get(), HANDLE_FLAG_INHERIT, 0);
   }
 
   // CreateProcessW may write into the command line: give it a private copy.
@@ -88,19 +90,20 @@ bool StartHiddenProcess(const std::wstring& commandLine, ChildProcess& child,
   // the client would keep the port and swallow connections after a re-bind.
   // The attribute list limits what passes to the pipe's write end.
   std::vector<char> attrBuf;
+  HANDLE inherited = writeEnd.get();  // the attribute list points at this variable
   if (outputRead) {
     si.dwFlags |= STARTF_USESTDHANDLES;
     si.hStdInput = nullptr;
-    si.hStdOutput = writeEnd;
-    si.hStdError = writeEnd;
+    si.hStdOutput = inherited;
+    si.hStdError = inherited;
     SIZE_T attrSize = 0;
     InitializeProcThreadAttributeList(nullptr, 1, 0, &attrSize);
     if (attrSize > 0) {
       attrBuf.resize(attrSize);
       auto* list = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(attrBuf.data());
       if (InitializeProcThreadAttributeList(list, 1, 0, &attrSize)) {
-        if (UpdateProcThreadAttribute(list, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, &writeEnd,
-                                      sizeof writeEnd, nullptr, nullptr)) {
+        if (UpdateProcThreadAttribute(list, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, &inherited,
+                                      sizeof inherited, nullptr, nullptr)) {
           six.lpAttributeList = list;
           si.cb = sizeof six;
           flags |= EXTENDED_STARTUPINFO_PRESENT;
@@ -121,16 +124,13 @@ bool StartHiddenProcess(const std::wstring& commandLine, ChildProcess& child,
   if (six.lpAttributeList) DeleteProcThreadAttributeList(six.lpAttributeList);
   // The child has its own copy of the write end now; closing ours lets the
   // pipe break when the child ends.
-  if (writeEnd) CloseHandle(writeEnd);
-  if (!ok) {
-    if (readEnd) CloseHandle(readEnd);
-    return false;
-  }
+  writeEnd.reset();
+  if (!ok) return false;
   CloseHandle(pi.hThread);
   child.reset();
   child.id = FromHandle(pi.hProcess);
   child.pid = pi.dwProcessId;
-  if (outputRead) *outputRead = ScopedPipe(FromHandle(readEnd));
+  if (outputRead) *outputRead = ScopedPipe(FromHandle(readEnd.release()));
   return true;
 }
 
