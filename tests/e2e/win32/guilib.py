@@ -71,18 +71,22 @@ class Session:
         self.env.update(DISPLAY=':%d' % self.display, WINEPREFIX=os.path.join(self.work, 'prefix'),
                         WINEDEBUG='-all', LANG='C.UTF-8', LC_ALL='C.UTF-8')
         wait_for(lambda: os.path.exists('/tmp/.X11-unix/X%d' % self.display), 10, 'Xvfb socket')
-        subprocess.run(['wineboot', '-i'], env=self.env, stdout=subprocess.DEVNULL,
-                       stderr=subprocess.DEVNULL, timeout=120)
+        self.run('wineboot', '-i', timeout=120, quiet=True)
         if dpi != 96:
             # The system DPI a DPI-aware program sees, with the system fonts scaled to it.
             for key in (r'HKCU\Control Panel\Desktop', r'HKCU\Software\Wine\Fonts'):
-                subprocess.run(['wine', 'reg', 'add', key, '/v', 'LogPixels', '/t', 'REG_DWORD',
-                                '/d', str(dpi), '/f'], env=self.env, stdout=subprocess.DEVNULL,
-                               stderr=subprocess.DEVNULL, timeout=60, check=True)
-            subprocess.run(['wineserver', '-w'], env=self.env, timeout=120)
+                self.run('wine', 'reg', 'add', key, '/v', 'LogPixels', '/t', 'REG_DWORD', '/d', str(dpi),
+                         '/f', check=True, quiet=True)
+            self.run('wineserver', '-w', timeout=120, quiet=True)
         self.procs = []
         self.main = None
         self.shot_no = 0
+
+    def run(self, *cmd, timeout=60, quiet=False, **kw):
+        """A helper program in the session's environment; its output captured as text, or
+        dropped when quiet (for programs that leave a daemon holding their output open)."""
+        out = dict(stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL) if quiet else dict(capture_output=True)
+        return subprocess.run(list(cmd), env=self.env, text=True, timeout=timeout, **out, **kw)
 
     # ---- the layout at the session's DPI ----
     def px(self, v):
@@ -95,9 +99,7 @@ class Session:
 
     # ---- processes ----
     def winpath(self, path):
-        out = subprocess.run(['winepath', '-w', path], env=self.env, capture_output=True, text=True,
-                             timeout=60)
-        return out.stdout.strip()
+        return self.run('winepath', '-w', path).stdout.strip()
 
     def start(self, *args):
         p = subprocess.Popen(['wine', self.exe] + list(args), env=self.env, cwd=self.work,
@@ -106,8 +108,7 @@ class Session:
         return p
 
     def close(self):
-        subprocess.run(['wineserver', '-k'], env=self.env, stdout=subprocess.DEVNULL,
-                       stderr=subprocess.DEVNULL, timeout=60)
+        self.run('wineserver', '-k', quiet=True)
         for p in self.procs:
             try:
                 p.wait(timeout=10)
@@ -121,8 +122,7 @@ class Session:
 
     # ---- X windows ----
     def xdo(self, *args, check_rc=False):
-        out = subprocess.run(['xdotool'] + list(args), env=self.env, capture_output=True, text=True,
-                             timeout=30)
+        out = self.run('xdotool', *args, timeout=30)
         if check_rc and out.returncode != 0:
             raise Failure('xdotool %s: %s' % (' '.join(args), out.stderr))
         return out.stdout
@@ -180,41 +180,34 @@ class Session:
     def screenshot(self, label):
         self.shot_no += 1
         path = os.path.join(self.shots, '%02d-%s.png' % (self.shot_no, label))
-        subprocess.run(['import', '-window', 'root', path], env=self.env, check=True, timeout=60)
+        self.run('import', '-window', 'root', path, check=True)
         return path
 
     def qr_text(self, label):
         """What zbarimg reads in the QR panel ('' when nothing)."""
         crop = self.region(self.screenshot(label), *self.box(*QR_PANEL))
-        out = subprocess.run(['zbarimg', '--raw', '-q', crop], capture_output=True, text=True,
-                             timeout=60)
-        return out.stdout.strip()
+        return self.run('zbarimg', '--raw', '-q', crop).stdout.strip()
 
     def pixel(self, shot, x, y):
         """RGB at client coordinates in a screenshot, as '#RRGGBB'."""
         wx, wy, _, _ = self.geometry(self.main)
-        out = subprocess.run(['convert', shot, '-format', '%%[hex:p{%d,%d}]' % (wx + x, wy + y),
-                              'info:'], capture_output=True, text=True, timeout=60)
+        out = self.run('convert', shot, '-format', '%%[hex:p{%d,%d}]' % (wx + x, wy + y), 'info:')
         return '#' + out.stdout.strip()[:6].upper()
 
     def region(self, shot, x, y, w, h):
         """A client rectangle cut out of a screenshot; returns its path."""
         wx, wy, _, _ = self.geometry(self.main)
         out = shot.replace('.png', '-%d-%d-%dx%d.png' % (x, y, w, h))
-        subprocess.run(['convert', shot, '-crop', '%dx%d+%d+%d' % (w, h, wx + x, wy + y), '+repage',
-                        out], check=True, timeout=60)
+        self.run('convert', shot, '-crop', '%dx%d+%d+%d' % (w, h, wx + x, wy + y), '+repage', out,
+                 check=True)
         return out
 
-    @staticmethod
-    def same_pixels(a, b):
-        out = subprocess.run(['compare', '-metric', 'AE', a, b, 'null:'], capture_output=True,
-                             text=True, timeout=60)
-        return out.stderr.strip() == '0'
+    def same_pixels(self, a, b):
+        return self.run('compare', '-metric', 'AE', a, b, 'null:').stderr.strip() == '0'
 
     def wm_icon(self, wid):
         """(width, height, ARGB pixels) of the first icon Wine gives the X window."""
-        out = subprocess.run(['xprop', '-notype', '-id', wid, '32c', '_NET_WM_ICON'], env=self.env,
-                             capture_output=True, text=True, timeout=30).stdout
+        out = self.run('xprop', '-notype', '-id', wid, '32c', '_NET_WM_ICON', timeout=30).stdout
         if '=' not in out:
             return 0, 0, []
         values = [int(v) for v in out.split('=', 1)[1].replace(',', ' ').split()]
@@ -226,8 +219,7 @@ class Session:
         subprocess.run(['xclip', '-selection', 'clipboard'], input=text.encode(), env=self.env, timeout=10)
 
     def clipboard(self):
-        out = subprocess.run(['xclip', '-o', '-selection', 'clipboard'], env=self.env,
-                             capture_output=True, text=True, timeout=10)
+        out = self.run('xclip', '-o', '-selection', 'clipboard', timeout=10)
         return out.stdout.strip() if out.returncode == 0 else ''
 
     def wait_link(self, old='', timeout=30):
@@ -238,8 +230,7 @@ class Session:
 
     # ---- registry ----
     def reg_value(self, key, name=None):
-        args = ['wine', 'reg', 'query', key] + (['/v', name] if name else ['/ve'])
-        out = subprocess.run(args, env=self.env, capture_output=True, text=True, timeout=60)
+        out = self.run('wine', 'reg', 'query', key, *(['/v', name] if name else ['/ve']))
         for line in out.stdout.splitlines():
             parts = line.strip().split('    ')
             if len(parts) >= 3 and parts[1].strip() == 'REG_SZ':
