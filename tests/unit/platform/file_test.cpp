@@ -2,6 +2,9 @@
 
 #include "net_client.h"
 #include "platform/file.h"
+#include "platform/owned.h"
+
+#include <vector>
 
 namespace {
 
@@ -26,6 +29,28 @@ TEST(FileSeam, OpenReadAtOffsetsAndDelete) {
   EXPECT_TRUE(DeleteFilePath(p));
   EXPECT_FALSE(PathExists(p));
   EXPECT_FALSE(DeleteFilePath(p));
+}
+
+}  // namespace
+
+namespace {
+
+std::vector<int> g_closed;
+void RecordClose(int h) { g_closed.push_back(h); }
+using Recorded = Owned<int, -1, RecordClose>;
+
+TEST(Owned, EveryHeldHandleIsClosedOnceAndNoneTwice) {
+  g_closed.clear();
+  {
+    Recorded a(1), b(2), none;
+    Recorded c(std::move(a));  // moved: closed once, by c
+    b = std::move(c);          // b's 2 closed now, 1 moves on
+    Recorded d(3);
+    d.reset(4);
+    EXPECT_EQ(Recorded(5).release(), 5);  // given up: never closed
+    EXPECT_FALSE(none.valid());
+  }
+  EXPECT_EQ(g_closed, (std::vector<int>{2, 3, 4, 1}));
 }
 
 }  // namespace
