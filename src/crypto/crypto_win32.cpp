@@ -7,53 +7,15 @@
 
 #include <cstring>
 
+#include "platform/owned.h"
+
 namespace vh::crypto {
 namespace {
 
-class AlgHandle {
- public:
-  AlgHandle() = default;
-  ~AlgHandle() {
-    if (h_) BCryptCloseAlgorithmProvider(h_, 0);
-  }
-  AlgHandle(const AlgHandle&) = delete;
-  AlgHandle& operator=(const AlgHandle&) = delete;
-  BCRYPT_ALG_HANDLE* put() { return &h_; }
-  BCRYPT_ALG_HANDLE get() const { return h_; }
-
- private:
-  BCRYPT_ALG_HANDLE h_ = nullptr;
-};
-
-class HashHandle {
- public:
-  HashHandle() = default;
-  ~HashHandle() {
-    if (h_) BCryptDestroyHash(h_);
-  }
-  HashHandle(const HashHandle&) = delete;
-  HashHandle& operator=(const HashHandle&) = delete;
-  BCRYPT_HASH_HANDLE* put() { return &h_; }
-  BCRYPT_HASH_HANDLE get() const { return h_; }
-
- private:
-  BCRYPT_HASH_HANDLE h_ = nullptr;
-};
-
-class KeyHandle {
- public:
-  KeyHandle() = default;
-  ~KeyHandle() {
-    if (h_) BCryptDestroyKey(h_);
-  }
-  KeyHandle(const KeyHandle&) = delete;
-  KeyHandle& operator=(const KeyHandle&) = delete;
-  BCRYPT_KEY_HANDLE* put() { return &h_; }
-  BCRYPT_KEY_HANDLE get() const { return h_; }
-
- private:
-  BCRYPT_KEY_HANDLE h_ = nullptr;
-};
+void CloseAlg(BCRYPT_ALG_HANDLE h) { BCryptCloseAlgorithmProvider(h, 0); }
+using AlgHandle = Owned<BCRYPT_ALG_HANDLE, static_cast<BCRYPT_ALG_HANDLE>(nullptr), CloseAlg>;
+using HashHandle = Owned<BCRYPT_HASH_HANDLE, static_cast<BCRYPT_HASH_HANDLE>(nullptr), BCryptDestroyHash>;
+using KeyHandle = Owned<BCRYPT_KEY_HANDLE, static_cast<BCRYPT_KEY_HANDLE>(nullptr), BCryptDestroyKey>;
 
 PUCHAR In(const uint8_t* p) { return const_cast<PUCHAR>(p); }
 
@@ -62,11 +24,11 @@ bool Digest(const uint8_t* key, uint64_t keyLen, const uint8_t* data, uint64_t l
   if (keyLen > kMaxInputLen || len > kMaxInputLen) return false;
   const bool hmac = key != nullptr;
   AlgHandle alg;
-  if (!BCRYPT_SUCCESS(BCryptOpenAlgorithmProvider(alg.put(), BCRYPT_SHA256_ALGORITHM, nullptr,
+  if (!BCRYPT_SUCCESS(BCryptOpenAlgorithmProvider(alg.out(), BCRYPT_SHA256_ALGORITHM, nullptr,
                                                   hmac ? BCRYPT_ALG_HANDLE_HMAC_FLAG : 0)))
     return false;
   HashHandle hash;
-  if (!BCRYPT_SUCCESS(BCryptCreateHash(alg.get(), hash.put(), nullptr, 0, hmac ? In(key) : nullptr,
+  if (!BCRYPT_SUCCESS(BCryptCreateHash(alg.get(), hash.out(), nullptr, 0, hmac ? In(key) : nullptr,
                                        static_cast<ULONG>(keyLen), 0)))
     return false;
   if (!BCRYPT_SUCCESS(BCryptHashData(hash.get(), In(data), static_cast<ULONG>(len), 0))) return false;
@@ -75,13 +37,13 @@ bool Digest(const uint8_t* key, uint64_t keyLen, const uint8_t* data, uint64_t l
 
 // AES provider in GCM mode with the key imported.
 bool OpenGcmKey(AlgHandle& alg, KeyHandle& key, const uint8_t keyBytes[32]) {
-  if (!BCRYPT_SUCCESS(BCryptOpenAlgorithmProvider(alg.put(), BCRYPT_AES_ALGORITHM, nullptr, 0)))
+  if (!BCRYPT_SUCCESS(BCryptOpenAlgorithmProvider(alg.out(), BCRYPT_AES_ALGORITHM, nullptr, 0)))
     return false;
   if (!BCRYPT_SUCCESS(BCryptSetProperty(alg.get(), BCRYPT_CHAINING_MODE,
                                         reinterpret_cast<PUCHAR>(const_cast<wchar_t*>(BCRYPT_CHAIN_MODE_GCM)),
                                         sizeof(BCRYPT_CHAIN_MODE_GCM), 0)))
     return false;
-  return BCRYPT_SUCCESS(BCryptGenerateSymmetricKey(alg.get(), key.put(), nullptr, 0, In(keyBytes),
+  return BCRYPT_SUCCESS(BCryptGenerateSymmetricKey(alg.get(), key.out(), nullptr, 0, In(keyBytes),
                                                    static_cast<ULONG>(kAesKeyLen), 0));
 }
 

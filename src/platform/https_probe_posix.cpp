@@ -4,6 +4,7 @@
 
 #include <mutex>
 
+#include "platform/owned.h"
 #include "platform/text.h"
 
 namespace {
@@ -14,15 +15,7 @@ constexpr char kUserAgent[] = "VornHale/1.0";
 // status line and headers are in.
 size_t RefuseBody(char*, size_t, size_t, void*) { return 0; }
 
-struct CurlGuard {
-  CURL* h = nullptr;
-  CurlGuard() = default;
-  CurlGuard(const CurlGuard&) = delete;
-  CurlGuard& operator=(const CurlGuard&) = delete;
-  ~CurlGuard() {
-    if (h) curl_easy_cleanup(h);
-  }
-};
+using CurlHandle = Owned<CURL*, static_cast<CURL*>(nullptr), curl_easy_cleanup>;
 }  // namespace
 
 bool ProbeHttpsStatus200(const std::wstring& url) {
@@ -30,21 +23,20 @@ bool ProbeHttpsStatus200(const std::wstring& url) {
   std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
   const std::string u = WstrToUtf8(url);
   if (u.empty()) return false;
-  CurlGuard c;
-  c.h = curl_easy_init();
-  if (!c.h) return false;
-  curl_easy_setopt(c.h, CURLOPT_URL, u.c_str());
-  curl_easy_setopt(c.h, CURLOPT_PROTOCOLS_STR, "https");
-  curl_easy_setopt(c.h, CURLOPT_PORT, 443L);
-  curl_easy_setopt(c.h, CURLOPT_USERAGENT, kUserAgent);
-  curl_easy_setopt(c.h, CURLOPT_NOSIGNAL, 1L);
+  CurlHandle c(curl_easy_init());
+  if (!c) return false;
+  curl_easy_setopt(c.get(), CURLOPT_URL, u.c_str());
+  curl_easy_setopt(c.get(), CURLOPT_PROTOCOLS_STR, "https");
+  curl_easy_setopt(c.get(), CURLOPT_PORT, 443L);
+  curl_easy_setopt(c.get(), CURLOPT_USERAGENT, kUserAgent);
+  curl_easy_setopt(c.get(), CURLOPT_NOSIGNAL, 1L);
   // Resolve + connect within one time-out, the exchange within another.
-  curl_easy_setopt(c.h, CURLOPT_CONNECTTIMEOUT_MS, kProbeTimeoutMs);
-  curl_easy_setopt(c.h, CURLOPT_TIMEOUT_MS, 2 * kProbeTimeoutMs);
-  curl_easy_setopt(c.h, CURLOPT_WRITEFUNCTION, RefuseBody);
-  const CURLcode rc = curl_easy_perform(c.h);
+  curl_easy_setopt(c.get(), CURLOPT_CONNECTTIMEOUT_MS, kProbeTimeoutMs);
+  curl_easy_setopt(c.get(), CURLOPT_TIMEOUT_MS, 2 * kProbeTimeoutMs);
+  curl_easy_setopt(c.get(), CURLOPT_WRITEFUNCTION, RefuseBody);
+  const CURLcode rc = curl_easy_perform(c.get());
   if (rc != CURLE_OK && rc != CURLE_WRITE_ERROR) return false;
   long status = 0;
-  if (curl_easy_getinfo(c.h, CURLINFO_RESPONSE_CODE, &status) != CURLE_OK) return false;
+  if (curl_easy_getinfo(c.get(), CURLINFO_RESPONSE_CODE, &status) != CURLE_OK) return false;
   return status == 200;
 }
