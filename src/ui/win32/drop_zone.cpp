@@ -142,10 +142,7 @@ LRESULT OnDropFiles(WPARAM wParam) {
 }
 
 // Releases the drop handle on every way out, exceptions included.
-struct DropGuard {
-  HDROP drop;
-  ~DropGuard() { DragFinish(drop); }
-};
+using DropGuard = Owned<HDROP, static_cast<HDROP>(nullptr), DragFinish>;
 
 }  // namespace
 
@@ -182,7 +179,7 @@ void DropZoneOpenPicker(HWND dropZone) {
 
 void HandleHDropAndForward(HDROP drop) {
   if (!drop) return;
-  DropGuard guard{drop};
+  DropGuard guard(drop);
   const UINT count = DragQueryFileW(drop, 0xFFFFFFFF, nullptr, 0);
   if (count == 0) return;
   try {
