@@ -33,6 +33,3 @@ std::string FmtSizeUtf8(uint64_t n);
 // is below 1); false at the first send error (time-outs included). Never
 // closes the socket.
 bool SendAll(SOCKET s, const char* data, int len);
-
-// Sends the "Link not found" answer (header and page). Does not close.
-void Send404(SOCKET s);

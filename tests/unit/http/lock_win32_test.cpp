@@ -62,7 +62,7 @@ TEST(HostedLock, WritersWaitUntilTheLastTransferEnds) {
   EXPECT_TRUE(weak.expired());
   EXPECT_EQ(got.size() - got.find("\r\n\r\n") - 4, size);
   EXPECT_TRUE(CanOpenForWriting(path));
-  DrainAppMessages();
+  CountDownloadDone(0, 0);
 }
 
 }  // namespace
