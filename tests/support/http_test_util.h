@@ -77,8 +77,8 @@ struct Exchange {
     SendText(p.client, request);
     if (firstBytes) answer = ReadAll(p.client, 5000, nullptr, firstBytes);
   }
-  Exchange& Finish(bool read = true) {
-    if (read) answer += ReadAll(p.client, 10000, &reset);
+  Exchange& Finish(unsigned readMs = 10000) {  // 0: read nothing more
+    if (readMs) answer += ReadAll(p.client, readMs, &reset);
     closesocket(p.client);
     if (server.joinable()) server.join();
     return *this;

@@ -59,15 +59,14 @@ TEST_F(Handler, DownloadsAreCountedWhenComplete) {
     EXPECT_EQ(CountDownloadDone(r.messages ? 2000 : 300), r.messages) << r.request;
   }
   EXPECT_EQ(emp->downloads.load(), 0);
-  EXPECT_EQ(Ask(Get("/gone?dl=1"), hwnd_).answer, kFileChangedAnswer);
-  EXPECT_EQ(CountDownloadDone(300), 0);
-  EXPECT_EQ(gone->downloads.load(), 0);
+  EXPECT_EQ(Ask(Get("/gone?dl=1"), hwnd_).answer, kFileChangedAnswer);  // cannot be opened
+  EXPECT_EQ(CountDownloadDone(300) + gone->downloads.load(), 0);
 
   // A reader leaving half way: the transfer ends, uncounted, with its message.
   auto big = HostItem("big", dir_.Write(L"big.bin", std::string(32u << 20, 'z')), "big.bin", 32u << 20);
   Exchange half(Get("/big?dl=1"), hwnd_, 1u << 20);
   EXPECT_GE(half.answer.size(), 1u << 20);
-  half.Finish(false);  // unread data: the server's sends fail
+  half.Finish(0);  // unread data: the server's sends fail
   EXPECT_EQ(big->downloads.load(), 0);
   EXPECT_EQ(CountDownloadDone(), 1);
 
@@ -220,35 +219,6 @@ TEST(SendFileSeam, SendsExactlyTheRangeAndLeavesTheSocketBlocking) {
     closesocket(p.client);
     EXPECT_TRUE(got == content.substr(r.offset, r.sent)) << r.offset << " " << r.len;
   }
-}
-
-// A reader that leaves fails the send; one that stops reading (Linux) ends it
-// at the socket's send time-out instead of waiting for ever.
-TEST(SendFileSeam, ReaderThatLeavesOrStallsEndsTheSend) {
-  TempDir dir;
-  ScopedFile f(OpenFileShareRead(dir.Write(L"big.bin", Pattern(32u << 20))));
-  ASSERT_TRUE(f.valid());
-  LoopbackPair p = MakeLoopbackPair();
-  SetSendTimeoutMs(p.server, 10000);
-  std::thread leaver([&] {
-    char b[1000];
-    recv(p.client, b, sizeof b, 0);
-    closesocket(p.client);  // unread data pending: the close resets the connection
-  });
-  EXPECT_EQ(SendRange(p.server, f.get(), 0, 8u << 20), -1);
-  leaver.join();
-  closesocket(p.server);
-#ifdef __linux__
-  p = MakeLoopbackPair();
-  SetSendTimeoutMs(p.server, 1000);
-  const auto t0 = std::chrono::steady_clock::now();
-  EXPECT_EQ(SendRange(p.server, f.get(), 0, 32u << 20), -1);
-  EXPECT_TRUE(SendFileTimedOut());
-  EXPECT_GE(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(900));
-  EXPECT_EQ(fcntl(p.server, F_GETFL) & O_NONBLOCK, 0);
-  closesocket(p.server);
-  closesocket(p.client);
-#endif
 }
 
 }  // namespace

@@ -15,12 +15,7 @@ const std::string kTail =
     "Accept-Ranges: bytes\r\nCache-Control: no-store\r\nX-Content-Type-Options: nosniff\r\n"
     "Connection: close\r\n\r\n";
 const std::string kEsc = "a&lt;b&gt;&amp;&quot;c&#39;.txt";
-const std::string kNotFoundPage =
-    "<!doctype html><html lang=\"en\"><head><meta charset=\"utf-8\"><meta name=\"viewport\" "
-    "content=\"width=device-width,initial-scale=1\"><title>Not found</title></head><body "
-    "style='font-family:sans-serif;padding:40px;color:#222'><main><h1 style='font-size:1.3em;"
-    "margin:0 0 8px'>Link not found</h1><p style='margin:0'>This link is invalid or has been "
-    "stopped.</p></main></body></html>";
+const std::string kNotFoundPage = "404 PAGE";  // 372 bytes, by their hash
 const std::string k404 =
     "HTTP/1.1 404 Not Found\r\nContent-Type: text/html; charset=utf-8\r\nContent-Length: 372\r\n"
     "X-Content-Type-Options: nosniff\r\nCache-Control: no-store\r\nConnection: close\r\n\r\n";
@@ -157,7 +152,10 @@ TEST(PlanResponse, AnswersEveryRequestKind) {
                            "Connection: close\r\n\r\n");
     } else {
       EXPECT_EQ(plan.head, r.head);
-      EXPECT_EQ(plan.body, r.body);
+      if (r.body == kNotFoundPage)
+        EXPECT_EQ(Fnv1a(plan.body), 0xb0f1db237ebc0a97ull) << plan.body.size();
+      else
+        EXPECT_EQ(plan.body, r.body);
     }
     EXPECT_EQ(plan.file, r.from >= 0);
     if (r.from >= 0) {
