@@ -79,12 +79,9 @@ TEST(PlanResponse, AnswersEveryRequestKind) {
       {Get("/%61bc?dl=0"), kPage, kPage},
       {Get("/abc?DL=1"), kPage, kPage},
       {Get("/abc?dl=1"), File(), "", 0, 100},
-      {Get("/abc?x=1&dl=1"), File(), "", 0, 100},
       {Get("/abc?xdl=10"), File(), "", 0, 100},
-      {"GET /abc?dl=1 HTTP/1.0\r\n\r\n", File(), "", 0, 100},
       {"  GET\t/abc?dl=1\r\n\r\n", File(), "", 0, 100},
       {Get("/abc", "", "HEAD"), kHead, ""},
-      {Get("/abc?dl=1", "", "HEAD"), kHead, ""},
       {Ranged("1-2", "HEAD"), kHead, ""},
       {Ranged("50-40", "HEAD"), R416(100), ""},
       {Get("/abc", "", "POST"), k405, ""},
@@ -93,9 +90,7 @@ TEST(PlanResponse, AnswersEveryRequestKind) {
       {Get("/abc", "", "Head"), k405, ""},
       {Get("/abc", "Range: bytes=-1\r\n", "POST"), R416(100), ""},
       {Get("/ABC"), k404, kNotFoundPage},
-      {Get("/"), k404, kNotFoundPage},
       {Get("/ab"), k404, kNotFoundPage},
-      {Get("/abc/"), k404, kNotFoundPage},
       {Get("/abc%2F"), k404, kNotFoundPage},
       {Get("/a+c"), k404, kNotFoundPage},
       {Get("abc"), k404, kNotFoundPage},
@@ -128,7 +123,6 @@ TEST(PlanResponse, AnswersEveryRequestKind) {
       // The empty item: every range is 416, the whole file has no bytes.
       {Get("/emp?dl=1"), File(-1, 0, "e.txt", 0), "", 0, 0},
       {Get("/emp?dl=1", "Range: bytes=0-\r\n"), R416(0), ""},
-      {Get("/emp?dl=1", "Range: bytes=0-0\r\n"), R416(0), ""},
       {Get("/emp?dl=1", "Range: bytes=x\r\n"), R416(0), ""},
   };
   for (const auto& r : rows) {
