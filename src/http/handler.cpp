@@ -6,7 +6,6 @@
 
 #include "core/app_messages.h"
 #include "core/registry.h"
-#include "http/http_text.h"
 #include "http/request.h"
 #include "http/transfer_floor.h"
 #include "platform/file.h"
@@ -33,6 +32,20 @@ constexpr int64_t kProgressLookMs = 5000;
 // CloseGracefully: how much and how long to read after an answer.
 constexpr size_t kDrainMaxBytes = 65536;
 constexpr unsigned kDrainMaxMs = 2000;
+
+// Sends len bytes, looping over partial sends. True when all were sent (or len
+// is below 1); false at the first send error (time-outs included). Never
+// closes the socket.
+bool SendAll(SOCKET s, const char* data, int len) {
+  if (len < 1) return true;
+  int sent = 0;
+  while (sent < len) {
+    const int n = static_cast<int>(send(s, data + sent, len - sent, 0));
+    if (n == SOCKET_ERROR || n == 0) return false;  // 0 cannot happen for len > 0
+    sent += n;
+  }
+  return true;
+}
 
 int64_t NowMs() {
   return std::chrono::duration_cast<std::chrono::milliseconds>(

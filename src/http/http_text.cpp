@@ -122,14 +122,3 @@ std::string FmtSizeUtf8(uint64_t n) {
     std::snprintf(buf, sizeof buf, "%.2f GB", v / 1073741824.0);
   return buf;
 }
-
-bool SendAll(SOCKET s, const char* data, int len) {
-  if (len < 1) return true;
-  int sent = 0;
-  while (sent < len) {
-    const int n = static_cast<int>(send(s, data + sent, len - sent, 0));
-    if (n == SOCKET_ERROR || n == 0) return false;  // 0 cannot happen for len > 0
-    sent += n;
-  }
-  return true;
-}
