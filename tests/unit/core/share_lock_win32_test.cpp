@@ -3,7 +3,7 @@
 // its item is gone.
 #include <windows.h>
 
-#include "share_test_util.h"
+#include "recording_shell.h"
 
 namespace {
 
@@ -27,7 +27,7 @@ TEST_F(ShareLockTest, FileOpenForWritingIsRefused) {
   HANDLE writer = Open(f, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE);
   ASSERT_NE(writer, INVALID_HANDLE_VALUE);
   EXPECT_FALSE(AddPath(f, 1, "", hwnd_));
-  ExpectOneBox(L"Cannot lock the file for sharing. Close it in any other app and try again.",
+  ExpectBox(L"Cannot lock the file for sharing. Close it in any other app and try again.",
                kMbIconError);
   EXPECT_EQ(HostedCount(), 0u);
   CloseHandle(writer);
@@ -47,7 +47,7 @@ TEST_F(ShareLockTest, SharedFileIsReadableButNotWritableOrDeletable) {
   EXPECT_FALSE(CanOpen(f, GENERIC_WRITE));
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
   EXPECT_FALSE(DeleteFileW(f.c_str()));
-  EXPECT_EQ(FetchItem(Item(1)->slug).body, "locked");
+  EXPECT_EQ(FetchBody(Item(1)->slug), "locked");
 
   ClearHosted();
   EXPECT_TRUE(WaitUntil([&] { return CanOpen(f, GENERIC_WRITE); }));
