@@ -13,7 +13,9 @@
 #include "recording_shell.h"
 #include "tunnel/reader.h"
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -181,9 +183,15 @@ TEST_F(ShareTest, RefusalsLeaveTheRegistryUnchanged) {
       L"Custom link must be 3 to 32 characters and contain only letters, digits, hyphens, or "
       L"underscores.";
   const std::wstring inUse = L"That custom link is already in use. Choose a different one.";
-#ifndef _WIN32
   const std::wstring cannotLock =
       L"Cannot lock the file for sharing. Close it in any other app and try again.";
+#ifdef _WIN32
+  // A file someone is writing cannot be shared.
+  const std::wstring busy = dir.Write(L"busy.txt", "busy");
+  HANDLE writer = CreateFileW(busy.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(writer, INVALID_HANDLE_VALUE);
+#else
   const std::wstring fifo = dir.File(L"fifo"), socketFile = dir.File(L"sock");
   ASSERT_EQ(mkfifo(WstrToUtf8(fifo).c_str(), 0600), 0);
   sockaddr_un addr{};
@@ -209,7 +217,9 @@ TEST_F(ShareTest, RefusalsLeaveTheRegistryUnchanged) {
       {f, "a/b/c", false, syntax, kMbIconWarning},
       {f, "Admin", false, L"That custom link is reserved. Choose a different one.", kMbIconWarning},
       {f, "taken-link", false, inUse, kMbIconWarning},
-#ifndef _WIN32
+#ifdef _WIN32
+      {busy, "", false, cannotLock, kMbIconError},
+#else
       // Neither a regular file nor a folder: refused at once, never waited on.
       {fifo, "", false, cannotLock, kMbIconError},
       {socketFile, "", false, cannotLock, kMbIconError},
@@ -225,6 +235,9 @@ TEST_F(ShareTest, RefusalsLeaveTheRegistryUnchanged) {
     EXPECT_EQ(HostedCount(), 1u);
     EXPECT_TRUE(Statuses().empty());
   }
+#ifdef _WIN32
+  CloseHandle(writer);
+#endif
   // Letter case counts: a different link, served apart.
   ASSERT_TRUE(AddPath(dir.Write(L"other.txt", "other"), 1, "Taken-Link", hwnd_));
   EXPECT_EQ(FetchBody("Taken-Link"), "other");
@@ -252,6 +265,9 @@ TEST_F(ShareTest, StartSharing) {
        L"Custom link can only be set when sharing a single item.\nClear the custom link to share "
        L"multiple items at once.", {}, ""},
       {{a}, 1, " \tmy-link\t ", false, 1, L"", {L"LAN link ready and copied to clipboard."}, "my-link"},
+      {{a}, 1, "\nmy-link", false, 0,  // only spaces and tabs are trimmed
+       L"Custom link must be 3 to 32 characters and contain only letters, digits, hyphens, or "
+       L"underscores.", {}, ""},
       {{a, b}, 1, " \t", false, 2, L"", {2, L"LAN link ready and copied to clipboard."}, ""},
       {{a, b}, 1, "", true, 0, L"", {}, ""},
       {{a}, 0, "", false, 1, L"", {L"cloudflared.exe missing using LAN link instead."}, ""},

@@ -58,13 +58,6 @@ TEST(TerminalArgs, CommandLines) {
   }
 }
 
-TEST(TerminalArgs, TrimSpacesTabsOnly) {
-  EXPECT_EQ(TrimSpacesTabs(" \tmy-link\t "), "my-link");
-  EXPECT_EQ(TrimSpacesTabs(" \t "), "");
-  EXPECT_EQ(TrimSpacesTabs("\nx\n"), "\nx\n");
-  EXPECT_EQ(TrimSpacesTabs("a b"), "a b");
-}
-
 TEST(TerminalArgs, AbsoluteSharePathNamesTheItemItself) {
   const std::string cwd = std::filesystem::current_path().string();
   const std::string parent = std::filesystem::current_path().parent_path().string();
@@ -157,10 +150,6 @@ TEST(TerminalTable, ColumnsAndTexts) {
   EXPECT_EQ(FormatHostedTable(rows), expected);
   EXPECT_EQ(FormatHostedTable({}).size(), 1u);
 }
-
-}  // namespace
-
-namespace {
 
 TEST(TerminalEscape, ControlsAndInvalidBytesBecomeVisible) {
   const struct {
