@@ -40,7 +40,13 @@ fs::path FsPath(const std::wstring& p) { return fs::path(WstrToUtf8(p)); }
 std::vector<std::wstring> FilesIn(const std::wstring& folder) {
   std::vector<std::wstring> out;
   std::error_code ec;
-  for (const auto& e : fs::directory_iterator(fs::path(folder), ec)) out.push_back(e.path().wstring());
+  for (const auto& e : fs::directory_iterator(FsPath(folder), ec)) {
+#ifdef _WIN32
+    out.push_back(e.path().wstring());
+#else
+    out.push_back(Utf8ToWstr(e.path().string()));  // names need not suit the C locale
+#endif
+  }
   return out;
 }
 
