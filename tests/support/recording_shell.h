@@ -93,8 +93,7 @@ class ShareTest : public ::testing::Test {
     ClearHosted();
     StopServer();
     g_pendingPaths.clear();
-    AppMessage m;
-    while (WaitAppMessage(m, 0)) {
+    for (AppMessage m; WaitAppMessage(m, 0);) {
     }
     g_hMain = nullptr;
     DestroyMessageWindow(hwnd_);
@@ -102,13 +101,12 @@ class ShareTest : public ::testing::Test {
     EXPECT_FALSE(g_serverRunning.load());
     EXPECT_FALSE(g_tunRunning.load());
   }
-  std::vector<RecordedBox> Boxes() {
+  std::vector<RecordedBox> Boxes() { return Copy(TestShell().boxes); }
+  std::vector<std::wstring> Statuses() { return Copy(TestShell().statuses); }
+  template <class T>
+  T Copy(const T& field) {
     std::lock_guard<std::mutex> lock(TestShell().mtx);
-    return TestShell().boxes;
-  }
-  std::vector<std::wstring> Statuses() {
-    std::lock_guard<std::mutex> lock(TestShell().mtx);
-    return TestShell().statuses;
+    return field;
   }
   // Exactly one box since the last Clear, with this text, OK button and icon;
   // an empty text: no box at all.

@@ -114,13 +114,13 @@ class BuildItemUrlTest : public ::testing::Test {
 
 TEST_F(BuildItemUrlTest, Formats) {
   const struct {
-    int mode;
+    int mode, port;
     const char *lanIp, *tunHost, *slug, *want;
   } cases[] = {
-      {1, "", "", "abc", "http://127.0.0.1:20000/abc"},
-      {1, "10.0.0.5", "https://x-y.trycloudflare.com", "Report-A", "http://10.0.0.5:20000/Report-A"},
-      {0, "192.168.1.7", "", "abc", ""},
-      {0, "192.168.1.7", "https://x-y.trycloudflare.com", "abc", "https://x-y.trycloudflare.com/abc"},
+      {1, 20000, "", "", "abc", "http://127.0.0.1:20000/abc"},
+      {1, 49999, "10.0.0.5", "https://x-y.trycloudflare.com", "Report-A", "http://10.0.0.5:49999/Report-A"},
+      {0, 20000, "192.168.1.7", "", "abc", ""},
+      {0, 20000, "192.168.1.7", "https://x-y.trycloudflare.com", "abc", "https://x-y.trycloudflare.com/abc"},
   };
   for (const auto& c : cases) {
     HostedItem item;
@@ -128,7 +128,7 @@ TEST_F(BuildItemUrlTest, Formats) {
     item.slug = c.slug;
     item.url = "stale";
     g_cachedLanIp = c.lanIp;
-    g_port = 20000;
+    g_port = c.port;
     std::lock_guard<std::mutex> lock(g_hostedMtx);
     g_tunHost = c.tunHost;
     BuildItemUrl_locked(item);

@@ -285,6 +285,7 @@ TEST_F(ShareTest, StartSharing) {
     if (c.want <= 0) continue;
     const auto newest = Item(HostedCount() - 1);
     EXPECT_EQ(newest->mode, 1);  // an Internet item without a client falls back at once
+    EXPECT_TRUE(g_listenAllIfaces.load());  // and the server re-binds for it
     if (!c.slug.empty()) EXPECT_EQ(newest->slug, c.slug);
     ShowNewestShare(hwnd_);
     EXPECT_EQ(TestShell().latestRefreshes, 1);
