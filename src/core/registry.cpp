@@ -62,6 +62,40 @@ bool RemoveHostedAt(size_t index, std::shared_ptr<HostedItem>& removed, int& int
   return true;
 }
 
+bool AnyInternetHosted() {
+  std::lock_guard<std::mutex> lock(g_hostedMtx);
+  for (const auto& item : g_hosted) {
+    if (item->mode == 0) return true;
+  }
+  return false;
+}
+
+std::string LatestHostedUrl() {
+  std::lock_guard<std::mutex> lock(g_hostedMtx);
+  return g_hosted.empty() ? std::string() : g_hosted.back()->url;
+}
+
+void ClearTunnelHost() {
+  std::lock_guard<std::mutex> lock(g_hostedMtx);
+  g_tunHost.clear();
+}
+
+void SetTunnelHostAndRelink(const std::string& host, void (*relink)(HostedItem&)) {
+  std::lock_guard<std::mutex> lock(g_hostedMtx);
+  g_tunHost = host;
+  for (const auto& item : g_hosted) relink(*item);
+}
+
+void MoveInternetToLan(void (*relink)(HostedItem&)) {
+  std::lock_guard<std::mutex> lock(g_hostedMtx);
+  for (const auto& item : g_hosted) {
+    if (item->mode == 0) {
+      item->mode = 1;
+      relink(*item);
+    }
+  }
+}
+
 void ClearHosted() {
   std::lock_guard<std::mutex> lock(g_hostedMtx);
   g_hosted.clear();

@@ -54,6 +54,16 @@ size_t HostedCount();
 // and `internetLeft` is the number of remaining items with mode 0.
 bool RemoveHostedAt(size_t index, std::shared_ptr<HostedItem>& removed, int& internetLeft);
 
+// The tunnel's view of the registry, each under g_hostedMtx. `relink` rebuilds
+// one item's link (BuildItemUrl_locked) and is called with the lock held.
+bool AnyInternetHosted();                 // some item has mode 0
+std::string LatestHostedUrl();            // url of the newest item; empty when none
+void ClearTunnelHost();                   // g_tunHost emptied, links kept
+// Sets g_tunHost and relinks every item.
+void SetTunnelHostAndRelink(const std::string& host, void (*relink)(HostedItem&));
+// Every Internet item becomes a same-network item (mode 1) and is relinked.
+void MoveInternetToLan(void (*relink)(HostedItem&));
+
 // Release and clear every element under the lock; items nobody else holds are
 // destroyed right there.
 void ClearHosted();

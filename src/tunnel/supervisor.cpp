@@ -66,8 +66,7 @@ void StopTunnel() {
   // closed handle.
   if (g_tunReader.joinable()) g_tunReader.join();
   g_tunStdoutRead.reset();
-  std::lock_guard<std::mutex> lock(g_hostedMtx);
-  g_tunHost.clear();
+  ClearTunnelHost();
 }
 
 void OnTunnelFound(HWND) {
@@ -81,24 +80,12 @@ void OnTunnelReady(HWND hwnd, WPARAM probeOk, LPARAM address) {
   if (!ClaimTunnelMessage(WM_TUNNEL_READY, address)) return;
   std::unique_ptr<char, AddressDeleter> owned(reinterpret_cast<char*>(address));
   if (!g_tunRunning.load()) return;  // stopped meanwhile: the address is stale
-  {
-    std::lock_guard<std::mutex> lock(g_hostedMtx);
-    g_tunHost = owned ? std::string(owned.get()) : std::string();
-    for (const auto& item : g_hosted) BuildItemUrl_locked(*item);
-  }
+  SetTunnelHostAndRelink(owned ? std::string(owned.get()) : std::string(), BuildItemUrl_locked);
   RefreshListView(hwnd);
   ShowLatestLink(hwnd);
 
-  std::shared_ptr<HostedItem> latest;
-  std::string url;
-  {
-    std::lock_guard<std::mutex> lock(g_hostedMtx);
-    if (!g_hosted.empty()) {
-      latest = g_hosted.back();
-      url = latest->url;
-    }
-  }
-  if (!latest || url.empty()) return;
+  const std::string url = LatestHostedUrl();
+  if (url.empty()) return;
   CopyTextToClipboard(Utf8ToWstr(url));
   SetStatus(probeOk != 0 ? L"Link ready and copied to clipboard."
                          : L"Link ready and copied. Allow a few seconds to come online.");
@@ -108,32 +95,14 @@ void OnTunnelFailed(HWND hwnd) {
   if (!ClaimTunnelMessage(WM_TUNNEL_FAILED, 0)) return;  // not the reader's
   if (g_tunRunning.load()) StopTunnel();
 
-  bool anyInternet = false;
-  {
-    std::lock_guard<std::mutex> lock(g_hostedMtx);
-    for (const auto& item : g_hosted) {
-      if (item->mode == 0) {
-        anyInternet = true;
-        break;
-      }
-    }
-  }
-  if (anyInternet && g_tunRetryLeft.load() > 0) {
+  if (AnyInternetHosted() && g_tunRetryLeft.load() > 0) {
     g_tunRetryLeft.fetch_sub(1);
     SetStatus(L"Tunnel dropped. Reconnecting...");
     if (StartTunnelIfNeeded(hwnd)) return;
   }
 
   // Give up on the tunnel: every Internet item becomes a same-network item.
-  {
-    std::lock_guard<std::mutex> lock(g_hostedMtx);
-    for (const auto& item : g_hosted) {
-      if (item->mode == 0) {
-        item->mode = 1;
-        BuildItemUrl_locked(*item);
-      }
-    }
-  }
+  MoveInternetToLan(BuildItemUrl_locked);
   if (g_serverRunning.load()) RebindIfModeChanged();
   RefreshListView(hwnd);
   ShowLatestLink(hwnd);
