@@ -1,21 +1,10 @@
-// Test double of the tunnel client. It records how it was started and then
-// follows a small script chosen by the test.
-//
-// Folder: $VH_FAKE_TUNNEL_DIR when set, else the folder of this executable.
-// Records there: "cmdline.txt" (the full command line: GetCommandLineW on
-// Windows, argv joined by blanks elsewhere; overwritten) and "pids.txt" (this
-// process id, one line appended per start).
-// Script there: "script.txt", one command per line:
-//   sleep MS         pause
-//   print TEXT       write TEXT and LF
-//   printcr TEXT     write TEXT and CR LF
-//   eprint TEXT      write TEXT and LF to standard error
-//   pad N M TEXT     write N 'x' bytes, TEXT, M 'y' bytes and LF (one long line)
-//   exit CODE        end at once with that exit code
-//   waitfor NAME     wait until a file NAME exists in the folder
-//   hang             wait until killed (the default at the end of the script)
-// A missing script means "hang". Whatever happens, the fake ends by itself
-// after kMaxLifetimeMs so that a broken test leaves nothing behind for long.
+// Test double of the tunnel client: records how it was started, then follows
+// a script. Folder: $VH_FAKE_TUNNEL_DIR, else its own. Records there
+// "cmdline.txt" (GetCommandLineW on Windows, argv joined by blanks elsewhere)
+// and appends its pid to "pids.txt". Script "script.txt", one command a line:
+// sleep MS | print TEXT (+LF) | printcr TEXT (+CR LF) | eprint TEXT (stderr) |
+// pad N M TEXT (N 'x', TEXT, M 'y', LF) | exit CODE | waitfor NAME (a file in
+// the folder) | hang (the default). It ends by itself after kMaxLifetimeMs.
 #ifdef _WIN32
 #include <windows.h>
 #else
