@@ -1,7 +1,7 @@
 """vornhale share --lan with real clients: curl (page, exact bytes, a burst of
 ranges), wget -c resuming, the QR code read back, the Downloads figure, a
-folder as a zip archive, an odd name in the table, two instances at once, and
-the stop on SIGINT / SIGTERM."""
+folder as a zip archive, an odd name in the table, the stop on SIGINT / SIGTERM.
+(Archive names taken by another instance: the core's tests.)"""
 import os
 import re
 import signal
@@ -104,45 +104,12 @@ def odd_name(exe, work, env):
         prog.stop()
 
 
-def two_instances(exe, work, env, rounds=20):
-    """Two programs started together for folders of the same name, one
-    temporary folder: distinct archives, each recipient gets its own folder,
-    and stopping one never touches the other's archive."""
-    tmp = fresh_dir(os.path.join(work, "tmp2"))
-    env = dict(env, TMPDIR=tmp)
-    own = os.path.join(tmp, "vornhale-%d" % os.geteuid())
-    folders = [(who, os.path.dirname(write(os.path.join(work, who, "same", "owner.txt"), who)))
-               for who in ("alice", "bob")]
-
-    def owner(link, n, who):
-        got = write(os.path.join(work, "got-%s.zip" % who), fetch(loopback(link) + "?dl=1"))
-        with zipfile.ZipFile(got) as z:
-            check(z.read("owner.txt") == who.encode(), "round %d: %s got another folder" % (n, who))
-
-    for n in range(rounds):
-        progs = [Program(exe, ["--lan", folder], env=env) for _, folder in folders]
-        try:
-            archives = []
-            for (who, _), prog in zip(folders, progs):
-                archives.append(prog.lines[prog.wait_line(r"^  same_\d+\.zip\s+Folder\s")].split()[0])
-                owner(prog.link()[0], n, who)
-            check(archives[0] != archives[1], "round %d: one archive name for both: %s" % (n, archives[0]))
-            progs[0].stop()
-            check(os.listdir(own) == [archives[1]], "round %d: after the first stop: %r" % (n, os.listdir(own)))
-            owner(progs[1].link()[0], n, "bob")
-            progs[1].stop()
-            check(os.listdir(own) == [], "round %d: archives left: %r" % (n, os.listdir(own)))
-        finally:
-            for prog in progs:
-                prog.__exit__()
-
-
 def main():
     a = tvlib.args()
     tvlib.enter_private_network(sys.argv)  # loopback only when possible
     work = fresh_dir(a.work)
     env = {"XDG_CONFIG_HOME": os.path.join(work, "cfg")}
-    for scenario in (share_file, share_folder, odd_name, two_instances):
+    for scenario in (share_file, share_folder, odd_name):
         scenario(a.exe, work, env)
     print("ok")
 

@@ -86,9 +86,9 @@ void Record(const std::string& folder, int argc, char** argv) {
 
 int main(int argc, char** argv) {
   const auto start = std::chrono::steady_clock::now();
+  auto alive = [&] { return std::chrono::steady_clock::now() - start < std::chrono::milliseconds(kMaxLifetimeMs); };
   const std::string folder = Folder();
   Record(folder, argc, argv);
-
   std::ifstream script(folder + "/script.txt", std::ios::binary);
   std::string line;
   while (std::getline(script, line)) {
@@ -96,34 +96,24 @@ int main(int argc, char** argv) {
     const size_t blank = line.find(' ');
     const std::string cmd = line.substr(0, blank);
     const std::string arg = blank == std::string::npos ? std::string() : line.substr(blank + 1);
-    if (cmd == "sleep") {
-      SleepMs(std::atol(arg.c_str()));
-    } else if (cmd == "print") {
-      Out(arg + "\n");
-    } else if (cmd == "printcr") {
-      Out(arg + "\r\n");
-    } else if (cmd == "eprint") {
-      Out(arg + "\n", true);
-    } else if (cmd == "pad") {
+    if (cmd == "sleep") SleepMs(std::atol(arg.c_str()));
+    if (cmd == "print") Out(arg + "\n");
+    if (cmd == "printcr") Out(arg + "\r\n");
+    if (cmd == "eprint") Out(arg + "\n", true);
+    if (cmd == "pad") {
       std::istringstream in(arg);
-      long before = 0;
-      long after = 0;
-      in >> before >> after;
+      size_t before = 0, after = 0;
       std::string text;
+      in >> before >> after;
       if (in.get() == ' ') std::getline(in, text);
-      Out(std::string(static_cast<size_t>(before > 0 ? before : 0), 'x') + text +
-          std::string(static_cast<size_t>(after > 0 ? after : 0), 'y') + "\n");
-    } else if (cmd == "waitfor") {
-      while (!std::ifstream(folder + "/" + arg) &&
-             std::chrono::steady_clock::now() - start < std::chrono::milliseconds(kMaxLifetimeMs))
-        SleepMs(50);
-    } else if (cmd == "exit") {
-      return std::atoi(arg.c_str());
-    } else if (cmd == "hang") {
-      break;
+      Out(std::string(before, 'x') + text + std::string(after, 'y') + "\n");
     }
+    if (cmd == "waitfor") {
+      while (!std::ifstream(folder + "/" + arg) && alive()) SleepMs(50);
+    }
+    if (cmd == "exit") return std::atoi(arg.c_str());
+    if (cmd == "hang") break;
   }
-  while (std::chrono::steady_clock::now() - start < std::chrono::milliseconds(kMaxLifetimeMs))
-    SleepMs(100);
+  while (alive()) SleepMs(100);
   return 0;
 }

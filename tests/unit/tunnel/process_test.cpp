@@ -49,7 +49,10 @@ uint32_t ExitCode(ChildProcess& child) {
   return code;
 }
 
-TEST(ProcessSeam, MergedOutputAndExitCode) {
+// Merged output and exit code; extra environment entries replace a variable
+// of the program's own (which names the fake constructed last).
+TEST(ProcessSeam, MergedOutputExitCodeAndExtraEnvironment) {
+  FakeTunnel named("print from-extra-env\nexit 0\n");
   FakeTunnel fake("print out-1\neprint err-1\nprintcr out-2\nexit 7\n");
   ChildProcess child;
   ScopedPipe out;
@@ -59,19 +62,14 @@ TEST(ProcessSeam, MergedOutputAndExitCode) {
   EXPECT_FALSE(PeekPipe(out.get(), avail));  // broken and empty
   EXPECT_EQ(ExitCode(child), 7u);
   EXPECT_EQ(fake.Pids(), std::vector<uint32_t>{child.pid});
-}
 
-// Extra entries replace a variable of the program's own environment.
-TEST(ProcessSeam, ExtraEnvironmentReplacesAVariable) {
-  FakeTunnel fake("print from-extra-env\nexit 0\n");
-  FakeTunnel other("print from-program-env\nexit 0\n");  // named by the program's variable
-  const std::vector<std::wstring> env{L"VH_FAKE_TUNNEL_DIR=" + fake.Folder(), L"VH_UNUSED=a=b"};
-  ChildProcess child;
-  ScopedPipe out;
-  ASSERT_TRUE(Start(child, &out, &env));
-  EXPECT_EQ(ReadUntilBroken(out.get()), "from-extra-env\n");
-  EXPECT_EQ(ExitCode(child), 0u);
-  EXPECT_TRUE(other.Pids().empty());
+  const std::vector<std::wstring> env{L"VH_FAKE_TUNNEL_DIR=" + named.Folder(), L"VH_UNUSED=a=b"};
+  ChildProcess second;
+  ScopedPipe out2;
+  ASSERT_TRUE(Start(second, &out2, &env));
+  EXPECT_EQ(ReadUntilBroken(out2.get()), "from-extra-env\n");
+  EXPECT_EQ(ExitCode(second), 0u);
+  EXPECT_EQ(fake.Pids().size(), 1u);
 }
 
 TEST(ProcessSeam, ForcedEndNoPipeAndMissingProgram) {

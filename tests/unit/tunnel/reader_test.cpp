@@ -1,5 +1,6 @@
 // The reader thread against the fake client: messages, first address only,
-// the 4096-byte line cap, the end of the output, a stop while probing.
+// the 4096-byte line cap, the end of the output after publishing, a stop while
+// probing. (A client ending at once: the supervisor's tests.)
 #include <gtest/gtest.h>
 
 #include <mutex>
@@ -47,12 +48,6 @@ class ReaderTest : public ::testing::Test {
   }
   HWND hwnd_ = nullptr;
 };
-
-TEST_F(ReaderTest, ClientThatExitsFailsAtOnce) {
-  FakeTunnel fake("print starting up\nexit 3\n");
-  const auto events = Run(WM_TUNNEL_FAILED);
-  EXPECT_EQ(Msgs(events), std::vector<unsigned>{WM_TUNNEL_FAILED});
-}
 
 TEST_F(ReaderTest, PublishesTheFirstAddressOnly) {
   SetTunnelProbeForTest(ProbeOk);
