@@ -70,7 +70,7 @@ TEST_F(ReaderTest, PublishesTheFirstAddressOnly) {
 TEST_F(ReaderTest, LongLineIsExaminedOnItsFirst4096Bytes) {
   SetTunnelProbeForTest(ProbeOk);
   // 5000-byte lines: an address cut at byte 4096 does not count, one before it does.
-  FakeTunnel fake("pad 4080 890 https://cut-off.trycloudflare.com\n"
+  FakeTunnel fake("pad 4080 890 https://cut-off.trycloudflare.com |\n"
                   "print INF | https://after-long.trycloudflare.com |\nhang\n");
   auto events = Run(WM_TUNNEL_READY);
   ASSERT_EQ(events.size(), 2u);
