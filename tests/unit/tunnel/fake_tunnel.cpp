@@ -3,6 +3,7 @@
 #include <chrono>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 #ifdef _WIN32
 #include <windows.h>
@@ -29,6 +30,24 @@ std::vector<uint32_t> FakeTunnel::Pids() const {
 
 std::wstring FakeClientPath() {
   return ProgramFolder() + kPathSeparator + L"cloudflared" + kExecutableSuffix;
+}
+
+std::string ReadChildOutput(PipeHandle pipe, bool lineOnly) {
+  std::string out;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  char buf[1024];
+  uint32_t avail = 0;
+  while (!(lineOnly && out.find('\n') != std::string::npos) &&
+         std::chrono::steady_clock::now() < deadline && PeekPipe(pipe, avail)) {
+    if (avail == 0) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      continue;
+    }
+    const int64_t n = ReadPipe(pipe, buf, avail < sizeof buf ? avail : sizeof buf);
+    if (n <= 0) break;
+    out.append(buf, static_cast<size_t>(n));
+  }
+  return out;
 }
 
 bool ProcessAlive(uint32_t pid) {

@@ -8,6 +8,7 @@
 
 #include "net_client.h"
 #include "platform/message.h"
+#include "platform/process.h"
 #include "test_util.h"
 
 // A private folder for the fake's script and records, announced to every
@@ -28,6 +29,8 @@ class FakeTunnel {
 };
 
 std::wstring FakeClientPath();  // the fake as installed beside the test binary
+// A child's output until it ends, 30 s pass, or (lineOnly) a line is complete.
+std::string ReadChildOutput(PipeHandle pipe, bool lineOnly = false);
 bool ProcessAlive(uint32_t pid);  // a zombie counts as ended
 bool WaitProcessGone(uint32_t pid, unsigned timeoutMs);
 

@@ -2,10 +2,8 @@
 // is killed: checked by the pid the helper reports and the fake records.
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cstdlib>
 #include <string>
-#include <thread>
 
 #include "fake_tunnel.h"
 #include "platform/module.h"
@@ -19,20 +17,7 @@ uint32_t StartHelper(const wchar_t* mode, ChildProcess& helper, ScopedPipe& out)
   const std::wstring cmd = L"\"" + ProgramFolder() + kPathSeparator + L"tunnel_orphan_helper" +
                            kExecutableSuffix + L"\" " + mode;
   if (!StartHiddenProcess(cmd, helper, &out)) return 0;
-  std::string report;
-  char buf[256];
-  uint32_t avail = 0;
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-  while (report.find('\n') == std::string::npos && std::chrono::steady_clock::now() < deadline &&
-         PeekPipe(out.get(), avail)) {
-    if (avail == 0) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-      continue;
-    }
-    const int64_t n = ReadPipe(out.get(), buf, avail < sizeof buf ? avail : sizeof buf);
-    if (n <= 0) break;
-    report.append(buf, static_cast<size_t>(n));
-  }
+  const std::string report = ReadChildOutput(out.get(), true);
   if (report.rfind("started ", 0) != 0) return 0;
   return static_cast<uint32_t>(std::strtoul(report.c_str() + 8, nullptr, 10));
 }

@@ -3,9 +3,7 @@
 // kill-on-close job, and command-line splitting.
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <string>
-#include <thread>
 
 #ifdef _WIN32
 #include <windows.h>
@@ -24,24 +22,6 @@ bool Start(ChildProcess& child, ScopedPipe* out, const std::vector<std::wstring>
   return StartHiddenProcess(L"\"" + FakeClientPath() + L"\" tunnel", child, out, env);
 }
 
-// Everything the child writes until its output ends (bounded).
-std::string ReadUntilBroken(PipeHandle pipe) {
-  std::string out;
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  char buf[1024];
-  uint32_t avail = 0;
-  while (std::chrono::steady_clock::now() < deadline && PeekPipe(pipe, avail)) {
-    if (avail == 0) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-      continue;
-    }
-    const int64_t n = ReadPipe(pipe, buf, avail < sizeof buf ? avail : sizeof buf);
-    if (n <= 0) break;
-    out.append(buf, static_cast<size_t>(n));
-  }
-  return out;
-}
-
 uint32_t ExitCode(ChildProcess& child) {
   uint32_t code = 99;
   EXPECT_TRUE(WaitChild(child, 5000));
@@ -57,7 +37,7 @@ TEST(ProcessSeam, MergedOutputExitCodeAndExtraEnvironment) {
   ChildProcess child;
   ScopedPipe out;
   ASSERT_TRUE(Start(child, &out));
-  EXPECT_EQ(ReadUntilBroken(out.get()), "out-1\nerr-1\nout-2\r\n");
+  EXPECT_EQ(ReadChildOutput(out.get()), "out-1\nerr-1\nout-2\r\n");
   uint32_t avail = 0;
   EXPECT_FALSE(PeekPipe(out.get(), avail));  // broken and empty
   EXPECT_EQ(ExitCode(child), 7u);
@@ -67,7 +47,7 @@ TEST(ProcessSeam, MergedOutputExitCodeAndExtraEnvironment) {
   ChildProcess second;
   ScopedPipe out2;
   ASSERT_TRUE(Start(second, &out2, &env));
-  EXPECT_EQ(ReadUntilBroken(out2.get()), "from-extra-env\n");
+  EXPECT_EQ(ReadChildOutput(out2.get()), "from-extra-env\n");
   EXPECT_EQ(ExitCode(second), 0u);
   EXPECT_EQ(fake.Pids().size(), 1u);
 }
@@ -86,7 +66,7 @@ TEST(ProcessSeam, ForcedEndNoPipeAndMissingProgram) {
 #else
   EXPECT_EQ(ExitCode(child), 128u + 9u);  // SIGKILL
 #endif
-  EXPECT_EQ(ReadUntilBroken(out.get()), "up\n");
+  EXPECT_EQ(ReadChildOutput(out.get()), "up\n");
   EXPECT_FALSE(ProcessAlive(child.pid));
 
   fake.SetScript("print nobody reads this\nexit 3\n");
