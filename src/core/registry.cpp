@@ -50,6 +50,14 @@ size_t HostedCount() {
   return g_hosted.size();
 }
 
+bool AnyHostedInMode(int32_t mode) {
+  std::lock_guard<std::mutex> lock(g_hostedMtx);
+  for (const auto& item : g_hosted) {
+    if (item->mode == mode) return true;
+  }
+  return false;
+}
+
 bool RemoveHostedAt(size_t index, std::shared_ptr<HostedItem>& removed, int& internetLeft) {
   std::lock_guard<std::mutex> lock(g_hostedMtx);
   if (index >= g_hosted.size()) return false;

@@ -48,6 +48,7 @@ std::shared_ptr<HostedItem> LatestHosted();
 std::vector<std::shared_ptr<HostedItem>> SnapshotHosted();  // GUI thread only
 void CountHostedByKind(int& files, int& folders);
 size_t HostedCount();
+bool AnyHostedInMode(int32_t mode);
 
 // Remove one item by row index. False (and nothing changed) when the index is
 // not below the count. On success `removed` keeps the item alive for the caller

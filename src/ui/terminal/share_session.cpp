@@ -119,6 +119,7 @@ int RunShare(const ShareOptions& options) {
   g_reportLeftOutLink = PrintLeftOutLink;
   g_terminalColour = StdoutIsColourTerminal();
   NetStartup();
+  SetServerNotice(SetStatus);
   vh::IdentityStore::RestoreSetAsideKey();  // as the window's start-up
   vh::IdentityStore::Init();  // as the window's start-up; sharing does not depend on it
 
