@@ -70,14 +70,6 @@ bool RemoveHostedAt(size_t index, std::shared_ptr<HostedItem>& removed, int& int
   return true;
 }
 
-bool AnyInternetHosted() {
-  std::lock_guard<std::mutex> lock(g_hostedMtx);
-  for (const auto& item : g_hosted) {
-    if (item->mode == 0) return true;
-  }
-  return false;
-}
-
 std::string LatestHostedUrl() {
   std::lock_guard<std::mutex> lock(g_hostedMtx);
   return g_hosted.empty() ? std::string() : g_hosted.back()->url;

@@ -57,7 +57,6 @@ bool RemoveHostedAt(size_t index, std::shared_ptr<HostedItem>& removed, int& int
 
 // The tunnel's view of the registry, each under g_hostedMtx. `relink` rebuilds
 // one item's link (BuildItemUrl_locked) and is called with the lock held.
-bool AnyInternetHosted();                 // some item has mode 0
 std::string LatestHostedUrl();            // url of the newest item; empty when none
 void ClearTunnelHost();                   // g_tunHost emptied, links kept
 // Sets g_tunHost and relinks every item.

@@ -95,7 +95,7 @@ void OnTunnelFailed(HWND hwnd) {
   if (!ClaimTunnelMessage(WM_TUNNEL_FAILED, 0)) return;  // not the reader's
   if (g_tunRunning.load()) StopTunnel();
 
-  if (AnyInternetHosted() && g_tunRetryLeft.load() > 0) {
+  if (AnyHostedInMode(0) && g_tunRetryLeft.load() > 0) {
     g_tunRetryLeft.fetch_sub(1);
     SetStatus(L"Tunnel dropped. Reconnecting...");
     if (StartTunnelIfNeeded(hwnd)) return;
