@@ -102,6 +102,11 @@ void ForEachHosted_locked(const std::function<void(HostedItem&)>& visit) {
   for (const auto& item : g_hosted) visit(*item);
 }
 
+void ClearTunnelHost() {
+  std::lock_guard<std::mutex> lock(g_hostedMtx);
+  g_tunHost.clear();
+}
+
 void ClearHosted() {
   std::lock_guard<std::mutex> lock(g_hostedMtx);
   g_hosted.clear();

@@ -68,6 +68,8 @@ int CountInternetHosted();
 void AppendHosted_locked(std::shared_ptr<HostedItem> item);
 bool SlugInUse_locked(const std::string& slug);
 void ForEachHosted_locked(const std::function<void(HostedItem&)>& visit);
+// Empties g_tunHost under g_hostedMtx; links are kept.
+void ClearTunnelHost();
 
 // Release and clear every element under the lock; items nobody else holds are
 // destroyed right there.

@@ -16,7 +16,7 @@
 #include "platform/file.h"
 #include "platform/random.h"
 #include "selftest/console.h"
-#include "tunnel/reader.h"
+#include "tunnel/address.h"
 
 namespace {
 

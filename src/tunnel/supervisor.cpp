@@ -63,8 +63,7 @@ void StopTunnel() {
   // closed handle.
   if (g_tunReader.joinable()) g_tunReader.join();
   g_tunStdoutRead.reset();
-  std::lock_guard<std::mutex> lock(g_hostedMtx);
-  g_tunHost.clear();
+  ClearTunnelHost();
 }
 
 bool TakeTunnelFound() { return ClaimTunnelMessage(WM_TUNNEL_FOUND, 0); }
