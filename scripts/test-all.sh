@@ -44,6 +44,9 @@ for stage in $stages; do
       if build windows; then
         export WINEDEBUG=-all
         WINEPREFIX="$here/build/windows/wineprefix" wineboot -i >/dev/null 2>&1 || true
+        # wineboot ran without a display: end the prefix's desktop process so
+        # the tests' windows get the virtual display's driver.
+        WINEPREFIX="$here/build/windows/wineprefix" wineserver -k 2>/dev/null || true
         xvfb-run -a -s "-screen 0 1280x1024x24" \
           ctest --preset windows -j"$jobs" --timeout 900 || failed+=("windows")
         WINEPREFIX="$here/build/windows/wineprefix" wineserver -k 2>/dev/null || true

@@ -1,5 +1,7 @@
 #include "core/registry.h"
 
+#include <utility>
+
 // Allocated once and never destroyed: detached connection threads may still
 // look an item up while the process ends, after static destructors have
 // begun. The front ends empty the registry (ClearHosted) before they return;
@@ -50,6 +52,14 @@ size_t HostedCount() {
   return g_hosted.size();
 }
 
+bool AnyHostedInMode(int32_t mode) {
+  std::lock_guard<std::mutex> lock(g_hostedMtx);
+  for (const auto& item : g_hosted) {
+    if (item->mode == mode) return true;
+  }
+  return false;
+}
+
 bool RemoveHostedAt(size_t index, std::shared_ptr<HostedItem>& removed, int& internetLeft) {
   std::lock_guard<std::mutex> lock(g_hostedMtx);
   if (index >= g_hosted.size()) return false;
@@ -60,6 +70,41 @@ bool RemoveHostedAt(size_t index, std::shared_ptr<HostedItem>& removed, int& int
     if (item->mode == 0) ++internetLeft;
   }
   return true;
+}
+
+std::string HostedUrlAt(size_t index) {
+  std::lock_guard<std::mutex> lock(g_hostedMtx);
+  return index < g_hosted.size() ? g_hosted[index]->url : std::string();
+}
+
+std::string LatestHostedUrl() {
+  std::lock_guard<std::mutex> lock(g_hostedMtx);
+  return g_hosted.empty() ? std::string() : g_hosted.back()->url;
+}
+
+int CountInternetHosted() {
+  std::lock_guard<std::mutex> lock(g_hostedMtx);
+  int n = 0;
+  for (const auto& item : g_hosted) n += item->mode == 0;
+  return n;
+}
+
+void AppendHosted_locked(std::shared_ptr<HostedItem> item) { g_hosted.push_back(std::move(item)); }
+
+bool SlugInUse_locked(const std::string& slug) {
+  for (const auto& item : g_hosted) {
+    if (item->slug == slug) return true;
+  }
+  return false;
+}
+
+void ForEachHosted_locked(const std::function<void(HostedItem&)>& visit) {
+  for (const auto& item : g_hosted) visit(*item);
+}
+
+void ClearTunnelHost() {
+  std::lock_guard<std::mutex> lock(g_hostedMtx);
+  g_tunHost.clear();
 }
 
 void ClearHosted() {

@@ -3,6 +3,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -48,11 +49,27 @@ std::shared_ptr<HostedItem> LatestHosted();
 std::vector<std::shared_ptr<HostedItem>> SnapshotHosted();  // GUI thread only
 void CountHostedByKind(int& files, int& folders);
 size_t HostedCount();
+bool AnyHostedInMode(int32_t mode);
 
 // Remove one item by row index. False (and nothing changed) when the index is
 // not below the count. On success `removed` keeps the item alive for the caller
 // and `internetLeft` is the number of remaining items with mode 0.
 bool RemoveHostedAt(size_t index, std::shared_ptr<HostedItem>& removed, int& internetLeft);
+
+// The url of item `index`, copied under the lock; empty when there is none.
+std::string HostedUrlAt(size_t index);
+// The newest item's url, copied under the lock; empty when there is none.
+std::string LatestHostedUrl();
+// How many items are Internet items (mode 0).
+int CountInternetHosted();
+
+// For callers that already hold g_hostedMtx: append an item, whether a slug is
+// taken (letter case counts), and a visit of every item in list order.
+void AppendHosted_locked(std::shared_ptr<HostedItem> item);
+bool SlugInUse_locked(const std::string& slug);
+void ForEachHosted_locked(const std::function<void(HostedItem&)>& visit);
+// Empties g_tunHost under g_hostedMtx; links are kept.
+void ClearTunnelHost();
 
 // Release and clear every element under the lock; items nobody else holds are
 // destroyed right there.

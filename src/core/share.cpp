@@ -295,7 +295,7 @@ bool AddHostedItem(const std::wstring& path, int mode, const std::string& custom
     if (chosen == SlugResult::kOk) {
       item->slug = slug;
       BuildItemUrl_locked(*item);
-      g_hosted.push_back(item);
+      AppendHosted_locked(item);
     }
   }
   if (chosen != SlugResult::kOk) {

@@ -14,13 +14,6 @@ constexpr unsigned kAlphabetSize = 36;
 constexpr unsigned kByteLimit = 252;
 constexpr size_t kDrawSize = 64;
 
-bool SlugInUse_locked(const std::string& slug) {
-  for (const auto& item : g_hosted) {
-    if (item->slug == slug) return true;
-  }
-  return false;
-}
-
 }  // namespace
 
 const char* const kReserved[] = {"admin",  "api",    "app",    "billing", "dl",      "docs",

@@ -10,18 +10,6 @@ namespace {
 constexpr size_t kMinSegment = 3;
 constexpr size_t kMaxSegment = 32;
 
-constexpr char k404Page[] =
-    "<!doctype html><html lang=\"en\"><head><meta charset=\"utf-8\"><meta name=\"viewport\" content=\""
-    "width=device-width,initial-scale=1\"><title>Not found</title></head><body style='font-family:san"
-    "s-serif;padding:40px;color:#222'><main><h1 style='font-size:1.3em;margin:0 0 8px'>Link not found"
-    "</h1><p style='margin:0'>This link is invalid or has been stopped.</p></main></body></html>";
-constexpr int k404PageLen = static_cast<int>(sizeof k404Page - 1);
-static_assert(sizeof k404Page - 1 == 372, "the not-found page is 372 bytes");
-
-constexpr char k404HeaderFmt[] =
-    "HTTP/1.1 404 Not Found\r\nContent-Type: text/html; charset=utf-8\r\nContent-Length: %d\r\n"
-    "X-Content-Type-Options: nosniff\r\nCache-Control: no-store\r\nConnection: close\r\n\r\n";
-
 bool IsAsciiAlnum(unsigned char c) {
   return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9');
 }
@@ -125,22 +113,4 @@ std::string FmtSizeUtf8(uint64_t n) {
   else
     std::snprintf(buf, sizeof buf, "%.2f GB", v / 1073741824.0);
   return buf;
-}
-
-bool SendAll(SOCKET s, const char* data, int len) {
-  if (len < 1) return true;
-  int sent = 0;
-  while (sent < len) {
-    const int n = static_cast<int>(send(s, data + sent, len - sent, 0));
-    if (n == SOCKET_ERROR || n == 0) return false;  // 0 cannot happen for len > 0
-    sent += n;
-  }
-  return true;
-}
-
-void Send404(SOCKET s) {
-  char header[256];
-  const int n = std::snprintf(header, sizeof header, k404HeaderFmt, k404PageLen);
-  if (n > 0 && n < static_cast<int>(sizeof header)) (void)SendAll(s, header, n);
-  (void)SendAll(s, k404Page, k404PageLen);
 }

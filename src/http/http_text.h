@@ -1,13 +1,11 @@
 // Small, stateless helpers of the HTTP server: decoding and encoding request
 // and link text, escaping names for the download page, content types, size
-// text, and putting bytes on a socket. All text is handled byte by byte (no
-// UTF-8 interpretation); case and character classes are those of ASCII.
+// text. All text is handled byte by byte (no UTF-8 interpretation); case and
+// character classes are those of ASCII.
 #pragma once
 
 #include <cstdint>
 #include <string>
-
-#include "platform/net.h"
 
 // Percent-decodes ("%XX" with two hex digits, either case) and turns "+" into a
 // blank. A "%" without two hex digits after it is kept as it is.
@@ -28,11 +26,3 @@ std::string MimeType(const std::string& name);
 
 // "%llu B", "%.1f KB", "%.1f MB" or "%.2f GB" with 1024-based units.
 std::string FmtSizeUtf8(uint64_t n);
-
-// Sends len bytes, looping over partial sends. True when all were sent (or len
-// is below 1); false at the first send error (time-outs included). Never
-// closes the socket.
-bool SendAll(SOCKET s, const char* data, int len);
-
-// Sends the "Link not found" answer (header and page). Does not close.
-void Send404(SOCKET s);

@@ -2,12 +2,11 @@
 
 #include <chrono>
 #include <cstdint>
-#include <mutex>
 #include <random>
 #include <system_error>
 
 #include "core/registry.h"
-#include "core/shell.h"
+#include "core/shell.h"  // g_hMain
 #include "http/handler.h"
 
 std::atomic<SOCKET> g_listenSock{INVALID_SOCKET};
@@ -36,12 +35,10 @@ constexpr std::chrono::milliseconds kAcceptBackoff{50};
 
 constexpr const wchar_t* kRebindFailed = L"Server rebind failed. Stop all and restart sharing.";
 
-bool AnyLanItem() {
-  std::lock_guard<std::mutex> lock(g_hostedMtx);
-  for (const auto& item : g_hosted) {
-    if (item->mode == 1) return true;
-  }
-  return false;
+ServerNoticeFn g_serverNotice = nullptr;
+
+void Notify(const wchar_t* text) {
+  if (g_serverNotice) g_serverNotice(text);
 }
 
 // Whether nothing holds the port on any interface: a plain bind to 0.0.0.0.
@@ -145,7 +142,7 @@ bool BindListenSocket(int port, bool allIfaces) {
 bool StartServerIfNeeded(HWND) {
   if (g_serverRunning.load()) return true;
   g_cachedLanIp = GetPreferredNetworkIP();
-  const bool wanted = AnyLanItem();
+  const bool wanted = AnyHostedInMode(1);
 
   const auto ticks = std::chrono::steady_clock::now().time_since_epoch().count();
   std::mt19937 rng(static_cast<uint32_t>(ticks));
@@ -170,11 +167,13 @@ bool StartServerIfNeeded(HWND) {
   return true;
 }
 
-void RebindIfModeChanged() {
-  if (!g_serverRunning.load()) return;
+void SetServerNotice(ServerNoticeFn fn) { g_serverNotice = fn; }
+
+bool RebindIfModeChanged() {
+  if (!g_serverRunning.load()) return true;
   g_cachedLanIp = GetPreferredNetworkIP();
-  const bool wanted = AnyLanItem();
-  if (wanted == g_listenAllIfaces.load()) return;
+  const bool wanted = AnyHostedInMode(1);
+  if (wanted == g_listenAllIfaces.load()) return true;
 
   const int port = g_port;
   g_serverRunning.exchange(false);
@@ -182,15 +181,17 @@ void RebindIfModeChanged() {
   JoinAcceptThread();
 
   if (!BindListenSocket(port, wanted)) {
-    SetStatus(kRebindFailed);
-    return;
+    Notify(kRebindFailed);
+    return false;
   }
   g_listenAllIfaces.exchange(wanted);
   g_serverRunning.exchange(true);
   if (!StartAcceptThread()) {
     AbandonStart();
-    SetStatus(kRebindFailed);
+    Notify(kRebindFailed);
+    return false;
   }
+  return true;
 }
 
 void StopServer() {

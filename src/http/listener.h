@@ -38,10 +38,15 @@ bool BindListenSocket(int port, bool allIfaces);
 bool StartServerIfNeeded(HWND hwnd);
 
 // While running: re-binds on the same port when the wanted address (any item
-// in mode 1 -> all interfaces) differs from the current one. On failure the
-// server stays stopped and the status line says so; the next
-// StartServerIfNeeded draws a new port.
-void RebindIfModeChanged();
+// in mode 1 -> all interfaces) differs from the current one. False when that
+// failed: the server stays stopped, the notice below tells the user, and the
+// next StartServerIfNeeded draws a new port.
+bool RebindIfModeChanged();
+
+// Where the server's messages for the user go (the status line); the sharing
+// layer sets it at start-up. Messages are dropped while none is set.
+using ServerNoticeFn = void (*)(const wchar_t* text);
+void SetServerNotice(ServerNoticeFn fn);
 
 // While running: ends the accept thread and closes the listening socket.
 // Running connections go on to their end.

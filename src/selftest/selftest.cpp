@@ -17,7 +17,7 @@
 #include "platform/module.h"
 #include "platform/random.h"
 #include "selftest/console.h"
-#include "tunnel/reader.h"
+#include "tunnel/address.h"
 
 namespace {
 

@@ -14,18 +14,7 @@
 #include <string>
 
 #include "platform/types.h"
-
-// The quick-tunnel domain: an output address counts only if it contains this.
-constexpr const char* kTunnelSuffix = "trycloudflare.com";
-// Path probed through the public address.
-constexpr const char* kHealthPath = "/__vhhealth";
-
-// The public address in one output line: the stretch from the first
-// "https://" up to the first blank, tab, CR, LF, VT, FF, '|', '"' or '\'' (or
-// the end), if that stretch is exactly "https://" + one label of
-// [A-Za-z0-9-] + "." + kTunnelSuffix, the label not "api" in any case;
-// otherwise empty. Only the first "https://" of the line is looked at.
-std::string ExtractTunnelURL(const std::string& line);
+#include "tunnel/address.h"
 
 // Thread body, one per client start. Reads g_tunStdoutRead and g_tunRunning,
 // sets g_tunReady just before posting WM_TUNNEL_READY to hwnd. Ends silently

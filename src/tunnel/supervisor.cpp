@@ -7,9 +7,6 @@
 #include "core/app_messages.h"
 #include "core/links.h"
 #include "core/registry.h"
-#include "core/shell.h"
-#include "http/listener.h"
-#include "platform/text.h"
 #include "tunnel/client.h"
 #include "tunnel/reader.h"
 
@@ -66,76 +63,23 @@ void StopTunnel() {
   // closed handle.
   if (g_tunReader.joinable()) g_tunReader.join();
   g_tunStdoutRead.reset();
-  std::lock_guard<std::mutex> lock(g_hostedMtx);
-  g_tunHost.clear();
+  ClearTunnelHost();
 }
 
-void OnTunnelFound(HWND) {
-  if (!ClaimTunnelMessage(WM_TUNNEL_FOUND, 0)) return;  // not the reader's
-  SetStatus(L"Public link found. Checking it's reachable...");
-}
+bool TakeTunnelFound() { return ClaimTunnelMessage(WM_TUNNEL_FOUND, 0); }
 
-void OnTunnelReady(HWND hwnd, WPARAM probeOk, LPARAM address) {
+bool TakeTunnelAddress(LPARAM address, std::string& host) {
   // Only an address the reader handed out is read and freed; a stranger's
   // lParam (or a stranger's 0) is left alone.
-  if (!ClaimTunnelMessage(WM_TUNNEL_READY, address)) return;
+  if (!ClaimTunnelMessage(WM_TUNNEL_READY, address)) return false;
   std::unique_ptr<char, AddressDeleter> owned(reinterpret_cast<char*>(address));
-  if (!g_tunRunning.load()) return;  // stopped meanwhile: the address is stale
-  {
-    std::lock_guard<std::mutex> lock(g_hostedMtx);
-    g_tunHost = owned ? std::string(owned.get()) : std::string();
-    for (const auto& item : g_hosted) BuildItemUrl_locked(*item);
-  }
-  RefreshListView(hwnd);
-  ShowLatestLink(hwnd);
-
-  std::shared_ptr<HostedItem> latest;
-  std::string url;
-  {
-    std::lock_guard<std::mutex> lock(g_hostedMtx);
-    if (!g_hosted.empty()) {
-      latest = g_hosted.back();
-      url = latest->url;
-    }
-  }
-  if (!latest || url.empty()) return;
-  CopyTextToClipboard(Utf8ToWstr(url));
-  SetStatus(probeOk != 0 ? L"Link ready and copied to clipboard."
-                         : L"Link ready and copied. Allow a few seconds to come online.");
+  if (!g_tunRunning.load()) return false;  // stopped meanwhile: the address is stale
+  host = owned ? std::string(owned.get()) : std::string();
+  return true;
 }
 
-void OnTunnelFailed(HWND hwnd) {
-  if (!ClaimTunnelMessage(WM_TUNNEL_FAILED, 0)) return;  // not the reader's
+bool TakeTunnelFailure() {
+  if (!ClaimTunnelMessage(WM_TUNNEL_FAILED, 0)) return false;  // not the reader's
   if (g_tunRunning.load()) StopTunnel();
-
-  bool anyInternet = false;
-  {
-    std::lock_guard<std::mutex> lock(g_hostedMtx);
-    for (const auto& item : g_hosted) {
-      if (item->mode == 0) {
-        anyInternet = true;
-        break;
-      }
-    }
-  }
-  if (anyInternet && g_tunRetryLeft.load() > 0) {
-    g_tunRetryLeft.fetch_sub(1);
-    SetStatus(L"Tunnel dropped. Reconnecting...");
-    if (StartTunnelIfNeeded(hwnd)) return;
-  }
-
-  // Give up on the tunnel: every Internet item becomes a same-network item.
-  {
-    std::lock_guard<std::mutex> lock(g_hostedMtx);
-    for (const auto& item : g_hosted) {
-      if (item->mode == 0) {
-        item->mode = 1;
-        BuildItemUrl_locked(*item);
-      }
-    }
-  }
-  if (g_serverRunning.load()) RebindIfModeChanged();
-  RefreshListView(hwnd);
-  ShowLatestLink(hwnd);
-  SetStatus(L"Tunnel unavailable. Using LAN links instead.");
+  return true;
 }

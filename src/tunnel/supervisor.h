@@ -1,10 +1,11 @@
-// The life of the tunnel client: start, stop, restart, and what happens to
-// Internet items when the reader reports an address or a failure. Everything
-// here runs on the GUI thread, except the reader thread it starts.
+// The life of the tunnel client: start, stop, restart, and taking the
+// reader's messages. Everything here runs on the GUI thread, except the reader
+// thread it starts.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
+#include <string>
 #include <thread>
 
 #include "platform/process.h"
@@ -29,8 +30,17 @@ bool StartTunnelIfNeeded(HWND hwnd);
 // running.
 void StopTunnel();
 
-// Handlers for the reader's messages. Each acts only on a message the reader
-// marked (ClaimTunnelMessage); anything else is ignored, its lParam untouched.
+// Taking the reader's messages. Each acts only on a message the reader marked
+// (ClaimTunnelMessage) and is false for anything else, its lParam untouched.
+bool TakeTunnelFound();  // WM_TUNNEL_FOUND
+// WM_TUNNEL_READY: frees the address and hands over its text ("" for none);
+// false as well when the client stopped meanwhile (the address is stale).
+bool TakeTunnelAddress(LPARAM address, std::string& host);
+// WM_TUNNEL_FAILED: the client, if it still runs, is stopped first.
+bool TakeTunnelFailure();
+
+// What the sharing layer (core/session.cpp) does with the reader's messages:
+// each takes the message as above, then updates the items and the views.
 void OnTunnelFound(HWND hwnd);                                   // WM_TUNNEL_FOUND
 void OnTunnelReady(HWND hwnd, WPARAM probeOk, LPARAM address);  // WM_TUNNEL_READY; frees address
 void OnTunnelFailed(HWND hwnd);                                  // WM_TUNNEL_FAILED

@@ -1,5 +1,5 @@
-// Shared pieces of the HTTP suites: hosting test items and one request over a
-// real loopback connection answered by HandleClient on its own thread.
+// The HTTP suites' helpers: hosting test items, and requests over real
+// loopback connections answered by HandleClient on its own thread.
 #pragma once
 
 #include <memory>
@@ -23,22 +23,22 @@ inline bool HoldSharedFile(HostedItem& item) {
   return true;
 }
 
-// Puts an item for the file at path into the registry, with the file's stamp
-// as sharing records it. `lock` keeps the item's share-read handle open as
-// sharing a file does; without it (Windows tests that change the file) the
-// handle is closed again, and POSIX requests then have nothing to read.
+// Hosts the file at path (mode 1) as sharing does. Without `lock` the handle
+// is closed again (Windows tests that change the file; POSIX requests then
+// have nothing to read). A non-empty tempZip makes it a folder's archive.
 inline std::shared_ptr<HostedItem> HostItem(const std::string& slug, const std::wstring& path,
                                             const std::string& name, uint64_t size,
-                                            bool lock = true, const std::wstring& tempZip = {}) {
+                                            bool lock = true, const std::wstring& tempZip = {},
+                                            int mode = 1) {
   auto item = std::make_shared<HostedItem>();
   item->path = path;
   item->name = name;
   item->size = size;
   item->slug = slug;
-  item->mode = 1;
+  item->mode = mode;
   item->isFolder = !tempZip.empty();
   item->tempZip = tempZip;
-  HoldSharedFile(*item);
+  if (!path.empty()) HoldSharedFile(*item);
   if (!lock) {
     CloseFileHandle(item->fileHandle);
     item->fileHandle = kInvalidFileHandle;
@@ -48,45 +48,50 @@ inline std::shared_ptr<HostedItem> HostItem(const std::string& slug, const std::
   return item;
 }
 
-// Discards application messages left over from earlier requests.
-inline void DrainAppMessages() {
-  AppMessage m;
-  while (WaitAppMessage(m, 0)) {
-  }
-}
-
 // Counts WM_DOWNLOAD_DONE messages: waits up to firstMs for the first and then
-// quietMs for each further one.
+// quietMs for each further one. CountDownloadDone(0, 0) discards what waits.
 inline int CountDownloadDone(unsigned firstMs = 2000, unsigned quietMs = 300) {
   int count = 0;
   AppMessage m;
-  unsigned wait = firstMs;
-  while (WaitAppMessage(m, wait)) {
+  for (unsigned wait = firstMs; WaitAppMessage(m, wait); wait = quietMs) {
     if (m.msg == WM_DOWNLOAD_DONE) ++count;
-    wait = quietMs;
   }
   return count;
 }
 
+inline std::string Get(const std::string& target, const std::string& headers = "") {
+  return "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n" + headers + "\r\n";
+}
+
+// A request on a loopback connection served by HandleClient: send `request`,
+// then read up to `firstBytes` (0: nothing yet) before the caller goes on
+// with Finish(), which reads to the end and joins the server.
 struct Exchange {
+  LoopbackPair p = MakeLoopbackPair();
+  std::thread server;
   std::string answer;
   bool reset = false;
+  Exchange(const std::string& request, HWND hwnd, size_t firstBytes = 0) {
+    if (p.client == INVALID_SOCKET) return;
+    server = std::thread(HandleClient, p.server, hwnd);
+    SendText(p.client, request);
+    if (firstBytes) answer = ReadAll(p.client, 5000, nullptr, firstBytes);
+  }
+  Exchange& Finish(unsigned readMs = 10000) {  // 0: read nothing more
+    if (readMs) answer += ReadAll(p.client, readMs, &reset);
+    closesocket(p.client);
+    if (server.joinable()) server.join();
+    return *this;
+  }
+  std::string Body() const {
+    const size_t head = answer.find("\r\n\r\n");
+    return head == std::string::npos ? std::string() : answer.substr(head + 4);
+  }
 };
 
-// Sends request on a fresh loopback connection served by HandleClient and
-// reads the answer until the server ends the connection.
 inline Exchange Ask(const std::string& request, HWND hwnd = nullptr) {
-  Exchange ex;
-  LoopbackPair p = MakeLoopbackPair();
-  if (p.client == INVALID_SOCKET) {
-    ex.reset = true;
-    return ex;
-  }
-  std::thread server(HandleClient, p.server, hwnd);
-  SendText(p.client, request);
-  ex.answer = ReadAll(p.client, 10000, &ex.reset);
-  closesocket(p.client);
-  server.join();
+  Exchange ex(request, hwnd);
+  ex.Finish();
   return ex;
 }
 

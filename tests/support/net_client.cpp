@@ -1,34 +1,35 @@
 #include "net_client.h"
 
 #include <atomic>
-#include <chrono>
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <random>
 
 namespace fs = std::filesystem;
 
-LoopbackPair MakeLoopbackPair() {
-  LoopbackPair p;
-  SOCKET ls = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-  if (ls == INVALID_SOCKET) return p;
+namespace {
+
+sockaddr_in Loopback(int port) {
   sockaddr_in a{};
   a.sin_family = AF_INET;
   a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  a.sin_port = 0;
+  a.sin_port = htons(static_cast<uint16_t>(port));
+  return a;
+}
+
+}  // namespace
+
+LoopbackPair MakeLoopbackPair() {
+  LoopbackPair p;
+  SOCKET ls = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+  sockaddr_in a = Loopback(0);
   socklen_t len = sizeof a;
-  if (bind(ls, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || listen(ls, 1) != 0 ||
-      getsockname(ls, reinterpret_cast<sockaddr*>(&a), &len) != 0) {
-    closesocket(ls);
-    return p;
+  if (ls != INVALID_SOCKET && bind(ls, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
+      listen(ls, 1) == 0 && getsockname(ls, reinterpret_cast<sockaddr*>(&a), &len) == 0) {
+    p.client = ConnectLoopback(ntohs(a.sin_port));
+    if (p.client != INVALID_SOCKET) p.server = accept(ls, nullptr, nullptr);
   }
-  p.client = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-  if (p.client != INVALID_SOCKET &&
-      connect(p.client, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) {
-    p.server = accept(ls, nullptr, nullptr);
-  }
-  closesocket(ls);
+  if (ls != INVALID_SOCKET) closesocket(ls);
   if (p.server == INVALID_SOCKET && p.client != INVALID_SOCKET) {
     closesocket(p.client);
     p.client = INVALID_SOCKET;
@@ -38,12 +39,8 @@ LoopbackPair MakeLoopbackPair() {
 
 SOCKET ConnectLoopback(int port) {
   SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-  if (s == INVALID_SOCKET) return s;
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  a.sin_port = htons(static_cast<uint16_t>(port));
-  if (connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+  const sockaddr_in a = Loopback(port);
+  if (s != INVALID_SOCKET && connect(s, reinterpret_cast<const sockaddr*>(&a), sizeof a) != 0) {
     closesocket(s);
     return INVALID_SOCKET;
   }
@@ -51,9 +48,8 @@ SOCKET ConnectLoopback(int port) {
 }
 
 bool SendText(SOCKET s, const std::string& bytes) {
-  size_t off = 0;
-  while (off < bytes.size()) {
-    int n = send(s, bytes.data() + off, static_cast<int>(bytes.size() - off), 0);
+  for (size_t off = 0; off < bytes.size();) {
+    const int n = send(s, bytes.data() + off, static_cast<int>(bytes.size() - off), 0);
     if (n <= 0) return false;
     off += static_cast<size_t>(n);
   }
@@ -66,10 +62,9 @@ std::string ReadAll(SOCKET s, unsigned timeoutMs, bool* reset, size_t maxBytes) 
   char buf[65536];
   if (reset) *reset = false;
   while (out.size() < maxBytes) {
-    int n = recv(s, buf, sizeof buf, 0);
-    if (n == 0) break;
-    if (n < 0) {
-      if (reset) *reset = true;
+    const int n = recv(s, buf, sizeof buf, 0);
+    if (n <= 0) {
+      if (reset) *reset = n < 0;
       break;
     }
     out.append(buf, static_cast<size_t>(n));
@@ -80,14 +75,11 @@ std::string ReadAll(SOCKET s, unsigned timeoutMs, bool* reset, size_t maxBytes) 
 TempDir::TempDir() {
   static std::atomic<unsigned> counter{0};
   std::random_device rd;
-  const fs::path base = fs::temp_directory_path();
-  for (int i = 0; i < 100; ++i) {
-    fs::path p = base / ("vh-test-" + std::to_string(rd()) + "-" + std::to_string(counter++));
+  for (int i = 0; i < 100 && path_.empty(); ++i) {
+    const fs::path p = fs::temp_directory_path() /
+                       ("vh-test-" + std::to_string(rd()) + "-" + std::to_string(counter++));
     std::error_code ec;
-    if (fs::create_directory(p, ec)) {
-      path_ = p.wstring();
-      return;
-    }
+    if (fs::create_directory(p, ec)) path_ = p.wstring();
   }
 }
 
@@ -102,8 +94,8 @@ std::wstring TempDir::File(const std::wstring& name) const {
 
 std::wstring TempDir::Write(const std::wstring& name, const std::string& bytes) const {
   const std::wstring p = File(name);
-  std::ofstream f(fs::path(p), std::ios::binary | std::ios::trunc);
-  f.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  std::ofstream(fs::path(p), std::ios::binary | std::ios::trunc)
+      .write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
   return p;
 }
 

@@ -10,11 +10,9 @@ void RecordingShell::Clear() {
   boxes.clear();
   statuses.clear();
   selection.clear();
-  startEnabled = false;
-  pumps = 0;
-  listRefreshes = 0;
-  latestRefreshes = 0;
   clipboard.clear();
+  startEnabled = false;
+  pumps = listRefreshes = latestRefreshes = 0;
   nextAnswer = 1;
 }
 
@@ -23,51 +21,26 @@ std::wstring RecordingShell::LastStatus() {
   return statuses.empty() ? std::wstring() : statuses.back();
 }
 
+namespace {
+template <class F>
+void Record(F change) {
+  std::lock_guard<std::mutex> lock(TestShell().mtx);
+  change(TestShell());
+}
+}  // namespace
+
 int ShellMessageBox(HWND, const std::wstring& text, const wchar_t* caption, unsigned type) {
-  RecordingShell& s = TestShell();
-  std::lock_guard<std::mutex> lock(s.mtx);
-  s.boxes.push_back(RecordedBox{text, caption ? caption : L"", type});
-  return s.nextAnswer;
+  int answer = 0;
+  Record([&](RecordingShell& s) {
+    s.boxes.push_back(RecordedBox{text, caption ? caption : L"", type});
+    answer = s.nextAnswer;
+  });
+  return answer;
 }
-
-void SetStatus(const wchar_t* text) {
-  RecordingShell& s = TestShell();
-  std::lock_guard<std::mutex> lock(s.mtx);
-  s.statuses.emplace_back(text ? text : L"");
-}
-
-void ShellSetSelectionText(const std::wstring& text) {
-  RecordingShell& s = TestShell();
-  std::lock_guard<std::mutex> lock(s.mtx);
-  s.selection = text;
-}
-
-void ShellEnableStart(bool enable) {
-  RecordingShell& s = TestShell();
-  std::lock_guard<std::mutex> lock(s.mtx);
-  s.startEnabled = enable;
-}
-
-void ShellPumpMessages() {
-  RecordingShell& s = TestShell();
-  std::lock_guard<std::mutex> lock(s.mtx);
-  ++s.pumps;
-}
-
-void RefreshListView(HWND) {
-  RecordingShell& s = TestShell();
-  std::lock_guard<std::mutex> lock(s.mtx);
-  ++s.listRefreshes;
-}
-
-void ShowLatestLink(HWND) {
-  RecordingShell& s = TestShell();
-  std::lock_guard<std::mutex> lock(s.mtx);
-  ++s.latestRefreshes;
-}
-
-void CopyTextToClipboard(const std::wstring& text) {
-  RecordingShell& s = TestShell();
-  std::lock_guard<std::mutex> lock(s.mtx);
-  s.clipboard.push_back(text);
-}
+void SetStatus(const wchar_t* text) { Record([&](RecordingShell& s) { s.statuses.emplace_back(text ? text : L""); }); }
+void ShellSetSelectionText(const std::wstring& text) { Record([&](RecordingShell& s) { s.selection = text; }); }
+void ShellEnableStart(bool enable) { Record([&](RecordingShell& s) { s.startEnabled = enable; }); }
+void ShellPumpMessages() { Record([](RecordingShell& s) { ++s.pumps; }); }
+void RefreshListView(HWND) { Record([](RecordingShell& s) { ++s.listRefreshes; }); }
+void ShowLatestLink(HWND) { Record([](RecordingShell& s) { ++s.latestRefreshes; }); }
+void CopyTextToClipboard(const std::wstring& text) { Record([&](RecordingShell& s) { s.clipboard.push_back(text); }); }

@@ -1,12 +1,31 @@
-// The tests' shell: records every message box, status text, selection label
-// and Start-button change the core makes, so tests assert what a user sees.
+// The tests' shell, which records every message box, status text, selection
+// label, Start-button change, view refresh and clipboard text the core makes,
+// and the sharing fixture built on it: a clean registry, server and tunnel
+// around every test.
 #pragma once
 
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
 
+#ifndef _WIN32
+#include <unistd.h>
+#endif
+
+#include "core/registry.h"
+#include "core/share.h"
 #include "core/shell.h"
+#include "http/listener.h"
+#include "net_client.h"
+#include "platform/message.h"
+#include "platform/text.h"
+#include "test_util.h"
+#include "tunnel/supervisor.h"
 
 struct RecordedBox {
   std::wstring text;
@@ -31,3 +50,100 @@ struct RecordingShell {
 };
 
 RecordingShell& TestShell();
+
+const wchar_t kFreeTierText[] =
+    L"You've reached the free-tier sharing limit.\n\n"
+    L"   Free plan:  up to 3 files  OR  1 folder per session.\n"
+    L"   Premium:    unlimited files, mixed batches, larger size cap.\n\n"
+    L"Stop or remove an existing share to add another, or stay tuned - Premium is coming soon.";
+
+// Writes bytes to a new file at any path (std::filesystem would convert a wide
+// path by the C locale on POSIX, which refuses non-ASCII names).
+inline std::wstring WriteFileAt(const std::wstring& path, const std::string& bytes) {
+#ifdef _WIN32
+  std::ofstream(std::filesystem::path(path), std::ios::binary | std::ios::trunc) << bytes;
+#else
+  std::ofstream(WstrToUtf8(path), std::ios::binary | std::ios::trunc) << bytes;
+#endif
+  return path;
+}
+
+// The body of GET /<slug>?dl=1 from the running listener on 127.0.0.1.
+inline std::string FetchBody(const std::string& slug) {
+  SOCKET s = ConnectLoopback(g_port);
+  if (s == INVALID_SOCKET) return "(no connection)";
+  SendText(s, "GET /" + slug + "?dl=1 HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
+  const std::string all = ReadAll(s, 10000);
+  closesocket(s);
+  const size_t end = all.find("\r\n\r\n");
+  return end == std::string::npos ? all : all.substr(end + 4);
+}
+
+class ShareTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    TestShell().Clear();
+    ClearHosted();
+    g_pendingPaths.clear();
+    hwnd_ = CreateMessageWindow();
+    g_hMain = hwnd_;
+  }
+  void TearDown() override {
+    StopTunnel();
+    ClearHosted();
+    StopServer();
+    g_pendingPaths.clear();
+    for (AppMessage m; WaitAppMessage(m, 0);) {
+    }
+    g_hMain = nullptr;
+    DestroyMessageWindow(hwnd_);
+    EXPECT_EQ(HostedCount(), 0u);
+    EXPECT_FALSE(g_serverRunning.load());
+    EXPECT_FALSE(g_tunRunning.load());
+  }
+  std::vector<RecordedBox> Boxes() { return Copy(TestShell().boxes); }
+  std::vector<std::wstring> Statuses() { return Copy(TestShell().statuses); }
+  template <class T>
+  T Copy(const T& field) {
+    std::lock_guard<std::mutex> lock(TestShell().mtx);
+    return field;
+  }
+  // Exactly one box since the last Clear, with this text, OK button and icon;
+  // an empty text: no box at all.
+  void ExpectBox(const std::wstring& text, unsigned icon = 0, const wchar_t* caption = kCaption) {
+    const auto boxes = Boxes();
+    ASSERT_EQ(boxes.size(), text.empty() ? 0u : 1u) << (boxes.empty() ? "" : WstrToUtf8(boxes[0].text));
+    if (text.empty()) return;
+    EXPECT_EQ(boxes[0].text, text);
+    EXPECT_EQ(boxes[0].caption, caption);
+    EXPECT_EQ(boxes[0].type, kMbOk | icon);
+  }
+  void ExpectNoBox() { ExpectBox(L""); }
+  void ExpectFreeTierBox() { ExpectBox(kFreeTierText, kMbIconInformation, kCaptionPremium); }
+  std::shared_ptr<HostedItem> Item(size_t i) {
+    const auto all = SnapshotHosted();
+    return i < all.size() ? all[i] : nullptr;
+  }
+  HWND hwnd_ = nullptr;
+};
+
+// The user's temporary folder moved into a private folder, so the archives'
+// folder ("vornhale", POSIX "vornhale-<uid>") can be checked for leftovers.
+class ScopedTempFolder {
+ public:
+#ifdef _WIN32
+  ScopedTempFolder() : tmp_("TMP", WstrToUtf8(dir_.path())), temp_("TEMP", WstrToUtf8(dir_.path())) {}
+  std::wstring ArchiveFolder() const { return dir_.File(L"vornhale"); }
+#else
+  ScopedTempFolder() : tmp_("TMPDIR", WstrToUtf8(dir_.path())) {}
+  std::wstring ArchiveFolder() const { return dir_.File(L"vornhale-" + std::to_wstring(geteuid())); }
+#endif
+  std::wstring Path() const { return dir_.path(); }
+
+ private:
+  TempDir dir_;
+  ScopedEnv tmp_;
+#ifdef _WIN32
+  ScopedEnv temp_;
+#endif
+};

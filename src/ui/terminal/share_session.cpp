@@ -9,6 +9,7 @@
 #include "core/app_messages.h"
 #include "core/archive.h"
 #include "core/registry.h"
+#include "core/session.h"
 #include "core/share.h"
 #include "core/shell.h"
 #include "crypto/identity.h"
@@ -30,24 +31,6 @@ constexpr UINT kWmStopRequested = 0x8001;
 // between waits as well.
 constexpr unsigned kLoopWaitMs = 250;
 
-constexpr const wchar_t* kCustomLinkSingleOnly =
-    L"Custom link can only be set when sharing a single item.\nClear the custom link to share "
-    L"multiple items at once.";
-
-// Shares the staged paths as the window's Start Sharing does; the number of
-// items created.
-int ShareStaged(int mode, const std::string& custom) {
-  std::vector<std::wstring> paths;
-  paths.swap(g_pendingPaths);
-  const std::string slugForEach = paths.size() == 1 ? custom : std::string();
-  int added = 0;
-  for (const std::wstring& p : paths) {
-    if (StopRequested()) break;  // Ctrl-C while an earlier path was compressed
-    if (AddPath(p, mode, slugForEach, g_hMain)) ++added;
-  }
-  return added;
-}
-
 // Serves until a stop signal: tunnel reports and ended downloads update the
 // views; a table held back by the once-a-second rule is printed when due.
 void MessageLoop() {
@@ -55,21 +38,8 @@ void MessageLoop() {
     AppMessage m;
     const unsigned waitMs = FlushHostedTable(false, kLoopWaitMs);
     if (!WaitAppMessage(m, waitMs < kLoopWaitMs ? waitMs : kLoopWaitMs)) continue;
-    switch (m.msg) {
-      case WM_TUNNEL_FOUND: OnTunnelFound(g_hMain); break;
-      case WM_TUNNEL_READY: OnTunnelReady(g_hMain, m.wParam, m.lParam); break;
-      case WM_TUNNEL_FAILED: OnTunnelFailed(g_hMain); break;
-      case WM_DOWNLOAD_DONE: RefreshListView(g_hMain); break;
-      default: break;
-    }
+    OnSharingMessage(g_hMain, m.msg, m.wParam, m.lParam);
   }
-}
-
-// Stops every share and the services behind them.
-void RemoveAll() {
-  ClearHosted();
-  StopTunnel();
-  StopServer();
 }
 
 // Messages still queued once everything stopped: an address posted before the
@@ -119,34 +89,26 @@ int RunShare(const ShareOptions& options) {
   g_reportLeftOutLink = PrintLeftOutLink;
   g_terminalColour = StdoutIsColourTerminal();
   NetStartup();
+  SetServerNotice(SetStatus);
   vh::IdentityStore::RestoreSetAsideKey();  // as the window's start-up
   vh::IdentityStore::Init();  // as the window's start-up; sharing does not depend on it
 
   OnPathsSelected(CheckedPaths(options.paths));
 
-  int added = 0;
-  const std::string custom = TrimSpacesTabs(options.customLink);
-  if (g_pendingPaths.empty()) {
-    // refused at selection; the message is out already
-  } else if (!custom.empty() && g_pendingPaths.size() > 1) {
-    ShellMessageBox(g_hMain, kCustomLinkSingleOnly, kCaption, kMbOk | kMbIconWarning);
-  } else {
-    added = ShareStaged(options.mode, custom);
-  }
+  // Nothing staged (refused at selection) or refused here: the message is out.
+  const int added = StartSharing(options.mode, options.customLink, StopRequested);
 
   int exitCode = 1;
   if (added > 0 && !StopRequested()) {
     RefreshListView(g_hMain);
-    ShowLatestLink(g_hMain);
-    const std::shared_ptr<HostedItem> latest = LatestHosted();
-    if (latest && !latest->url.empty()) CopyTextToClipboard(Utf8ToWstr(latest->url));
+    ShowNewestShare(g_hMain);
     MessageLoop();
     FlushHostedTable(true, 0);  // the last downloads, if still held back
   }
   // A stop signal ends the program normally, also when it came while a
   // folder was still being compressed and so nothing was shared.
   const bool stopped = added > 0 || StopRequested();
-  RemoveAll();
+  StopEverything();
   DrainMessages();
   ReleaseArchiveFolder();
   if (stopped) {

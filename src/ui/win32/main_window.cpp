@@ -6,12 +6,12 @@
 #include <shlwapi.h>
 
 #include <memory>
-#include <mutex>
 
 #include "control_ids.h"
 #include "core/app_messages.h"
 #include "core/registry.h"
 #include "core/share.h"
+#include "core/session.h"
 #include "core/shell.h"
 #include "http/listener.h"
 #include "platform/net.h"
@@ -128,12 +128,9 @@ int SelectedRow(HWND hwnd) {
                                        static_cast<WPARAM>(-1), LVNI_SELECTED));
 }
 
-// The url of item `row`, copied under the lock; empty when there is none.
+// The url of item `row`; empty when there is none.
 std::string UrlAtRow(int row) {
-  if (row < 0) return std::string();
-  std::lock_guard<std::mutex> lock(g_hostedMtx);
-  if (static_cast<size_t>(row) >= g_hosted.size()) return std::string();
-  return g_hosted[static_cast<size_t>(row)]->url;
+  return row < 0 ? std::string() : HostedUrlAt(static_cast<size_t>(row));
 }
 
 void CopyLinkAndSay(const std::string& url) {
@@ -302,36 +299,16 @@ LRESULT OnGetMinMaxInfo(LPARAM lParam) {
 // ---- commands ----
 
 void OnStartSharing(HWND hwnd) {
-  if (g_pendingPaths.empty()) return;
   const int mode = SendMessageW(GetDlgItem(hwnd, IDC_MODE_LAN), BM_GETCHECK, 0, 0) == BST_CHECKED ? 1 : 0;
   wchar_t buf[kCustomLinkUnits] = {};
   GetWindowTextW(GetDlgItem(hwnd, IDC_CUSTOM_LINK), buf, kCustomLinkUnits);
-  const std::string custom = TrimSpacesTabs(WstrToUtf8(buf));
-  if (!custom.empty() && g_pendingPaths.size() > 1) {
-    MessageBoxW(hwnd,
-                L"Custom link can only be set when sharing a single item.\nClear the custom link to "
-                L"share multiple items at once.",
-                kCaption, MB_OK | MB_ICONWARNING);
-    return;
-  }
-  std::vector<std::wstring> paths;
-  paths.swap(g_pendingPaths);
-  const std::string slugForEach = paths.size() == 1 ? custom : std::string();
-  int added = 0;
-  for (const std::wstring& p : paths) {
-    if (AddPath(p, mode, slugForEach, g_hMain)) ++added;
-  }
+  const int added = StartSharing(mode, WstrToUtf8(buf));
+  if (added < 0) return;
   SetWindowTextW(GetDlgItem(hwnd, IDC_CUSTOM_LINK), L"");
   SetWindowTextW(GetDlgItem(hwnd, IDC_SELECTION), L"No file selected.");
   EnableWindow(GetDlgItem(hwnd, IDC_START), FALSE);
   RefreshListView(g_hMain);
-  if (added == 0) return;
-  // The newest item as the list shows it: an Internet item still waiting for
-  // the tunnel empties the field, Copy and the QR panel until publication
-  // fills them in, rather than leaving the previous item's link up.
-  ShowLatestLink(g_hMain);
-  const std::shared_ptr<HostedItem> latest = LatestHosted();
-  if (latest && !latest->url.empty()) CopyTextToClipboard(Utf8ToWstr(latest->url));
+  if (added > 0) ShowNewestShare(g_hMain);
 }
 
 void OnCopy(HWND hwnd) {
@@ -340,25 +317,6 @@ void OnCopy(HWND hwnd) {
   if (buf[0] == L'\0') return;
   CopyTextToClipboard(buf);
   SetStatus(L"Link copied to clipboard.");
-}
-
-void OnStopSelected(HWND hwnd) {
-  const int row = SelectedRow(hwnd);
-  if (row < 0) {
-    SetStatus(L"Select a row in the list first.");
-    return;
-  }
-  std::shared_ptr<HostedItem> removed;
-  int internetLeft = 0;
-  if (!RemoveHostedAt(static_cast<size_t>(row), removed, internetLeft)) return;
-  const bool empty = HostedCount() == 0;
-  if (internetLeft == 0) StopTunnel();
-  if (empty) StopServer();
-  else RebindIfModeChanged();
-  RefreshListView(hwnd);
-  ShowLatestLink(hwnd);
-  if (empty) SetStatus(L"Sharing stopped. Drop a file above to share again.");
-  removed.reset();
 }
 
 void OnCopyLink(HWND hwnd) {
@@ -373,17 +331,6 @@ void OnCopyLink(HWND hwnd) {
     return;
   }
   CopyLinkAndSay(url);
-}
-
-void OnStopAll(HWND hwnd) {
-  if (HostedCount() == 0) {
-    SetStatus(L"Nothing to stop.");
-    return;
-  }
-  if (MessageBoxW(hwnd, L"Stop sharing all hosted files?", kCaption,
-                  MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) == IDYES) {
-    RemoveAllHosted(hwnd);
-  }
 }
 
 void OnPasswordFocus(HWND hwnd) {
@@ -419,9 +366,9 @@ LRESULT OnCommand(HWND hwnd, WPARAM wParam) {
   switch (LOWORD(wParam)) {
     case IDC_START: OnStartSharing(hwnd); break;
     case IDC_COPY: OnCopy(hwnd); break;
-    case IDC_STOP_SELECTED: OnStopSelected(hwnd); break;
+    case IDC_STOP_SELECTED: StopSelected(hwnd, SelectedRow(hwnd)); break;
     case IDC_COPY_LINK: OnCopyLink(hwnd); break;
-    case IDC_STOP_ALL: OnStopAll(hwnd); break;
+    case IDC_STOP_ALL: StopAll(hwnd); break;
     case IDC_PASSWORD: if (code == EN_SETFOCUS) OnPasswordFocus(hwnd); break;
     case IDC_AUTOZIP: OnAutoZip(hwnd); break;
     case IDC_EXPIRE: if (code == CBN_SELCHANGE) OnExpireChanged(hwnd); break;
@@ -511,43 +458,15 @@ LRESULT OnTimer(HWND hwnd, WPARAM id, LPARAM lParam) {
   return 0;
 }
 
-LRESULT OnDownloadDone(HWND hwnd) {
-  RefreshListView(hwnd);
-  return 0;
-}
-
 LRESULT OnDropFiles(WPARAM wParam) {
   HandleHDropAndForward(reinterpret_cast<HDROP>(wParam));
-  return 0;
-}
-
-LRESULT OnTunnelReadyMsg(HWND hwnd, WPARAM wParam, LPARAM lParam) {
-  OnTunnelReady(hwnd, wParam, lParam);
-  return 0;
-}
-
-LRESULT OnTunnelFailedMsg(HWND hwnd) {
-  OnTunnelFailed(hwnd);
-  return 0;
-}
-
-LRESULT OnTunnelFoundMsg(HWND hwnd) {
-  OnTunnelFound(hwnd);
   return 0;
 }
 
 // ---- closing ----
 
 LRESULT OnClose(HWND hwnd) {
-  if (HostedCount() == 0) {
-    DestroyWindow(hwnd);
-    return 0;
-  }
-  if (MessageBoxW(hwnd, L"You are currently hosting files.\n\nStop sharing and exit?", kCaption,
-                  MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) == IDYES) {
-    RemoveAllHosted(hwnd);
-    DestroyWindow(hwnd);
-  }
+  if (ConfirmCloseWhileSharing(hwnd)) DestroyWindow(hwnd);
   return 0;
 }
 
@@ -599,11 +518,8 @@ LRESULT CALLBACK MainProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     case WM_CTLCOLORBTN: return OnCtlColorButton(reinterpret_cast<HDC>(wParam));
     case WM_CTLCOLORSTATIC: return OnCtlColorStatic(reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam));
     case WM_DROPFILES: return OnDropFiles(wParam);
-    case WM_TUNNEL_READY: return OnTunnelReadyMsg(hwnd, wParam, lParam);
-    case WM_TUNNEL_FAILED: return OnTunnelFailedMsg(hwnd);
-    case WM_DOWNLOAD_DONE: return OnDownloadDone(hwnd);
     case WM_SHELL_PATH: return OnShellPath(hwnd, lParam);
-    case WM_TUNNEL_FOUND: return OnTunnelFoundMsg(hwnd);
   }
+  if (OnSharingMessage(hwnd, msg, wParam, lParam)) return 0;
   return DefWindowProcW(hwnd, msg, wParam, lParam);
 }

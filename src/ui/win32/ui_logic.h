@@ -7,7 +7,6 @@
 #include <string>
 #include <vector>
 
-#include "core/share.h"  // TrimSpacesTabs
 
 namespace qrcodegen {
 class QrCode;

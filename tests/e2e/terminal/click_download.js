@@ -1,5 +1,4 @@
-// Opens a download page in headless Chromium, clicks "Download file" and
-// saves what the browser downloaded.
+// Headless Chromium: opens URL, clicks "Download file", saves the download.
 // usage: node click_download.js URL SAVE_AS PROFILE_DIR
 const { chromium } = require('playwright-core');
 

@@ -1,11 +1,13 @@
-"""Helpers for driving the terminal program `vornhale share` end to end.
+"""The one helper module of the terminal program's end-to-end scenarios.
 
 Every connection goes to loopback: a same-network link carries this machine's
 LAN address, so its host is rewritten to 127.0.0.1 before anything is fetched.
 """
+import argparse
 import os
 import re
 import signal
+import socket
 import subprocess
 import sys
 import threading
@@ -15,16 +17,23 @@ import urllib.parse
 SKIP = 77
 BLOCKS = {" ": (False, False), "\u2580": (True, False), "\u2584": (False, True), "\u2588": (True, True)}
 ANSI = re.compile(r"\x1b\[[0-9;]*m")
-
-
-def fail(msg):
-    print("FAIL: " + msg, file=sys.stderr)
-    sys.exit(1)
+STOPPED = "All sharing stopped."
 
 
 def check(cond, msg):
     if not cond:
-        fail(msg)
+        print("FAIL: " + msg, file=sys.stderr)
+        sys.exit(1)
+
+
+def args(*extra):
+    """--exe and --work, plus `extra` as (name, kwargs) pairs."""
+    ap = argparse.ArgumentParser()
+    ap.add_argument("--exe", required=True)
+    ap.add_argument("--work", required=True)
+    for name, kw in extra:
+        ap.add_argument(name, **kw)
+    return ap.parse_args()
 
 
 def loopback(url):
@@ -33,40 +42,57 @@ def loopback(url):
     return urllib.parse.urlunsplit((p.scheme, "127.0.0.1:%d" % p.port, p.path, p.query, p.fragment))
 
 
+def port_closed(url):
+    with socket.socket() as s:
+        s.settimeout(3)
+        return s.connect_ex(("127.0.0.1", urllib.parse.urlsplit(url).port)) != 0
+
+
+def pid_alive(pid):
+    """Whether the process runs (a zombie counts as ended)."""
+    try:
+        with open("/proc/%d/stat" % pid) as f:
+            return f.read().split(")")[-1].split()[0] != "Z"
+    except OSError:
+        return False
+
+
 def enter_private_network(argv):
-    """Re-runs this script (argv as sys.argv) in a new network namespace holding only loopback, so
-    nothing it starts can reach another host. Returns False when that is not
-    possible here (not root, no unshare); True when already inside."""
+    """Re-runs this script in a new network namespace holding only loopback.
+    False when that is not possible here (not root, no unshare); True inside."""
     if os.environ.get("VH_E2E_NETNS") == "1":
         return True
-    env = dict(os.environ, VH_E2E_NETNS="1")
     try:
-        probe = subprocess.run(["unshare", "-n", "true"], capture_output=True, timeout=20)
+        if subprocess.run(["unshare", "-n", "true"], capture_output=True, timeout=20).returncode != 0:
+            return False
     except (OSError, subprocess.TimeoutExpired):
         return False
-    if probe.returncode != 0:
-        return False
-    cmd = ["unshare", "-n", "sh", "-c", 'ip link set lo up && exec "$@"', "sh", sys.executable] + argv
     sys.stdout.flush()
-    os.execvpe("unshare", cmd, env)
+    os.execvpe("unshare", ["unshare", "-n", "sh", "-c", 'ip link set lo up && exec "$@"', "sh",
+                           sys.executable] + argv, dict(os.environ, VH_E2E_NETNS="1"))
 
 
 class Program:
     """One run of `vornhale share ...`, its output read line by line."""
 
-    def __init__(self, exe, args, env=None, cwd=None):
-        self.lines = []
-        self.err = []
+    def __init__(self, exe, share_args, env=None, cwd=None):
+        self.lines, self.err = [], []
         self.cond = threading.Condition()
-        full_env = dict(os.environ)
-        full_env.update(env or {})
-        self.proc = subprocess.Popen([exe, "share"] + list(args), stdout=subprocess.PIPE,
+        self.proc = subprocess.Popen([exe, "share"] + list(share_args), stdout=subprocess.PIPE,
                                      stderr=subprocess.PIPE, stdin=subprocess.DEVNULL,
-                                     env=full_env, cwd=cwd)
-        self._readers = [threading.Thread(target=self._read, args=(self.proc.stdout, self.lines), daemon=True),
-                         threading.Thread(target=self._read, args=(self.proc.stderr, self.err), daemon=True)]
+                                     env=dict(os.environ, **(env or {})), cwd=cwd)
+        self._readers = [threading.Thread(target=self._read, args=a, daemon=True)
+                         for a in ((self.proc.stdout, self.lines), (self.proc.stderr, self.err))]
         for t in self._readers:
             t.start()
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        if self.proc.poll() is None:
+            self.proc.kill()
+            self.proc.wait(10)
 
     def _read(self, stream, into):
         for raw in iter(stream.readline, b""):
@@ -74,92 +100,75 @@ class Program:
                 into.append(raw.decode("utf-8", "replace").rstrip("\n"))
                 self.cond.notify_all()
 
-    def wait_line(self, pattern, timeout=20, start=0, stream=None):
-        """Index of the first line from `start` on that matches (re.search)."""
+    def wait_line(self, pattern, timeout=20, stream=None):
+        """Index of the first line that matches (re.search)."""
         lines = self.lines if stream is None else stream
         rx = re.compile(pattern)
         deadline = time.monotonic() + timeout
         with self.cond:
             while True:
-                for i in range(start, len(lines)):
-                    if rx.search(lines[i]):
+                for i, line in enumerate(lines):
+                    if rx.search(line):
                         return i
                 left = deadline - time.monotonic()
-                if left <= 0 or (self.proc.poll() is not None and not any(t.is_alive() for t in self._readers)):
-                    fail("no line matching %r within %ss; stdout:\n%s\nstderr:\n%s"
-                         % (pattern, timeout, "\n".join(lines), "\n".join(self.err)))
+                ended = self.proc.poll() is not None and not any(t.is_alive() for t in self._readers)
+                check(left > 0 and not ended, "no line matching %r within %ss; stdout:\n%s\nstderr:\n%s"
+                      % (pattern, timeout, "\n".join(self.lines), "\n".join(self.err)))
                 self.cond.wait(min(left, 0.2))
 
-    def finish(self, sig=signal.SIGINT, timeout=30):
-        """Sends the signal, waits for the end; the exit code."""
-        if self.proc.poll() is None:
-            self.proc.send_signal(sig)
+    def link(self, pattern=r"^https?://\S+$", timeout=20):
+        """The first printed link matching pattern, and its line index."""
+        i = self.wait_line(pattern, timeout)
+        return self.lines[i], i
+
+    def stop(self, sig=signal.SIGINT, timeout=30):
+        """Signals the program and checks the clean end: exit code 0, last line."""
+        self.proc.send_signal(sig)
         try:
             code = self.proc.wait(timeout)
         except subprocess.TimeoutExpired:
-            self.proc.kill()
-            self.proc.wait(10)
-            fail("the program did not end within %ss after signal %d" % (timeout, sig))
+            check(False, "the program did not end within %ss after signal %d" % (timeout, sig))
         for t in self._readers:
             t.join(10)
-        return code
+        check(code == 0, "exit code %d after signal %d" % (code, sig))
+        check(self.lines[-1] == STOPPED, "last line: %r" % self.lines[-1])
 
-    def kill(self):
-        if self.proc.poll() is None:
-            self.proc.kill()
-            self.proc.wait(10)
-
-    def link_lines(self, start=0):
-        """Indexes of lines that are a link alone."""
-        return [i for i in range(start, len(self.lines)) if re.fullmatch(r"https?://\S+", self.lines[i])]
+    def link_lines(self):
+        return [i for i, line in enumerate(self.lines) if re.fullmatch(r"https?://\S+", line)]
 
     def qr_after(self, index):
-        """The QR code printed under the link at line `index` as rows of modules (True = dark)."""
+        """The QR code printed under line `index` as rows of modules (True = dark)."""
         rows = []
         for line in self.lines[index + 1:]:
             line = ANSI.sub("", line)
             if not line or any(ch not in BLOCKS for ch in line):
                 break
-            top = [not BLOCKS[ch][0] for ch in line]
-            bottom = [not BLOCKS[ch][1] for ch in line]
-            rows += [top, bottom]
+            rows += [[not BLOCKS[ch][0] for ch in line], [not BLOCKS[ch][1] for ch in line]]
         return rows
 
     def table_rows(self, name):
         """Every printed table row of the item called `name`, split into columns."""
-        out = []
-        for line in self.lines:
-            cols = line.split()
-            if line.startswith("  ") and cols and cols[0] == name and "Active" in cols:
-                out.append(cols)
-        return out
-
-    def downloads_of(self, name):
-        rows = self.table_rows(name)
-        check(rows, "no table row for %s:\n%s" % (name, "\n".join(self.lines)))
-        cols = rows[-1]
-        return int(cols[cols.index("Active") + 1])
+        return [line.split() for line in self.lines
+                if line.startswith("  ") and line.split()[:1] == [name] and "Active" in line.split()]
 
 
 def decode_qr(modules, work, tag):
     """Draws the module rows into a PGM picture and reads it with zbarimg."""
-    scale = 6
-    h = len(modules)
+    scale, h = 6, len(modules)
     w = len(modules[0]) if h else 0
     check(h >= 21 and w >= 21, "QR code too small (%dx%d)" % (w, h))
-    pix = bytearray()
-    for row in modules:
-        line = bytearray()
-        for dark in row:
-            line += bytes([0 if dark else 255]) * scale
-        pix += bytes(line) * scale
     path = os.path.join(work, "qr-%s.pgm" % tag)
     with open(path, "wb") as f:
         f.write(b"P5\n%d %d\n255\n" % (w * scale, h * scale))
-        f.write(pix)
+        for row in modules:
+            f.write(b"".join(bytes([0 if dark else 255]) * scale for dark in row) * scale)
     r = subprocess.run(["zbarimg", "--raw", "-q", path], capture_output=True, timeout=60)
     check(r.returncode == 0, "zbarimg found no code in %s: %s" % (path, r.stderr.decode()))
     return r.stdout.decode().strip()
+
+
+def check_qr(prog, index, work, tag):
+    check(decode_qr(prog.qr_after(index), work, tag) == prog.lines[index], "QR code of " + prog.lines[index])
 
 
 def fetch(url, timeout=30):
@@ -173,4 +182,11 @@ def fetch(url, timeout=30):
 def fresh_dir(path):
     subprocess.run(["rm", "-rf", path], check=True)
     os.makedirs(path)
+    return path
+
+
+def write(path, data):
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    with open(path, "wb" if isinstance(data, bytes) else "w") as f:
+        f.write(data)
     return path

@@ -108,7 +108,12 @@ def expect_served(link, name, data):
 
 
 def expect_gone(link):
-    status, _ = fetch(loopback(link), timeout=5)
+    # The stop runs once the message box has closed: allow it a few seconds.
+    for _ in range(20):
+        status, _ = fetch(loopback(link), timeout=5)
+        if status != 200:
+            break
+        time.sleep(0.5)
     check(status != 200, 'link no longer served (%d)' % status)
 
 

@@ -157,9 +157,18 @@ class Session:
                         'message box titled ' + name_re)
 
     def answer(self, box, key):
-        self.xdo('windowfocus', '--sync', box)
-        self.xdo('key', key)
-        wait_for(lambda: box not in self.windows('.*'), 10, 'box closed after ' + key)
+        # Under load a key can reach the box before it takes the focus: retry.
+        for _ in range(3):
+            if box not in self.windows('.*'):
+                return
+            self.xdo('windowfocus', '--sync', box)
+            self.xdo('key', key)
+            try:
+                wait_for(lambda: box not in self.windows('.*'), 5, 'box closed after ' + key)
+                return
+            except Failure:
+                pass
+        wait_for(lambda: box not in self.windows('.*'), 5, 'box closed after ' + key)
 
     def keys(self, *keys):
         self.xdo('windowfocus', '--sync', self.main)

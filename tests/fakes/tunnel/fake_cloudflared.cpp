@@ -1,21 +1,10 @@
-// Test double of the tunnel client. It records how it was started and then
-// follows a small script chosen by the test.
-//
-// Folder: $VH_FAKE_TUNNEL_DIR when set, else the folder of this executable.
-// Records there: "cmdline.txt" (the full command line: GetCommandLineW on
-// Windows, argv joined by blanks elsewhere; overwritten) and "pids.txt" (this
-// process id, one line appended per start).
-// Script there: "script.txt", one command per line:
-//   sleep MS         pause
-//   print TEXT       write TEXT and LF
-//   printcr TEXT     write TEXT and CR LF
-//   eprint TEXT      write TEXT and LF to standard error
-//   pad N M TEXT     write N 'x' bytes, TEXT, M 'y' bytes and LF (one long line)
-//   exit CODE        end at once with that exit code
-//   waitfor NAME     wait until a file NAME exists in the folder
-//   hang             wait until killed (the default at the end of the script)
-// A missing script means "hang". Whatever happens, the fake ends by itself
-// after kMaxLifetimeMs so that a broken test leaves nothing behind for long.
+// Test double of the tunnel client: records how it was started, then follows
+// a script. Folder: $VH_FAKE_TUNNEL_DIR, else its own. Records there
+// "cmdline.txt" (GetCommandLineW on Windows, argv joined by blanks elsewhere)
+// and appends its pid to "pids.txt". Script "script.txt", one command a line:
+// sleep MS | print TEXT (+LF) | printcr TEXT (+CR LF) | eprint TEXT (stderr) |
+// pad N M TEXT (N 'x', TEXT, M 'y', LF) | exit CODE | waitfor NAME (a file in
+// the folder) | hang (the default). It ends by itself after kMaxLifetimeMs.
 #ifdef _WIN32
 #include <windows.h>
 #else
@@ -97,9 +86,9 @@ void Record(const std::string& folder, int argc, char** argv) {
 
 int main(int argc, char** argv) {
   const auto start = std::chrono::steady_clock::now();
+  auto alive = [&] { return std::chrono::steady_clock::now() - start < std::chrono::milliseconds(kMaxLifetimeMs); };
   const std::string folder = Folder();
   Record(folder, argc, argv);
-
   std::ifstream script(folder + "/script.txt", std::ios::binary);
   std::string line;
   while (std::getline(script, line)) {
@@ -107,34 +96,24 @@ int main(int argc, char** argv) {
     const size_t blank = line.find(' ');
     const std::string cmd = line.substr(0, blank);
     const std::string arg = blank == std::string::npos ? std::string() : line.substr(blank + 1);
-    if (cmd == "sleep") {
-      SleepMs(std::atol(arg.c_str()));
-    } else if (cmd == "print") {
-      Out(arg + "\n");
-    } else if (cmd == "printcr") {
-      Out(arg + "\r\n");
-    } else if (cmd == "eprint") {
-      Out(arg + "\n", true);
-    } else if (cmd == "pad") {
+    if (cmd == "sleep") SleepMs(std::atol(arg.c_str()));
+    if (cmd == "print") Out(arg + "\n");
+    if (cmd == "printcr") Out(arg + "\r\n");
+    if (cmd == "eprint") Out(arg + "\n", true);
+    if (cmd == "pad") {
       std::istringstream in(arg);
-      long before = 0;
-      long after = 0;
-      in >> before >> after;
+      size_t before = 0, after = 0;
       std::string text;
+      in >> before >> after;
       if (in.get() == ' ') std::getline(in, text);
-      Out(std::string(static_cast<size_t>(before > 0 ? before : 0), 'x') + text +
-          std::string(static_cast<size_t>(after > 0 ? after : 0), 'y') + "\n");
-    } else if (cmd == "waitfor") {
-      while (!std::ifstream(folder + "/" + arg) &&
-             std::chrono::steady_clock::now() - start < std::chrono::milliseconds(kMaxLifetimeMs))
-        SleepMs(50);
-    } else if (cmd == "exit") {
-      return std::atoi(arg.c_str());
-    } else if (cmd == "hang") {
-      break;
+      Out(std::string(before, 'x') + text + std::string(after, 'y') + "\n");
     }
+    if (cmd == "waitfor") {
+      while (!std::ifstream(folder + "/" + arg) && alive()) SleepMs(50);
+    }
+    if (cmd == "exit") return std::atoi(arg.c_str());
+    if (cmd == "hang") break;
   }
-  while (std::chrono::steady_clock::now() - start < std::chrono::milliseconds(kMaxLifetimeMs))
-    SleepMs(100);
+  while (alive()) SleepMs(100);
   return 0;
 }

@@ -19,84 +19,45 @@ bool IsDottedIpv4(const std::string& s) {
   return inet_pton(AF_INET, s.c_str(), &a) == 1;
 }
 
-NetAdapter Adapter(unsigned type, bool up, std::vector<std::string> ips, bool gateway = false) {
+// An adapter: Ethernet (E), Wi-Fi (W), loopback (L) or other (O); "-" after the
+// letter: down; "g": with a default gateway.
+NetAdapter A(const char* kind, std::vector<std::string> ips) {
   NetAdapter a;
-  a.ifType = type;
-  a.up = up;
+  a.ifType = kind[0] == 'W' ? kIfTypeIeee80211 : kind[0] == 'L' ? kIfTypeSoftwareLoopback
+           : kind[0] == 'O' ? kIfTypeOther : kIfTypeEthernet;
+  a.up = std::string(kind).find('-') == std::string::npos;
+  a.gateway = std::string(kind).find('g') != std::string::npos;
   a.ipv4 = std::move(ips);
-  a.gateway = gateway;
   return a;
 }
 
-constexpr bool kGateway = true;
-
-constexpr unsigned kEth = kIfTypeEthernet;
-constexpr unsigned kWifi = kIfTypeIeee80211;
-constexpr unsigned kLoop = kIfTypeSoftwareLoopback;
-
 TEST(ChoosePreferredIp, ReachableThenWifiThenGatewayThenListOrder) {
   const struct {
-    const char* what;
     std::vector<NetAdapter> adapters;
     std::string want;
   } cases[] = {
-      {"wifi after ethernet",
-       {Adapter(kEth, true, {"10.0.0.5"}), Adapter(kWifi, true, {"192.168.1.7"})},
-       "192.168.1.7"},
-      {"wifi before ethernet",
-       {Adapter(kWifi, true, {"192.168.1.7"}), Adapter(kEth, true, {"10.0.0.5"})},
-       "192.168.1.7"},
-      {"first of two wifi adapters",
-       {Adapter(kEth, true, {"10.0.0.5"}), Adapter(kWifi, true, {"192.168.1.7", "192.168.1.8"}),
-        Adapter(kWifi, true, {"192.168.2.9"})},
-       "192.168.1.7"},
-      {"wifi down",
-       {Adapter(kWifi, false, {"192.168.1.7"}), Adapter(kEth, true, {"10.0.0.5"})},
-       "10.0.0.5"},
-      {"wifi without IPv4",
-       {Adapter(kWifi, true, {}), Adapter(kEth, true, {"10.0.0.5"})},
-       "10.0.0.5"},
-      {"loopback skipped",
-       {Adapter(kLoop, true, {"127.0.0.1"}), Adapter(kEth, true, {"10.0.0.5", "10.0.0.6"})},
-       "10.0.0.5"},
-      {"down adapter skipped",
-       {Adapter(kEth, false, {"10.0.0.5"}), Adapter(kEth, true, {"10.0.0.6"})},
-       "10.0.0.6"},
-      {"list order among non-wifi (virtual first)",
-       {Adapter(kIfTypeOther, true, {"172.17.0.1"}), Adapter(kEth, true, {"192.168.0.2"})},
-       "172.17.0.1"},
-      {"link-local when it is all there is",
-       {Adapter(kLoop, true, {"127.0.0.1"}), Adapter(kEth, true, {"169.254.3.4"})},
-       "169.254.3.4"},
-      {"gateway-less virtual adapter before ethernet with a gateway",
-       {Adapter(kEth, true, {"172.29.144.1"}), Adapter(kEth, true, {"192.168.0.2"}, kGateway)},
-       "192.168.0.2"},
-      {"link-local before private on one adapter",
-       {Adapter(kEth, true, {"169.254.3.4", "192.168.0.2"})},
-       "192.168.0.2"},
-      {"link-local adapter with a gateway before a private one without",
-       {Adapter(kEth, true, {"169.254.3.4"}, kGateway), Adapter(kEth, true, {"10.0.0.5"})},
-       "10.0.0.5"},
-      {"wifi without a gateway over ethernet with one",
-       {Adapter(kEth, true, {"10.0.0.5"}, kGateway), Adapter(kWifi, true, {"192.168.1.7"})},
-       "192.168.1.7"},
-      {"wifi with a gateway over wifi without",
-       {Adapter(kWifi, true, {"192.168.56.1"}), Adapter(kWifi, true, {"192.168.1.7"}, kGateway)},
-       "192.168.1.7"},
-      {"wifi with only a link-local address loses to private ethernet",
-       {Adapter(kWifi, true, {"169.254.9.9"}), Adapter(kEth, true, {"10.0.0.5"})},
-       "10.0.0.5"},
-      {"169.254 only as the first two octets",
-       {Adapter(kEth, true, {"169.25.1.1"}), Adapter(kEth, true, {"10.169.254.1"})},
-       "169.25.1.1"},
-      {"public address not filtered", {Adapter(kEth, true, {"203.0.113.9"})}, "203.0.113.9"},
-      {"no adapter", {}, ""},
-      {"only loopback", {Adapter(kLoop, true, {"127.0.0.1"})}, ""},
-      {"nothing up",
-       {Adapter(kEth, false, {"10.0.0.5"}), Adapter(kWifi, false, {"192.168.1.7"})},
-       ""},
+      {{A("E", {"10.0.0.5"}), A("W", {"192.168.1.7"})}, "192.168.1.7"},
+      {{A("W", {"192.168.1.7"}), A("E", {"10.0.0.5"})}, "192.168.1.7"},
+      {{A("E", {"10.0.0.5"}), A("W", {"192.168.1.7", "192.168.1.8"}), A("W", {"192.168.2.9"})}, "192.168.1.7"},
+      {{A("W-", {"192.168.1.7"}), A("E", {"10.0.0.5"})}, "10.0.0.5"},
+      {{A("W", {}), A("E", {"10.0.0.5"})}, "10.0.0.5"},
+      {{A("L", {"127.0.0.1"}), A("E", {"10.0.0.5", "10.0.0.6"})}, "10.0.0.5"},
+      {{A("E-", {"10.0.0.5"}), A("E", {"10.0.0.6"})}, "10.0.0.6"},
+      {{A("O", {"172.17.0.1"}), A("E", {"192.168.0.2"})}, "172.17.0.1"},  // list order among non-Wi-Fi
+      {{A("L", {"127.0.0.1"}), A("E", {"169.254.3.4"})}, "169.254.3.4"},  // link-local if all there is
+      {{A("E", {"172.29.144.1"}), A("Eg", {"192.168.0.2"})}, "192.168.0.2"},
+      {{A("E", {"169.254.3.4", "192.168.0.2"})}, "192.168.0.2"},
+      {{A("Eg", {"169.254.3.4"}), A("E", {"10.0.0.5"})}, "10.0.0.5"},
+      {{A("Eg", {"10.0.0.5"}), A("W", {"192.168.1.7"})}, "192.168.1.7"},
+      {{A("W", {"192.168.56.1"}), A("Wg", {"192.168.1.7"})}, "192.168.1.7"},
+      {{A("W", {"169.254.9.9"}), A("E", {"10.0.0.5"})}, "10.0.0.5"},
+      {{A("E", {"169.25.1.1"}), A("E", {"10.169.254.1"})}, "169.25.1.1"},  // first two octets only
+      {{A("E", {"203.0.113.9"})}, "203.0.113.9"},
+      {{}, ""},
+      {{A("L", {"127.0.0.1"})}, ""},
+      {{A("E-", {"10.0.0.5"}), A("W-", {"192.168.1.7"})}, ""},
   };
-  for (const auto& c : cases) EXPECT_EQ(ChoosePreferredIp(c.adapters), c.want) << c.what;
+  for (size_t i = 0; i < std::size(cases); ++i) EXPECT_EQ(ChoosePreferredIp(cases[i].adapters), cases[i].want) << "row " << i;
 }
 
 #ifndef _WIN32
@@ -153,20 +114,13 @@ class BuildItemUrlTest : public ::testing::Test {
 
 TEST_F(BuildItemUrlTest, Formats) {
   const struct {
-    int mode;
-    const char* lanIp;
-    int port;
-    const char* tunHost;
-    const char* slug;
-    const char* want;
+    int mode, port;
+    const char *lanIp, *tunHost, *slug, *want;
   } cases[] = {
-      {1, "", 20000, "", "abc", "http://127.0.0.1:20000/abc"},
-      {1, "192.168.1.7", 49999, "", "Report-A", "http://192.168.1.7:49999/Report-A"},
-      {1, "10.0.0.5", 20001, "https://x-y.trycloudflare.com", "k3j2h1g0f9e8",
-       "http://10.0.0.5:20001/k3j2h1g0f9e8"},
-      {0, "192.168.1.7", 20000, "", "abc", ""},
-      {0, "192.168.1.7", 20000, "https://x-y.trycloudflare.com", "abc",
-       "https://x-y.trycloudflare.com/abc"},
+      {1, 20000, "", "", "abc", "http://127.0.0.1:20000/abc"},
+      {1, 49999, "10.0.0.5", "https://x-y.trycloudflare.com", "Report-A", "http://10.0.0.5:49999/Report-A"},
+      {0, 20000, "192.168.1.7", "", "abc", ""},
+      {0, 20000, "192.168.1.7", "https://x-y.trycloudflare.com", "abc", "https://x-y.trycloudflare.com/abc"},
   };
   for (const auto& c : cases) {
     HostedItem item;

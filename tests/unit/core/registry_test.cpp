@@ -10,20 +10,21 @@
 
 namespace {
 
-std::shared_ptr<HostedItem> Insert(const std::string& slug, bool isFolder = false, int mode = 1) {
+std::shared_ptr<HostedItem> Insert(const std::string& slug, int mode = 1, const std::wstring& zip = {}) {
   auto item = std::make_shared<HostedItem>();
   item->slug = slug;
-  item->name = slug + ".txt";
-  item->isFolder = isFolder;
   item->mode = mode;
+  item->isFolder = !zip.empty();
+  item->path = item->tempZip = zip;
+  if (!zip.empty()) item->fileHandle = OpenFileShareRead(zip);
   std::lock_guard<std::mutex> lock(g_hostedMtx);
-  g_hosted.push_back(item);
+  AppendHosted_locked(item);
   return item;
 }
 
-std::vector<std::string> Slugs() {
-  std::vector<std::string> out;
-  for (const auto& item : SnapshotHosted()) out.push_back(item->slug);
+std::string Slugs() {
+  std::string out;
+  for (const auto& item : SnapshotHosted()) out += item->slug + " ";
   return out;
 }
 
@@ -33,71 +34,41 @@ class Registry : public ::testing::Test {
   void TearDown() override { ClearHosted(); }
 };
 
-TEST_F(Registry, FindBySlugIsExactAndCaseSignificant) {
-  auto lower = Insert("abc");
-  auto upper = Insert("ABC");
-  Insert("abcd");
-  const struct {
-    std::string slug;
-    HostedItem* expected;
-  } cases[] = {
-      {"abc", lower.get()}, {"ABC", upper.get()}, {"aBc", nullptr},  {"ab", nullptr},
-      {"abc ", nullptr},    {"", nullptr},        {std::string("abc\0", 4), nullptr},
-  };
-  for (const auto& c : cases) EXPECT_EQ(FindHostedBySlug(c.slug).get(), c.expected) << c.slug;
-}
-
-TEST_F(Registry, LatestSnapshotAndCounts) {
-  EXPECT_EQ(LatestHosted(), nullptr);
-  EXPECT_EQ(HostedCount(), 0u);
-  Insert("one");
-  Insert("two", true);
-  auto three = Insert("three");
-  EXPECT_EQ(LatestHosted(), three);
-  int files = -1, folders = -1;
-  CountHostedByKind(files, folders);
-  EXPECT_EQ(files, 2);
-  EXPECT_EQ(folders, 1);
-
-  const auto snap = SnapshotHosted();
-  Insert("four");
-  EXPECT_EQ(snap.size(), 3u);  // a copy, not a view
-  EXPECT_EQ(HostedCount(), 4u);
-  EXPECT_EQ(Slugs(), (std::vector<std::string>{"one", "two", "three", "four"}));
+TEST_F(Registry, LookupsAreExactAndCaseSignificant) {
+  auto lower = Insert("abc", 0);
+  auto upper = Insert("ABC", 1);
+  Insert("abcd", 0);
+  for (const auto& [slug, want] : std::vector<std::pair<std::string, HostedItem*>>{
+           {"abc", lower.get()}, {"ABC", upper.get()}, {"aBc", nullptr}, {"ab", nullptr},
+           {"abc ", nullptr}, {"", nullptr}, {std::string("abc\0", 4), nullptr}}) {
+    EXPECT_EQ(FindHostedBySlug(slug).get(), want) << slug;
+    std::lock_guard<std::mutex> lock(g_hostedMtx);
+    EXPECT_EQ(SlugInUse_locked(slug), want != nullptr) << slug;
+  }
+  EXPECT_EQ(CountInternetHosted(), 2);
+  upper->url = "u";
+  EXPECT_EQ(HostedUrlAt(1), "u");
+  EXPECT_EQ(HostedUrlAt(3), "");
+  EXPECT_EQ(LatestHostedUrl(), "");
 }
 
 TEST_F(Registry, RemoveOneKeepsOrderAndCountsInternetItems) {
-  Insert("lan1", false, 1);
-  Insert("net1", false, 0);
-  Insert("lan2", false, 1);
-  Insert("net2", false, 0);
+  for (const char* slug : {"lan1", "net1", "lan2", "net2"}) Insert(slug, slug[0] == 'n' ? 0 : 1);
   const struct {
     size_t index;
-    bool removed;
-    std::string slug;
+    const char* removed;  // nullptr: stale index, nothing changes
     int internetLeft;
-    std::vector<std::string> after;
-  } steps[] = {
-      {4, false, "", -1, {"lan1", "net1", "lan2", "net2"}},  // stale index: nothing changes
-      {1, true, "net1", 1, {"lan1", "lan2", "net2"}},
-      {2, true, "net2", 0, {"lan1", "lan2"}},
-      {2, false, "", -1, {"lan1", "lan2"}},
-      {0, true, "lan1", 0, {"lan2"}},
-      {0, true, "lan2", 0, {}},
-      {0, false, "", -1, {}},
-  };
+    const char* after;
+  } steps[] = {{4, nullptr, 0, "lan1 net1 lan2 net2 "}, {1, "net1", 1, "lan1 lan2 net2 "},
+               {2, "net2", 0, "lan1 lan2 "},           {2, nullptr, 0, "lan1 lan2 "},
+               {0, "lan1", 0, "lan2 "},                {0, "lan2", 0, ""},
+               {0, nullptr, 0, ""}};
   for (const auto& s : steps) {
     std::shared_ptr<HostedItem> removed;
     int internetLeft = -1;
-    EXPECT_EQ(RemoveHostedAt(s.index, removed, internetLeft), s.removed) << s.index;
-    if (s.removed) {
-      ASSERT_NE(removed, nullptr);
-      EXPECT_EQ(removed->slug, s.slug);
-      EXPECT_EQ(internetLeft, s.internetLeft);
-      EXPECT_EQ(FindHostedBySlug(s.slug), nullptr);
-    } else {
-      EXPECT_EQ(removed, nullptr);
-    }
+    ASSERT_EQ(RemoveHostedAt(s.index, removed, internetLeft), s.removed != nullptr) << s.index;
+    EXPECT_EQ(removed ? removed->slug : "", s.removed ? s.removed : "");
+    if (s.removed) EXPECT_EQ(internetLeft, s.internetLeft);
     EXPECT_EQ(Slugs(), s.after);
   }
 }
@@ -107,47 +78,27 @@ TEST_F(Registry, RemoveOneKeepsOrderAndCountsInternetItems) {
 // happens only when the last holder lets go.
 TEST_F(Registry, ItemsReleaseTheirFilesWithTheLastReference) {
   TempDir dir;
-  const std::wstring zipA = dir.Write(L"a_1.zip", "PK");
-  const std::wstring zipB = dir.Write(L"b_2.zip", "PK");
-  const std::wstring plain = dir.Write(L"plain.txt", "x");
-  for (const auto& [slug, path, folder] :
-       {std::tuple{"aaa", zipA, true}, std::tuple{"bbb", zipB, true},
-        std::tuple{"ccc", plain, false}}) {
-    auto item = Insert(slug, folder);
-    item->path = path;
-    item->tempZip = folder ? path : std::wstring();
-    item->fileHandle = OpenFileShareRead(path);
-    ASSERT_NE(item->fileHandle, kInvalidFileHandle);
-  }
+  const std::wstring zipA = dir.Write(L"a_1.zip", "PK"), zipB = dir.Write(L"b_2.zip", "PK");
+  Insert("aaa", 1, zipA);
+  std::shared_ptr<HostedItem> held = Insert("bbb", 1, zipB);  // a connection still using it
+  auto plain = Insert("ccc");
+  int files = -1, folders = -1;
+  CountHostedByKind(files, folders);
+  EXPECT_EQ(files * 10 + folders, 12);
+  EXPECT_EQ(LatestHosted(), plain);
+  plain.reset();
 
-  std::shared_ptr<HostedItem> held = FindHostedBySlug("bbb");  // a connection still using it
   std::shared_ptr<HostedItem> removed;
   int internetLeft = 0;
   ASSERT_TRUE(RemoveHostedAt(0, removed, internetLeft));
   EXPECT_TRUE(PathExists(zipA));  // the remover's copy keeps it
   removed.reset();
   EXPECT_FALSE(PathExists(zipA));
-
   ClearHosted();
   EXPECT_EQ(HostedCount(), 0u);
   EXPECT_TRUE(PathExists(zipB));
-  EXPECT_TRUE(PathExists(plain));  // plain files are never deleted
   held.reset();
   EXPECT_FALSE(PathExists(zipB));
-  EXPECT_TRUE(PathExists(plain));
-}
-
-TEST_F(Registry, ItemDroppedBeforeInsertionDeletesItsArchive) {
-  TempDir dir;
-  const std::wstring zip = dir.Write(L"never_3.zip", "PK");
-  {
-    auto item = std::make_shared<HostedItem>();
-    EXPECT_EQ(item->fileHandle, kInvalidFileHandle);
-    EXPECT_EQ(item->downloads.load(), 0);
-    item->tempZip = zip;
-    item->fileHandle = OpenFileShareRead(zip);
-  }
-  EXPECT_FALSE(PathExists(zip));
 }
 
 }  // namespace

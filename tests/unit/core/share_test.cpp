@@ -1,63 +1,46 @@
-// Sharing a path without outside programs: the caps at selection and at
-// sharing, the selection texts, the size limit, custom links, the refusals,
-// and the fallback of an Internet item when no tunnel client is present.
+// Sharing paths without outside programs (no tunnel client is found): the caps,
+// selection texts, the size limit, refusals, and the sharing use cases of
+// core/session through the recording shell.
 #include <filesystem>
 #include <regex>
 
+#include "core/app_messages.h"
 #include "core/compress.h"
+#include "core/links.h"
+#include "core/session.h"
 #include "platform/fs.h"
 #include "platform/module.h"
-#include "share_test_util.h"
+#include "recording_shell.h"
+#include "tunnel/reader.h"
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
-#include <unistd.h>
 #endif
 
 namespace fs = std::filesystem;
 
 namespace {
 
-// A file of exactly `size` bytes without writing them (a sparse file).
-std::wstring SparseFile(const TempDir& dir, const std::wstring& name, uintmax_t size) {
-  const std::wstring p = dir.Write(name, "");
-  fs::resize_file(fs::path(p), size);
-  return p;
-}
-
 std::wstring Folder(const TempDir& dir, const std::wstring& name) {
-  const std::wstring p = dir.File(name);
-  fs::create_directory(fs::path(p));
-  return p;
+  fs::create_directory(fs::path(dir.File(name)));
+  return dir.File(name);
 }
 
 TEST(PathLastComponent, Table) {
-  struct Case {
-    std::wstring path;
-    std::wstring want;
-  };
-  std::vector<Case> cases = {
-      {L"", L""},
-      {L"a.txt", L"a.txt"},
-      {L"/", L""},
-      {L"/home/u/it's.txt", L"it's.txt"},
-      {L"/home/u/photos/", L"photos"},
-      {L"/home/u/photos//", L"photos"},
-  };
+  std::vector<std::pair<std::wstring, std::wstring>> cases = {
+      {L"", L""}, {L"a.txt", L"a.txt"}, {L"/", L""}, {L"/home/u/photos//", L"photos"}};
 #ifdef _WIN32
-  cases.push_back({L"C:\\", L""});
-  cases.push_back({L"C:", L""});
-  cases.push_back({L"C:\\Users\\u\\Docs\\", L"Docs"});
-  cases.push_back({L"C:\\Users\\u\\a b.txt", L"a b.txt"});
-  cases.push_back({L"C:a.txt", L"a.txt"});
-  cases.push_back({L"\\\\server\\share\\dir", L"dir"});
-  cases.push_back({L"C:/mixed\\sep/x", L"x"});
+  cases.insert(cases.end(), {{L"C:\\", L""}, {L"C:", L""}, {L"C:\\Users\\u\\Docs\\", L"Docs"},
+                             {L"C:a.txt", L"a.txt"}, {L"\\\\server\\share\\dir", L"dir"},
+                             {L"C:/mixed\\sep/x", L"x"}});
 #else
   cases.push_back({L"/home/u/back\\slash", L"back\\slash"});  // a plain character here
 #endif
-  for (const auto& c : cases) EXPECT_EQ(PathLastComponent(c.path), c.want) << WstrToUtf8(c.path);
+  for (const auto& [path, want] : cases) EXPECT_EQ(PathLastComponent(path), want) << WstrToUtf8(path);
 }
 
 // No path ever enters the command: PowerShell reads both from the environment.
@@ -67,185 +50,112 @@ TEST(PowerShellCompressCommand, PathsTravelInTheEnvironment) {
             L"$env:VH_COMPRESS_FOLDER -DestinationPath $env:VH_COMPRESS_ARCHIVE -Force\"");
 }
 
-using ShareSelectionTest = ShareTest;
-
 // What is hosted, what is selected, and whether the batch is staged. A refused
 // selection shows the free-tier box and keeps the batch staged before it.
-TEST_F(ShareSelectionTest, CapsMatrix) {
-  struct Case {
-    const char* label;
-    int hostedFiles;
-    bool hostedFolder;
-    int files;
-    int folders;
+TEST_F(ShareTest, SelectionCaps) {
+  const struct {
+    int hostedFiles, hostedFolders, files, folders;
     bool staged;
-  };
-  const Case cases[] = {
-      {"3 files, nothing hosted", 0, false, 3, 0, true},
-      {"4 files, nothing hosted", 0, false, 4, 0, false},
-      {"1 folder, nothing hosted", 0, false, 0, 1, true},
-      {"2 folders", 0, false, 0, 2, false},
-      {"1 file + 1 folder", 0, false, 1, 1, false},
-      {"3 files, 1 hosted", 1, false, 3, 0, false},
-      {"2 files, 1 hosted", 1, false, 2, 0, true},
-      {"1 file, 3 hosted", 3, false, 1, 0, false},
-      {"folder, file hosted", 1, false, 0, 1, false},
-      {"file, folder hosted", 0, true, 1, 0, false},
-      {"folder, folder hosted", 0, true, 0, 1, false},
+  } cases[] = {
+      {0, 0, 3, 0, true},  {0, 0, 4, 0, false}, {0, 0, 0, 1, true},  {0, 0, 0, 2, false},
+      {0, 0, 1, 1, false}, {1, 0, 3, 0, false}, {1, 0, 2, 0, true},  {3, 0, 1, 0, false},
+      {1, 0, 0, 1, false}, {0, 1, 1, 0, false}, {0, 1, 0, 1, false},
   };
   TempDir dir;
   const std::wstring previous = dir.Write(L"previous.txt", "p");
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.label);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.hostedFiles << c.hostedFolders << c.files << c.folders);
     ClearHosted();
-    TestShell().Clear();
-    for (int i = 0; i < c.hostedFiles; ++i) {
-      const std::wstring f = dir.Write(L"hosted" + std::to_wstring(i) + L".txt", "h");
-      ASSERT_TRUE(AddHostedItem(f, 1, "", hwnd_, false, L""));
-    }
-    if (c.hostedFolder) {
+    for (int i = 0; i < c.hostedFiles; ++i)
+      ASSERT_TRUE(AddHostedItem(dir.Write(L"h" + std::to_wstring(i), "h"), 1, "", hwnd_, false, L""));
+    if (c.hostedFolders) {
       const std::wstring zip = dir.Write(L"hosted.zip", "PK");
       ASSERT_TRUE(AddHostedItem(zip, 1, "", hwnd_, true, zip));
     }
     g_pendingPaths = {previous};
     TestShell().Clear();
-
     std::vector<std::wstring> batch;
     for (int i = 0; i < c.files; ++i) batch.push_back(dir.Write(L"f" + std::to_wstring(i), "x"));
     for (int i = 0; i < c.folders; ++i) batch.push_back(Folder(dir, L"d" + std::to_wstring(i)));
     OnPathsSelected(batch);
-    if (c.staged) {
-      ExpectNoBox();
-      EXPECT_EQ(g_pendingPaths, batch);
-      EXPECT_TRUE(TestShell().startEnabled);
-      EXPECT_EQ(TestShell().LastStatus(), L"Choose a mode, then click Start Sharing.");
-    } else {
-      ExpectFreeTierBox();
-      EXPECT_EQ(g_pendingPaths, std::vector<std::wstring>{previous});
-      EXPECT_FALSE(TestShell().startEnabled);
-      EXPECT_TRUE(Selection().empty());
-      EXPECT_TRUE(Statuses().empty());
-    }
+    if (c.staged) ExpectNoBox(); else ExpectFreeTierBox();
+    EXPECT_EQ(g_pendingPaths, c.staged ? batch : std::vector<std::wstring>{previous});
+    EXPECT_EQ(TestShell().startEnabled, c.staged);
+    EXPECT_EQ(TestShell().LastStatus(), c.staged ? L"Choose a mode, then click Start Sharing." : L"");
   }
 }
 
-TEST_F(ShareSelectionTest, MissingPathsAreDroppedFromTheBatchAndItsText) {
+TEST_F(ShareTest, SelectionTextsAndMissingPaths) {
   TempDir dir;
-  const std::wstring a = dir.Write(L"a.txt", "a");
-  const std::wstring b = dir.Write(L"b.txt", "b");
-  OnPathsSelected({a, dir.File(L"missing.txt"), b, dir.File(L"missing-dir")});
-  ExpectNoBox();
-  EXPECT_EQ(g_pendingPaths, (std::vector<std::wstring>{a, b}));
-  EXPECT_EQ(Selection(), L"Selected 2 items (2 file(s), 0 folder(s))");
-
-  // Nothing left: a warning, and the batch above stays staged.
-  TestShell().Clear();
-  OnPathsSelected({dir.File(L"missing.txt"), L""});
-  ExpectOneBox(L"None of the dropped paths could be opened.", kMbIconWarning);
-  EXPECT_EQ(g_pendingPaths, (std::vector<std::wstring>{a, b}));
-  EXPECT_FALSE(TestShell().startEnabled);
-
-  // An empty batch does nothing at all.
-  TestShell().Clear();
-  OnPathsSelected({});
-  ExpectNoBox();
-  EXPECT_TRUE(Statuses().empty());
-  EXPECT_EQ(g_pendingPaths.size(), 2u);
-}
-
-TEST_F(ShareSelectionTest, SelectionTexts) {
-  TempDir dir;
-  // Linux allows 255-byte names; Windows 255 UTF-16 units.
-  const std::wstring longName(250, L'n');
-  struct Case {
-    std::vector<std::wstring> batch;
-    std::wstring want;
-  };
   const std::wstring file = dir.Write(L"report.pdf", "x");
   const std::wstring folder = Folder(dir, L"Holiday photos");
-  const std::wstring longFile = dir.Write(longName, "x");
-  const Case cases[] = {
+  const std::wstring longFile = dir.Write(std::wstring(250, L'n'), "x");
+  const std::wstring missing = dir.File(L"missing");
+  const struct {
+    std::vector<std::wstring> batch;
+    std::wstring want;
+  } cases[] = {
       {{file}, L"Selected file: report.pdf"},
-      {{folder}, L"Selected folder: Holiday photos"},
       {{folder + kPathSeparator}, L"Selected folder: Holiday photos"},
       {{longFile}, L"Selected file: " + std::wstring(200, L'n')},
-      {{file, longFile}, L"Selected 2 items (2 file(s), 0 folder(s))"},
+      {{file, missing, longFile, L""}, L"Selected 2 items (2 file(s), 0 folder(s))"},
       {{file, dir.Write(L"2", ""), dir.Write(L"3", "")}, L"Selected 3 items (3 file(s), 0 folder(s))"},
   };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     TestShell().Clear();
     OnPathsSelected(c.batch);
     ExpectNoBox();
-    EXPECT_EQ(Selection(), c.want);
-    EXPECT_TRUE(TestShell().startEnabled);
+    EXPECT_EQ(TestShell().selection, c.want);
   }
+  EXPECT_EQ(g_pendingPaths.size(), 3u);
+  // Nothing left: a warning, and the batch before stays staged; an empty batch does nothing.
+  TestShell().Clear();
+  OnPathsSelected({missing, L""});
+  ExpectBox(L"None of the dropped paths could be opened.", kMbIconWarning);
+  OnPathsSelected({});
+  EXPECT_EQ(Boxes().size(), 1u);
+  EXPECT_EQ(g_pendingPaths.size(), 3u);
+  EXPECT_FALSE(TestShell().startEnabled);
 }
 
-using ShareFileTest = ShareTest;
-
-TEST_F(ShareFileTest, LanItemFieldsLinkAndStatus) {
+TEST_F(ShareTest, LanItemsAndTheSizeLimit) {
   TempDir dir;
   const std::wstring f = WriteFileAt(dir.path() + kPathSeparator + L"notes \xe9t\xe9.txt", "hello");
   ASSERT_TRUE(AddPath(f, 1, "", hwnd_));
+  ASSERT_TRUE(AddPath(f, 1, "", hwnd_));  // the same file twice: two items
   ExpectNoBox();
-  auto item = Item(0);
-  ASSERT_TRUE(item);
-  EXPECT_EQ(item->path, f);
+  const auto item = Item(0);
   EXPECT_EQ(item->name, "notes \xc3\xa9t\xc3\xa9.txt");
   EXPECT_EQ(item->size, 5u);
   EXPECT_EQ(item->mode, 1);
-  EXPECT_FALSE(item->isFolder);
-  EXPECT_TRUE(item->tempZip.empty());
-  EXPECT_NE(item->fileHandle, kInvalidFileHandle);
   EXPECT_TRUE(std::regex_match(item->slug, std::regex("[a-z0-9]{12}")));
-  const std::string host = g_cachedLanIp.empty() ? "127.0.0.1" : g_cachedLanIp;
-  EXPECT_EQ(item->url, "http://" + host + ":" + std::to_string(g_port) + "/" + item->slug);
+  EXPECT_NE(item->slug, Item(1)->slug);
   EXPECT_EQ(TestShell().LastStatus(), L"LAN link ready and copied to clipboard.");
-  EXPECT_TRUE(g_serverRunning.load());
   EXPECT_TRUE(g_listenAllIfaces.load());  // a same-network item: all interfaces
-  const Download d = FetchItem(item->slug);
-  EXPECT_EQ(d.body, "hello");
+  EXPECT_EQ(FetchBody(item->slug), "hello");
+  EXPECT_EQ(FetchBody(Item(1)->slug), "hello");
   ClearHosted();
   bool isFolder = true;
   EXPECT_TRUE(ReadPathKind(f, isFolder));  // a plain file is never deleted
-  EXPECT_FALSE(isFolder);
-}
 
-TEST_F(ShareFileTest, SizeLimitIsExactlyOneGiB) {
-  TempDir dir;
-  const std::wstring exact = SparseFile(dir, L"exact.bin", 1073741824u);
-  const std::wstring over = SparseFile(dir, L"over.bin", 1073741825u);
+  // Exactly 1 GiB is shared, one byte more refused (sparse files).
+  const std::wstring exact = dir.Write(L"exact.bin", ""), over = dir.Write(L"over.bin", "");
+  fs::resize_file(fs::path(exact), 1073741824u);
+  fs::resize_file(fs::path(over), 1073741825u);
   ASSERT_TRUE(AddPath(exact, 1, "", hwnd_));
-  ExpectNoBox();
-  ASSERT_TRUE(Item(0));
   EXPECT_EQ(Item(0)->size, 1073741824u);
-
   TestShell().Clear();
   EXPECT_FALSE(AddPath(over, 1, "", hwnd_));
-  ExpectOneBox(L"File exceeds the 1 GB limit for the free tier.", kMbIconWarning);
+  ExpectBox(L"File exceeds the 1 GB limit for the free tier.", kMbIconWarning);
   EXPECT_EQ(HostedCount(), 1u);
-  EXPECT_TRUE(PathExists(over));
 }
 
-TEST_F(ShareFileTest, SameFileTwiceGivesTwoItems) {
-  TempDir dir;
-  const std::wstring f = dir.Write(L"twice.txt", "2");
-  ASSERT_TRUE(AddPath(f, 1, "", hwnd_));
-  ASSERT_TRUE(AddPath(f, 1, "", hwnd_));
-  ExpectNoBox();
-  ASSERT_EQ(HostedCount(), 2u);
-  EXPECT_NE(Item(0)->slug, Item(1)->slug);
-  EXPECT_EQ(FetchItem(Item(0)->slug).body, "2");
-  EXPECT_EQ(FetchItem(Item(1)->slug).body, "2");
-}
-
-TEST_F(ShareFileTest, CapsWhenSharing) {
+TEST_F(ShareTest, CapsWhenSharing) {
   TempDir dir;
   for (int i = 0; i < 3; ++i) ASSERT_TRUE(AddPath(dir.Write(L"f" + std::to_wstring(i), "x"), 1, "", hwnd_));
   EXPECT_FALSE(AddPath(dir.Write(L"fourth", "x"), 1, "", hwnd_));
   ExpectFreeTierBox();
   EXPECT_EQ(HostedCount(), 3u);
-
   // A folder while files are hosted: refused before anything is compressed.
   ClearHosted();
   ASSERT_TRUE(AddPath(dir.Write(L"one", "x"), 1, "", hwnd_));
@@ -254,8 +164,7 @@ TEST_F(ShareFileTest, CapsWhenSharing) {
   ExpectFreeTierBox();
   EXPECT_EQ(TestShell().pumps, 0);
   EXPECT_TRUE(Statuses().empty());
-
-  // A file while a folder's archive is hosted.
+  // A file while a folder's archive is hosted; the archive goes with its item.
   ClearHosted();
   const std::wstring zip = dir.Write(L"hosted.zip", "PK");
   ASSERT_TRUE(AddHostedItem(zip, 1, "", hwnd_, true, zip));
@@ -263,98 +172,203 @@ TEST_F(ShareFileTest, CapsWhenSharing) {
   EXPECT_FALSE(AddPath(dir.Write(L"other", "x"), 1, "", hwnd_));
   ExpectFreeTierBox();
   ClearHosted();
-  EXPECT_FALSE(PathExists(zip));  // the archive goes with its item
+  EXPECT_FALSE(PathExists(zip));
 }
 
-TEST_F(ShareFileTest, RefusalsLeaveTheRegistryUnchanged) {
+TEST_F(ShareTest, RefusalsLeaveTheRegistryUnchanged) {
   TempDir dir;
   const std::wstring f = dir.Write(L"file.txt", "x");
   ASSERT_TRUE(AddPath(f, 1, "taken-link", hwnd_));
-  struct Case {
-    const char* label;
+  const std::wstring syntax =
+      L"Custom link must be 3 to 32 characters and contain only letters, digits, hyphens, or "
+      L"underscores.";
+  const std::wstring inUse = L"That custom link is already in use. Choose a different one.";
+  const std::wstring cannotLock =
+      L"Cannot lock the file for sharing. Close it in any other app and try again.";
+#ifdef _WIN32
+  // A file someone is writing cannot be shared.
+  const std::wstring busy = dir.Write(L"busy.txt", "busy");
+  HANDLE writer = CreateFileW(busy.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(writer, INVALID_HANDLE_VALUE);
+#else
+  const std::wstring fifo = dir.File(L"fifo"), socketFile = dir.File(L"sock");
+  ASSERT_EQ(mkfifo(WstrToUtf8(fifo).c_str(), 0600), 0);
+  sockaddr_un addr{};
+  addr.sun_family = AF_UNIX;
+  WstrToUtf8(socketFile).copy(addr.sun_path, sizeof addr.sun_path - 1);
+  const int us = socket(AF_UNIX, SOCK_STREAM, 0);
+  ASSERT_EQ(bind(us, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+  close(us);  // the socket file stays
+#endif
+  const struct {
     std::wstring path;
     std::string custom;
     bool direct;  // AddHostedItem rather than AddPath
     std::wstring text;
     unsigned icon;
-  };
-  const std::wstring syntax =
-      L"Custom link must be 3 to 32 characters and contain only letters, digits, hyphens, or "
-      L"underscores.";
-#ifndef _WIN32
-  const std::wstring kCannotLock =
-      L"Cannot lock the file for sharing. Close it in any other app and try again.";
-  const std::wstring fifo = dir.File(L"fifo");
-  ASSERT_EQ(mkfifo(WstrToUtf8(fifo).c_str(), 0600), 0);
-  const std::wstring socketFile = dir.File(L"sock");
-  {
-    sockaddr_un addr{};
-    addr.sun_family = AF_UNIX;
-    const std::string sp = WstrToUtf8(socketFile);
-    ASSERT_LT(sp.size(), sizeof addr.sun_path);
-    sp.copy(addr.sun_path, sp.size());
-    const int us = socket(AF_UNIX, SOCK_STREAM, 0);
-    ASSERT_GE(us, 0);
-    ASSERT_EQ(bind(us, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
-    close(us);  // the socket file stays
-  }
-#endif
-  const Case cases[] = {
-      {"missing path", dir.File(L"nope"), "", false, L"Path not found.", kMbIconError},
-      {"missing file", dir.File(L"nope"), "", true, L"File not found.", kMbIconError},
-      {"folder as file", dir.path(), "", true, L"Internal error: folder reached file-share path.",
-       kMbIconError},
-      {"too short", f, "dl", false, syntax, kMbIconWarning},
-      {"too long", f, std::string(33, 'a'), false, syntax, kMbIconWarning},
-      {"non-ASCII", f, "caf\xc3\xa9", false, syntax, kMbIconWarning},
-      {"slash", f, "a/b/c", false, syntax, kMbIconWarning},
-      {"reserved", f, "Admin", false, L"That custom link is reserved. Choose a different one.",
-       kMbIconWarning},
-      {"in use", f, "taken-link", false,
-       L"That custom link is already in use. Choose a different one.", kMbIconWarning},
-#ifndef _WIN32
+  } cases[] = {
+      {dir.File(L"nope"), "", false, L"Path not found.", kMbIconError},
+      {dir.File(L"nope"), "", true, L"File not found.", kMbIconError},
+      {dir.path(), "", true, L"Internal error: folder reached file-share path.", kMbIconError},
+      {f, "dl", false, syntax, kMbIconWarning},
+      {f, std::string(33, 'a'), false, syntax, kMbIconWarning},
+      {f, "caf\xc3\xa9", false, syntax, kMbIconWarning},
+      {f, "a/b/c", false, syntax, kMbIconWarning},
+      {f, "Admin", false, L"That custom link is reserved. Choose a different one.", kMbIconWarning},
+      {f, "taken-link", false, inUse, kMbIconWarning},
+#ifdef _WIN32
+      {busy, "", false, cannotLock, kMbIconError},
+#else
       // Neither a regular file nor a folder: refused at once, never waited on.
-      {"FIFO", fifo, "", false, kCannotLock, kMbIconError},
-      {"socket file", socketFile, "", false, kCannotLock, kMbIconError},
-      {"device", L"/dev/null", "", false, kCannotLock, kMbIconError},
+      {fifo, "", false, cannotLock, kMbIconError},
+      {socketFile, "", false, cannotLock, kMbIconError},
+      {L"/dev/null", "", false, cannotLock, kMbIconError},
 #endif
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.label);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(WstrToUtf8(c.path) + " " + c.custom);
     TestShell().Clear();
-    const bool ok = c.direct ? AddHostedItem(c.path, 1, c.custom, hwnd_, false, L"")
-                             : AddPath(c.path, 1, c.custom, hwnd_);
-    EXPECT_FALSE(ok);
-    ExpectOneBox(c.text, c.icon);
+    EXPECT_FALSE(c.direct ? AddHostedItem(c.path, 1, c.custom, hwnd_, false, L"")
+                          : AddPath(c.path, 1, c.custom, hwnd_));
+    ExpectBox(c.text, c.icon);
     EXPECT_EQ(HostedCount(), 1u);
     EXPECT_TRUE(Statuses().empty());
   }
-  // Letter case counts: a different slug.
-  TestShell().Clear();
-  ASSERT_TRUE(AddPath(f, 1, "Taken-Link", hwnd_));
-  ExpectNoBox();
-  EXPECT_EQ(Item(1)->slug, "Taken-Link");
-  EXPECT_EQ(FetchItem("Taken-Link").body, "x");
+#ifdef _WIN32
+  CloseHandle(writer);
+#endif
+  // Letter case counts: a different link, served apart.
+  ASSERT_TRUE(AddPath(dir.Write(L"other.txt", "other"), 1, "Taken-Link", hwnd_));
+  EXPECT_EQ(FetchBody("Taken-Link"), "other");
+  EXPECT_EQ(FetchBody("taken-link"), "x");
 }
 
-TEST_F(ShareFileTest, InternetItemWithoutClientFallsBackToLan) {
-  // The client is looked for next to this program (and, on POSIX, along PATH):
-  // neither holds one here.
+// Start Sharing and the latest-link views, from the staged selection.
+TEST_F(ShareTest, StartSharing) {
+  TempDir empty;
+  ScopedEnv path("PATH", WstrToUtf8(empty.path()));  // no tunnel client anywhere
+  TempDir dir;
+  const std::wstring a = dir.Write(L"a.txt", "a"), b = dir.Write(L"b.txt", "b");
+  const struct {
+    std::vector<std::wstring> staged;
+    int mode;
+    std::string typed;
+    bool stop;
+    int want;
+    std::wstring box;
+    std::vector<std::wstring> statuses;
+    std::string slug;  // of the newest item; empty: random
+  } cases[] = {
+      {{}, 1, "", false, -1, L"", {}, ""},
+      {{a, b}, 1, " my-link", false, -1,
+       L"Custom link can only be set when sharing a single item.\nClear the custom link to share "
+       L"multiple items at once.", {}, ""},
+      {{a}, 1, " \tmy-link\t ", false, 1, L"", {L"LAN link ready and copied to clipboard."}, "my-link"},
+      {{a}, 1, "\nmy-link", false, 0,  // only spaces and tabs are trimmed
+       L"Custom link must be 3 to 32 characters and contain only letters, digits, hyphens, or "
+       L"underscores.", {}, ""},
+      {{a, b}, 1, " \t", false, 2, L"", {2, L"LAN link ready and copied to clipboard."}, ""},
+      {{a, b}, 1, "", true, 0, L"", {}, ""},
+      {{a}, 0, "", false, 1, L"", {L"cloudflared.exe missing using LAN link instead."}, ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.typed + std::to_string(c.want));
+    ClearHosted();
+    TestShell().Clear();
+    g_pendingPaths = c.staged;
+    EXPECT_EQ(StartSharing(c.mode, c.typed, c.stop ? +[] { return true; } : nullptr), c.want);
+    ExpectBox(c.box, kMbIconWarning);
+    EXPECT_EQ(Statuses(), c.statuses);
+    EXPECT_EQ(g_pendingPaths.size(), c.want < 0 ? c.staged.size() : 0u);
+    EXPECT_EQ(HostedCount(), static_cast<size_t>(c.want > 0 ? c.want : 0));
+    if (c.want <= 0) continue;
+    const auto newest = Item(HostedCount() - 1);
+    EXPECT_EQ(newest->mode, 1);  // an Internet item without a client falls back at once
+    EXPECT_TRUE(g_listenAllIfaces.load());  // and the server re-binds for it
+    if (!c.slug.empty()) EXPECT_EQ(newest->slug, c.slug);
+    ShowNewestShare(hwnd_);
+    EXPECT_EQ(TestShell().latestRefreshes, 1);
+    EXPECT_EQ(TestShell().clipboard, std::vector<std::wstring>{Utf8ToWstr(newest->url)});
+    EXPECT_EQ(FetchBody(newest->slug), WstrToUtf8(PathLastComponent(newest->path)).substr(0, 1));
+  }
+}
+
+// Stop Selected, Stop All and closing with shares, with the user's answers.
+TEST_F(ShareTest, StopSelectedStopAllAndClose) {
+  TempDir dir;
+  auto share = [&](int n) {
+    for (int i = 0; i < n; ++i) ASSERT_TRUE(AddPath(dir.Write(L"f" + std::to_wstring(i), "x"), 1, "", hwnd_));
+    TestShell().Clear();
+  };
+  StopSelected(hwnd_, -1);
+  StopAll(hwnd_);
+  EXPECT_EQ(Statuses(), (std::vector<std::wstring>{L"Select a row in the list first.", L"Nothing to stop."}));
+  EXPECT_TRUE(ConfirmCloseWhileSharing(hwnd_));
+  ExpectNoBox();
+
+  share(2);
+  const std::string second = Item(1)->slug;
+  StopSelected(hwnd_, 2);  // a stale row: nothing
+  StopSelected(hwnd_, 0);
+  EXPECT_EQ(HostedCount(), 1u);
+  EXPECT_EQ(Item(0)->slug, second);
+  EXPECT_TRUE(g_serverRunning.load());
+  EXPECT_TRUE(Statuses().empty());
+  EXPECT_EQ(TestShell().listRefreshes, 1);
+  StopSelected(hwnd_, 0);
+  EXPECT_FALSE(g_serverRunning.load());
+  EXPECT_EQ(Statuses(), std::vector<std::wstring>{L"Sharing stopped. Drop a file above to share again."});
+
+  const std::wstring stopAll = L"Stop sharing all hosted files?";
+  const std::wstring close = L"You are currently hosting files.\n\nStop sharing and exit?";
+  for (const bool closing : {false, true}) {
+    share(2);
+    TestShell().nextAnswer = kIdNo;
+    if (closing) EXPECT_FALSE(ConfirmCloseWhileSharing(hwnd_)); else StopAll(hwnd_);
+    EXPECT_EQ(HostedCount(), 2u);
+    TestShell().nextAnswer = kIdYes;
+    if (closing) EXPECT_TRUE(ConfirmCloseWhileSharing(hwnd_)); else StopAll(hwnd_);
+    const auto boxes = Boxes();
+    ASSERT_EQ(boxes.size(), 2u);
+    EXPECT_EQ(boxes[1].text, closing ? close : stopAll);
+    EXPECT_EQ(boxes[1].type, kMbYesNo | kMbIconQuestion | kMbDefButton2);
+    EXPECT_EQ(HostedCount(), 0u);
+    EXPECT_FALSE(g_serverRunning.load());
+    EXPECT_EQ(Statuses(), std::vector<std::wstring>{L"All sharing stopped."});
+  }
+}
+
+// The messages without a running tunnel: a failure the reader reported turns
+// Internet items into same-network items after a restart that finds no client.
+TEST_F(ShareTest, ApplicationMessages) {
   TempDir empty;
   ScopedEnv path("PATH", WstrToUtf8(empty.path()));
   TempDir dir;
-  const std::wstring f = dir.Write(L"inet.txt", "i");
-  ASSERT_TRUE(AddPath(f, 0, "", hwnd_));
-  ExpectNoBox();
-  auto item = Item(0);
-  ASSERT_TRUE(item);
-  EXPECT_EQ(item->mode, 1);
-  const std::string host = g_cachedLanIp.empty() ? "127.0.0.1" : g_cachedLanIp;
-  EXPECT_EQ(item->url, "http://" + host + ":" + std::to_string(g_port) + "/" + item->slug);
-  EXPECT_EQ(Statuses(), std::vector<std::wstring>{L"cloudflared.exe missing using LAN link instead."});
-  EXPECT_FALSE(g_tunRunning.load());
-  EXPECT_TRUE(g_listenAllIfaces.load());  // re-bound for the same-network item
-  EXPECT_EQ(FetchItem(item->slug).body, "i");
+  ASSERT_TRUE(AddPath(dir.Write(L"lan.txt", "l"), 1, "lan-item", hwnd_));
+  ASSERT_TRUE(AddPath(dir.Write(L"net.txt", "n"), 1, "net-item", hwnd_));
+  const auto net = Item(1);
+  {
+    std::lock_guard<std::mutex> lock(g_hostedMtx);
+    net->mode = 0;
+    BuildItemUrl_locked(*net);
+  }
+  const std::string lanUrl = Item(0)->url;
+  TestShell().Clear();
+  EXPECT_TRUE(OnSharingMessage(hwnd_, WM_DOWNLOAD_DONE, 0, 0));
+  EXPECT_FALSE(OnSharingMessage(hwnd_, WM_SHELL_PATH, 0, 0));
+  EXPECT_EQ(TestShell().listRefreshes, 1);
+  g_tunRetryLeft = 1;
+  MarkTunnelMessage(WM_TUNNEL_FAILED, 0);
+  EXPECT_TRUE(OnSharingMessage(hwnd_, WM_TUNNEL_FAILED, 0, 0));
+  EXPECT_EQ(Statuses(), (std::vector<std::wstring>{L"Tunnel dropped. Reconnecting...",
+                                                   L"Tunnel unavailable. Using LAN links instead."}));
+  EXPECT_EQ(g_tunRetryLeft.load(), 0);
+  EXPECT_EQ(Item(1)->mode, 1);
+  EXPECT_EQ(Item(1)->url, lanUrl.substr(0, lanUrl.rfind('/') + 1) + "net-item");
+  EXPECT_EQ(Item(0)->url, lanUrl);
+  EXPECT_TRUE(g_listenAllIfaces.load());
+  EXPECT_EQ(FetchBody("net-item"), "n");
 }
 
 }  // namespace

@@ -1,13 +1,7 @@
 // A program that ends while connection threads still run: the server is
-// stopped, but an item is still hosted (nothing emptied the registry), and
-// main returns while a download waits for its reader and the request heads
-// of slow clients complete. The run must end with exit code 0; built with
-// TSan, any report makes it fail.
-#include <chrono>
-#include <string>
-#include <thread>
-#include <vector>
-
+// stopped but an item still hosted, a download waits for its reader and the
+// heads of slow clients complete as main returns. Exit code 0; under TSan, any
+// report fails the run.
 #include "http/listener.h"
 #include "http_test_util.h"
 #include "test_util.h"
@@ -16,35 +10,22 @@ int main() {
   constexpr int kSlowClients = 32;
   NetStartup();
   TempDir dir;
-  const std::string body(32u << 20, 'v');
-  HostItem("exit-item", dir.Write(L"big.bin", body), "big.bin", body.size());
+  HostItem("exit-item", dir.Write(L"big.bin", std::string(32u << 20, 'v')), "big.bin", 32u << 20);
   if (!StartServerIfNeeded(nullptr)) return 2;
-
-  // A download whose reader stops after the first bytes: its thread waits for
-  // room in the socket, holding the item.
-  const SOCKET download = ConnectLoopback(g_port);
-  if (download == INVALID_SOCKET) return 3;
-  SendText(download, "GET /exit-item?dl=1 HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
+  const SOCKET download = ConnectLoopback(g_port);  // reads the first bytes, then stops
+  SendText(download, Get("/exit-item?dl=1"));
   char first[4096];
   if (recv(download, first, sizeof first, 0) <= 0) return 4;
-
-  // Slow clients: half a head each, their threads waiting for the rest.
-  std::vector<SOCKET> slow;
+  std::vector<SOCKET> slow;  // half a head each
   for (int i = 0; i < kSlowClients; ++i) {
-    const SOCKET s = ConnectLoopback(g_port);
-    if (s == INVALID_SOCKET) return 5;
-    SendText(s, "GET /exit-item HTTP/1.1\r\n");
-    slow.push_back(s);
+    slow.push_back(ConnectLoopback(g_port));
+    SendText(slow.back(), "GET /exit-item HTTP/1.1\r\n");
   }
   if (!WaitUntil([] { return g_activeConns.load() == kSlowClients + 1; }, 10000)) return 6;
   std::this_thread::sleep_for(std::chrono::milliseconds(200));
-
   StopServer();
-  // The heads complete now: their threads look the item up as the process
-  // ends, the item still hosted.
+  // The heads complete now: their threads look the item up as the process ends.
   for (const SOCKET s : slow) SendText(s, "\r\n");
-  // Some have found nothing or sent their page by now and are ending their
-  // connections; others are still looking.
   std::this_thread::sleep_for(std::chrono::milliseconds(20));
   return 0;
 }

@@ -1,111 +1,99 @@
 #!/bin/sh
-# End-to-end run of the native `vornhale --self-test`: exact check lines,
-# summary, exit code, the user's key file left as it was, the failure path,
-# and arguments that must not start the self-test.
+# The native `vornhale --self-test` end to end: exact output and exit code, the
+# user's key file kept through normal and interrupted runs, the failure paths,
+# and arguments that must not start it. Every run's exit code is checked, so a
+# crash fails.
 # Usage: selftest_cli.sh <vornhale> <expected_checks.txt>
 set -u
 exe=$1
 expected=$2
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
+cfg=$work/cfg/Vorn-Hale
 fails=0
 fail() { echo "FAIL: $*"; fails=$((fails + 1)); }
 
-# run <XDG_CONFIG_HOME> <args...>: output in $work/out, exit code in $rc.
+# run <want exit code> <XDG_CONFIG_HOME> <args...>: output in $work/out.
 run() {
-  cfg=$1
-  shift
-  printf '\n' | XDG_CONFIG_HOME=$cfg timeout 60 "$exe" "$@" >"$work/out" 2>"$work/err"
+  want=$1 home=$2
+  shift 2
+  printf '\n' | XDG_CONFIG_HOME=$home timeout 60 "$exe" "$@" >"$work/out" 2>"$work/err"
   rc=$?
+  [ "$rc" = "$want" ] || fail "$*: exit code $rc, want $want"
+}
+summary() { grep -qx "$1" "$work/out" || fail "$2: $(grep 'tests passed' "$work/out")"; }
+key_kept() {
+  cmp -s "$work/key.orig" "$cfg/identity.key" || fail "$1: key file changed"
+  [ "$(ls "$cfg")" = identity.key ] || fail "$1: left $(ls "$cfg")"
+  [ "$(stat -c %a "$cfg/identity.key")" = 600 ] || fail "$1: key file mode not 600"
 }
 
-# 1. A clean run with no key file: 86 lines exactly as expected, summary, 0.
-mkdir -p "$work/cfg"
-run "$work/cfg" --self-test
-[ "$rc" = 0 ] || fail "exit code $rc, want 0"
-grep '^\[' "$work/out" >"$work/checks"
-cmp -s "$work/checks" "$expected" || { fail "check lines differ"; diff "$expected" "$work/checks"; }
-printf '\n86/86 tests passed.\n\nPress Enter to exit...\n' >"$work/tail"
-tail -n 4 "$work/out" >"$work/gottail"
-cmp -s "$work/tail" "$work/gottail" || fail "summary differs: $(cat "$work/gottail")"
-grep -q FAILED "$work/out" && fail "FAILED line printed"
-[ "$(wc -l <"$work/out")" = 90 ] || fail "want 90 output lines, got $(wc -l <"$work/out")"
-ls "$work/cfg/Vorn-Hale" >"$work/left"
-[ -s "$work/left" ] && fail "files left behind: $(cat "$work/left")"
+# 1. A clean run without a key file: exactly the expected output, nothing left.
+mkdir -p "$cfg"
+run 0 "$work/cfg" --self-test
+{ cat "$expected"; printf '\n86/86 tests passed.\n\nPress Enter to exit...\n'; } >"$work/want"
+cmp -s "$work/want" "$work/out" || { fail "output differs"; diff "$work/want" "$work/out"; }
+[ -z "$(ls "$cfg")" ] || fail "files left behind: $(ls "$cfg")"
 
-# 2. An existing 64-byte key file survives byte for byte, still owner-only.
+# 2. An existing key file survives byte for byte, still owner-only.
 head -c 64 /dev/urandom >"$work/key.orig"
-cp "$work/key.orig" "$work/cfg/Vorn-Hale/identity.key"
-chmod 600 "$work/cfg/Vorn-Hale/identity.key"
-run "$work/cfg" --self-test
-[ "$rc" = 0 ] || fail "with a key file: exit code $rc"
-cmp -s "$work/key.orig" "$work/cfg/Vorn-Hale/identity.key" || fail "key file changed"
-[ "$(stat -c %a "$work/cfg/Vorn-Hale/identity.key")" = 600 ] || fail "key file mode not 600"
-[ "$(ls "$work/cfg/Vorn-Hale")" = identity.key ] || fail "extra files: $(ls "$work/cfg/Vorn-Hale")"
+cp "$work/key.orig" "$cfg/identity.key"
+chmod 600 "$cfg/identity.key"
+run 0 "$work/cfg" --self-test
+key_kept "with a key file"
 
-# 2b. A run ended abruptly after the key was set aside, after the test key was
-#     generated, or just before the restore: the next self-test and the next
-#     normal start both put the user's key back byte for byte.
+# 3. A run ended abruptly after the key was set aside, after the test key was
+#    generated, or just before the restore: the next self-test and the next
+#    normal start (refused at once: no such file) both put the key back.
+interrupt() {
+  export VH_SELFTEST_EXIT_AT=$1
+  run 3 "$work/cfg" --self-test
+  unset VH_SELFTEST_EXIT_AT
+  [ -f "$cfg/identity.key.aside" ] || fail "$1: key not set aside"
+}
 for point in aside generate restore; do
-  printf '\n' | VH_SELFTEST_EXIT_AT=$point XDG_CONFIG_HOME=$work/cfg timeout 60 "$exe" --self-test \
-    >"$work/out" 2>&1
-  rc=$?
-  [ "$rc" = 3 ] || fail "$point: interrupted run exit code $rc, want 3"
-  [ -f "$work/cfg/Vorn-Hale/identity.key.aside" ] || fail "$point: key not set aside"
-  run "$work/cfg" --self-test
-  [ "$rc" = 0 ] || fail "$point: second run exit code $rc"
-  grep -qx '86/86 tests passed.' "$work/out" || fail "$point: second run: $(grep 'tests passed' "$work/out")"
-  cmp -s "$work/key.orig" "$work/cfg/Vorn-Hale/identity.key" || fail "$point: key lost after a self-test"
-  [ "$(ls "$work/cfg/Vorn-Hale")" = identity.key ] || fail "$point: left $(ls "$work/cfg/Vorn-Hale")"
-
-  printf '\n' | VH_SELFTEST_EXIT_AT=$point XDG_CONFIG_HOME=$work/cfg timeout 60 "$exe" --self-test \
-    >/dev/null 2>&1
-  # A normal start (refused at once: the path does not exist) restores it too.
-  run "$work/cfg" share --lan "$work/no-such-file"
-  [ "$rc" = 1 ] || fail "$point: normal start exit code $rc, want 1"
-  cmp -s "$work/key.orig" "$work/cfg/Vorn-Hale/identity.key" || fail "$point: key lost after a start"
-  [ "$(ls "$work/cfg/Vorn-Hale")" = identity.key ] || fail "$point: left $(ls "$work/cfg/Vorn-Hale")"
+  interrupt $point
+  run 0 "$work/cfg" --self-test
+  summary '86/86 tests passed.' "$point"
+  key_kept "$point, then the self-test"
+  interrupt $point
+  run 1 "$work/cfg" share --lan "$work/no-such-file"
+  key_kept "$point, then a start"
 done
-[ "$(stat -c %a "$work/cfg/Vorn-Hale/identity.key")" = 600 ] || fail "key file mode not 600 after restores"
 
-# 2c. Something in the way of putting a set-aside key back (a folder under its
-#     name): the self-test sets nothing aside over it and leaves the key alone;
-#     the checks that need a fresh key fail instead.
-mkdir "$work/cfg/Vorn-Hale/identity.key.aside"
-run "$work/cfg" --self-test
-[ "$rc" = 1 ] || fail "aside blocked: exit code $rc, want 1"
-grep -qx '81/86 tests passed.' "$work/out" || fail "aside blocked: $(grep 'tests passed' "$work/out")"
-cmp -s "$work/key.orig" "$work/cfg/Vorn-Hale/identity.key" || fail "aside blocked: key changed"
-rmdir "$work/cfg/Vorn-Hale/identity.key.aside"
+# 4. Something in the way of putting a set-aside key back (a folder under its
+#    name): nothing is set aside over it, the key stays, the checks that need
+#    a fresh key fail.
+mkdir "$cfg/identity.key.aside"
+run 1 "$work/cfg" --self-test
+summary '81/86 tests passed.' "aside blocked"
+cmp -s "$work/key.orig" "$cfg/identity.key" || fail "aside blocked: key changed"
+rmdir "$cfg/identity.key.aside"
 
-# 3. No usable folder (a file in the way): the three file checks are skipped,
-#    the identity checks that need it fail, exit code 1.
+# 5. No usable folder (a file in the way): the three file checks are skipped,
+#    exactly the six checks that need the folder fail.
 : >"$work/blocker"
-run "$work/blocker" --self-test
-[ "$rc" = 1 ] || fail "folder blocked: exit code $rc, want 1"
-grep -qx '77/83 tests passed.' "$work/out" || fail "folder blocked: summary $(grep 'tests passed' "$work/out")"
+run 1 "$work/blocker" --self-test
+summary '77/83 tests passed.' "folder blocked"
 grep -qx 'FAILED: 6 test(s)' "$work/out" || fail "folder blocked: no 'FAILED: 6 test(s)'"
-for name in 'EnsureAppDataDir: created or exists' 'IdentityStore::Init: generate-on-miss ok' \
+grep '^\[FAIL\]' "$work/out" >"$work/failed"
+printf '[FAIL] %s\n' 'EnsureAppDataDir: created or exists' 'IdentityStore::Init: generate-on-miss ok' \
   'IdentityStore: ready after init' 'IdentityStore::Init: reload-on-hit ok' \
-  'IdentityStore::Sign: returns ok' 'IdentityStore::Sign: pub verifies own sig'; do
-  grep -qxF "[FAIL] $name" "$work/out" || fail "folder blocked: '$name' not failed"
-done
-[ "$(grep -c '^\[FAIL\]' "$work/out")" = 6 ] || fail "folder blocked: other checks failed"
+  'IdentityStore::Sign: returns ok' 'IdentityStore::Sign: pub verifies own sig' >"$work/want"
+cmp -s "$work/want" "$work/failed" || fail "folder blocked: failed checks: $(cat "$work/failed")"
 
-# 4. Anything but exactly "--self-test" as the first argument is not the self-test.
+# 6. Only exactly "--self-test" as the first argument starts it.
 for arg in --Self-test --self-test= -self-test --self-tes " --self-test" "--self-test " foo; do
-  run "$work/cfg" "$arg"
-  [ "$rc" = 2 ] || fail "argument '$arg': exit code $rc, want 2"
+  run 2 "$work/cfg" "$arg"
   grep -q 'tests passed' "$work/out" && fail "argument '$arg' ran the self-test"
 done
-run "$work/cfg" foo --self-test
-[ "$rc" = 2 ] || fail "--self-test as second argument: exit code $rc"
-run "$work/cfg"
-[ "$rc" = 2 ] || fail "no argument: exit code $rc"
+run 2 "$work/cfg" foo --self-test
+run 2 "$work/cfg"
 
-# 5. Standard input already at its end: the run still finishes.
+# 7. Standard input already at its end: the run still finishes.
 XDG_CONFIG_HOME=$work/cfg timeout 60 "$exe" --self-test </dev/null >/dev/null 2>&1
-[ $? = 0 ] || fail "stdin at end: run did not finish with 0"
+rc=$?
+[ $rc = 0 ] || fail "stdin at end: exit code $rc"
 
 [ "$fails" = 0 ] && echo "selftest_cli: all passed"
 [ "$fails" = 0 ]

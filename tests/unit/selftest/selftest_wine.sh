@@ -1,9 +1,8 @@
 #!/bin/sh
-# End-to-end run of the Windows `vornhale.exe --self-test` under Wine. The
-# console of a GUI program only shows inside a terminal, so the run happens in
-# a private tmux server; the pane is read back and Enter is sent as a person
-# would. Also: the user's key file is left byte for byte, and arguments that
-# are not exactly "--self-test" do not start the self-test.
+# The Windows `vornhale.exe --self-test` under Wine, in a private tmux server
+# (a GUI program's console shows only inside a terminal): the pane is read
+# back and Enter sent as a person would. The user's key file stays byte for
+# byte; near misses of "--self-test" start the program normally.
 # Usage: selftest_wine.sh <vornhale.exe> <wine prefix (own, created if missing)> <expected_checks.txt>
 set -u
 abs() { case $1 in /*) echo "$1" ;; *) echo "$PWD/$1" ;; esac; }
@@ -84,6 +83,11 @@ for arg in --Self-test --self-testx -self-test; do
   pane "v$i"
   if grep -q -e 'tests passed' -e '^\[ ok \]' -e 'Press Enter' "$work/v$i.pane"; then
     fail "argument '$arg' ran the self-test"
+  fi
+  # Still running (its window open), or ended cleanly (a second instance hands
+  # its argument over and ends with 0): anything else is a crash.
+  if [ -f "$work/v$i.rc" ] && [ "$(cat "$work/v$i.rc")" != 0 ]; then
+    fail "argument '$arg': exit code $(cat "$work/v$i.rc")"
   fi
 done
 

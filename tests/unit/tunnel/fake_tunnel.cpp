@@ -1,16 +1,12 @@
 #include "fake_tunnel.h"
 
 #include <chrono>
-#include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <thread>
 
 #ifdef _WIN32
 #include <windows.h>
-#else
-#include <csignal>
-#include <fstream>
 #endif
 
 #include "core/app_messages.h"
@@ -24,8 +20,6 @@ FakeTunnel::FakeTunnel(const std::string& script)
   SetScript(script);
 }
 
-void FakeTunnel::SetScript(const std::string& script) const { dir_.Write(L"script.txt", script); }
-
 std::vector<uint32_t> FakeTunnel::Pids() const {
   std::istringstream in(ReadWholeFile(dir_.File(L"pids.txt")));
   std::vector<uint32_t> pids;
@@ -34,10 +28,26 @@ std::vector<uint32_t> FakeTunnel::Pids() const {
   return pids;
 }
 
-std::string FakeTunnel::CommandLine() const { return ReadWholeFile(dir_.File(L"cmdline.txt")); }
-
 std::wstring FakeClientPath() {
   return ProgramFolder() + kPathSeparator + L"cloudflared" + kExecutableSuffix;
+}
+
+std::string ReadChildOutput(PipeHandle pipe, bool lineOnly) {
+  std::string out;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  char buf[1024];
+  uint32_t avail = 0;
+  while (!(lineOnly && out.find('\n') != std::string::npos) &&
+         std::chrono::steady_clock::now() < deadline && PeekPipe(pipe, avail)) {
+    if (avail == 0) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      continue;
+    }
+    const int64_t n = ReadPipe(pipe, buf, avail < sizeof buf ? avail : sizeof buf);
+    if (n <= 0) break;
+    out.append(buf, static_cast<size_t>(n));
+  }
+  return out;
 }
 
 bool ProcessAlive(uint32_t pid) {
@@ -52,9 +62,8 @@ bool ProcessAlive(uint32_t pid) {
   std::string text;
   if (!std::getline(stat, text)) return false;
   const size_t paren = text.rfind(')');
-  if (paren == std::string::npos || paren + 2 >= text.size()) return false;
-  const char state = text[paren + 2];
-  return state != 'Z' && state != 'X';
+  return paren != std::string::npos && paren + 2 < text.size() && text[paren + 2] != 'Z' &&
+         text[paren + 2] != 'X';
 #endif
 }
 
@@ -62,34 +71,34 @@ bool WaitProcessGone(uint32_t pid, unsigned timeoutMs) {
   return WaitUntil([pid] { return !ProcessAlive(pid); }, timeoutMs);
 }
 
+namespace {
+bool IsTunnelMessage(unsigned msg) {
+  return msg == WM_TUNNEL_FOUND || msg == WM_TUNNEL_READY || msg == WM_TUNNEL_FAILED;
+}
+// Taken off the queue without a handler: its mark and its string go with it.
+void Drop(const AppMessage& m) {
+  ClaimTunnelMessage(m.msg, m.lParam);
+  if (m.msg == WM_TUNNEL_READY) FreeTunnelAddress(reinterpret_cast<char*>(m.lParam));
+}
+}  // namespace
+
 std::vector<TunnelEvent> PumpTunnel(HWND hwnd, unsigned until, unsigned timeoutMs, bool handle) {
+  using Clock = std::chrono::steady_clock;
   std::vector<TunnelEvent> events;
-  const auto start = std::chrono::steady_clock::now();
+  const auto start = Clock::now();
   const auto deadline = start + std::chrono::milliseconds(timeoutMs);
-  for (;;) {
-    const auto now = std::chrono::steady_clock::now();
-    if (now >= deadline) break;
-    const auto left =
-        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now).count() + 1;
-    AppMessage m;
-    if (!WaitAppMessage(m, static_cast<unsigned>(left))) break;
-    if (m.msg != WM_TUNNEL_FOUND && m.msg != WM_TUNNEL_READY && m.msg != WM_TUNNEL_FAILED) continue;
-    TunnelEvent e;
-    e.msg = m.msg;
-    e.wParam = m.wParam;
-    e.atSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    char* text = reinterpret_cast<char*>(m.lParam);
-    if (m.msg == WM_TUNNEL_READY && text) e.address = text;
-    events.push_back(e);
-    if (handle) {
-      if (m.msg == WM_TUNNEL_FOUND) OnTunnelFound(hwnd);
-      if (m.msg == WM_TUNNEL_READY) OnTunnelReady(hwnd, m.wParam, m.lParam);
-      if (m.msg == WM_TUNNEL_FAILED) OnTunnelFailed(hwnd);
-    } else {
-      // Taken off the queue without a handler: its mark goes with it.
-      ClaimTunnelMessage(m.msg, m.lParam);
-      if (m.msg == WM_TUNNEL_READY) FreeTunnelAddress(text);
-    }
+  AppMessage m;
+  while (Clock::now() < deadline) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+    if (!WaitAppMessage(m, static_cast<unsigned>(left.count()) + 1)) break;
+    if (!IsTunnelMessage(m.msg)) continue;
+    const char* text = reinterpret_cast<const char*>(m.lParam);
+    events.push_back({m.msg, m.wParam, m.msg == WM_TUNNEL_READY && text ? text : "",
+                      std::chrono::duration<double>(Clock::now() - start).count()});
+    if (!handle) Drop(m);
+    else if (m.msg == WM_TUNNEL_FOUND) OnTunnelFound(hwnd);
+    else if (m.msg == WM_TUNNEL_READY) OnTunnelReady(hwnd, m.wParam, m.lParam);
+    else OnTunnelFailed(hwnd);
     if (m.msg == until) break;
   }
   return events;
@@ -98,8 +107,6 @@ std::vector<TunnelEvent> PumpTunnel(HWND hwnd, unsigned until, unsigned timeoutM
 void DiscardTunnelMessages() {
   AppMessage m;
   while (WaitAppMessage(m, 0)) {
-    if (m.msg != WM_TUNNEL_FOUND && m.msg != WM_TUNNEL_READY && m.msg != WM_TUNNEL_FAILED) continue;
-    ClaimTunnelMessage(m.msg, m.lParam);
-    if (m.msg == WM_TUNNEL_READY) FreeTunnelAddress(reinterpret_cast<char*>(m.lParam));
+    if (IsTunnelMessage(m.msg)) Drop(m);
   }
 }

@@ -1,5 +1,5 @@
-// Driving the fake tunnel client (tests/fakes/tunnel) from a test, and acting
-// as the main window's message loop for the tunnel messages.
+// Driving the fake tunnel client (tests/fakes/tunnel) and playing the main
+// window's message loop for the tunnel messages.
 #pragma once
 
 #include <cstdint>
@@ -8,6 +8,7 @@
 
 #include "net_client.h"
 #include "platform/message.h"
+#include "platform/process.h"
 #include "test_util.h"
 
 // A private folder for the fake's script and records, announced to every
@@ -17,10 +18,9 @@ class FakeTunnel {
   explicit FakeTunnel(const std::string& script = "hang\n");
   FakeTunnel(const FakeTunnel&) = delete;
   FakeTunnel& operator=(const FakeTunnel&) = delete;
-
-  void SetScript(const std::string& script) const;
-  std::vector<uint32_t> Pids() const;          // every start so far, oldest first
-  std::string CommandLine() const;             // of the latest start
+  void SetScript(const std::string& script) const { dir_.Write(L"script.txt", script); }
+  std::vector<uint32_t> Pids() const;  // every start so far, oldest first
+  std::string CommandLine() const { return ReadWholeFile(dir_.File(L"cmdline.txt")); }
   const std::wstring& Folder() const { return dir_.path(); }
 
  private:
@@ -28,16 +28,13 @@ class FakeTunnel {
   ScopedEnv env_;
 };
 
-// The fake as it is installed next to the test binary (the client's name).
-std::wstring FakeClientPath();
-
-// Whether a process with this id still runs (a zombie counts as ended).
-bool ProcessAlive(uint32_t pid);
-// Waits up to timeoutMs for the process to end; true when it has.
+std::wstring FakeClientPath();  // the fake as installed beside the test binary
+// A child's output until it ends, 30 s pass, or (lineOnly) a line is complete.
+std::string ReadChildOutput(PipeHandle pipe, bool lineOnly = false);
+bool ProcessAlive(uint32_t pid);  // a zombie counts as ended
 bool WaitProcessGone(uint32_t pid, unsigned timeoutMs);
 
-// One tunnel message as the main window received it. READY's string is
-// copied into `address` and freed.
+// One tunnel message as the main window received it (READY's string copied).
 struct TunnelEvent {
   unsigned msg = 0;
   uintptr_t wParam = 0;
@@ -45,11 +42,8 @@ struct TunnelEvent {
   double atSeconds = 0;  // since the pump started
 };
 
-// Takes tunnel messages for hwnd until `until` has been seen or timeoutMs has
-// passed. With handle, each message goes to OnTunnelFound / OnTunnelReady /
-// OnTunnelFailed as the main window would do (READY's string is then the
-// handler's to free); the event is recorded first.
+// Takes tunnel messages until `until` was seen or timeoutMs passed. With
+// handle, each goes to OnTunnelFound / OnTunnelReady / OnTunnelFailed after
+// being recorded; without, it is claimed and its string freed.
 std::vector<TunnelEvent> PumpTunnel(HWND hwnd, unsigned until, unsigned timeoutMs, bool handle);
-
-// Drops (and frees) whatever tunnel messages are still queued.
-void DiscardTunnelMessages();
+void DiscardTunnelMessages();  // drops (and frees) what is still queued

@@ -1,11 +1,9 @@
-// No tunnel client outlives the program: checked by the pid the fake records,
-// after the program ends without clean-up and after it is killed.
+// No tunnel client outlives the program, whether it ends without clean-up or
+// is killed: checked by the pid the helper reports and the fake records.
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cstdlib>
 #include <string>
-#include <thread>
 
 #include "fake_tunnel.h"
 #include "platform/module.h"
@@ -13,32 +11,13 @@
 
 namespace {
 
-std::wstring HelperCommand(const wchar_t* mode) {
-  return L"\"" + ProgramFolder() + kPathSeparator + L"tunnel_orphan_helper" + kExecutableSuffix +
-         L"\" " + mode;
-}
-
-// Reads the helper's output until it reports or ends.
-std::string ReadReport(PipeHandle pipe) {
-  std::string out;
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-  char buf[256];
-  while (out.find('\n') == std::string::npos && std::chrono::steady_clock::now() < deadline) {
-    uint32_t avail = 0;
-    if (!PeekPipe(pipe, avail)) break;
-    if (avail == 0) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-      continue;
-    }
-    const int64_t n = ReadPipe(pipe, buf, avail < sizeof buf ? avail : sizeof buf);
-    if (n <= 0) break;
-    out.append(buf, static_cast<size_t>(n));
-  }
-  return out;
-}
-
-// The client's pid from the helper's "started <pid>" line; 0 when missing.
-uint32_t StartedPid(const std::string& report) {
+// Starts the helper in `mode` and returns the client pid from its
+// "started <pid>" line (0 when missing).
+uint32_t StartHelper(const wchar_t* mode, ChildProcess& helper, ScopedPipe& out) {
+  const std::wstring cmd = L"\"" + ProgramFolder() + kPathSeparator + L"tunnel_orphan_helper" +
+                           kExecutableSuffix + L"\" " + mode;
+  if (!StartHiddenProcess(cmd, helper, &out)) return 0;
+  const std::string report = ReadChildOutput(out.get(), true);
   if (report.rfind("started ", 0) != 0) return 0;
   return static_cast<uint32_t>(std::strtoul(report.c_str() + 8, nullptr, 10));
 }
@@ -47,8 +26,7 @@ TEST(NoOrphans, ClientEndsWhenTheProgramExitsWithoutCleanUp) {
   FakeTunnel fake("print INF starting\nhang\n");
   ChildProcess helper;
   ScopedPipe out;
-  ASSERT_TRUE(StartHiddenProcess(HelperCommand(L"exit"), helper, &out));
-  const uint32_t pid = StartedPid(ReadReport(out.get()));
+  const uint32_t pid = StartHelper(L"exit", helper, out);
   ASSERT_NE(pid, 0u);
   ASSERT_TRUE(WaitChild(helper, 10000));
   EXPECT_TRUE(WaitProcessGone(pid, 10000)) << "tunnel client " << pid << " outlived the program";
@@ -58,13 +36,10 @@ TEST(NoOrphans, ClientEndsWhenTheProgramIsKilled) {
   FakeTunnel fake("print INF starting\nhang\n");
   ChildProcess helper;
   ScopedPipe out;
-  ASSERT_TRUE(StartHiddenProcess(HelperCommand(L"wait"), helper, &out));
-  const uint32_t pid = StartedPid(ReadReport(out.get()));
+  const uint32_t pid = StartHelper(L"wait", helper, out);
   ASSERT_NE(pid, 0u);
-  EXPECT_TRUE(ProcessAlive(pid));
   // The client really runs (it recorded itself) before the program is killed.
-  for (int i = 0; i < 200 && fake.Pids().empty(); ++i)
-    std::this_thread::sleep_for(std::chrono::milliseconds(25));
+  ASSERT_TRUE(WaitUntil([&] { return !fake.Pids().empty(); }, 5000));
   ASSERT_EQ(fake.Pids(), std::vector<uint32_t>{pid});
   ASSERT_TRUE(TerminateChild(helper));  // TerminateProcess / SIGKILL
   ASSERT_TRUE(WaitChild(helper, 5000));

@@ -1,31 +1,22 @@
 #!/bin/sh
 # Runs the probe's success path in a private network and mount namespace:
-# foo-bar.trycloudflare.com resolves to 127.0.0.1 through a bind-mounted hosts
-# file, `openssl s_server -WWW` answers /__vhhealth over TLS on 127.0.0.1:443
-# with a certificate from a test CA, and that CA is bind-mounted over the
-# system bundle that libcurl (and Wine) trust. Nothing leaves the namespace.
-# Usage: probe_namespace_test.sh <test binary> [runner, e.g. wine]
-# Exit 77 (skipped) when namespaces are not permitted here.
+# foo-bar.trycloudflare.com is 127.0.0.1 (bind-mounted hosts file), `openssl
+# s_server -WWW` answers /__vhhealth on 127.0.0.1:443 with a certificate of a
+# test CA, and that CA is bind-mounted over the system bundle that libcurl
+# (and Wine) trust. Nothing leaves the namespace.
+# Usage: probe_namespace_test.sh <test binary> [runner, e.g. wine]; 77 = skipped.
 set -eu
 bin=$1
 runner=${2:-}
 bundle=/etc/ssl/certs/ca-certificates.crt
-
-if ! unshare -n -m true 2>/dev/null; then
-  echo "SKIP: unshare -n -m is not permitted here"
-  exit 77
-fi
-if [ ! -f "$bundle" ]; then
-  echo "SKIP: no system CA bundle at $bundle"
-  exit 77
-fi
+unshare -n -m true 2>/dev/null || { echo "SKIP: unshare -n -m is not permitted here"; exit 77; }
+[ -f "$bundle" ] || { echo "SKIP: no system CA bundle at $bundle"; exit 77; }
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cd "$work"
 host=foo-bar.trycloudflare.com
-openssl req -x509 -newkey rsa:2048 -nodes -keyout ca.key -out ca.crt -days 2 \
-  -subj "/CN=Vorn-Hale probe test CA" 2>/dev/null
+openssl req -x509 -newkey rsa:2048 -nodes -keyout ca.key -out ca.crt -days 2 -subj "/CN=VH test CA" 2>/dev/null
 openssl req -newkey rsa:2048 -nodes -keyout srv.key -out srv.csr -subj "/CN=$host" 2>/dev/null
 printf 'subjectAltName=DNS:%s\nbasicConstraints=CA:FALSE\nextendedKeyUsage=serverAuth\n' "$host" > ext.cnf
 openssl x509 -req -in srv.csr -CA ca.crt -CAkey ca.key -CAcreateserial -out srv.crt -days 2 \
@@ -34,13 +25,9 @@ printf '127.0.0.1 localhost\n127.0.0.1 %s\n' "$host" > hosts
 mkdir www
 printf 'ok' > www/__vhhealth
 
-# Under Wine: a prefix of its own, so its wineserver starts inside the
-# namespace and its root store is read from the bind-mounted bundle. A prefix
-# (and wineserver) shared with tests outside the namespace keeps the root
-# certificates it imported before, and the test CA is then not trusted.
-if [ -n "$runner" ]; then
-  export WINEPREFIX="$work/wineprefix"
-fi
+# Under Wine a prefix of its own, so that its wineserver starts inside the
+# namespace and reads the root store from the bind-mounted bundle.
+[ -z "$runner" ] || export WINEPREFIX="$work/wineprefix"
 export VH_PROBE_BIN="$bin" VH_PROBE_RUNNER="$runner" VH_PROBE_HOST="$host" VH_PROBE_BUNDLE="$bundle"
 exec unshare -n -m sh -c '
   set -eu
@@ -51,14 +38,14 @@ exec unshare -n -m sh -c '
   srv=$!
   ok=0
   for i in $(seq 1 50); do
-    if curl -s -o /dev/null --max-time 2 --cacert ca.crt "https://$VH_PROBE_HOST/__vhhealth"; then ok=1; break; fi
+    curl -s -o /dev/null --max-time 2 --cacert ca.crt "https://$VH_PROBE_HOST/__vhhealth" && { ok=1; break; }
     sleep 0.1
   done
-  if [ $ok != 1 ]; then echo "FAIL: test TLS server did not come up"; kill $srv; exit 1; fi
+  [ $ok = 1 ] || { echo "FAIL: test TLS server did not come up"; kill $srv; exit 1; }
   rc=0
   VH_PROBE_NAMESPACE=1 $VH_PROBE_RUNNER "$VH_PROBE_BIN" --gtest_filter=ProbeNamespace.* || rc=$?
   kill $srv 2>/dev/null || true
   wait $srv 2>/dev/null || true
-  if [ -n "$VH_PROBE_RUNNER" ]; then wineserver -k 2>/dev/null || true; fi
+  [ -z "$VH_PROBE_RUNNER" ] || wineserver -k 2>/dev/null || true
   exit $rc
 '

@@ -20,10 +20,7 @@ struct Child {
   RECT rc;  // in the main window's client coordinates
 };
 
-void RegisterOnce() {
-  static bool done = false;
-  if (done) return;
-  done = true;
+void Register() {
   INITCOMMONCONTROLSEX icc{sizeof(icc), ICC_WIN95_CLASSES | ICC_STANDARD_CLASSES};
   InitCommonControlsEx(&icc);
   const struct {
@@ -34,7 +31,6 @@ void RegisterOnce() {
     WNDCLASSW wc{};
     wc.lpfnWndProc = c.proc;
     wc.hInstance = GetModuleHandleW(nullptr);
-    wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
     wc.lpszClassName = c.name;
     RegisterClassW(&wc);
   }
@@ -43,9 +39,8 @@ void RegisterOnce() {
 std::vector<Child> Children(HWND main) {
   std::vector<Child> out;
   for (HWND c = GetWindow(main, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) {
-    wchar_t cls[64] = {};
+    wchar_t cls[64] = {}, text[256] = {};
     GetClassNameW(c, cls, 64);
-    wchar_t text[256] = {};
     GetWindowTextW(c, text, 256);
     RECT rc{};
     GetWindowRect(c, &rc);
@@ -100,7 +95,7 @@ constexpr RECT kAt96[] = {
 constexpr int kWiderAt96 = IDC_BRANDING;
 
 TEST(MainWindowLayout, TextsFitAndNothingOverlapsAtEveryDpi) {
-  RegisterOnce();
+  Register();
   int overflowAt96 = 0;
   g_systemDpi = ReadSystemDpi();
   ASSERT_EQ(g_systemDpi, 96) << "the message font is taken to be sized for 96 DPI";
@@ -144,11 +139,7 @@ TEST(MainWindowLayout, TextsFitAndNothingOverlapsAtEveryDpi) {
       EXPECT_LE(text.cy, c.rc.bottom - c.rc.top) << "text taller than its control";
     }
     // The list's column titles fit their columns.
-    HWND list = nullptr;
-    for (const Child& c : children) {
-      if (c.cls == WC_LISTVIEWW) list = c.hwnd;
-    }
-    ASSERT_TRUE(list);
+    HWND list = GetDlgItem(main, IDC_LIST);
     HWND header = reinterpret_cast<HWND>(SendMessageW(list, LVM_GETHEADER, 0, 0));
     const HFONT listFont = reinterpret_cast<HFONT>(SendMessageW(header, WM_GETFONT, 0, 0));
     const int columns = static_cast<int>(SendMessageW(header, HDM_GETITEMCOUNT, 0, 0));
@@ -163,8 +154,7 @@ TEST(MainWindowLayout, TextsFitAndNothingOverlapsAtEveryDpi) {
       EXPECT_LE(Measure(header, listFont, title).cx, lc.cx - 2 * Scaled(6, dpi)) << "column " << col;
     }
     DestroyWindow(main);
-    MSG msg;
-    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+    for (MSG msg; PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE);) {
     }
   }
   g_dpi = 96;

@@ -9,63 +9,27 @@
 namespace {
 
 TEST(FormatSizeW, UnitBoundaries) {
-  const struct {
-    uint64_t size;
-    const wchar_t* text;
-  } cases[] = {
-      {0, L"0 B"},
-      {1023, L"1023 B"},
-      {1024, L"1.0 KB"},
-      {1536, L"1.5 KB"},
-      {1048575, L"1024.0 KB"},
-      {1048576, L"1.0 MB"},
-      {1073741823, L"1024.0 MB"},
-      {1073741824, L"1.00 GB"},
-      {5368709120ULL, L"5.00 GB"},
-      {18446744073709551615ULL, L"17179869184.00 GB"},
+  const std::pair<uint64_t, const wchar_t*> cases[] = {
+      {0, L"0 B"},          {1023, L"1023 B"},           {1024, L"1.0 KB"},
+      {1536, L"1.5 KB"},    {1048575, L"1024.0 KB"},     {1048576, L"1.0 MB"},
+      {1073741823, L"1024.0 MB"}, {1073741824, L"1.00 GB"}, {18446744073709551615ULL, L"17179869184.00 GB"},
   };
-  for (const auto& c : cases) EXPECT_EQ(FormatSizeW(c.size), c.text) << c.size;
+  for (const auto& [size, text] : cases) EXPECT_EQ(FormatSizeW(size), text) << size;
 }
 
-TEST(TrimSpacesTabs, OnlySpacesAndTabsAtTheEnds) {
-  const struct {
-    const char* in;
-    const char* out;
-  } cases[] = {
-      {"", ""},
-      {"   ", ""},
-      {"\t \t", ""},
-      {"  my-link\t", "my-link"},
-      {"a b", "a b"},
-      {"  a b  ", "a b"},
-      {"\nx\n", "\nx\n"},  // newlines are not trimmed
-      {"\xc3\xa9t\xc3\xa9 ", "\xc3\xa9t\xc3\xa9"},
-  };
-  for (const auto& c : cases) EXPECT_EQ(TrimSpacesTabs(c.in), c.out) << c.in;
-}
-
-std::vector<std::wstring> Split(const std::wstring& raw) {
-  std::vector<wchar_t> buf(raw.begin(), raw.end());
-  buf.resize(buf.size() + 2, L'\0');
-  return SplitPickerResult(buf.data(), buf.size());
-}
-
-TEST(SplitPickerResult, SingleAndMultipleSelections) {
+// A picker's result: one path, or a folder and names, NUL-separated, within
+// the buffer even without the closing NULs.
+TEST(SplitPickerResult, SingleMultipleAndUnterminated) {
   using V = std::vector<std::wstring>;
-  EXPECT_EQ(Split(std::wstring(L"C:\\docs\\a.txt")), V({L"C:\\docs\\a.txt"}));
-  EXPECT_EQ(Split(std::wstring(L"C:\\docs\0a.txt\0b.txt\0c.txt", 25)),
-            V({L"C:\\docs\\a.txt", L"C:\\docs\\b.txt", L"C:\\docs\\c.txt"}));
-  // Files in a drive root: no doubled backslash.
-  EXPECT_EQ(Split(std::wstring(L"C:\\\0a.txt\0b.txt", 15)), V({L"C:\\a.txt", L"C:\\b.txt"}));
-  EXPECT_EQ(Split(std::wstring()), V());
-}
-
-TEST(SplitPickerResult, NeverReadsPastTheBuffer) {
-  // A full buffer without the closing NULs.
-  const wchar_t full[] = {L'C', L':', L'\\', L'x'};
-  EXPECT_EQ(SplitPickerResult(full, 4), std::vector<std::wstring>({L"C:\\x"}));
-  const wchar_t multi[] = {L'D', L'\0', L'a', L'\0', L'b'};
-  EXPECT_EQ(SplitPickerResult(multi, 5), std::vector<std::wstring>({L"D\\a", L"D\\b"}));
+  const std::pair<std::wstring, V> cases[] = {
+      {std::wstring(L"C:\\docs\\a.txt\0\0", 15), {L"C:\\docs\\a.txt"}},
+      {std::wstring(L"C:\\docs\0a.txt\0b.txt\0\0", 21), {L"C:\\docs\\a.txt", L"C:\\docs\\b.txt"}},
+      {std::wstring(L"C:\\\0a.txt\0\0", 11), {L"C:\\a.txt"}},  // a drive root: no doubled backslash
+      {std::wstring(L"\0\0", 2), {}},
+      {L"C:\\x", {L"C:\\x"}},
+      {std::wstring(L"D\0a\0b", 5), {L"D\\a", L"D\\b"}},
+  };
+  for (const auto& [raw, want] : cases) EXPECT_EQ(SplitPickerResult(raw.data(), raw.size()), want);
   EXPECT_TRUE(SplitPickerResult(nullptr, 10).empty());
 }
 

@@ -1,0 +1,159 @@
+#include "core/session.h"
+
+#include <memory>
+#include <mutex>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "core/app_messages.h"
+#include "core/links.h"
+#include "core/registry.h"
+#include "core/share.h"
+#include "core/shell.h"
+#include "http/listener.h"
+#include "platform/text.h"
+#include "tunnel/supervisor.h"
+
+namespace {
+
+const wchar_t kCustomLinkSingleOnly[] =
+    L"Custom link can only be set when sharing a single item.\nClear the custom link to share "
+    L"multiple items at once.";
+const wchar_t kSelectRowFirst[] = L"Select a row in the list first.";
+
+}  // namespace
+
+int StartSharing(int mode, const std::string& typedLink, bool (*stopRequested)()) {
+  if (g_pendingPaths.empty()) return -1;
+  const std::string custom = TrimSpacesTabs(typedLink);
+  if (!custom.empty() && g_pendingPaths.size() > 1) {
+    ShellMessageBox(g_hMain, kCustomLinkSingleOnly, kCaption, kMbOk | kMbIconWarning);
+    return -1;
+  }
+  std::vector<std::wstring> paths;
+  paths.swap(g_pendingPaths);
+  const std::string slugForEach = paths.size() == 1 ? custom : std::string();
+  int added = 0;
+  for (const std::wstring& p : paths) {
+    if (stopRequested && stopRequested()) break;  // a stop while an earlier path was compressed
+    if (AddPath(p, mode, slugForEach, g_hMain)) ++added;
+  }
+  return added;
+}
+
+void ShowNewestShare(HWND hwnd) {
+  // The newest item as the list shows it: an Internet item still waiting for
+  // the tunnel empties the latest-link views until publication fills them in,
+  // rather than leaving the previous item's link up.
+  ShowLatestLink(hwnd);
+  const std::string url = LatestHostedUrl();
+  if (!url.empty()) CopyTextToClipboard(Utf8ToWstr(url));
+}
+
+void StopSelected(HWND hwnd, int row) {
+  if (row < 0) {
+    SetStatus(kSelectRowFirst);
+    return;
+  }
+  std::shared_ptr<HostedItem> removed;
+  int internetLeft = 0;
+  if (!RemoveHostedAt(static_cast<size_t>(row), removed, internetLeft)) return;
+  const bool empty = HostedCount() == 0;
+  if (internetLeft == 0) StopTunnel();
+  if (empty)
+    StopServer();
+  else
+    RebindIfModeChanged();
+  RefreshListView(hwnd);
+  ShowLatestLink(hwnd);
+  if (empty) SetStatus(L"Sharing stopped. Drop a file above to share again.");
+  removed.reset();  // the file closes (and an archive goes) after the views moved on
+}
+
+void StopEverything() {
+  ClearHosted();
+  StopTunnel();
+  StopServer();
+}
+
+void EndAllSharing(HWND hwnd) {
+  StopEverything();
+  RefreshListView(hwnd);
+  ShowLatestLink(hwnd);
+  SetStatus(L"All sharing stopped.");
+}
+
+void StopAll(HWND hwnd) {
+  if (HostedCount() == 0) {
+    SetStatus(L"Nothing to stop.");
+    return;
+  }
+  if (ShellMessageBox(hwnd, L"Stop sharing all hosted files?", kCaption,
+                      kMbYesNo | kMbIconQuestion | kMbDefButton2) == kIdYes) {
+    EndAllSharing(hwnd);
+  }
+}
+
+bool ConfirmCloseWhileSharing(HWND hwnd) {
+  if (HostedCount() == 0) return true;
+  if (ShellMessageBox(hwnd, L"You are currently hosting files.\n\nStop sharing and exit?", kCaption,
+                      kMbYesNo | kMbIconQuestion | kMbDefButton2) != kIdYes) {
+    return false;
+  }
+  EndAllSharing(hwnd);
+  return true;
+}
+
+void OnTunnelFound(HWND) {
+  if (TakeTunnelFound()) SetStatus(L"Public link found. Checking it's reachable...");
+}
+
+void OnTunnelReady(HWND hwnd, WPARAM probeOk, LPARAM address) {
+  std::string host;
+  if (!TakeTunnelAddress(address, host)) return;
+  {
+    std::lock_guard<std::mutex> lock(g_hostedMtx);
+    g_tunHost = std::move(host);
+    ForEachHosted_locked(BuildItemUrl_locked);
+  }
+  RefreshListView(hwnd);
+  ShowLatestLink(hwnd);
+  const std::string url = LatestHostedUrl();
+  if (url.empty()) return;
+  CopyTextToClipboard(Utf8ToWstr(url));
+  SetStatus(probeOk != 0 ? L"Link ready and copied to clipboard."
+                         : L"Link ready and copied. Allow a few seconds to come online.");
+}
+
+void OnTunnelFailed(HWND hwnd) {
+  if (!TakeTunnelFailure()) return;
+  if (CountInternetHosted() > 0 && g_tunRetryLeft.load() > 0) {
+    g_tunRetryLeft.fetch_sub(1);
+    SetStatus(L"Tunnel dropped. Reconnecting...");
+    if (StartTunnelIfNeeded(hwnd)) return;
+  }
+  // Give up on the tunnel: every Internet item becomes a same-network item.
+  {
+    std::lock_guard<std::mutex> lock(g_hostedMtx);
+    ForEachHosted_locked([](HostedItem& item) {
+      if (item.mode != 0) return;
+      item.mode = 1;
+      BuildItemUrl_locked(item);
+    });
+  }
+  if (g_serverRunning.load()) RebindIfModeChanged();
+  RefreshListView(hwnd);
+  ShowLatestLink(hwnd);
+  SetStatus(L"Tunnel unavailable. Using LAN links instead.");
+}
+
+bool OnSharingMessage(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+  switch (msg) {
+    case WM_TUNNEL_FOUND: OnTunnelFound(hwnd); return true;
+    case WM_TUNNEL_READY: OnTunnelReady(hwnd, wParam, lParam); return true;
+    case WM_TUNNEL_FAILED: OnTunnelFailed(hwnd); return true;
+    case WM_DOWNLOAD_DONE: RefreshListView(hwnd); return true;
+  }
+  return false;
+}

@@ -1,0 +1,43 @@
+// The sharing use cases the front ends offer: Start Sharing, Stop Selected,
+// Stop All, and what the application messages (tunnel reports, ended
+// downloads) do to the items and the views. The front ends read their
+// controls, call these, and present nothing of their own beyond that.
+// Everything here runs on the GUI thread. The tunnel handlers OnTunnelFound,
+// OnTunnelReady and OnTunnelFailed (declared in tunnel/supervisor.h) are
+// defined here too.
+#pragma once
+
+#include <string>
+
+#include "platform/types.h"
+
+// Start Sharing: shares every staged path (mode 0 Internet, 1 same network)
+// with the custom link as typed (trimmed here; only for a single path). -1
+// when nothing was staged, or when a custom link came with several paths (a
+// warning box; the selection stays staged); otherwise the selection is used
+// up and the result is the number of items created. `stopRequested`, when
+// given, is asked before each path.
+int StartSharing(int mode, const std::string& typedLink, bool (*stopRequested)() = nullptr);
+
+// After a Start Sharing that created items: the latest-link views show the
+// newest item, and its link, if it has one yet, goes to the clipboard.
+void ShowNewestShare(HWND hwnd);
+
+// Stop Selected for list row `row` (-1: none selected).
+void StopSelected(HWND hwnd, int row);
+
+// Stop All: "Nothing to stop." when nothing is hosted, otherwise asks and,
+// on Yes, ends every share (EndAllSharing).
+void StopAll(HWND hwnd);
+// Asks whether to stop sharing and exit; true when the window may close
+// (nothing hosted, or Yes: every share ended).
+bool ConfirmCloseWhileSharing(HWND hwnd);
+// Ends every share, the tunnel and the server, updates the views and says
+// "All sharing stopped."
+void EndAllSharing(HWND hwnd);
+// Ends every share, the tunnel and the server, and nothing else.
+void StopEverything();
+
+// The application messages (core/app_messages.h) WM_TUNNEL_FOUND,
+// WM_TUNNEL_READY, WM_TUNNEL_FAILED and WM_DOWNLOAD_DONE; false for any other.
+bool OnSharingMessage(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
