@@ -68,7 +68,9 @@ TEST_F(Registry, RemoveOneKeepsOrderAndCountsInternetItems) {
     int internetLeft = -1;
     ASSERT_EQ(RemoveHostedAt(s.index, removed, internetLeft), s.removed != nullptr) << s.index;
     EXPECT_EQ(removed ? removed->slug : "", s.removed ? s.removed : "");
-    if (s.removed) EXPECT_EQ(internetLeft, s.internetLeft);
+    if (s.removed) {
+      EXPECT_EQ(internetLeft, s.internetLeft);
+    }
     EXPECT_EQ(Slugs(), s.after);
   }
 }
