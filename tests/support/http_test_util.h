@@ -14,15 +14,6 @@
 #include "platform/file.h"
 #include "platform/message.h"
 
-// Opens item.path as sharing does: the held handle and the recorded stamp.
-inline bool HoldSharedFile(HostedItem& item) {
-  item.fileHandle = OpenFileShareRead(item.path);
-  FileStamp stamp;
-  if (!ReadFileStamp(item.fileHandle, stamp)) return false;
-  item.modified = stamp.modified;
-  return true;
-}
-
 // Hosts the file at path (mode 1) as sharing does. Without `lock` the handle
 // is closed again (Windows tests that change the file; POSIX requests then
 // have nothing to read). A non-empty tempZip makes it a folder's archive.
@@ -38,7 +29,9 @@ inline std::shared_ptr<HostedItem> HostItem(const std::string& slug, const std::
   item->mode = mode;
   item->isFolder = !tempZip.empty();
   item->tempZip = tempZip;
-  if (!path.empty()) HoldSharedFile(*item);
+  FileStamp stamp;  // the held handle and recorded stamp, as sharing opens it
+  if (!path.empty()) item->fileHandle = OpenFileShareRead(path);
+  if (ReadFileStamp(item->fileHandle, stamp)) item->modified = stamp.modified;
   if (!lock) {
     CloseFileHandle(item->fileHandle);
     item->fileHandle = kInvalidFileHandle;

@@ -72,6 +72,15 @@ std::string ReadAll(SOCKET s, unsigned timeoutMs, bool* reset, size_t maxBytes) 
   return out;
 }
 
+std::string Fetch(int port, const std::string& request, bool* reset) {
+  const SOCKET s = ConnectLoopback(port);
+  if (s == INVALID_SOCKET) return "(no connection)";
+  SendText(s, request);
+  const std::string answer = ReadAll(s, 10000, reset);
+  closesocket(s);
+  return answer;
+}
+
 TempDir::TempDir() {
   static std::atomic<unsigned> counter{0};
   std::random_device rd;

@@ -22,6 +22,9 @@ bool SendText(SOCKET s, const std::string& bytes);
 // instead of an orderly close.
 std::string ReadAll(SOCKET s, unsigned timeoutMs = 5000, bool* reset = nullptr,
                     size_t maxBytes = 1u << 30);
+// One request on a new connection to 127.0.0.1:port: the whole answer
+// ("(no connection)" when none could be made).
+std::string Fetch(int port, const std::string& request, bool* reset = nullptr);
 
 // A fresh folder under the system's temporary folder, removed with its files
 // by the destructor.

@@ -70,11 +70,7 @@ inline std::wstring WriteFileAt(const std::wstring& path, const std::string& byt
 
 // The body of GET /<slug>?dl=1 from the running listener on 127.0.0.1.
 inline std::string FetchBody(const std::string& slug) {
-  SOCKET s = ConnectLoopback(g_port);
-  if (s == INVALID_SOCKET) return "(no connection)";
-  SendText(s, "GET /" + slug + "?dl=1 HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
-  const std::string all = ReadAll(s, 10000);
-  closesocket(s);
+  const std::string all = Fetch(g_port, "GET /" + slug + "?dl=1 HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
   const size_t end = all.find("\r\n\r\n");
   return end == std::string::npos ? all : all.substr(end + 4);
 }

@@ -31,11 +31,7 @@ void Unhost(const std::string& slug) {
 }
 
 bool HealthOk(int port) {
-  const SOCKET s = ConnectLoopback(port);
-  if (s == INVALID_SOCKET) return false;
-  SendText(s, Get("/__vhhealth"));
-  const std::string answer = ReadAll(s, 5000);
-  closesocket(s);
+  const std::string answer = Fetch(port, Get("/__vhhealth"));
   return answer.rfind("HTTP/1.1 200 OK\r\n", 0) == 0 && answer.ends_with("\r\n\r\nvornhale-ok");
 }
 
@@ -177,14 +173,11 @@ TEST_F(ListenerTest, SixtyFifthConnectionIsRefusedCleanly) {
   for (int i = 0; i < kMaxConnections; ++i) held.push_back(ConnectLoopback(g_port));
   ASSERT_TRUE(WaitForConns(kMaxConnections));
   for (int i = 0; i < 3; ++i) {
-    const SOCKET s = ConnectLoopback(g_port);
-    SendText(s, Get("/__vhhealth"));
     bool reset = true;
-    EXPECT_EQ(ReadAll(s, 5000, &reset),
+    EXPECT_EQ(Fetch(g_port, Get("/__vhhealth"), &reset),
               "HTTP/1.1 503 Service Unavailable\r\nRetry-After: 5\r\nX-Content-Type-Options: "
               "nosniff\r\nCache-Control: no-store\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
     EXPECT_FALSE(reset);
-    closesocket(s);
   }
   EXPECT_EQ(g_activeConns.load(), kMaxConnections);
   closesocket(held.back());  // one slot frees up

@@ -22,28 +22,22 @@ uint32_t StartHelper(const wchar_t* mode, ChildProcess& helper, ScopedPipe& out)
   return static_cast<uint32_t>(std::strtoul(report.c_str() + 8, nullptr, 10));
 }
 
-TEST(NoOrphans, ClientEndsWhenTheProgramExitsWithoutCleanUp) {
-  FakeTunnel fake("print INF starting\nhang\n");
-  ChildProcess helper;
-  ScopedPipe out;
-  const uint32_t pid = StartHelper(L"exit", helper, out);
-  ASSERT_NE(pid, 0u);
-  ASSERT_TRUE(WaitChild(helper, 10000));
-  EXPECT_TRUE(WaitProcessGone(pid, 10000)) << "tunnel client " << pid << " outlived the program";
-}
-
-TEST(NoOrphans, ClientEndsWhenTheProgramIsKilled) {
-  FakeTunnel fake("print INF starting\nhang\n");
-  ChildProcess helper;
-  ScopedPipe out;
-  const uint32_t pid = StartHelper(L"wait", helper, out);
-  ASSERT_NE(pid, 0u);
-  // The client really runs (it recorded itself) before the program is killed.
-  ASSERT_TRUE(WaitUntil([&] { return !fake.Pids().empty(); }, 5000));
-  ASSERT_EQ(fake.Pids(), std::vector<uint32_t>{pid});
-  ASSERT_TRUE(TerminateChild(helper));  // TerminateProcess / SIGKILL
-  ASSERT_TRUE(WaitChild(helper, 5000));
-  EXPECT_TRUE(WaitProcessGone(pid, 10000)) << "tunnel client " << pid << " outlived the program";
+// "exit": the program ends without clean-up; "wait": it is killed
+// (TerminateProcess / SIGKILL) while the client runs.
+TEST(NoOrphans, ClientEndsWithTheProgram) {
+  for (const wchar_t* mode : {L"exit", L"wait"}) {
+    FakeTunnel fake("print INF starting\nhang\n");
+    ChildProcess helper;
+    ScopedPipe out;
+    const uint32_t pid = StartHelper(mode, helper, out);
+    ASSERT_NE(pid, 0u);
+    if (mode[0] == L'w') {  // the client really runs (it recorded itself) before the kill
+      ASSERT_TRUE(WaitUntil([&] { return fake.Pids() == std::vector<uint32_t>{pid}; }, 5000));
+      ASSERT_TRUE(TerminateChild(helper));
+    }
+    ASSERT_TRUE(WaitChild(helper, 10000));
+    EXPECT_TRUE(WaitProcessGone(pid, 10000)) << "tunnel client " << pid << " outlived the program";
+  }
 }
 
 }  // namespace

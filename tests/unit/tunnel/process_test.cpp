@@ -83,24 +83,18 @@ TEST(ProcessSeam, ForcedEndNoPipeAndMissingProgram) {
   EXPECT_FALSE(StartHiddenProcess(L"", missing, &none));
 }
 
-// A listening socket of the program must not live on in the child: it would
-// keep the port and swallow connections after the server moved.
+// A socket of the program must not live on in the child (a listening one
+// would keep the port): closing our end must end the connection at once.
 TEST(ProcessSeam, ChildDoesNotInheritSockets) {
   FakeTunnel fake;
-  SOCKET listener = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof addr;
-  ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
-  ASSERT_EQ(listen(listener, 4), 0);
-  ASSERT_EQ(getsockname(listener, reinterpret_cast<sockaddr*>(&addr), &len), 0);
+  LoopbackPair p = MakeLoopbackPair();
   ChildProcess child;
   ASSERT_TRUE(Start(child, nullptr));
-  closesocket(listener);
-  SOCKET s = ConnectLoopback(ntohs(addr.sin_port));
-  EXPECT_EQ(s, INVALID_SOCKET) << "the child still listens on the program's socket";
-  if (s != INVALID_SOCKET) closesocket(s);
+  closesocket(p.server);
+  bool reset = true;
+  EXPECT_EQ(ReadAll(p.client, 3000, &reset), "");
+  EXPECT_FALSE(reset) << "the child still holds the program's socket";
+  closesocket(p.client);
   TerminateChild(child);
   EXPECT_TRUE(WaitChild(child, 3000));
 }
