@@ -1,5 +1,5 @@
-// The HTTP suites' helpers: hosting test items, and requests over real
-// loopback connections answered by HandleClient on its own thread.
+// The HTTP suites' helpers: hosting test items and requests over loopback
+// connections answered by HandleClient on its own thread.
 #pragma once
 
 #include <memory>
@@ -14,22 +14,20 @@
 #include "platform/file.h"
 #include "platform/message.h"
 
-// Hosts the file at path (mode 1) as sharing does. Without `lock` the handle
-// is closed again (Windows tests that change the file; POSIX requests then
-// have nothing to read). A non-empty tempZip makes it a folder's archive.
+// Hosts path as sharing does (held handle, recorded stamp). Without `lock`
+// the handle is closed again; a non-empty tempZip makes it a folder's archive.
 inline std::shared_ptr<HostedItem> HostItem(const std::string& slug, const std::wstring& path,
-                                            const std::string& name, uint64_t size,
-                                            bool lock = true, const std::wstring& tempZip = {},
-                                            int mode = 1) {
+                                            uint64_t size, bool lock = true, int mode = 1,
+                                            const std::wstring& tempZip = {}) {
   auto item = std::make_shared<HostedItem>();
   item->path = path;
-  item->name = name;
+  item->name = "file.bin";
   item->size = size;
   item->slug = slug;
   item->mode = mode;
   item->isFolder = !tempZip.empty();
   item->tempZip = tempZip;
-  FileStamp stamp;  // the held handle and recorded stamp, as sharing opens it
+  FileStamp stamp;
   if (!path.empty()) item->fileHandle = OpenFileShareRead(path);
   if (ReadFileStamp(item->fileHandle, stamp)) item->modified = stamp.modified;
   if (!lock) {
@@ -41,14 +39,12 @@ inline std::shared_ptr<HostedItem> HostItem(const std::string& slug, const std::
   return item;
 }
 
-// Counts WM_DOWNLOAD_DONE messages: waits up to firstMs for the first and then
-// quietMs for each further one. CountDownloadDone(0, 0) discards what waits.
+// WM_DOWNLOAD_DONE messages: up to firstMs for the first, quietMs for each
+// further one. CountDownloadDone(0, 0) discards what waits.
 inline int CountDownloadDone(unsigned firstMs = 2000, unsigned quietMs = 300) {
   int count = 0;
   AppMessage m;
-  for (unsigned wait = firstMs; WaitAppMessage(m, wait); wait = quietMs) {
-    if (m.msg == WM_DOWNLOAD_DONE) ++count;
-  }
+  for (unsigned wait = firstMs; WaitAppMessage(m, wait); wait = quietMs) count += m.msg == WM_DOWNLOAD_DONE;
   return count;
 }
 
@@ -56,9 +52,8 @@ inline std::string Get(const std::string& target, const std::string& headers = "
   return "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n" + headers + "\r\n";
 }
 
-// A request on a loopback connection served by HandleClient: send `request`,
-// then read up to `firstBytes` (0: nothing yet) before the caller goes on
-// with Finish(), which reads to the end and joins the server.
+// Sends `request` to HandleClient on a loopback pair and reads up to
+// `firstBytes`; Finish() reads to the end (readMs 0: nothing) and joins.
 struct Exchange {
   LoopbackPair p = MakeLoopbackPair();
   std::thread server;
@@ -70,7 +65,7 @@ struct Exchange {
     SendText(p.client, request);
     if (firstBytes) answer = ReadAll(p.client, 5000, nullptr, firstBytes);
   }
-  Exchange& Finish(unsigned readMs = 10000) {  // 0: read nothing more
+  Exchange& Finish(unsigned readMs = 10000) {
     if (readMs) answer += ReadAll(p.client, readMs, &reset);
     closesocket(p.client);
     if (server.joinable()) server.join();

@@ -1,34 +1,59 @@
-// vh::IdentityStore in a scratch folder standing in for the user's.
+// vh::IdentityStore and vh::paths on real files in a scratch folder standing
+// in for the user's; then each system's side: the folder, the owner-only file.
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
 #include <string>
+#include <vector>
+#ifdef _WIN32
+#include <windows.h>
+#include <aclapi.h>
+#include <knownfolders.h>
+#include <shlobj.h>
+
+#include <memory>
+
+#include "crypto/paths_win32.h"
+#else
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/file.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "platform/text.h"
+#include "test_util.h"
+#endif
 
 #include "crypto/crypto.h"
 #include "crypto/identity.h"
 #include "crypto/paths.h"
 #include "net_client.h"
+#include "platform/module.h"
 #include "platform/random.h"
 
 namespace {
 
 namespace ids = vh::IdentityStore;
 namespace paths = vh::paths;
+using Bytes = std::vector<uint8_t>;
 
 class IdentityTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    paths::SetAppDataDirForTest(tmp_.File(L"Vorn-Hale"));
+    paths::SetAppDataDirForTest(dir_);
     ids::g_identityReady.store(false);
   }
   void TearDown() override {
     paths::SetAppDataDirForTest(L"");
     ids::g_identityReady.store(false);
   }
-  std::wstring KeyPath() const { return paths::Join(tmp_.File(L"Vorn-Hale"), L"identity.key"); }
   std::string Pub() const { return std::string(reinterpret_cast<const char*>(ids::g_identityPub), 32); }
-
   TempDir tmp_;
+  const std::wstring dir_ = tmp_.File(L"Vorn-Hale");
+  const std::wstring key_ = paths::Join(dir_, L"identity.key");
 };
 
 TEST(IdentityFormat, FingerprintLayout) {
@@ -45,8 +70,7 @@ TEST_F(IdentityTest, CreatesKeyFileOnceReloadsItAndSignsOnlyWhenReady) {
   uint8_t sig[64];
   EXPECT_FALSE(ids::Sign(msg, 1, sig));
   ASSERT_TRUE(ids::Init());
-  ASSERT_TRUE(ids::g_identityReady.load());
-  const std::string file = ReadWholeFile(KeyPath());
+  const std::string file = ReadWholeFile(key_);
   ASSERT_EQ(file.size(), 64u);
   EXPECT_EQ(file.substr(32), Pub());
   uint8_t digest[32];  // the fingerprint is that of the public key
@@ -59,11 +83,10 @@ TEST_F(IdentityTest, CreatesKeyFileOnceReloadsItAndSignsOnlyWhenReady) {
 
   const std::string firstPub = Pub();
   ids::g_identityReady.store(false);
-  EXPECT_FALSE(ids::Sign(msg, 1, sig));
   std::memset(ids::g_identityPub, 0, 32);
   ASSERT_TRUE(ids::Init());
   EXPECT_EQ(Pub(), firstPub);
-  EXPECT_EQ(ReadWholeFile(KeyPath()), file);
+  EXPECT_EQ(ReadWholeFile(key_), file);
 }
 
 TEST_F(IdentityTest, DamagedKeyFileIsReplaced) {
@@ -71,7 +94,7 @@ TEST_F(IdentityTest, DamagedKeyFileIsReplaced) {
     ASSERT_FALSE(paths::EnsureAppDataDir().empty());
     tmp_.Write(L"Vorn-Hale/identity.key", std::string(size, '\x77'));
     ASSERT_TRUE(ids::Init()) << size;
-    const std::string file = ReadWholeFile(KeyPath());
+    const std::string file = ReadWholeFile(key_);
     ASSERT_EQ(file.size(), 64u) << size;
     EXPECT_EQ(file.substr(32), Pub());
   }
@@ -79,6 +102,7 @@ TEST_F(IdentityTest, DamagedKeyFileIsReplaced) {
 
 bool FailingSource(void*, size_t) { return false; }
 
+// A failing generator gives an all-zero key: never stored, never used.
 TEST_F(IdentityTest, NoKeyFromABrokenRandomSourceOrAnUnusableFolder) {
   ASSERT_TRUE(vh::crypto::Init());
   const RandomSourceFn previous = SetRandomSourceForTest(FailingSource);
@@ -86,10 +110,205 @@ TEST_F(IdentityTest, NoKeyFromABrokenRandomSourceOrAnUnusableFolder) {
   SetRandomSourceForTest(previous);
   EXPECT_FALSE(ok);
   EXPECT_FALSE(ids::g_identityReady.load());
-  EXPECT_FALSE(PathExists(KeyPath()));
+  EXPECT_FALSE(PathExists(key_));
   paths::SetAppDataDirForTest(tmp_.Write(L"plain-file", "x"));
   EXPECT_FALSE(ids::Init());
   EXPECT_FALSE(ids::g_identityReady.load());
 }
+
+TEST_F(IdentityTest, FolderIsCreatedOnceAndReused) {
+  EXPECT_EQ(paths::Join(dir_, L"k"), dir_ + kPathSeparator + L"k");
+  EXPECT_EQ(paths::EnsureAppDataDir(), dir_);  // new
+  EXPECT_EQ(paths::EnsureAppDataDir(), dir_);  // already there
+  EXPECT_TRUE(PathExists(dir_));
+  paths::SetAppDataDirForTest(paths::Join(paths::Join(tmp_.File(L"a"), L"b").c_str(), L"c"));
+  EXPECT_EQ(paths::EnsureAppDataDir(), L"");
+  paths::SetAppDataDirForTest(tmp_.Write(L"file", "x"));  // a file in the way
+  EXPECT_EQ(paths::EnsureAppDataDir(), L"");
+}
+
+TEST_F(IdentityTest, WriteReplacesAndReadsOnlyRegularFilesUpToOneMebibyte) {
+  Bytes back;
+  for (const Bytes& data : {Bytes{0xDE, 0xAD, 0xBE, 0xEF, 0x42}, Bytes{1, 2}, Bytes{}}) {
+    ASSERT_TRUE(paths::WriteFileOwnerOnly(tmp_.File(L"f"), data.data(), data.size()));
+    ASSERT_TRUE(paths::ReadFileAll(tmp_.File(L"f"), back));
+    EXPECT_EQ(back, data);
+    EXPECT_FALSE(PathExists(tmp_.File(L"f.tmp")));
+  }
+  for (const size_t size : {size_t{1048576}, size_t{1048577}}) {
+    Bytes out = {7};
+    EXPECT_EQ(paths::ReadFileAll(tmp_.Write(L"big", std::string(size, 'z')), out), size == 1048576);
+    EXPECT_EQ(out.size(), size == 1048576 ? size : 1u);  // untouched on failure
+  }
+  EXPECT_FALSE(paths::ReadFileAll(tmp_.File(L"missing"), back));
+  EXPECT_FALSE(paths::ReadFileAll(tmp_.path(), back));  // a folder
+  EXPECT_FALSE(paths::WriteFileOwnerOnly(key_, back.data(), 1));  // no folder yet
+  // The target name taken by a folder: the move fails after the write.
+  std::filesystem::create_directories(std::filesystem::path(key_) / "child");
+  const Bytes data(64, 0x11);
+  EXPECT_FALSE(paths::WriteFileOwnerOnly(key_, data.data(), data.size()));
+  EXPECT_FALSE(PathExists(key_ + L".tmp"));
+}
+
+#ifndef _WIN32
+mode_t ModeOf(const std::wstring& p) {
+  struct stat st {};
+  return stat(WstrToUtf8(p).c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
+}
+
+TEST_F(IdentityTest, PosixFolderFollowsXdgConfigHomeThenHome) {
+  paths::SetAppDataDirForTest(L"");
+  const std::string base = WstrToUtf8(tmp_.path());
+  {
+    ScopedEnv xdg("XDG_CONFIG_HOME", base + "/cfg");  // created along with ours
+    EXPECT_EQ(WstrToUtf8(paths::EnsureAppDataDir()), base + "/cfg/Vorn-Hale");
+    EXPECT_EQ(ModeOf(tmp_.File(L"cfg/Vorn-Hale")), 0700u);
+  }
+  ScopedEnv home("HOME", base);
+  for (const char* xdg : {"relative/path", ""}) {  // not absolute: ignored
+    ScopedEnv x("XDG_CONFIG_HOME", xdg);
+    EXPECT_EQ(WstrToUtf8(paths::AppDataDir()), base + "/.config/Vorn-Hale") << xdg;
+  }
+}
+
+// Mode 0600 whatever the umask, over a stale world-readable temporary file.
+TEST_F(IdentityTest, PosixKeyFileIsOwnerOnly) {
+  ASSERT_FALSE(paths::EnsureAppDataDir().empty());
+  tmp_.Write(L"Vorn-Hale/identity.key.tmp", "stale-data-that-is-longer-than-the-key-file-itself-is-by-far");
+  chmod(WstrToUtf8(key_ + L".tmp").c_str(), 0644);
+  const mode_t oldMask = umask(0);
+  const bool ok = ids::Init();
+  umask(oldMask);
+  ASSERT_TRUE(ok);
+  EXPECT_EQ(ModeOf(key_), 0600u);
+  EXPECT_FALSE(PathExists(key_ + L".tmp"));
+  EXPECT_EQ(ReadWholeFile(key_).size(), 64u);  // no stale tail
+}
+
+// A short write (a file-size limit), a concurrent writer holding the
+// temporary file: the earlier file stays, the other writer's file too.
+TEST_F(IdentityTest, PosixFailedWritesKeepWhatWasThere) {
+  const std::wstring file = tmp_.File(L"identity.key");
+  const Bytes before(64, 0x01), big(4096, 0x02);
+  ASSERT_TRUE(paths::WriteFileOwnerOnly(file, before.data(), before.size()));
+  struct rlimit old {};
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+  struct sigaction ignore {}, oldAction {};
+  ignore.sa_handler = SIG_IGN;
+  ASSERT_EQ(sigaction(SIGXFSZ, &ignore, &oldAction), 0);
+  struct rlimit small = old;
+  small.rlim_cur = 100;
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+  const bool ok = paths::WriteFileOwnerOnly(file, big.data(), big.size());
+  setrlimit(RLIMIT_FSIZE, &old);
+  sigaction(SIGXFSZ, &oldAction, nullptr);
+  EXPECT_FALSE(ok);
+  EXPECT_FALSE(PathExists(file + L".tmp"));
+  EXPECT_EQ(ReadWholeFile(file), std::string(64, 0x01));
+
+  const int fd = open(WstrToUtf8(file + L".tmp").c_str(), O_WRONLY | O_CREAT, 0600);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(write(fd, "winner", 6), 6);
+  ASSERT_EQ(flock(fd, LOCK_EX | LOCK_NB), 0);  // another writer at work
+  EXPECT_FALSE(paths::WriteFileOwnerOnly(file, big.data(), 64));
+  close(fd);
+  EXPECT_EQ(ReadWholeFile(file + L".tmp"), "winner");
+  EXPECT_EQ(ReadWholeFile(file), std::string(64, 0x01));
+}
+
+TEST_F(IdentityTest, PosixFifoReadReturnsAtOnceAndAWriteReplacesIt) {
+  const std::wstring fifo = tmp_.File(L"identity.key");
+  ASSERT_EQ(mkfifo(WstrToUtf8(fifo).c_str(), 0600), 0);
+  Bytes out;
+  EXPECT_FALSE(paths::ReadFileAll(fifo, out));
+  const Bytes data(64, 0x04);
+  ASSERT_TRUE(paths::WriteFileOwnerOnly(fifo, data.data(), data.size()));
+  ASSERT_TRUE(paths::ReadFileAll(fifo, out));
+  EXPECT_EQ(out, data);
+}
+#else
+TEST_F(IdentityTest, Win32FolderIsUnderRoamingAppData) {
+  paths::SetAppDataDirForTest(L"");
+  PWSTR p = nullptr;
+  ASSERT_TRUE(SUCCEEDED(SHGetKnownFolderPath(FOLDERID_RoamingAppData, 0, nullptr, &p)));
+  const std::wstring roaming = p;
+  CoTaskMemFree(p);
+  EXPECT_EQ(paths::AppDataDir(), roaming + L"\\Vorn-Hale");
+}
+
+PSID TokenUserSid(std::vector<uint8_t>& buf) {
+  HANDLE token = nullptr;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return nullptr;
+  buf.resize(256);
+  DWORD size = 0;
+  const bool got = GetTokenInformation(token, TokenUser, buf.data(), 256, &size);
+  CloseHandle(token);
+  return got ? reinterpret_cast<const TOKEN_USER*>(buf.data())->User.Sid : nullptr;
+}
+
+// The ACL as built (Wine keeps no file DACL, so only this shows it there),
+// then as the file system stores it: Windows one ACE, Wine the user and SYSTEM.
+TEST_F(IdentityTest, Win32KeyFileGrantsEverythingToTheUserAlone) {
+  std::vector<uint8_t> tokenUser, bytes;
+  PSID user = TokenUserSid(tokenUser);
+  ASSERT_NE(user, nullptr);
+  ASSERT_TRUE(paths::OwnerOnlyAclBytes(bytes));
+  auto* acl = reinterpret_cast<PACL>(bytes.data());
+  EXPECT_EQ(acl->AclRevision, ACL_REVISION);
+  EXPECT_EQ(acl->AclSize, GetLengthSid(user) + 16);
+  ASSERT_EQ(acl->AceCount, 1);
+  void* ace = nullptr;
+  ASSERT_TRUE(GetAce(acl, 0, &ace));
+  auto* built = static_cast<ACCESS_ALLOWED_ACE*>(ace);
+  EXPECT_EQ(built->Header.AceType, ACCESS_ALLOWED_ACE_TYPE);
+  EXPECT_EQ(built->Header.AceFlags, 0);
+  EXPECT_EQ(built->Mask, static_cast<ACCESS_MASK>(GENERIC_ALL));
+  EXPECT_TRUE(EqualSid(user, reinterpret_cast<PSID>(&built->SidStart)));
+
+  ASSERT_TRUE(ids::Init());
+  PACL dacl = nullptr;
+  PSECURITY_DESCRIPTOR sd = nullptr;
+  ASSERT_EQ(GetNamedSecurityInfoW(key_.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
+                                  nullptr, &dacl, nullptr, &sd),
+            static_cast<DWORD>(ERROR_SUCCESS));
+  std::unique_ptr<void, decltype(&LocalFree)> sdGuard(sd, &LocalFree);
+  ASSERT_NE(dacl, nullptr);
+  HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+  const bool wine = ntdll && GetProcAddress(ntdll, "wine_get_version");
+  EXPECT_TRUE(wine || dacl->AceCount == 1);
+  BYTE system[SECURITY_MAX_SID_SIZE];
+  DWORD systemSize = sizeof system;
+  ASSERT_TRUE(CreateWellKnownSid(WinLocalSystemSid, nullptr, system, &systemSize));
+  int userAces = 0;
+  for (DWORD i = 0; i < dacl->AceCount; ++i) {
+    ASSERT_TRUE(GetAce(dacl, i, &ace));
+    auto* allowed = static_cast<ACCESS_ALLOWED_ACE*>(ace);
+    ASSERT_EQ(allowed->Header.AceType, ACCESS_ALLOWED_ACE_TYPE) << i;
+    PSID sid = reinterpret_cast<PSID>(&allowed->SidStart);
+    if (EqualSid(sid, user)) {
+      ++userAces;
+      EXPECT_TRUE(allowed->Mask == GENERIC_ALL || allowed->Mask == FILE_ALL_ACCESS) << allowed->Mask;
+    } else {
+      EXPECT_TRUE(wine && EqualSid(sid, system)) << i;
+    }
+  }
+  EXPECT_EQ(userAces, 1);
+}
+
+// A reader that does not share deletion keeps the name from being replaced.
+TEST_F(IdentityTest, Win32FailedMoveKeepsTheEarlierFile) {
+  const std::wstring file = tmp_.File(L"identity.key");
+  const Bytes before(64, 0x01), after(64, 0x02);
+  ASSERT_TRUE(paths::WriteFileOwnerOnly(file, before.data(), before.size()));
+  HANDLE h = CreateFileW(file.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(h, INVALID_HANDLE_VALUE);
+  const bool ok = paths::WriteFileOwnerOnly(file, after.data(), after.size());
+  CloseHandle(h);
+  EXPECT_FALSE(ok);
+  EXPECT_FALSE(PathExists(file + L".tmp"));
+  EXPECT_EQ(ReadWholeFile(file), std::string(64, 0x01));
+}
+#endif
 
 }  // namespace

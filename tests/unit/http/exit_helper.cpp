@@ -10,7 +10,7 @@ int main() {
   constexpr int kSlowClients = 32;
   NetStartup();
   TempDir dir;
-  HostItem("exit-item", dir.Write(L"big.bin", std::string(32u << 20, 'v')), "big.bin", 32u << 20);
+  HostItem("exit-item", dir.Write(L"big.bin", std::string(32u << 20, 'v')), 32u << 20);
   if (!StartServerIfNeeded(nullptr)) return 2;
   const SOCKET download = ConnectLoopback(g_port);  // reads the first bytes, then stops
   SendText(download, Get("/exit-item?dl=1"));

@@ -1,0 +1,418 @@
+// What needs real sockets: the file's bytes, download counting, graceful
+// close, the sendfile seam, the listener's address and 64-connection limit,
+// and (Windows) the item's lock. Answer bytes are checked in request_test.cpp.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <ctime>
+#include <filesystem>
+#include <functional>
+#include <vector>
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <fcntl.h>
+#include <sys/stat.h>
+#endif
+
+#include "http/listener.h"
+#include "http/request.h"
+#include "http_test_util.h"
+#include "platform/sendfile.h"
+#include "test_util.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+std::vector<std::wstring> g_notices;
+bool WaitForConns(int n) { return WaitUntil([n] { return g_activeConns.load() == n; }, 10000, 5); }
+bool HealthOk(int port) { return Fetch(port, Get("/__vhhealth")).ends_with("\r\n\r\nvornhale-ok"); }
+
+class Server : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    CountDownloadDone(0, 0);
+    g_notices.clear();
+    SetServerNotice([](const wchar_t* text) { g_notices.push_back(text); });
+  }
+  void TearDown() override {
+    StopServer();
+    ClearHosted();
+    EXPECT_TRUE(WaitForConns(0));
+    SetServerNotice(nullptr);
+    CountDownloadDone(0, 0);
+    DestroyMessageWindow(hwnd_);
+  }
+  // Starts the way sharing does: start, host the item, re-check the address.
+  void ShareFirst(int mode) {
+    ASSERT_TRUE(StartServerIfNeeded(nullptr));
+    HostItem("first", {}, 0, true, mode);
+    EXPECT_TRUE(RebindIfModeChanged());
+    ASSERT_TRUE(g_serverRunning.load());
+  }
+  TempDir dir_;
+  HWND hwnd_ = CreateMessageWindow();
+};
+
+// Per request kind: the bytes after the head, the counter and the message.
+TEST_F(Server, DownloadsAreCountedWhenComplete) {
+  const std::string body = Pattern(1000);
+  auto abc = HostItem("abc", dir_.Write(L"c.bin", body), 1000);
+  auto emp = HostItem("emp", dir_.Write(L"e.bin", ""), 0);
+  auto gone = HostItem("gone", dir_.File(L"missing.bin"), 10, false);
+  const struct {
+    std::string request, body;
+    int downloads, messages;
+  } rows[] = {
+      {Get("/abc?dl=1"), body, 1, 1},
+      {Get("/abc?dl=1", "Range: bytes=500-\r\n"), body.substr(500), 1, 1},
+      {Get("/abc?dl=1", "Range: bytes=3-3\r\n"), body.substr(3, 1), 1, 1},
+      {Get("/abc?dl=1", "Range: bytes=5000-\r\n"), "", 0, 0},
+      {"HEAD /abc HTTP/1.1\r\n\r\n", "", 0, 0},
+      {"DELETE /abc HTTP/1.1\r\n\r\n", "", 0, 0},
+      {Get("/emp?dl=1"), "", 0, 0},
+  };
+  for (const auto& r : rows) {
+    const int before = abc->downloads.load();
+    EXPECT_EQ(Ask(r.request, hwnd_).Body(), r.body) << r.request;
+    EXPECT_EQ(abc->downloads.load() - before, r.downloads) << r.request;
+    EXPECT_EQ(CountDownloadDone(r.messages ? 2000 : 300), r.messages) << r.request;
+  }
+  EXPECT_EQ(emp->downloads.load(), 0);
+  EXPECT_EQ(Ask(Get("/gone?dl=1"), hwnd_).answer, kFileChangedAnswer);  // cannot be opened
+  EXPECT_EQ(CountDownloadDone(300) + gone->downloads.load(), 0);
+
+  // A reader leaving half way: uncounted, with its message.
+  auto big = HostItem("big", dir_.Write(L"big.bin", std::string(32u << 20, 'z')), 32u << 20);
+  Exchange half(Get("/big?dl=1"), hwnd_, 1u << 20);
+  half.Finish(0);
+  EXPECT_EQ(big->downloads.load(), 0);
+  EXPECT_EQ(CountDownloadDone(), 1);
+
+  std::vector<std::thread> clients;  // side by side, every one counted
+  for (int i = 0; i < 8; ++i) clients.emplace_back([&] { EXPECT_EQ(Ask(Get("/abc?dl=1")).Body(), body); });
+  for (auto& t : clients) t.join();
+  EXPECT_EQ(abc->downloads.load(), 11);
+}
+
+// A file changed in place after sharing is answered 500; a path swapped for a
+// link or a FIFO (POSIX: the held descriptor reads the original) changes
+// nothing. Windows keeps writers out with its lock, so its items hold no handle.
+TEST_F(Server, FileChangedAfterSharing) {
+  const std::string original = Pattern(300000);
+  const std::wstring other = dir_.Write(L"other.bin", std::string(300000, 'o'));
+  const struct {
+    const char* label;
+    std::function<void(const std::wstring&)> change;
+    bool served;
+  } rows[] = {
+      {"larger", [&](const std::wstring&) { dir_.Write(L"s.bin", Pattern(400000)); }, false},
+      {"truncated", [&](const std::wstring&) { dir_.Write(L"s.bin", Pattern(100000)); }, false},
+#ifndef _WIN32
+      {"same size, later time",
+       [&](const std::wstring& p) {
+         const auto t = fs::last_write_time(fs::path(p));
+         dir_.Write(L"s.bin", std::string(300000, 'x'));
+         fs::last_write_time(fs::path(p), t + 2s);
+       },
+       false},
+      {"link", [&](const std::wstring& p) { fs::remove(p), fs::create_symlink(other, p); }, true},
+      {"FIFO", [&](const std::wstring& p) { fs::remove(p), mkfifo(fs::path(p).c_str(), 0600); }, true},
+#endif
+  };
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.label);
+    fs::remove(fs::path(dir_.File(L"s.bin")));
+    const std::wstring path = dir_.Write(L"s.bin", original);
+#ifdef _WIN32
+    auto item = HostItem("abc", path, original.size(), false);
+#else
+    auto item = HostItem("abc", path, original.size());
+#endif
+    r.change(path);
+    const Exchange ex = Ask(Get("/abc?dl=1"), hwnd_);
+    EXPECT_TRUE(r.served ? ex.Body() == original : ex.answer == kFileChangedAnswer);
+    EXPECT_EQ(item->downloads.load(), r.served ? 1 : 0);
+    ClearHosted();
+  }
+}
+
+// An item removed (or the server stopped) during its transfer finishes that
+// transfer; the item (its lock, its temporary archive) goes only at its end.
+TEST_F(Server, TransferOutlivesRemovalAndStop) {
+  const std::string body = Pattern(16u << 20);
+  for (const std::string how : {"remove one", "remove all", "stop"}) {
+    SCOPED_TRACE(how);
+    const std::wstring zip = dir_.Write(L"folder_1.zip", body);
+    ASSERT_TRUE(StartServerIfNeeded(nullptr));
+    const int port = g_port;
+    HostItem("keep", dir_.Write(L"keep.txt", "k"), 1);
+    std::weak_ptr<HostedItem> weak = HostItem("abc", zip, body.size(), true, 1, zip);
+    const SOCKET s = ConnectLoopback(port);
+    SendText(s, Get("/abc?dl=1"));
+    std::string answer = ReadAll(s, 5000, nullptr, 65536);
+    std::shared_ptr<HostedItem> removed;
+    int internetLeft = -1;
+    if (how == "stop") {
+      StopServer();
+      EXPECT_EQ(ConnectLoopback(port), INVALID_SOCKET);  // new connections refused
+    } else {
+      if (how == "remove all") ClearHosted();
+      else ASSERT_TRUE(RemoveHostedAt(1, removed, internetLeft));
+      removed.reset();
+      EXPECT_TRUE(Fetch(port, Get("/abc")).starts_with("HTTP/1.1 404 Not Found\r\n"));
+      EXPECT_FALSE(weak.expired());
+      EXPECT_TRUE(PathExists(zip));
+    }
+    bool reset = true;
+    answer += ReadAll(s, 10000, &reset);
+    closesocket(s);
+    EXPECT_FALSE(reset);
+    EXPECT_TRUE(answer.ends_with("\r\n\r\n" + body));
+    ClearHosted();
+    EXPECT_TRUE(WaitForConns(0));
+    EXPECT_TRUE(weak.expired());
+    EXPECT_FALSE(PathExists(zip));
+    StopServer();
+  }
+}
+
+// Bytes the server did not read (a body, a second request, an oversized head)
+// must not reset the connection before the whole answer is read; the large
+// answer still waits in the server's buffers when it closes, which a close
+// without draining would throw away. A head that never ends gets no answer.
+TEST_F(Server, AnswersEndWithoutAReset) {
+  const std::string body = Pattern(8u << 20);
+  HostItem("abc", dir_.Write(L"u.bin", body), body.size());
+  const std::string extra(50000, 'b');
+  const struct {
+    std::string request, firstLine;
+    bool file;
+  } rows[] = {
+      {"POST /abc HTTP/1.1\r\nContent-Length: 50000\r\n\r\n" + extra, "HTTP/1.1 405 Method Not Allowed", false},
+      {Get("/abc?dl=1") + extra, "HTTP/1.1 200 OK", true},
+      {Get("/abc") + Get("/abc") + extra, "HTTP/1.1 200 OK", false},
+      {Get("/zzz") + extra, "HTTP/1.1 404 Not Found", false},
+      {"GET /abc HTTP/1.1\r\nX-Filler: " + std::string(20000, 'a'), "HTTP/1.1 413 Payload Too Large", false},
+  };
+  for (const auto& r : rows) {
+    Exchange ex(r.request, nullptr);
+    std::this_thread::sleep_for(200ms);  // the server fills every buffer first
+    ex.Finish();
+    EXPECT_EQ(ex.answer.substr(0, ex.answer.find("\r\n")), r.firstLine);
+    EXPECT_NE(ex.answer.find("\r\n\r\n"), std::string::npos);
+    EXPECT_TRUE(!r.file || ex.Body() == body) << ex.Body().size();
+    EXPECT_FALSE(ex.reset);
+  }
+  CountDownloadDone(0, 0);
+  Exchange lf("GET /abc?dl=1 HTTP/1.1\nHost: x\n\n", hwnd_);
+  ShutdownSend(lf.p.client);
+  EXPECT_EQ(lf.Finish().answer, "");
+  EXPECT_EQ(CountDownloadDone(300), 0);
+}
+
+TEST(SendFileSeam, SendsExactlyTheRangeAndLeavesTheSocketBlocking) {
+  TempDir dir;
+  const std::string content = Pattern(3u << 20);
+  ScopedFile f(OpenFileShareRead(dir.Write(L"data.bin", content)));
+  ASSERT_TRUE(f.valid());
+  const struct {
+    uint64_t offset, len, sent;
+  } rows[] = {{0, content.size(), content.size()}, {4095, 262145, 262145},
+              {content.size() - 2, 5, 2}, {content.size(), 5, 0}};
+  for (const auto& r : rows) {
+    LoopbackPair p = MakeLoopbackPair();
+    std::string got;
+    std::thread reader([&] { got = ReadAll(p.client, 10000); });
+    PrepareFileSendSocket(p.server);
+    char buf[4096];
+    uint64_t total = 0;
+    for (int64_t n = 1; total < r.len && n > 0; total += n > 0 ? static_cast<uint64_t>(n) : 0)
+      n = SendFileToSocket(p.server, f.get(), r.offset + total, r.len - total, buf, sizeof buf);
+    EXPECT_EQ(total, r.sent);
+#ifndef _WIN32
+    EXPECT_EQ(fcntl(p.server, F_GETFL) & O_NONBLOCK, 0);
+#endif
+    closesocket(p.server);
+    reader.join();
+    closesocket(p.client);
+    EXPECT_TRUE(got == content.substr(r.offset, r.sent)) << r.offset << " " << r.len;
+  }
+}
+
+// The address g_listenSock is bound to (host byte order); the port must be g_port.
+uint32_t BoundAddress() {
+  sockaddr_in a{};
+  socklen_t len = sizeof a;
+  if (getsockname(g_listenSock.load(), reinterpret_cast<sockaddr*>(&a), &len) != 0) return 1;
+  EXPECT_EQ(ntohs(a.sin_port), g_port);
+  EXPECT_EQ(g_listenAllIfaces.load(), a.sin_addr.s_addr == htonl(INADDR_ANY));
+  return ntohl(a.sin_addr.s_addr);
+}
+
+// A child started with handle inheritance (the tunnel client) must not keep
+// the listening socket, or the port stays taken after a stop.
+bool Inheritable(SOCKET s) {
+#ifdef _WIN32
+  DWORD flags = 0;
+  return GetHandleInformation(reinterpret_cast<HANDLE>(s), &flags) && (flags & HANDLE_FLAG_INHERIT);
+#else
+  return (fcntl(s, F_GETFD) & FD_CLOEXEC) == 0;
+#endif
+}
+
+TEST_F(Server, LanItemsMoveTheListenerOnTheSamePort) {
+  ShareFirst(0);
+  const int port = g_port;
+  EXPECT_GE(port, kPortMin);
+  EXPECT_LE(port, kPortMax);
+  EXPECT_FALSE(g_cachedLanIp.empty());
+  const struct {
+    const char* slug;  // hosted (+) or removed (-)
+    uint32_t want;
+  } steps[] = {{"", INADDR_LOOPBACK}, {"+lan-1", INADDR_ANY}, {"+lan-2", INADDR_ANY},
+               {"-lan-1", INADDR_ANY}, {"-lan-2", INADDR_LOOPBACK}, {"+lan-3", INADDR_ANY},
+               {"-lan-3", INADDR_ANY}};  // a start while running changes nothing, a move due or not
+  for (const auto& s : steps) {
+    SCOPED_TRACE(s.slug);
+    const SOCKET before = g_listenSock.load();
+    const bool moves = g_listenAllIfaces.load() != (s.want == INADDR_ANY);
+    if (s.slug[0] == '+') HostItem(s.slug + 1, {}, 0);
+    const auto items = SnapshotHosted();
+    for (size_t i = 0; s.slug[0] == '-' && i < items.size(); ++i) {
+      std::shared_ptr<HostedItem> removed;
+      int left = 0;
+      if (items[i]->slug == s.slug + 1) RemoveHostedAt(i, removed, left);
+    }
+    EXPECT_TRUE(s.slug == std::string("-lan-3") ? StartServerIfNeeded(nullptr) : RebindIfModeChanged());
+    ASSERT_TRUE(g_serverRunning.load());
+    EXPECT_EQ(g_port, port);
+    EXPECT_EQ(BoundAddress(), s.want);
+    EXPECT_TRUE(moves || g_listenSock.load() == before);  // no change, no re-bind
+    EXPECT_FALSE(Inheritable(g_listenSock.load()));
+    EXPECT_TRUE(HealthOk(port));
+  }
+  EXPECT_TRUE(g_notices.empty());
+  StopServer();
+  StopServer();  // a second stop does nothing
+  EXPECT_FALSE(g_serverRunning.load());
+  EXPECT_EQ(g_listenSock.load(), INVALID_SOCKET);
+  EXPECT_EQ(g_port, 0);
+  EXPECT_EQ(ConnectLoopback(port), INVALID_SOCKET);
+  HostItem("lan-4", {}, 0);
+  ASSERT_TRUE(StartServerIfNeeded(nullptr));  // a LAN item hosted: all interfaces at once
+  EXPECT_EQ(BoundAddress(), INADDR_ANY);
+}
+
+TEST_F(Server, FailedRebindStopsAndNextStartDrawsANewPort) {
+  ShareFirst(0);
+  const int port = g_port;
+  // Another program holds the port on 127.0.0.2: binding all interfaces fails.
+  SOCKET occupier = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(static_cast<uint16_t>(port));
+  a.sin_addr.s_addr = htonl(0x7F000002);
+  if (bind(occupier, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || listen(occupier, 1) != 0) {
+    closesocket(occupier);
+    GTEST_SKIP() << "cannot occupy 127.0.0.2:" << port;
+  }
+  HostItem("lan-item", {}, 0);
+  EXPECT_FALSE(RebindIfModeChanged());
+  EXPECT_FALSE(g_serverRunning.load());
+  EXPECT_EQ(g_listenSock.load(), INVALID_SOCKET);
+  EXPECT_FALSE(g_listenAllIfaces.load());
+  EXPECT_EQ(g_notices, std::vector<std::wstring>{L"Server rebind failed. Stop all and restart sharing."});
+  EXPECT_FALSE(HealthOk(port));
+  EXPECT_TRUE(RebindIfModeChanged());  // stopped: nothing happens
+  ASSERT_TRUE(StartServerIfNeeded(nullptr));
+  EXPECT_NE(g_port, port);  // the probe sees the occupier
+  EXPECT_EQ(BoundAddress(), INADDR_ANY);
+  EXPECT_TRUE(HealthOk(g_port));
+  closesocket(occupier);
+}
+
+// 64 silent clients fill every slot; the next ones get the 503 answer and an
+// orderly end of stream (their request was read, so no reset).
+TEST_F(Server, SixtyFifthConnectionIsRefusedCleanly) {
+  ShareFirst(0);
+  std::vector<SOCKET> held;
+  for (int i = 0; i < 64; ++i) held.push_back(ConnectLoopback(g_port));
+  ASSERT_TRUE(WaitForConns(64));
+  for (int i = 0; i < 3; ++i) {
+    bool reset = true;
+    EXPECT_EQ(Fetch(g_port, Get("/__vhhealth"), &reset),
+              "HTTP/1.1 503 Service Unavailable\r\nRetry-After: 5\r\nX-Content-Type-Options: "
+              "nosniff\r\nCache-Control: no-store\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
+    EXPECT_FALSE(reset);
+  }
+  closesocket(held.back());  // one slot frees up
+  held.pop_back();
+  ASSERT_TRUE(WaitForConns(63));
+  EXPECT_TRUE(HealthOk(g_port));
+  for (SOCKET s : held) closesocket(s);
+}
+
+double ProcessCpuSeconds() {  // clock() is wall time on Windows
+#ifdef _WIN32
+  FILETIME t[4];
+  GetProcessTimes(GetCurrentProcess(), &t[0], &t[1], &t[2], &t[3]);
+  return ((uint64_t{t[2].dwHighDateTime} + t[3].dwHighDateTime) * 4294967296.0 +
+          t[2].dwLowDateTime + t[3].dwLowDateTime) / 1e7;
+#else
+  return static_cast<double>(std::clock()) / CLOCKS_PER_SEC;
+#endif
+}
+
+// accept failing over and over (the socket does not listen) must not spin.
+TEST_F(Server, PersistentAcceptFailureDoesNotSpin) {
+  const SOCKET dead = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+  g_listenSock.store(dead);
+  g_serverRunning.store(true);
+  const double cpu0 = ProcessCpuSeconds();
+  std::thread loop(ServerThreadProc, nullptr);
+  std::this_thread::sleep_for(1s);
+  const double cpuSeconds = ProcessCpuSeconds() - cpu0;
+  g_serverRunning.store(false);
+  loop.join();
+  g_listenSock.store(INVALID_SOCKET);
+  closesocket(dead);
+  EXPECT_LT(cpuSeconds, 0.5);
+}
+
+#ifdef _WIN32
+bool CanOpen(const std::wstring& path, DWORD access) {
+  HANDLE h = CreateFileW(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                         nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  FILETIME later{0x10000000, 0x01DB0000};  // times need no write access: the bytes stay
+  if (access == FILE_WRITE_ATTRIBUTES) SetFileTime(h, nullptr, nullptr, &later);
+  CloseHandle(h);
+  return true;
+}
+
+// The share-read lock keeps writers and deleters out while the item lives,
+// also after it left the registry during a transfer, and lets reads in.
+TEST_F(Server, LockKeepsWritersOutUntilTheLastTransferEnds) {
+  const std::string body = Pattern(16u << 20);
+  const std::wstring path = dir_.Write(L"locked.bin", body);
+  std::weak_ptr<HostedItem> weak = HostItem("abc", path, body.size());
+  EXPECT_FALSE(CanOpen(path, GENERIC_WRITE));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+  EXPECT_FALSE(DeleteFileW(path.c_str()));
+  CanOpen(path, FILE_WRITE_ATTRIBUTES);
+  EXPECT_TRUE(Ask(Get("/abc?dl=1")).Body() == body);
+  Exchange ex(Get("/abc?dl=1"), nullptr, 65536);
+  ClearHosted();
+  EXPECT_FALSE(weak.expired());
+  EXPECT_FALSE(CanOpen(path, GENERIC_WRITE));
+  EXPECT_TRUE(ex.Finish().Body() == body);
+  EXPECT_TRUE(weak.expired());
+  EXPECT_TRUE(CanOpen(path, GENERIC_WRITE));
+}
+#endif
+
+}  // namespace
