@@ -21,30 +21,23 @@ sockaddr_in Loopback(int port) {
 
 LoopbackPair MakeLoopbackPair() {
   LoopbackPair p;
-  SOCKET ls = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+  const SOCKET ls = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
   sockaddr_in a = Loopback(0);
   socklen_t len = sizeof a;
-  if (ls != INVALID_SOCKET && bind(ls, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
-      listen(ls, 1) == 0 && getsockname(ls, reinterpret_cast<sockaddr*>(&a), &len) == 0) {
-    p.client = ConnectLoopback(ntohs(a.sin_port));
-    if (p.client != INVALID_SOCKET) p.server = accept(ls, nullptr, nullptr);
-  }
-  if (ls != INVALID_SOCKET) closesocket(ls);
-  if (p.server == INVALID_SOCKET && p.client != INVALID_SOCKET) {
-    closesocket(p.client);
-    p.client = INVALID_SOCKET;
-  }
+  if (bind(ls, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 && listen(ls, 1) == 0 &&
+      getsockname(ls, reinterpret_cast<sockaddr*>(&a), &len) == 0 &&
+      (p.client = ConnectLoopback(ntohs(a.sin_port))) != INVALID_SOCKET)
+    p.server = accept(ls, nullptr, nullptr);
+  closesocket(ls);
   return p;
 }
 
 SOCKET ConnectLoopback(int port) {
   SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
   const sockaddr_in a = Loopback(port);
-  if (s != INVALID_SOCKET && connect(s, reinterpret_cast<const sockaddr*>(&a), sizeof a) != 0) {
-    closesocket(s);
-    return INVALID_SOCKET;
-  }
-  return s;
+  if (connect(s, reinterpret_cast<const sockaddr*>(&a), sizeof a) == 0) return s;
+  closesocket(s);
+  return INVALID_SOCKET;
 }
 
 bool SendText(SOCKET s, const std::string& bytes) {
@@ -74,7 +67,6 @@ std::string ReadAll(SOCKET s, unsigned timeoutMs, bool* reset, size_t maxBytes) 
 
 std::string Fetch(int port, const std::string& request, bool* reset) {
   const SOCKET s = ConnectLoopback(port);
-  if (s == INVALID_SOCKET) return "(no connection)";
   SendText(s, request);
   const std::string answer = ReadAll(s, 10000, reset);
   closesocket(s);
