@@ -40,18 +40,13 @@ TEST(Crypto, UnhexAndDigests) {
       {"00ff7F80", {0, 255, 127, 128}}, {"ABCDEF", {0xab, 0xcd, 0xef}},
   };
   for (const auto& c : unhex) EXPECT_EQ(crypto::Unhex(c.in), c.want) << '"' << c.in << '"';
+  // SHA-256, Ed25519, HKDF with salt and info and AES-GCM's known answers
+  // are the self-test's; here what it leaves out. RFC 4231 case 1, RFC 5869 case 3.
   uint8_t out[32] = {};
-  ASSERT_TRUE(crypto::Sha256(U("abc"), 3, out));  // FIPS 180-2
-  EXPECT_EQ(Hex(out, 32), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
-  const Bytes key(20, 0x0b);  // RFC 4231 case 1
+  const Bytes key(20, 0x0b), ikm(22, 0x0b);
   ASSERT_TRUE(crypto::HmacSha256(key.data(), key.size(), U("Hi There"), 8, out));
   EXPECT_EQ(Hex(out, 32), "b0344c61d8db38535ca8afceaf0bf12b881dc200c9833da726e9376c2e32cff7");
-  // RFC 5869 cases 1 (salt, info) and 3 (neither).
-  const Bytes ikm(22, 0x0b), salt = H("000102030405060708090a0b0c"), info = H("f0f1f2f3f4f5f6f7f8f9");
   Bytes okm(42);
-  ASSERT_TRUE(crypto::HkdfSha256(salt.data(), salt.size(), ikm.data(), ikm.size(), info.data(),
-                                 info.size(), okm.data(), okm.size()));
-  EXPECT_EQ(Hex(okm), "3cb25f25faacd57a90434f64d0362f2a2d2d0a90cf1a5a4c5db02d56ecc4c5bf34007208d5b887185865");
   ASSERT_TRUE(crypto::HkdfSha256(nullptr, 0, ikm.data(), ikm.size(), nullptr, 0, okm.data(), okm.size()));
   EXPECT_EQ(Hex(okm), "8da4e775a563c18f715f802a063c5a31b8a11f5c5ee1879ec3454e5f3c738d2d9d201395faa4b61a96c8");
   // Up to 255 blocks, all distinct (the one-byte counter never wraps); one more is refused.
@@ -62,7 +57,7 @@ TEST(Crypto, UnhexAndDigests) {
 }
 
 // Signing and sealing from several threads at once (the provider's set-up
-// runs once), against the vectors; then tampering.
+// runs once), against the vectors; then tampering the self-test leaves out.
 TEST(Crypto, Ed25519AndAesGcmFromManyThreads) {
   Bytes sk = H(kSeed1);
   const Bytes pub = H(kPub1), key = H(kGcmKey), iv = H(kGcmIv);
@@ -84,7 +79,6 @@ TEST(Crypto, Ed25519AndAesGcmFromManyThreads) {
 
   uint8_t sig[64] = {};
   ASSERT_TRUE(crypto::Ed25519Sign(sk.data(), nullptr, 0, sig));
-  EXPECT_TRUE(crypto::Ed25519Verify(pub.data(), nullptr, 0, sig));
   EXPECT_FALSE(crypto::Ed25519Verify(pub.data(), U("r"), 1, sig));
   sig[63] ^= 0x80;
   EXPECT_FALSE(crypto::Ed25519Verify(pub.data(), nullptr, 0, sig));
@@ -97,9 +91,6 @@ TEST(Crypto, Ed25519AndAesGcmFromManyThreads) {
   EXPECT_FALSE(crypto::AesGcm256Decrypt(key.data(), iv.data(), nullptr, 0, sealed.data(), 15, out));
   ASSERT_TRUE(crypto::AesGcm256Encrypt(key.data(), iv.data(), aad.data(), 3, pt.data(), pt.size(), sealed));
   ASSERT_EQ(sealed.size(), pt.size() + 16);
-  ASSERT_TRUE(crypto::AesGcm256Decrypt(key.data(), iv.data(), aad.data(), 3, sealed.data(), sealed.size(), out));
-  EXPECT_EQ(out, pt);
-  EXPECT_FALSE(crypto::AesGcm256Decrypt(key.data(), iv.data(), aad.data(), 2, sealed.data(), sealed.size(), out));
   for (size_t i : {size_t{0}, sealed.size() - 1}) {  // ciphertext and tag
     Bytes bad = sealed;
     bad[i] ^= 0x80;

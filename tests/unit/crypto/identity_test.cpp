@@ -31,7 +31,6 @@
 #include "crypto/identity.h"
 #include "crypto/paths.h"
 #include "net_client.h"
-#include "platform/module.h"
 #include "platform/random.h"
 
 namespace {
@@ -56,16 +55,9 @@ class IdentityTest : public ::testing::Test {
   const std::wstring key_ = paths::Join(dir_, L"identity.key");
 };
 
-TEST(IdentityFormat, FingerprintLayout) {
-  const uint8_t digest[8] = {0x01, 0x23, 0x45, 0x67, 0x89, 0xAB, 0xCD, 0xEF};
-  char out[21];
-  std::memset(out, 'Z', sizeof out);
-  ids::FormatFp(digest, out);
-  EXPECT_STREQ(out, "0123:4567:89ab:cdef");
-  EXPECT_EQ(out[20], 'Z');  // 19 characters and the NUL, nothing more
-}
-
-TEST_F(IdentityTest, CreatesKeyFileOnceReloadsItAndSignsOnlyWhenReady) {
+// The self-test checks the layout, a reload and a signature; here the file's
+// contents, the fingerprint's source and the bounds of its text.
+TEST_F(IdentityTest, KeyFileHoldsTheKeyPairAndTheFingerprintIsThePublicKeys) {
   const uint8_t msg[1] = {1};
   uint8_t sig[64];
   EXPECT_FALSE(ids::Sign(msg, 1, sig));
@@ -73,19 +65,14 @@ TEST_F(IdentityTest, CreatesKeyFileOnceReloadsItAndSignsOnlyWhenReady) {
   const std::string file = ReadWholeFile(key_);
   ASSERT_EQ(file.size(), 64u);
   EXPECT_EQ(file.substr(32), Pub());
-  uint8_t digest[32];  // the fingerprint is that of the public key
+  uint8_t digest[32];
   ASSERT_TRUE(vh::crypto::Sha256(ids::g_identityPub, 32, digest));
-  char fp[20];
+  char fp[21];
+  std::memset(fp, 'Z', sizeof fp);
   ids::FormatFp(digest, fp);
   EXPECT_STREQ(ids::g_identityFpHex, fp);
-  ASSERT_TRUE(ids::Sign(msg, 1, sig));
-  EXPECT_TRUE(vh::crypto::Ed25519Verify(ids::g_identityPub, msg, 1, sig));
-
-  const std::string firstPub = Pub();
-  ids::g_identityReady.store(false);
-  std::memset(ids::g_identityPub, 0, 32);
+  EXPECT_EQ(fp[20], 'Z');  // 19 characters and the NUL, nothing more
   ASSERT_TRUE(ids::Init());
-  EXPECT_EQ(Pub(), firstPub);
   EXPECT_EQ(ReadWholeFile(key_), file);
 }
 
@@ -117,10 +104,8 @@ TEST_F(IdentityTest, NoKeyFromABrokenRandomSourceOrAnUnusableFolder) {
 }
 
 TEST_F(IdentityTest, FolderIsCreatedOnceAndReused) {
-  EXPECT_EQ(paths::Join(dir_, L"k"), dir_ + kPathSeparator + L"k");
   EXPECT_EQ(paths::EnsureAppDataDir(), dir_);  // new
   EXPECT_EQ(paths::EnsureAppDataDir(), dir_);  // already there
-  EXPECT_TRUE(PathExists(dir_));
   paths::SetAppDataDirForTest(paths::Join(paths::Join(tmp_.File(L"a"), L"b").c_str(), L"c"));
   EXPECT_EQ(paths::EnsureAppDataDir(), L"");
   paths::SetAppDataDirForTest(tmp_.Write(L"file", "x"));  // a file in the way
