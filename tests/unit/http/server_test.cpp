@@ -200,6 +200,7 @@ TEST_F(Server, AnswersEndWithoutAReset) {
       {"GET /abc HTTP/1.1\r\nX-Filler: " + std::string(20000, 'a'), "HTTP/1.1 413 Payload Too Large", false},
   };
   for (const auto& r : rows) {
+    SCOPED_TRACE(r.firstLine);
     Exchange ex(r.request, nullptr);
     std::this_thread::sleep_for(200ms);  // the server fills every buffer first
     ex.Finish();
