@@ -22,8 +22,7 @@
 #include "tunnel/supervisor.h"
 
 struct RecordedBox {
-  std::wstring text;
-  std::wstring caption;
+  std::wstring text, caption;
   unsigned type = 0;
 };
 
@@ -33,9 +32,7 @@ struct RecordingShell {
   std::vector<std::wstring> statuses;
   std::wstring selection;
   bool startEnabled = false;
-  int pumps = 0;
-  int listRefreshes = 0;
-  int latestRefreshes = 0;
+  int pumps = 0, listRefreshes = 0, latestRefreshes = 0;
   std::vector<std::wstring> clipboard;  // every text copied, oldest first
   int nextAnswer = 1;  // what ShellMessageBox returns (IDOK)
 

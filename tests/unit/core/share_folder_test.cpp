@@ -97,9 +97,10 @@ class ShareFolderTest : public ShareTest {
  protected:
   void TearDown() override {
     SetCompressTimeoutForTest(0);
+    StopTunnel();
+    DiscardTunnelMessages();
     SetTunnelProbeForTest(nullptr);
     ShareTest::TearDown();
-    DiscardTunnelMessages();
   }
 #ifdef _WIN32
   std::wstring ArchiveFolder() const { return tmp_.File(L"vornhale"); }

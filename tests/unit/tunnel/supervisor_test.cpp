@@ -64,24 +64,19 @@ std::vector<unsigned> Msgs(const std::vector<TunnelEvent>& events) {
   return out;
 }
 
-class TunnelTest : public ::testing::Test {
+class TunnelTest : public ShareTest {
  protected:
   void SetUp() override {
+    ShareTest::SetUp();
     DiscardTunnelMessages();
-    TestShell().Clear();
     g_probed.clear();
-    hwnd_ = CreateMessageWindow();
-    g_hMain = hwnd_;
     ASSERT_TRUE(StartServerIfNeeded(hwnd_));
   }
   void TearDown() override {
     StopTunnel();
-    SetTunnelProbeForTest(nullptr);
     DiscardTunnelMessages();
-    ClearHosted();
-    StopServer();
-    g_hMain = nullptr;
-    DestroyMessageWindow(hwnd_);
+    SetTunnelProbeForTest(nullptr);
+    ShareTest::TearDown();
   }
   // Starts the client as sharing a new Internet item does.
   void Start() {
@@ -93,10 +88,6 @@ class TunnelTest : public ::testing::Test {
     EXPECT_TRUE(StartTunnelIfNeeded(hwnd_));
     return PumpTunnel(hwnd_, until, 10000, false);
   }
-  std::vector<std::wstring> Statuses() {
-    std::lock_guard<std::mutex> lock(TestShell().mtx);
-    return TestShell().statuses;
-  }
   // Nothing a user sees changed since the last TestShell().Clear().
   void ExpectShellUntouched() {
     std::lock_guard<std::mutex> lock(TestShell().mtx);
@@ -104,7 +95,6 @@ class TunnelTest : public ::testing::Test {
     EXPECT_TRUE(TestShell().clipboard.empty());
     EXPECT_EQ(TestShell().listRefreshes, 0);
   }
-  HWND hwnd_ = nullptr;
 };
 
 TEST_F(TunnelTest, ReaderPublishesTheFirstAddressOnly) {
