@@ -38,18 +38,14 @@ std::shared_ptr<HostedItem> AddItem(const std::string& slug, int mode) {
 }
 
 // Read under the lock: an item's link and mode, the tunnel's host.
-std::string Url(const std::shared_ptr<HostedItem>& item) {
+template <class F>
+auto Locked(F read) {
   std::lock_guard<std::mutex> lock(g_hostedMtx);
-  return item->url;
+  return read();
 }
-int Mode(const std::shared_ptr<HostedItem>& item) {
-  std::lock_guard<std::mutex> lock(g_hostedMtx);
-  return item->mode;
-}
-std::string TunHost() {
-  std::lock_guard<std::mutex> lock(g_hostedMtx);
-  return g_tunHost;
-}
+std::string Url(const std::shared_ptr<HostedItem>& item) { return Locked([&] { return item->url; }); }
+int Mode(const std::shared_ptr<HostedItem>& item) { return Locked([&] { return item->mode; }); }
+std::string TunHost() { return Locked([] { return g_tunHost; }); }
 
 // An address as the reader hands it over: a heap copy (or null), marked.
 LPARAM ReaderAddress(const char* text) {
@@ -217,7 +213,11 @@ TEST_F(TunnelTest, UnprobedNullAndStaleAddresses) {
   FakeTunnel fake;
   auto a = AddItem("slow-item", 0);
   Start();
-  OnTunnelReady(hwnd_, 0, ReaderAddress("https://s.trycloudflare.com"));
+  static char stranger[] = "https://forged.trycloudflare.com";
+  const LPARAM real = ReaderAddress("https://s.trycloudflare.com");
+  OnTunnelReady(hwnd_, 0, reinterpret_cast<LPARAM>(stranger));  // the mark is for another pointer
+  EXPECT_EQ(Url(a), "");
+  OnTunnelReady(hwnd_, 0, real);
   EXPECT_EQ(Url(a), "https://s.trycloudflare.com/slow-item");
   EXPECT_EQ(TestShell().LastStatus(), L"Link ready and copied. Allow a few seconds to come online.");
   // A null address reads as empty: Internet links wait again, nothing is copied.

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -82,6 +83,8 @@ constexpr int kWiderAt96 = IDC_BRANDING;
 TEST(MainWindowLayout, TextsFitAndNothingOverlapsAtEveryDpi) {
   Register();
   int overflowAt96 = 0;
+  std::vector<Child> at96;
+  std::vector<LONG> fontAt96(26);
   g_systemDpi = ReadSystemDpi();
   ASSERT_EQ(g_systemDpi, 96) << "the message font is taken to be sized for 96 DPI";
   for (const int dpi : {96, 120, 144, 192}) {
@@ -93,10 +96,15 @@ TEST(MainWindowLayout, TextsFitAndNothingOverlapsAtEveryDpi) {
     ASSERT_TRUE(main) << GetLastError();
     const std::vector<Child> children = Children(main);
     ASSERT_EQ(children.size(), 26u);
+    if (dpi == 96) at96 = children;
     for (size_t i = 0; i < children.size(); ++i) {
       const Child& c = children[i];
       SCOPED_TRACE(testing::Message() << "control " << i << " (" << c.rc.left << "," << c.rc.top
                                       << ")-(" << c.rc.right << "," << c.rc.bottom << ")");
+      // Positions and the dialog font scale with the DPI (a closed drop-down's height follows its font).
+      EXPECT_NEAR(c.rc.left, Scaled(at96[i].rc.left, dpi), 1);
+      EXPECT_NEAR(c.rc.top, Scaled(at96[i].rc.top, dpi), 1);
+      EXPECT_NEAR(c.rc.right, Scaled(at96[i].rc.right, dpi), 1);
       for (size_t j = i + 1; j < children.size(); ++j) {
         RECT both{};
         EXPECT_FALSE(IntersectRect(&both, &c.rc, &children[j].rc)) << "overlaps control " << j;
@@ -104,6 +112,10 @@ TEST(MainWindowLayout, TextsFitAndNothingOverlapsAtEveryDpi) {
       if (c.cls == kDropZoneClass || c.cls == kQRClass || c.text.empty()) continue;
       const HFONT font = reinterpret_cast<HFONT>(SendMessageW(c.hwnd, WM_GETFONT, 0, 0));
       ASSERT_TRUE(font);
+      LOGFONTW lf{};
+      ASSERT_TRUE(GetObjectW(font, sizeof lf, &lf));
+      if (dpi == 96) fontAt96[i] = std::abs(lf.lfHeight);
+      EXPECT_NEAR(std::abs(lf.lfHeight), Scaled(fontAt96[i], dpi), 1);
       const SIZE text = Measure(c.hwnd, font, c.text);
       const int overflow = text.cx - TextRoom(c, dpi);
       if (GetDlgCtrlID(c.hwnd) == kWiderAt96) {
