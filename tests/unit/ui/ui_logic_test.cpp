@@ -75,8 +75,8 @@ TEST(RenderQrPixels, EveryModuleLandsOnItsSquare) {
       const bool dark = x >= l.offset && y >= l.offset && c >= 0 && w >= 0 && c < qr.getSize() &&
                         w < qr.getSize() && qr.getModule(c, w);
       const uint8_t* p = &bits[static_cast<size_t>(y) * stride + x * 3];
-      ASSERT_EQ(std::vector<int>(p, p + 3), dark ? std::vector<int>{35, 15, 45} : std::vector<int>{245, 240, 255})
-          << x << "," << y;
+      const std::vector<int> want = dark ? std::vector<int>{35, 15, 45} : std::vector<int>{245, 240, 255};
+      ASSERT_EQ(std::vector<int>(p, p + 3), want) << x << "," << y;
     }
   }
 }
