@@ -1,7 +1,5 @@
-// The tests' shell, which records every message box, status text, selection
-// label, Start-button change, view refresh and clipboard text the core makes,
-// and the sharing fixture built on it: a clean registry, server and tunnel
-// around every test.
+// The tests' shell, recording what the core shows the user, and the sharing
+// fixture on it: a clean registry, server and tunnel around every test.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -12,10 +10,6 @@
 #include <mutex>
 #include <string>
 #include <vector>
-
-#ifndef _WIN32
-#include <unistd.h>
-#endif
 
 #include "core/registry.h"
 #include "core/share.h"
@@ -28,8 +22,7 @@
 #include "tunnel/supervisor.h"
 
 struct RecordedBox {
-  std::wstring text;
-  std::wstring caption;
+  std::wstring text, caption;
   unsigned type = 0;
 };
 
@@ -39,9 +32,7 @@ struct RecordingShell {
   std::vector<std::wstring> statuses;
   std::wstring selection;
   bool startEnabled = false;
-  int pumps = 0;
-  int listRefreshes = 0;
-  int latestRefreshes = 0;
+  int pumps = 0, listRefreshes = 0, latestRefreshes = 0;
   std::vector<std::wstring> clipboard;  // every text copied, oldest first
   int nextAnswer = 1;  // what ShellMessageBox returns (IDOK)
 
@@ -97,15 +88,15 @@ class ShareTest : public ::testing::Test {
     EXPECT_FALSE(g_serverRunning.load());
     EXPECT_FALSE(g_tunRunning.load());
   }
-  std::vector<RecordedBox> Boxes() { return Copy(TestShell().boxes); }
-  std::vector<std::wstring> Statuses() { return Copy(TestShell().statuses); }
-  template <class T>
-  T Copy(const T& field) {
+  std::vector<RecordedBox> Boxes() {
     std::lock_guard<std::mutex> lock(TestShell().mtx);
-    return field;
+    return TestShell().boxes;
   }
-  // Exactly one box since the last Clear, with this text, OK button and icon;
-  // an empty text: no box at all.
+  std::vector<std::wstring> Statuses() {
+    std::lock_guard<std::mutex> lock(TestShell().mtx);
+    return TestShell().statuses;
+  }
+  // Exactly one box since the last Clear (none for an empty text).
   void ExpectBox(const std::wstring& text, unsigned icon = 0, const wchar_t* caption = kCaption) {
     const auto boxes = Boxes();
     ASSERT_EQ(boxes.size(), text.empty() ? 0u : 1u) << (boxes.empty() ? "" : WstrToUtf8(boxes[0].text));
@@ -121,25 +112,4 @@ class ShareTest : public ::testing::Test {
     return i < all.size() ? all[i] : nullptr;
   }
   HWND hwnd_ = nullptr;
-};
-
-// The user's temporary folder moved into a private folder, so the archives'
-// folder ("vornhale", POSIX "vornhale-<uid>") can be checked for leftovers.
-class ScopedTempFolder {
- public:
-#ifdef _WIN32
-  ScopedTempFolder() : tmp_("TMP", WstrToUtf8(dir_.path())), temp_("TEMP", WstrToUtf8(dir_.path())) {}
-  std::wstring ArchiveFolder() const { return dir_.File(L"vornhale"); }
-#else
-  ScopedTempFolder() : tmp_("TMPDIR", WstrToUtf8(dir_.path())) {}
-  std::wstring ArchiveFolder() const { return dir_.File(L"vornhale-" + std::to_wstring(geteuid())); }
-#endif
-  std::wstring Path() const { return dir_.path(); }
-
- private:
-  TempDir dir_;
-  ScopedEnv tmp_;
-#ifdef _WIN32
-  ScopedEnv temp_;
-#endif
 };

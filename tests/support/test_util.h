@@ -1,5 +1,4 @@
-// Small helpers shared by the suites: a scoped environment variable and a
-// bounded wait for a condition.
+// A scoped environment variable and a bounded wait for a condition.
 #pragma once
 
 #include <chrono>
@@ -14,15 +13,14 @@
 #include "platform/text.h"
 #endif
 
-// Sets (or with an empty value removes) a variable of this process's
-// environment, which started children inherit; the old value comes back at
-// the end of the scope.
+// Sets (an empty value: removes) a variable of this process's environment,
+// which started children inherit, until the end of the scope.
 class ScopedEnv {
  public:
   ScopedEnv(const char* name, const std::string& value) : name_(name) {
     const char* old = std::getenv(name);
     had_ = old != nullptr;
-    if (had_) old_ = old;
+    old_ = old ? old : "";
     Set(value);
   }
   ~ScopedEnv() { Set(had_ ? old_ : std::string()); }
@@ -32,24 +30,18 @@ class ScopedEnv {
  private:
   void Set(const std::string& value) {
 #ifdef _WIN32
-    SetEnvironmentVariableW(Utf8ToWstr(name_).c_str(),
-                            value.empty() ? nullptr : Utf8ToWstr(value).c_str());
+    SetEnvironmentVariableW(Utf8ToWstr(name_).c_str(), value.empty() ? nullptr : Utf8ToWstr(value).c_str());
     _putenv_s(name_.c_str(), value.c_str());
 #else
-    if (value.empty())
-      unsetenv(name_.c_str());
-    else
-      setenv(name_.c_str(), value.c_str(), 1);
+    if (value.empty()) unsetenv(name_.c_str()); else setenv(name_.c_str(), value.c_str(), 1);
 #endif
   }
-  std::string name_;
-  std::string old_;
+  std::string name_, old_;
   bool had_ = false;
 };
 
 // Polls pred every stepMs for up to timeoutMs; whether it became true.
-inline bool WaitUntil(const std::function<bool()>& pred, unsigned timeoutMs = 5000,
-                      unsigned stepMs = 20) {
+inline bool WaitUntil(const std::function<bool()>& pred, unsigned timeoutMs = 5000, unsigned stepMs = 20) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
   while (!pred()) {
     if (std::chrono::steady_clock::now() >= deadline) return false;

@@ -1,6 +1,6 @@
-// Sharing a folder through the real compressor seam (Info-ZIP natively, the
-// PowerShell test double under Wine), and Internet items with the test double
-// of the tunnel client. Both doubles sit next to this suite's binary.
+// Sharing folders through the real compressor seam (Info-ZIP natively, the
+// PowerShell double under Wine), and Internet items with the tunnel client's
+// double. Both doubles sit next to this suite's binary.
 #include <chrono>
 #include <filesystem>
 #include <regex>
@@ -25,6 +25,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
+const wchar_t kCompressing[] = L"Compressing folder... (this may take a moment)";
 #ifdef _WIN32
 const wchar_t kCompressFailed[] =
     L"Could not compress folder.\n\nPowerShell's Compress-Archive is required. Make sure "
@@ -34,20 +35,12 @@ fs::path FsPath(const std::wstring& p) { return fs::path(p); }
 #else
 const wchar_t kCompressFailed[] = L"Could not compress folder: zip exited with code 3.";
 const wchar_t kCompressHung[] = L"Could not compress folder: zip did not finish within 10 minutes.";
-fs::path FsPath(const std::wstring& p) { return fs::path(WstrToUtf8(p)); }
+fs::path FsPath(const std::wstring& p) { return fs::path(WstrToUtf8(p)); }  // names need not suit the C locale
 #endif
 
-std::vector<std::wstring> FilesIn(const std::wstring& folder) {
-  std::vector<std::wstring> out;
+bool NoFilesIn(const std::wstring& folder) {
   std::error_code ec;
-  for (const auto& e : fs::directory_iterator(FsPath(folder), ec)) {
-#ifdef _WIN32
-    out.push_back(e.path().wstring());
-#else
-    out.push_back(Utf8ToWstr(e.path().string()));  // names need not suit the C locale
-#endif
-  }
-  return out;
+  return fs::directory_iterator(FsPath(folder), ec) == fs::directory_iterator();
 }
 
 // A folder `name` holding a.txt and sub/b.bin.
@@ -59,23 +52,20 @@ std::wstring SampleFolder(const TempDir& dir, const std::wstring& name) {
   return path;
 }
 
-// The downloaded archive is the one made for the folder. Natively Info-ZIP ran
-// inside the folder: its files are at the top. The PowerShell double received
-// exactly the folder and the archive, as data, by the fixed command.
-void ExpectArchiveOf(const std::string& zip, const std::wstring& folder, const HostedItem& item,
-                     const TempDir& scratch) {
+// The downloaded archive is the one made for the folder: natively its files
+// are at the top; the PowerShell double received exactly the folder and the
+// archive, as data, by the fixed command.
+void ExpectArchiveOf(const std::string& zip, const std::wstring& folder, const HostedItem& item, const TempDir& scratch) {
 #ifdef _WIN32
   EXPECT_EQ(zip, ReadWholeFile(item.path));
-  EXPECT_EQ(ReadWholeFile(ProgramFolder() + L"\\powershell_cmdline.txt"),
-            WstrToUtf8(PowerShellCompressCommand()));
+  EXPECT_EQ(ReadWholeFile(ProgramFolder() + L"\\powershell_cmdline.txt"), WstrToUtf8(PowerShellCompressCommand()));
   EXPECT_EQ(ReadWholeFile(ProgramFolder() + L"\\powershell_paths.txt"),
             WstrToUtf8(folder) + "\n" + WstrToUtf8(item.path) + "\n");
   (void)scratch;
 #else
   (void)folder;
   EXPECT_EQ(zip.size(), item.size);
-  const std::string file = WstrToUtf8(scratch.Write(L"got.zip", zip));
-  const std::string out = WstrToUtf8(scratch.File(L"out"));
+  const std::string file = WstrToUtf8(scratch.Write(L"got.zip", zip)), out = WstrToUtf8(scratch.File(L"out"));
   ASSERT_EQ(std::system(("unzip -qq '" + file + "' -d '" + out + "'").c_str()), 0);
   EXPECT_EQ(ReadWholeFile(scratch.File(L"out/a.txt")), "alpha\n");
   EXPECT_EQ(ReadWholeFile(scratch.File(L"out/sub/b.bin")), std::string(3000, '\xb7'));
@@ -83,14 +73,13 @@ void ExpectArchiveOf(const std::string& zip, const std::wstring& folder, const H
 #endif
 }
 
-// Makes the compressor fail ("fail": exit 3 after writing half an archive)
-// or hang ("hang": half an archive, then no end) for the life of the object.
+// The compressor fails ("fail": exit 3 after half an archive) or hangs
+// ("hang") for the life of the object: natively a zip earlier on PATH.
 class BrokenCompressor {
  public:
 #ifdef _WIN32
   explicit BrokenCompressor(const std::string& how) : env_("VH_FAKE_POWERSHELL", how) {}
 #else
-  // A zip earlier on PATH than Info-ZIP.
   explicit BrokenCompressor(const std::string& how)
       : env_("PATH", WstrToUtf8(bin_.path()) + ":" + std::getenv("PATH")) {
     const std::wstring zip = bin_.Write(L"zip", how == "hang" ? "#!/bin/sh\necho partial\nexec sleep 60\n"
@@ -102,26 +91,34 @@ class BrokenCompressor {
   ScopedEnv env_;
 };
 
+// The user's temporary folder moved into a private one, so the archives'
+// folder ("vornhale", POSIX "vornhale-<uid>") can be checked for leftovers.
 class ShareFolderTest : public ShareTest {
  protected:
   void TearDown() override {
     SetCompressTimeoutForTest(0);
+    StopTunnel();
+    DiscardTunnelMessages();
     SetTunnelProbeForTest(nullptr);
     ShareTest::TearDown();
-    DiscardTunnelMessages();
   }
-  ScopedTempFolder temp_;
+#ifdef _WIN32
+  std::wstring ArchiveFolder() const { return tmp_.File(L"vornhale"); }
+  TempDir tmp_;
+  ScopedEnv env_{"TMP", WstrToUtf8(tmp_.path())}, env2_{"TEMP", WstrToUtf8(tmp_.path())};
+#else
+  std::wstring ArchiveFolder() const { return tmp_.File(L"vornhale-" + std::to_wstring(geteuid())); }
+  TempDir tmp_;
+  ScopedEnv env_{"TMPDIR", WstrToUtf8(tmp_.path())};
+#endif
 };
 
 // Folder names with every character that quotes or runs code in PowerShell
 // (or a shell) are compressed, shared, downloaded, and their archives deleted.
 TEST_F(ShareFolderTest, FoldersAreCompressedSharedAndDownloaded) {
-  const std::wstring names[] = {
-      L"it's a folder", L"Mom\u2019s photos", L"\u2018left", L"low\u201Aquote", L"rev\u201Bquote",
-      L"x\u2019;Start-Process calc;\u2019y", L"x';Start-Process calc;'y", L"cost $HOME $(id)",
-      L"tick`n`$a", L"a;b", L"photos [2023]", L"R&D", L"two  spaces here",
-  };
-  for (const auto& name : names) {
+  for (const std::wstring name : {L"it's a folder", L"Mom\u2019s photos", L"\u2018left", L"low\u201Aquote",
+                                  L"rev\u201Bquote", L"x\u2019;Start-Process calc;\u2019y", L"x';Start-Process calc;'y",
+                                  L"cost $HOME $(id)", L"tick`n`$a", L"a;b", L"photos [2023]", L"R&D", L"two  spaces"}) {
     SCOPED_TRACE(WstrToUtf8(name));
     TempDir dir;
     const std::wstring folder = SampleFolder(dir, name);
@@ -134,14 +131,13 @@ TEST_F(ShareFolderTest, FoldersAreCompressedSharedAndDownloaded) {
     const std::string stem = WstrToUtf8(name);
     EXPECT_EQ(item->name.rfind(stem + "_", 0), 0u) << item->name;
     EXPECT_TRUE(std::regex_match(item->name.substr(stem.size()), std::regex("_[1-9][0-9]*\\.zip")));
-    EXPECT_EQ(item->path, temp_.ArchiveFolder() + kPathSeparator + Utf8ToWstr(item->name));
-    EXPECT_EQ(Statuses(), (std::vector<std::wstring>{L"Compressing folder... (this may take a moment)",
-                                                     L"LAN link ready and copied to clipboard."}));
+    EXPECT_EQ(item->path, ArchiveFolder() + kPathSeparator + Utf8ToWstr(item->name));
+    EXPECT_EQ(Statuses(), (std::vector<std::wstring>{kCompressing, L"LAN link ready and copied to clipboard."}));
     EXPECT_EQ(TestShell().pumps, 1);
     ExpectArchiveOf(FetchBody(item->slug), folder, *item, dir);
     item.reset();
     ClearHosted();
-    EXPECT_TRUE(WaitUntil([&] { return FilesIn(temp_.ArchiveFolder()).empty(); }));
+    EXPECT_TRUE(WaitUntil([&] { return NoFilesIn(ArchiveFolder()); }));
   }
 }
 
@@ -152,9 +148,7 @@ TEST_F(ShareFolderTest, CompressorFailureHangAndStopLeaveNothingBehind) {
     const char* how;
     bool stop;  // a stop request while the compressor runs: ended at once, nothing reported
     std::wstring text;
-  } cases[] = {{"fail", false, kCompressFailed},
-               {"hang", false, kCompressHung},
-               {"hang", true, L""}};
+  } cases[] = {{"fail", false, kCompressFailed}, {"hang", false, kCompressHung}, {"hang", true, L""}};
   for (const auto& c : cases) {
     SCOPED_TRACE(std::string(c.how) + (c.stop ? " + stop" : ""));
     TestShell().Clear();
@@ -169,36 +163,36 @@ TEST_F(ShareFolderTest, CompressorFailureHangAndStopLeaveNothingBehind) {
     stopper.join();
     SetCompressionCancelled(false);
     ExpectBox(c.text, kMbIconError);
-    std::vector<std::wstring> statuses{L"Compressing folder... (this may take a moment)"};
+    std::vector<std::wstring> statuses{kCompressing};
     if (!c.stop) statuses.push_back(L"Folder compression failed.");
     EXPECT_EQ(Statuses(), statuses);
     EXPECT_EQ(HostedCount(), 0u);
     EXPECT_FALSE(g_serverRunning.load());
-    EXPECT_TRUE(FilesIn(temp_.ArchiveFolder()).empty());
+    EXPECT_TRUE(NoFilesIn(ArchiveFolder()));
   }
 }
 
+// An archive refused before its item exists (reserved link) or dropped after
+// (no slug could be drawn) is deleted.
 TEST_F(ShareFolderTest, ArchiveRefusedOrDroppedIsDeleted) {
   TempDir dir;
   const std::wstring folder = SampleFolder(dir, L"docs");
-  // Refused before its item exists.
   EXPECT_FALSE(AddPath(folder, 1, "support", hwnd_));
   ExpectBox(L"That custom link is reserved. Choose a different one.", kMbIconWarning);
-  EXPECT_TRUE(FilesIn(temp_.ArchiveFolder()).empty());
-  // Dropped after its item was built: no slug could be chosen.
+  EXPECT_TRUE(NoFilesIn(ArchiveFolder()));
   TestShell().Clear();
   const RandomSourceFn old = SetRandomSourceForTest([](void*, size_t) { return false; });
   EXPECT_FALSE(AddPath(folder, 1, "", hwnd_));
   SetRandomSourceForTest(old);
   ExpectBox(L"Could not generate a secure link. Please try again.", kMbIconError);
   EXPECT_EQ(HostedCount(), 0u);
-  EXPECT_TRUE(FilesIn(temp_.ArchiveFolder()).empty());
+  EXPECT_TRUE(NoFilesIn(ArchiveFolder()));
 }
 
 TEST_F(ShareFolderTest, EmptyLastComponentNamesTheArchiveFolder) {
 #ifdef _WIN32
-  // A drive root has no last component; the double cannot zip a whole drive,
-  // so only the archive's name is looked at, in the paths it received.
+  // A drive root: the double cannot zip a whole drive, so only the archive's
+  // name is looked at, in the paths it received.
   ScopedEnv mode("VH_FAKE_POWERSHELL", "noarchive");
   EXPECT_FALSE(AddPath(L"C:\\", 1, "", hwnd_));
   const std::string paths = ReadWholeFile(ProgramFolder() + L"\\powershell_paths.txt");
@@ -214,11 +208,11 @@ TEST_F(ShareFolderTest, EmptyLastComponentNamesTheArchiveFolder) {
   EXPECT_FALSE(AddPath(L"/", 1, "", hwnd_));
   ExpectBox(kCompressFailed, kMbIconError);
 #endif
-  EXPECT_TRUE(FilesIn(temp_.ArchiveFolder()).empty());
+  EXPECT_TRUE(NoFilesIn(ArchiveFolder()));
 }
 
 #ifndef _WIN32
-// Archive names are taken exclusively: a name that exists (another instance's
+// Archive names are taken exclusively: an existing name (another instance's
 // archive) moves on to the next number and is never touched.
 TEST(ArchiveSeam, TakenNameMovesOnAndStaysUntouched) {
   TempDir dir;
@@ -234,12 +228,12 @@ TEST(ArchiveSeam, TakenNameMovesOnAndStaysUntouched) {
 }
 
 // Another account owns the archives' usual folder (or a link stands in its
-// place): sharing still works, from a private folder beside it.
+// place): sharing works from a private folder beside it, removed at the end.
 TEST_F(ShareFolderTest, ForeignArchiveFolderIsLeftAlone) {
   if (geteuid() != 0) GTEST_SKIP() << "needs root to give a folder to another account";
   TempDir dir;
-  const std::wstring folder = SampleFolder(dir, L"pics");
-  const std::string usual = WstrToUtf8(temp_.ArchiveFolder());
+  const std::wstring folder = SampleFolder(dir, L"pics"), usualW = ArchiveFolder();
+  const std::string usual = WstrToUtf8(usualW);
   for (const bool asLink : {false, true}) {
     SCOPED_TRACE(asLink ? "link" : "foreign owner");
     if (asLink) {
@@ -251,7 +245,7 @@ TEST_F(ShareFolderTest, ForeignArchiveFolderIsLeftAlone) {
     }
     ASSERT_TRUE(AddPath(folder, 1, "", hwnd_));
     const std::wstring archive = Item(0)->path;
-    EXPECT_EQ(archive.rfind(temp_.ArchiveFolder() + L"-", 0), 0u) << WstrToUtf8(archive);
+    EXPECT_EQ(archive.rfind(usualW + L"-", 0), 0u) << WstrToUtf8(archive);
     struct stat st {};
     ASSERT_EQ(stat(WstrToUtf8(archive.substr(0, archive.rfind(L'/'))).c_str(), &st), 0);
     EXPECT_EQ(st.st_uid, geteuid());
@@ -259,8 +253,7 @@ TEST_F(ShareFolderTest, ForeignArchiveFolderIsLeftAlone) {
     ClearHosted();
     EXPECT_FALSE(PathExists(archive));
     ReleaseArchiveFolder();
-    for (const auto& left : FilesIn(temp_.Path()))
-      EXPECT_NE(left.rfind(temp_.ArchiveFolder() + L"-", 0), 0u) << "outlived the program: " << WstrToUtf8(left);
+    EXPECT_FALSE(PathExists(archive.substr(0, archive.rfind(L'/')))) << "outlived the program";
   }
   unlink(usual.c_str());
 }
@@ -274,20 +267,19 @@ TEST_F(ShareFolderTest, EmptyFolderOwnArchiveFolderAndReapedCompressor) {
   ASSERT_TRUE(AddPath(dir.File(L"empty"), 1, "", hwnd_));
   EXPECT_EQ(FetchBody(Item(0)->slug), std::string("PK\x05\x06", 4) + std::string(18, '\0'));
   ClearHosted();
-  WriteFileAt(temp_.Path() + L"/a.txt", "alpha");
-  ASSERT_TRUE(AddPath(temp_.Path(), 1, "", hwnd_));
+  WriteFileAt(tmp_.path() + L"/a.txt", "alpha");
+  ASSERT_TRUE(AddPath(tmp_.path(), 1, "", hwnd_));
   const std::string whole = FetchBody(Item(0)->slug);
   EXPECT_NE(whole.find("a.txt"), std::string::npos);
   EXPECT_EQ(whole.find(".zip"), std::string::npos);
   ClearHosted();
-
   TestShell().Clear();
   BrokenCompressor broken("fail");
   const auto old = signal(SIGCHLD, SIG_IGN);
   EXPECT_FALSE(AddPath(SampleFolder(dir, L"docs"), 1, "", hwnd_));
   signal(SIGCHLD, old);
   ExpectBox(L"Could not compress folder: zip exited with code 1.", kMbIconError);
-  EXPECT_TRUE(FilesIn(temp_.ArchiveFolder()).empty());
+  EXPECT_TRUE(NoFilesIn(ArchiveFolder()));
 }
 #endif
 
@@ -310,12 +302,10 @@ TEST_F(ShareFolderTest, InternetItemsFollowTheTunnel) {
   EXPECT_EQ(Statuses(), std::vector<std::wstring>{L"Starting Cloudflare tunnel (up to 60s)..."});
   EXPECT_EQ(g_tunRetryLeft.load(), 3);
 
-  const auto events = PumpTunnel(hwnd_, WM_TUNNEL_READY, 15000, true);
-  ASSERT_EQ(events.size(), 2u);
+  ASSERT_EQ(PumpTunnel(hwnd_, WM_TUNNEL_READY, 15000, true).size(), 2u);
   EXPECT_EQ(Item(1)->url, "https://share-item.trycloudflare.com/first");
   EXPECT_EQ(Statuses().back(), L"Link ready and copied to clipboard.");
   EXPECT_EQ(TestShell().clipboard.back(), L"https://share-item.trycloudflare.com/first");
-
   TestShell().Clear();
   ASSERT_TRUE(AddPath(f, 0, "second", hwnd_));
   EXPECT_EQ(Item(2)->url, "https://share-item.trycloudflare.com/second");

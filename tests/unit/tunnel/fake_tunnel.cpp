@@ -15,11 +15,6 @@
 #include "tunnel/reader.h"
 #include "tunnel/supervisor.h"
 
-FakeTunnel::FakeTunnel(const std::string& script)
-    : env_("VH_FAKE_TUNNEL_DIR", WstrToUtf8(dir_.path())) {
-  SetScript(script);
-}
-
 std::vector<uint32_t> FakeTunnel::Pids() const {
   std::istringstream in(ReadWholeFile(dir_.File(L"pids.txt")));
   std::vector<uint32_t> pids;
@@ -65,10 +60,6 @@ bool ProcessAlive(uint32_t pid) {
   return paren != std::string::npos && paren + 2 < text.size() && text[paren + 2] != 'Z' &&
          text[paren + 2] != 'X';
 #endif
-}
-
-bool WaitProcessGone(uint32_t pid, unsigned timeoutMs) {
-  return WaitUntil([pid] { return !ProcessAlive(pid); }, timeoutMs);
 }
 
 namespace {

@@ -9,15 +9,16 @@
 #include "net_client.h"
 #include "platform/message.h"
 #include "platform/process.h"
+#include "platform/text.h"
 #include "test_util.h"
 
 // A private folder for the fake's script and records, announced to every
 // child started while it lives through VH_FAKE_TUNNEL_DIR.
 class FakeTunnel {
  public:
-  explicit FakeTunnel(const std::string& script = "hang\n");
-  FakeTunnel(const FakeTunnel&) = delete;
-  FakeTunnel& operator=(const FakeTunnel&) = delete;
+  explicit FakeTunnel(const std::string& script = "hang\n") : env_("VH_FAKE_TUNNEL_DIR", WstrToUtf8(dir_.path())) {
+    SetScript(script);
+  }
   void SetScript(const std::string& script) const { dir_.Write(L"script.txt", script); }
   std::vector<uint32_t> Pids() const;  // every start so far, oldest first
   std::string CommandLine() const { return ReadWholeFile(dir_.File(L"cmdline.txt")); }
@@ -32,7 +33,9 @@ std::wstring FakeClientPath();  // the fake as installed beside the test binary
 // A child's output until it ends, 30 s pass, or (lineOnly) a line is complete.
 std::string ReadChildOutput(PipeHandle pipe, bool lineOnly = false);
 bool ProcessAlive(uint32_t pid);  // a zombie counts as ended
-bool WaitProcessGone(uint32_t pid, unsigned timeoutMs);
+inline bool WaitProcessGone(uint32_t pid, unsigned timeoutMs) {
+  return WaitUntil([pid] { return !ProcessAlive(pid); }, timeoutMs);
+}
 
 // One tunnel message as the main window received it (READY's string copied).
 struct TunnelEvent {
@@ -41,7 +44,6 @@ struct TunnelEvent {
   std::string address;
   double atSeconds = 0;  // since the pump started
 };
-
 // Takes tunnel messages until `until` was seen or timeoutMs passed. With
 // handle, each goes to OnTunnelFound / OnTunnelReady / OnTunnelFailed after
 // being recorded; without, it is claimed and its string freed.

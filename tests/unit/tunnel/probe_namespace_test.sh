@@ -4,7 +4,7 @@
 # s_server -WWW` answers /__vhhealth on 127.0.0.1:443 with a certificate of a
 # test CA, and that CA is bind-mounted over the system bundle that libcurl
 # (and Wine) trust. Nothing leaves the namespace.
-# Usage: probe_namespace_test.sh <test binary> [runner, e.g. wine]; 77 = skipped.
+# Usage: probe_namespace_test.sh <tunnel test binary> [runner, e.g. wine]; 77 = skipped.
 set -eu
 bin=$1
 runner=${2:-}

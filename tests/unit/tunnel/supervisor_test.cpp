@@ -1,5 +1,5 @@
-// Tunnel supervision against the fake client: one client at a time, restarts,
-// fallback to same-network links, publishing, stale and forged messages.
+// The reader and the supervisor against the fake client: messages, the first
+// address only, the line cap, restarts, publishing, stale and forged messages.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -9,31 +9,35 @@
 
 #include "core/app_messages.h"
 #include "core/links.h"
-#include "core/registry.h"
 #include "fake_tunnel.h"
 #include "http/listener.h"
-#include "platform/text.h"
 #include "recording_shell.h"
 #include "tunnel/reader.h"
-#include "tunnel/supervisor.h"
 
 namespace {
 
 const wchar_t kDropped[] = L"Tunnel dropped. Reconnecting...";
 const wchar_t kUnavailable[] = L"Tunnel unavailable. Using LAN links instead.";
 
+std::mutex g_probedMtx;
+std::vector<std::wstring> g_probed;
+bool ProbeOk(const std::wstring& url) {
+  std::lock_guard<std::mutex> lock(g_probedMtx);
+  g_probed.push_back(url);
+  return true;
+}
+
 std::shared_ptr<HostedItem> AddItem(const std::string& slug, int mode) {
   auto item = std::make_shared<HostedItem>();
-  item->name = slug + ".txt";
   item->slug = slug;
   item->mode = mode;
   std::lock_guard<std::mutex> lock(g_hostedMtx);
   BuildItemUrl_locked(*item);
-  g_hosted.push_back(item);
+  AppendHosted_locked(item);
   return item;
 }
 
-// An item's link and mode, and the tunnel's host, read under the lock.
+// Read under the lock: an item's link and mode, the tunnel's host.
 template <class F>
 auto Locked(F read) {
   std::lock_guard<std::mutex> lock(g_hostedMtx);
@@ -43,8 +47,6 @@ std::string Url(const std::shared_ptr<HostedItem>& item) { return Locked([&] { r
 int Mode(const std::shared_ptr<HostedItem>& item) { return Locked([&] { return item->mode; }); }
 std::string TunHost() { return Locked([] { return g_tunHost; }); }
 
-bool ProbeOk(const std::wstring&) { return true; }
-
 // An address as the reader hands it over: a heap copy (or null), marked.
 LPARAM ReaderAddress(const char* text) {
   const LPARAM address = reinterpret_cast<LPARAM>(text ? NewTunnelAddress(text) : nullptr);
@@ -52,51 +54,101 @@ LPARAM ReaderAddress(const char* text) {
   return address;
 }
 
-class SupervisorTest : public ::testing::Test {
+std::vector<unsigned> Msgs(const std::vector<TunnelEvent>& events) {
+  std::vector<unsigned> out;
+  for (const auto& e : events) out.push_back(e.msg);
+  return out;
+}
+
+class TunnelTest : public ShareTest {
  protected:
   void SetUp() override {
+    ShareTest::SetUp();
     DiscardTunnelMessages();
-    TestShell().Clear();
-    hwnd_ = CreateMessageWindow();
-    g_hMain = hwnd_;
+    g_probed.clear();
     ASSERT_TRUE(StartServerIfNeeded(hwnd_));
   }
   void TearDown() override {
     StopTunnel();
-    SetTunnelProbeForTest(nullptr);
     DiscardTunnelMessages();
-    ClearHosted();
-    StopServer();
-    g_hMain = nullptr;
-    DestroyMessageWindow(hwnd_);
+    SetTunnelProbeForTest(nullptr);
+    ShareTest::TearDown();
   }
   // Starts the client as sharing a new Internet item does.
-  void StartForNewItem() {
+  void Start() {
     ASSERT_TRUE(StartTunnelIfNeeded(hwnd_));
     g_tunRetryLeft.store(kTunnelRestarts);
   }
-  std::vector<std::wstring> Statuses() {
-    std::lock_guard<std::mutex> lock(TestShell().mtx);
-    return TestShell().statuses;
+  // The reader's messages until `until`, recorded, not handled.
+  std::vector<TunnelEvent> Read(unsigned until) {
+    EXPECT_TRUE(StartTunnelIfNeeded(hwnd_));
+    return PumpTunnel(hwnd_, until, 10000, false);
   }
   // Nothing a user sees changed since the last TestShell().Clear().
   void ExpectShellUntouched() {
-    RecordingShell& s = TestShell();
-    std::lock_guard<std::mutex> lock(s.mtx);
-    EXPECT_TRUE(s.statuses.empty());
-    EXPECT_TRUE(s.clipboard.empty());
-    EXPECT_EQ(s.listRefreshes, 0);
+    std::lock_guard<std::mutex> lock(TestShell().mtx);
+    EXPECT_TRUE(TestShell().statuses.empty());
+    EXPECT_TRUE(TestShell().clipboard.empty());
+    EXPECT_EQ(TestShell().listRefreshes, 0);
   }
-  HWND hwnd_ = nullptr;
 };
 
-TEST_F(SupervisorTest, OneClientForTheServersPortEndedByStop) {
+TEST_F(TunnelTest, ReaderPublishesTheFirstAddressOnly) {
+  SetTunnelProbeForTest(ProbeOk);
+  FakeTunnel fake(
+      "print ERR failed to request quick Tunnel: Post \"https://api.trycloudflare.com/tunnel\"\n"
+      "sleep 300\nprintcr INF Requesting new quick Tunnel...\nprintcr \nprint \n"
+      "eprint INF |  https://first-one.trycloudflare.com  |\n"
+      "print INF |  https://second-one.trycloudflare.com  |\nsleep 300\n"
+      "print INF |  https://third-one.trycloudflare.com  |\nhang\n");
+  const auto events = Read(WM_TUNNEL_READY);
+  ASSERT_EQ(Msgs(events), (std::vector<unsigned>{WM_TUNNEL_FOUND, WM_TUNNEL_READY}));
+  EXPECT_EQ(events[1].wParam, 1u);
+  EXPECT_EQ(events[1].address, "https://first-one.trycloudflare.com");
+  EXPECT_TRUE(g_tunReady.load());
+  EXPECT_TRUE(PumpTunnel(hwnd_, 0, 1500, false).empty());  // later addresses change nothing
+  std::lock_guard<std::mutex> lock(g_probedMtx);
+  EXPECT_EQ(g_probed, std::vector<std::wstring>{L"https://first-one.trycloudflare.com/__vhhealth"});
+}
+
+// 5000-byte lines are examined on their first 4096 bytes: an address cut at
+// byte 4096 does not count, one before it does.
+TEST_F(TunnelTest, ReaderLineCap) {
+  SetTunnelProbeForTest(ProbeOk);
   FakeTunnel fake;
-  StartForNewItem();
+  const std::pair<const char*, const char*> cases[] = {
+      {"pad 4080 890 https://cut-off.trycloudflare.com |\nprint INF | https://after-long.trycloudflare.com |\nhang\n",
+       "https://after-long.trycloudflare.com"},
+      {"pad 4000 966 | https://in-reach.trycloudflare.com |\nhang\n", "https://in-reach.trycloudflare.com"}};
+  for (const auto& [script, want] : cases) {
+    fake.SetScript(script);
+    const auto events = Read(WM_TUNNEL_READY);
+    ASSERT_EQ(events.size(), 2u);
+    EXPECT_EQ(events[1].address, want);
+    StopTunnel();
+    DiscardTunnelMessages();
+  }
+}
+
+TEST_F(TunnelTest, ReaderEndsAfterPublishOrStop) {
+  SetTunnelProbeForTest(ProbeOk);
+  FakeTunnel fake("print INF | https://short-lived.trycloudflare.com |\nsleep 500\nexit 0\n");
+  EXPECT_EQ(Msgs(Read(WM_TUNNEL_FAILED)), (std::vector<unsigned>{WM_TUNNEL_FOUND, WM_TUNNEL_READY, WM_TUNNEL_FAILED}));
+  StopTunnel();
+  // Stopped while probing: nothing more is posted.
+  SetTunnelProbeForTest([](const std::wstring&) { return false; });
+  fake.SetScript("print INF | https://never-up.trycloudflare.com |\nhang\n");
+  ASSERT_EQ(Read(WM_TUNNEL_FOUND).size(), 1u);
+  StopTunnel();
+  EXPECT_TRUE(PumpTunnel(hwnd_, 0, 1000, false).empty());
+}
+
+TEST_F(TunnelTest, OneClientForTheServersPortEndedByStop) {
+  FakeTunnel fake;
+  Start();
   EXPECT_TRUE(StartTunnelIfNeeded(hwnd_));  // already running: no second client
-  ASSERT_TRUE(WaitUntil([&] { return !fake.Pids().empty(); }, 5000));
-  const std::string cmd = fake.CommandLine();
-  const std::string tail = " --url http://localhost:" + std::to_string(g_port);
+  ASSERT_TRUE(WaitUntil([&] { return !fake.Pids().empty(); }));
+  const std::string cmd = fake.CommandLine(), tail = " --url http://localhost:" + std::to_string(g_port);
   EXPECT_EQ(cmd.substr(cmd.size() - std::min(cmd.size(), tail.size())), tail) << cmd;
   StopTunnel();
   EXPECT_FALSE(g_tunRunning.load());
@@ -106,95 +158,85 @@ TEST_F(SupervisorTest, OneClientForTheServersPortEndedByStop) {
   EXPECT_TRUE(WaitProcessGone(fake.Pids()[0], 5000));
 }
 
-TEST_F(SupervisorTest, ThreeRestartsThenEveryInternetItemGoesLan) {
+TEST_F(TunnelTest, ThreeRestartsThenEveryInternetItemGoesLan) {
   FakeTunnel fake("print INF starting\nexit 1\n");
   const int port = g_port;
-  auto a = AddItem("inet-a", 0);
-  auto c = AddItem("inet-c", 0);
+  auto a = AddItem("inet-a", 0), c = AddItem("inet-c", 0);
   RebindIfModeChanged();
   ASSERT_FALSE(g_listenAllIfaces.load());  // Internet items only: loopback
-  StartForNewItem();
+  Start();
   for (int failure = 1; failure <= 4 && g_tunRunning.load(); ++failure)
     ASSERT_FALSE(PumpTunnel(hwnd_, WM_TUNNEL_FAILED, 15000, true).empty()) << "failure " << failure;
   EXPECT_EQ(Statuses(), (std::vector<std::wstring>{kDropped, kDropped, kDropped, kUnavailable}));
   EXPECT_EQ(g_tunRetryLeft.load(), 0);
   EXPECT_FALSE(g_tunRunning.load());
-  // Every Internet item falls back (the links themselves: the sharing tests).
   EXPECT_EQ(Mode(a) + Mode(c), 2);
-  // The listener moved to all interfaces on the same port.
-  EXPECT_TRUE(g_serverRunning.load());
-  EXPECT_TRUE(g_listenAllIfaces.load());
+  EXPECT_TRUE(g_listenAllIfaces.load());  // the listener moved to all interfaces, same port
   EXPECT_EQ(g_port, port);
   const auto pids = fake.Pids();
   EXPECT_EQ(pids.size(), 4u);  // the first start and three restarts
   for (uint32_t pid : pids) EXPECT_TRUE(WaitProcessGone(pid, 5000)) << pid;
-}
 
-TEST_F(SupervisorTest, FailureWithoutInternetItemsFallsBackAtOnce) {
-  FakeTunnel fake("exit 0\n");
-  AddItem("only-lan", 1);
-  StartForNewItem();
+  // Without Internet items a failure falls back at once.
+  TestShell().Clear();
+  fake.SetScript("exit 0\n");
+  Start();
   PumpTunnel(hwnd_, WM_TUNNEL_FAILED, 15000, true);
   EXPECT_EQ(Statuses(), std::vector<std::wstring>{kUnavailable});
   EXPECT_EQ(g_tunRetryLeft.load(), kTunnelRestarts);
-  EXPECT_EQ(fake.Pids().size(), 1u);
+  EXPECT_EQ(fake.Pids().size(), 5u);
 }
 
-TEST_F(SupervisorTest, PublishRelinksEveryItemAndCopiesTheNewest) {
+TEST_F(TunnelTest, PublishRelinksEveryItemAndCopiesTheNewest) {
   SetTunnelProbeForTest(ProbeOk);
   FakeTunnel fake("print INF |  https://relink-test.trycloudflare.com  |\nhang\n");
-  auto a = AddItem("first-item", 0);
-  auto lan = AddItem("lan-item", 1);
-  auto c = AddItem("newest-item", 0);
-  const std::string lanBefore = Url(lan);
-  StartForNewItem();
+  auto a = AddItem("first-item", 0), lan = AddItem("lan-item", 1), c = AddItem("newest-item", 0);
+  const std::string lanBefore = Url(lan), host = "https://relink-test.trycloudflare.com";
+  Start();
   ASSERT_EQ(PumpTunnel(hwnd_, WM_TUNNEL_READY, 15000, true).size(), 2u);
-  const std::string host = "https://relink-test.trycloudflare.com";
   EXPECT_EQ(TunHost(), host);
   EXPECT_EQ(Url(a), host + "/first-item");
   EXPECT_EQ(Url(c), host + "/newest-item");
   EXPECT_EQ(Url(lan), lanBefore);
-  {
-    RecordingShell& s = TestShell();
-    std::lock_guard<std::mutex> lock(s.mtx);
-    EXPECT_EQ(s.clipboard, std::vector<std::wstring>{Utf8ToWstr(host + "/newest-item")});
-    EXPECT_EQ(s.statuses, (std::vector<std::wstring>{L"Public link found. Checking it's reachable...",
-                                                     L"Link ready and copied to clipboard."}));
-    EXPECT_GE(s.listRefreshes, 1);
-    EXPECT_GE(s.latestRefreshes, 1);
-  }
+  EXPECT_EQ(TestShell().clipboard, std::vector<std::wstring>{Utf8ToWstr(host + "/newest-item")});
+  EXPECT_EQ(Statuses(), (std::vector<std::wstring>{L"Public link found. Checking it's reachable...",
+                                                   L"Link ready and copied to clipboard."}));
+  EXPECT_GE(TestShell().listRefreshes, 1);
+  EXPECT_GE(TestShell().latestRefreshes, 1);
   // Stopping forgets the address but keeps the links already given out.
   StopTunnel();
   EXPECT_EQ(TunHost(), "");
   EXPECT_EQ(Url(a), host + "/first-item");
 }
 
-TEST_F(SupervisorTest, UnprobedNullAndStaleAddresses) {
+TEST_F(TunnelTest, UnprobedNullAndStaleAddresses) {
   FakeTunnel fake;
   auto a = AddItem("slow-item", 0);
-  StartForNewItem();
-  OnTunnelReady(hwnd_, 0, ReaderAddress("https://s.trycloudflare.com"));
+  Start();
+  static char stranger[] = "https://forged.trycloudflare.com";
+  const LPARAM real = ReaderAddress("https://s.trycloudflare.com");
+  OnTunnelReady(hwnd_, 0, reinterpret_cast<LPARAM>(stranger));  // the mark is for another pointer
+  EXPECT_EQ(Url(a), "");
+  OnTunnelReady(hwnd_, 0, real);
   EXPECT_EQ(Url(a), "https://s.trycloudflare.com/slow-item");
   EXPECT_EQ(TestShell().LastStatus(), L"Link ready and copied. Allow a few seconds to come online.");
   // A null address reads as empty: Internet links wait again, nothing is copied.
   TestShell().Clear();
   OnTunnelReady(hwnd_, 1, ReaderAddress(nullptr));
   EXPECT_EQ(Url(a), "");
-  EXPECT_TRUE(TestShell().clipboard.empty());
-  EXPECT_TRUE(TestShell().statuses.empty());
+  EXPECT_TRUE(TestShell().clipboard.empty() && TestShell().statuses.empty());
   // After a stop an address is stale (the handler still frees it).
   StopTunnel();
   TestShell().Clear();
   OnTunnelReady(hwnd_, 1, ReaderAddress("https://late.trycloudflare.com"));
-  EXPECT_EQ(TunHost(), "");
-  EXPECT_EQ(Url(a), "");
+  EXPECT_EQ(TunHost() + Url(a), "");
   ExpectShellUntouched();
 }
 
 // Messages the reader did not post (another program can post the same
-// numbers) are ignored, a stranger's pointer never read or freed (the string
-// is static: freeing it would crash).
-TEST_F(SupervisorTest, MessagesTheReaderDidNotPostChangeNothing) {
+// numbers) change nothing; a stranger's pointer is never read or freed (the
+// string is static: freeing it would crash).
+TEST_F(TunnelTest, MessagesTheReaderDidNotPostChangeNothing) {
   static char forged[] = "https://forged.trycloudflare.com";
   SetTunnelProbeForTest(ProbeOk);
   FakeTunnel fake("print INF |  https://real-one.trycloudflare.com  |\nhang\n");
@@ -209,10 +251,8 @@ TEST_F(SupervisorTest, MessagesTheReaderDidNotPostChangeNothing) {
   };
   forgeAll();  // no tunnel: no fallback, no address taken
   EXPECT_EQ(Mode(a), 0);
-  EXPECT_EQ(Url(a), "");
-  EXPECT_EQ(TunHost(), "");
-
-  StartForNewItem();  // a published tunnel: no restart, no link replaced
+  EXPECT_EQ(Url(a) + TunHost(), "");
+  Start();  // a published tunnel: no restart, no link replaced
   ASSERT_EQ(PumpTunnel(hwnd_, WM_TUNNEL_READY, 15000, true).size(), 2u);
   const std::string link = "https://real-one.trycloudflare.com/inet-item";
   ASSERT_EQ(Url(a), link);

@@ -12,50 +12,41 @@
 
 namespace {
 
+// A share command's mode (0 Internet, 1 same network), link and paths; -1:
+// refused with an error text.
 TEST(TerminalArgs, CommandLines) {
-  struct Case {
-    std::vector<std::string> args;
-    CommandKind kind;
+  using S = std::vector<std::string>;
+  const struct {
+    S args;
     int mode;
     std::string link;
-    std::vector<std::string> paths;
+    S paths;
+  } shares[] = {
+      {{"share", "a"}, 0, "", {"a"}}, {{"share", "--lan", "a", "b"}, 1, "", {"a", "b"}},
+      {{"share", "a", "--internet"}, 0, "", {"a"}}, {{"share", "--lan", "--lan", "a"}, 1, "", {"a"}},
+      {{"share", "--link", "my-file", "a"}, 0, "my-file", {"a"}}, {{"share", "--link= x ", "a"}, 0, " x ", {"a"}},
+      {{"share", "--", "--lan", "-"}, 0, "", {"--lan", "-"}}, {{"share", ""}, 0, "", {""}},
+      {{}, -1, "", {}}, {{"a.txt"}, -1, "", {}}, {{"share"}, -1, "", {}}, {{"share", "--lan"}, -1, "", {}},
+      {{"share", "--lan", "--internet", "a"}, -1, "", {}}, {{"share", "a", "--link"}, -1, "", {}},
+      {{"share", "--link", "x", "--link", "y", "a"}, -1, "", {}}, {{"share", "--verbose", "a"}, -1, "", {}},
   };
-  const Case cases[] = {
-      {{"--self-test"}, CommandKind::kSelfTest, 0, "", {}},
-      {{"--help"}, CommandKind::kHelp, 0, "", {}},
-      {{"--version"}, CommandKind::kVersion, 0, "", {}},
-      {{"share", "a"}, CommandKind::kShare, 0, "", {"a"}},
-      {{"share", "--lan", "a", "b"}, CommandKind::kShare, 1, "", {"a", "b"}},
-      {{"share", "a", "--internet"}, CommandKind::kShare, 0, "", {"a"}},
-      {{"share", "--lan", "--lan", "a"}, CommandKind::kShare, 1, "", {"a"}},
-      {{"share", "--link", "my-file", "a"}, CommandKind::kShare, 0, "my-file", {"a"}},
-      {{"share", "--link= x ", "a"}, CommandKind::kShare, 0, " x ", {"a"}},
-      {{"share", "--", "--lan", "-"}, CommandKind::kShare, 0, "", {"--lan", "-"}},
-      {{"share", ""}, CommandKind::kShare, 0, "", {""}},
-      // refused
-      {{}, CommandKind::kError, 0, "", {}},
-      {{"a.txt"}, CommandKind::kError, 0, "", {}},
-      {{"share"}, CommandKind::kError, 0, "", {}},
-      {{"share", "--lan"}, CommandKind::kError, 0, "", {}},
-      {{"share", "--lan", "--internet", "a"}, CommandKind::kError, 0, "", {}},
-      {{"share", "a", "--link"}, CommandKind::kError, 0, "", {}},
-      {{"share", "--link", "x", "--link", "y", "a"}, CommandKind::kError, 0, "", {}},
-      {{"share", "--verbose", "a"}, CommandKind::kError, 0, "", {}},
-  };
-  for (const Case& c : cases) {
+  for (const auto& c : shares) {
     std::string joined;
     for (const auto& a : c.args) joined += "[" + a + "]";
-    SCOPED_TRACE(joined);
     const Command got = ParseCommandLine(c.args);
-    EXPECT_EQ(got.kind, c.kind);
-    if (c.kind == CommandKind::kError) {
-      EXPECT_FALSE(got.error.empty());
-    } else if (c.kind == CommandKind::kShare) {
-      EXPECT_EQ(got.share.mode, c.mode);
-      EXPECT_EQ(got.share.customLink, c.link);
-      EXPECT_EQ(got.share.paths, c.paths);
+    if (c.mode < 0) {
+      EXPECT_EQ(got.kind, CommandKind::kError) << joined;
+      EXPECT_FALSE(got.error.empty()) << joined;
+      continue;
     }
+    EXPECT_EQ(got.kind, CommandKind::kShare) << joined;
+    EXPECT_EQ(got.share.mode, c.mode) << joined;
+    EXPECT_EQ(got.share.customLink, c.link) << joined;
+    EXPECT_EQ(got.share.paths, c.paths) << joined;
   }
+  EXPECT_EQ(ParseCommandLine({"--self-test"}).kind, CommandKind::kSelfTest);
+  EXPECT_EQ(ParseCommandLine({"--help"}).kind, CommandKind::kHelp);
+  EXPECT_EQ(ParseCommandLine({"--version"}).kind, CommandKind::kVersion);
 }
 
 TEST(TerminalArgs, AbsoluteSharePathNamesTheItemItself) {
@@ -88,18 +79,16 @@ TEST(TerminalQr, HalfBlocksCarryEveryModuleWithQuietZone) {
       EXPECT_EQ(QrHalfBlockLines(link, colour), want) << link << colour;
     }
   }
+  EXPECT_TRUE(QrHalfBlockLines(std::string(5000, 'a'), false).empty());  // too long for any version
 }
 
-TEST(TerminalQr, TooLongForAnyVersionGivesNothing) {
-  EXPECT_TRUE(QrHalfBlockLines(std::string(5000, 'a'), false).empty());
-}
 
 TEST(TerminalTable, ColumnsAndTexts) {
-  std::vector<HostedRow> rows;
-  rows.push_back(HostedRow{"report.pdf", false, 1048576, 1, "http://10.0.0.2:20001/abc", 12});
-  rows.push_back(HostedRow{"photos_123.zip", true, 1023, 0, "", 0});
-  rows.push_back(HostedRow{"b\xC3\xA4r.txt", false, 1073741824, 0, "https://x.trycloudflare.com/q", 3});
-  rows.push_back(HostedRow{"a\rb", false, 0, 1, "http://10.0.0.2:20001/def", 0});
+  const std::vector<HostedRow> rows = {
+      {"report.pdf", false, 1048576, 1, "http://10.0.0.2:20001/abc", 12},
+      {"photos_123.zip", true, 1023, 0, "", 0},
+      {"b\xC3\xA4r.txt", false, 1073741824, 0, "https://x.trycloudflare.com/q", 3},
+      {"a\rb", false, 0, 1, "http://10.0.0.2:20001/def", 0}};
   const std::vector<std::string> expected = {
       "Name            Kind    Size     Mode      Status  Downloads  Link",
       "report.pdf      File    1.0 MB   LAN       Active  12         http://10.0.0.2:20001/abc",
@@ -135,13 +124,8 @@ TEST(TerminalEscape, ControlsAndInvalidBytesBecomeVisible) {
 
 TEST(TerminalClipboard, Osc52CarriesBase64Text) {
   const std::pair<std::string, std::string> cases[] = {
-      {"", ""}, {"f", "Zg=="}, {"fo", "Zm8="}, {"foo", "Zm9v"}, {"foob", "Zm9vYg=="},
-      {"http://10.0.0.2:20001/abc", "aHR0cDovLzEwLjAuMC4yOjIwMDAxL2FiYw=="},
-      {"\xC3\xA4\xFF", "w6T/"},
-  };
-  for (const auto& [text, b64] : cases) {
-    EXPECT_EQ(ClipboardSequence(text), "\x1b]52;c;" + b64 + "\a") << text;
-  }
+      {"", ""}, {"f", "Zg=="}, {"fo", "Zm8="}, {"foo", "Zm9v"}, {"foob", "Zm9vYg=="}, {"\xC3\xA4\xFF", "w6T/"}};
+  for (const auto& [text, b64] : cases) EXPECT_EQ(ClipboardSequence(text), "\x1b]52;c;" + b64 + "\a") << text;
 }
 
 }  // namespace

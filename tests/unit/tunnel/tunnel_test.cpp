@@ -1,0 +1,195 @@
+// The address in the client's output, the child-process seam with the fake client as the child, no orphans, and the
+// probe's success path (run by probe_namespace_test.sh).
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+
+#ifdef _WIN32
+#include <windows.h>
+#include <shellapi.h>
+#endif
+
+#include "core/app_messages.h"
+#include "fake_tunnel.h"
+#include "platform/command_line.h"
+#include "platform/module.h"
+#include "platform/process.h"
+#include "platform/text.h"
+#include "tunnel/address.h"
+#include "tunnel/supervisor.h"
+
+namespace {
+
+TEST(ExtractTunnelURL, Table) {
+  const std::string x = "https://x.trycloudflare.com";
+  const std::pair<std::string, std::string> cases[] = {
+      {"2024-05-01T10:00:00Z INF |  https://a-b-c.trycloudflare.com   |", "https://a-b-c.trycloudflare.com"},
+      {x, x}, {"see " + x + "\tnext", x}, {"see " + x + "\vnext", x}, {"see " + x + "\fnext", x},
+      {"see " + x + "\rnext", x}, {"see " + x + "\nnext", x}, {"url=\"" + x + "\" ok", x}, {"url='" + x + "' ok", x},
+      {x + "|rest", x}, {"https://Big-Host-9.trycloudflare.com", "https://Big-Host-9.trycloudflare.com"},
+      {"https://apis.trycloudflare.com", "https://apis.trycloudflare.com"},
+      // Exactly one label of [A-Za-z0-9-] before the suffix and nothing after it.
+      {x + "/", ""}, {x + ":8443/a?b", ""}, {x + "x", ""}, {"https://trycloudflare.com.example.org", ""},
+      {"https://127.0.0.1/trycloudflare.com", ""}, {"https://a.b.trycloudflare.com", ""},
+      {"https://.trycloudflare.com", ""}, {"https://trycloudflare.com", ""}, {"https://x_y.trycloudflare.com", ""},
+      {"https://user@x.trycloudflare.com", ""}, {"https:// x.trycloudflare.com", ""},
+      // The service's own API address, printed when the client fails.
+      {"ERR failed: Post \"https://api.trycloudflare.com/tunnel\"", ""}, {"https://API.trycloudflare.com", ""},
+      {"https://trycloudflare.org", ""}, {"", ""}, {"http://plain.trycloudflare.com", ""},
+      {"HTTPS://upper.trycloudflare.com", ""}, {"https://host.example trycloudflare.com", ""},
+      // Only the first "https://" of a line is looked at.
+      {"https://docs.example.com " + x, ""}, {x + " https://second.trycloudflare.com", x},
+  };
+  for (const auto& [line, want] : cases) EXPECT_EQ(ExtractTunnelURL(line), want) << "line: " << line;
+}
+
+TEST(SplitCommandLine, Table) {
+  const std::pair<std::wstring, std::vector<std::wstring>> cases[] = {
+      {L"", {}}, {L"   ", {}}, {L"prog", {L"prog"}},
+      {L"\"C:\\Program Files\\x.exe\" tunnel --url http://localhost:20000",
+       {L"C:\\Program Files\\x.exe", L"tunnel", L"--url", L"http://localhost:20000"}},
+      {L"\"/opt/v h/cloudflared\" a\tb", {L"/opt/v h/cloudflared", L"a", L"b"}},
+      {L"p \"two words\" x\"y z\"w", {L"p", L"two words", L"xy zw"}},
+      {L"p a\\\\b c\\d", {L"p", L"a\\\\b", L"c\\d"}}, {L"p a\\\"b", {L"p", L"a\"b"}},
+      {L"p a\\\\\"b c\"", {L"p", L"a\\b c"}}, {L"p \"\"", {L"p", L""}}, {L"p \"a\"\"b\"", {L"p", L"a\"b"}},
+  };
+  for (const auto& [line, want] : cases) {
+    EXPECT_EQ(SplitCommandLine(line), want) << WstrToUtf8(line);
+#ifdef _WIN32
+    if (want.empty()) continue;  // the system's own splitting agrees (empty: it names the program)
+    int argc = 0;
+    LPWSTR* argv = CommandLineToArgvW(line.c_str(), &argc);
+    ASSERT_NE(argv, nullptr);
+    EXPECT_EQ(std::vector<std::wstring>(argv, argv + argc), want) << WstrToUtf8(line);
+    LocalFree(argv);
+#endif
+  }
+}
+
+// Starts the fake; false when it did not start.
+bool Start(ChildProcess& child, ScopedPipe* out, const std::vector<std::wstring>* env = nullptr) {
+  return StartHiddenProcess(L"\"" + FakeClientPath() + L"\" tunnel", child, out, env);
+}
+uint32_t ExitCode(ChildProcess& child) {
+  uint32_t code = 99;
+  EXPECT_TRUE(WaitChild(child, 5000));
+  EXPECT_TRUE(ChildExitCode(child, code));
+  return code;
+}
+
+// Merged output and exit code; extra environment entries replace a variable
+// of the program's own (which names the fake constructed last).
+TEST(ProcessSeam, MergedOutputExitCodeAndExtraEnvironment) {
+  FakeTunnel named("print from-extra-env\nexit 0\n");
+  FakeTunnel fake("print out-1\neprint err-1\nprintcr out-2\nexit 7\n");
+  ChildProcess child;
+  ScopedPipe out;
+  ASSERT_TRUE(Start(child, &out));
+  EXPECT_EQ(ReadChildOutput(out.get()), "out-1\nerr-1\nout-2\r\n");
+  uint32_t avail = 0;
+  EXPECT_FALSE(PeekPipe(out.get(), avail));  // broken and empty
+  EXPECT_EQ(ExitCode(child), 7u);
+  EXPECT_EQ(fake.Pids(), std::vector<uint32_t>{child.pid});
+  const std::vector<std::wstring> env{L"VH_FAKE_TUNNEL_DIR=" + named.Folder(), L"VH_UNUSED=a=b"};
+  ChildProcess second;
+  ScopedPipe out2;
+  ASSERT_TRUE(Start(second, &out2, &env));
+  EXPECT_EQ(ReadChildOutput(out2.get()), "from-extra-env\n");
+  EXPECT_EQ(ExitCode(second), 0u);
+  EXPECT_EQ(fake.Pids().size(), 1u);
+}
+
+TEST(ProcessSeam, ForcedEndNoPipeAndMissingProgram) {
+  FakeTunnel fake("print up\nhang\n");
+  ChildProcess child;
+  ScopedPipe out;
+  ASSERT_TRUE(Start(child, &out));
+  uint32_t code = 0;
+  EXPECT_FALSE(WaitChild(child, 200));
+  EXPECT_FALSE(ChildExitCode(child, code));
+  ASSERT_TRUE(TerminateChild(child));
+#ifdef _WIN32
+  EXPECT_EQ(ExitCode(child), 0u);
+#else
+  EXPECT_EQ(ExitCode(child), 128u + 9u);  // SIGKILL
+#endif
+  EXPECT_EQ(ReadChildOutput(out.get()), "up\n");
+  EXPECT_FALSE(ProcessAlive(child.pid));
+  fake.SetScript("print nobody reads this\nexit 3\n");
+  ChildProcess quiet;
+  ASSERT_TRUE(Start(quiet, nullptr));
+  EXPECT_EQ(ExitCode(quiet), 3u);
+  TempDir dir;
+  ChildProcess missing;
+  ScopedPipe none;
+  EXPECT_FALSE(StartHiddenProcess(L"\"" + dir.File(L"no-such-program") + L"\" x", missing, &none));
+  EXPECT_FALSE(missing.valid() || none.valid());
+  EXPECT_FALSE(StartHiddenProcess(L"", missing, &none));
+}
+
+// No socket of the program lives on in the child (a listening one would keep
+// the port): closing our end ends the connection at once. The kill-on-close
+// job ends its member (POSIX: the death signal does that job).
+TEST(ProcessSeam, ChildInheritsNoSocketsAndDiesWithTheJob) {
+  FakeTunnel fake;
+  LoopbackPair p = MakeLoopbackPair();
+  ChildProcess child;
+  ASSERT_TRUE(Start(child, nullptr));
+  closesocket(p.server);
+  bool reset = true;
+  EXPECT_EQ(ReadAll(p.client, 3000, &reset), "");
+  EXPECT_FALSE(reset) << "the child still holds the program's socket";
+  closesocket(p.client);
+#ifdef _WIN32
+  ASSERT_TRUE(CreateKillOnCloseJob());
+  EXPECT_TRUE(AssignChildToJob(child));
+  CloseKillOnCloseJob();
+  EXPECT_EQ(g_hJob, 0);
+#else
+  EXPECT_FALSE(CreateKillOnCloseJob());
+  EXPECT_FALSE(AssignChildToJob(child));
+  TerminateChild(child);
+#endif
+  EXPECT_TRUE(WaitChild(child, 5000));
+}
+
+// No client outlives the program, whether it ends without clean-up ("exit")
+// or is killed ("wait"): by the pid the helper reports and the fake records.
+TEST(NoOrphans, ClientEndsWithTheProgram) {
+  for (const wchar_t* mode : {L"exit", L"wait"}) {
+    FakeTunnel fake("print INF starting\nhang\n");
+    ChildProcess helper;
+    ScopedPipe out;
+    ASSERT_TRUE(StartHiddenProcess(L"\"" + ProgramFolder() + kPathSeparator + L"tunnel_orphan_helper" +
+                                       kExecutableSuffix + L"\" " + mode, helper, &out));
+    const std::string report = ReadChildOutput(out.get(), true);
+    ASSERT_EQ(report.rfind("started ", 0), 0u) << report;
+    const uint32_t pid = static_cast<uint32_t>(std::strtoul(report.c_str() + 8, nullptr, 10));
+    if (mode[0] == L'w') {  // the client really runs (it recorded itself) before the kill
+      ASSERT_TRUE(WaitUntil([&] { return fake.Pids() == std::vector<uint32_t>{pid}; }));
+      ASSERT_TRUE(TerminateChild(helper));
+    }
+    ASSERT_TRUE(WaitChild(helper, 10000));
+    EXPECT_TRUE(WaitProcessGone(pid, 10000)) << "tunnel client " << pid << " outlived the program";
+  }
+}
+
+// In the namespace the script sets up, foo-bar.trycloudflare.com is 127.0.0.1
+// and a TLS server signed by a trusted test CA answers there.
+TEST(ProbeNamespace, ReachableAddressIsPublishedAsProbed) {
+  if (!std::getenv("VH_PROBE_NAMESPACE")) GTEST_SKIP() << "needs probe_namespace_test.sh";
+  DiscardTunnelMessages();
+  const HWND hwnd = CreateMessageWindow();
+  FakeTunnel fake("print INF |  https://foo-bar.trycloudflare.com  |\nhang\n");
+  ASSERT_TRUE(StartTunnelIfNeeded(hwnd));
+  const auto events = PumpTunnel(hwnd, WM_TUNNEL_READY, 30000, false);
+  StopTunnel();
+  DestroyMessageWindow(hwnd);
+  ASSERT_EQ(events.size(), 2u);
+  EXPECT_EQ(events[1].msg, WM_TUNNEL_READY);
+  EXPECT_EQ(events[1].wParam, 1u) << "the probe did not get status 200";
+  EXPECT_EQ(events[1].address, "https://foo-bar.trycloudflare.com");
+}
+
+}  // namespace
