@@ -1,15 +1,7 @@
-"""`vornhale share` driven as a person would, every connection to loopback (a
-same-network link's host becomes 127.0.0.1), inside a private network
-namespace where possible.
-
-lan      --lan with real clients (curl, wget -c, a range burst, the QR code read
-         back, the Downloads figure), a folder with links, refusals as a table,
-         a broken zip, no tunnel client at all, SIGINT / SIGTERM.
-browser  headless Chromium clicks "Download file"; Chromium (apt) and
-         playwright-core (npm, into --node-dir) are installed when missing.
-tunnel   --internet with the fake client: one that publishes (after the 15 s
-         reachability probe) and one that keeps ending (three restarts, then a
-         same-network link), side by side; skipped without a private namespace."""
+"""`vornhale share` driven as a person would with real clients, every connection to
+loopback (a link's host becomes 127.0.0.1), in a private network namespace where
+possible. Scenarios: lan, browser (headless Chromium, installed when missing),
+tunnel (the fake client publishing, and one that keeps ending, side by side)."""
 import argparse
 import json
 import os
@@ -27,23 +19,19 @@ import zipfile
 BLOCKS = {" ": (False, False), "\u2580": (True, False), "\u2584": (False, True), "\u2588": (True, True)}
 STOPPED = "All sharing stopped."
 
-
 def check(cond, msg):
     if not cond:
         print("FAIL: " + msg, file=sys.stderr)
         sys.exit(1)
 
-
 def loopback(url, query=""):
     p = urllib.parse.urlsplit(url)
     return "http://127.0.0.1:%d%s%s" % (p.port, p.path, query)
-
 
 def fetch(url):
     r = subprocess.run(["curl", "-sS", "--noproxy", "*", "--max-time", "30", url], capture_output=True, timeout=40)
     check(r.returncode == 0, "curl %s failed: %s" % (url, r.stderr.decode()))
     return r.stdout
-
 
 def write(path, data):
     os.makedirs(os.path.dirname(path), exist_ok=True)
@@ -51,12 +39,10 @@ def write(path, data):
         f.write(data)
     return path
 
-
 def fresh_dir(path):
     shutil.rmtree(path, ignore_errors=True)
     os.makedirs(path)
     return path
-
 
 def enter_private_network():
     """Re-runs this script with only loopback; False when that is not possible here."""
@@ -67,7 +53,6 @@ def enter_private_network():
     sys.stdout.flush()
     os.execvpe("unshare", ["unshare", "-n", "sh", "-c", 'ip link set lo up && exec "$@"', "sh", sys.executable]
                + sys.argv, dict(os.environ, VH_E2E_NETNS="1"))
-
 
 class Program:
     """One run of `vornhale share ...`, its output read line by line."""
@@ -147,10 +132,8 @@ class Program:
             t.join(10)
         check(code == 0 and self.lines[-1] == STOPPED, "exit code %d, last line %r" % (code, self.lines[-1]))
 
-
 def downloads_reach(prog, name, n, timeout=20):
     prog.wait_line(r"^  %s .* Active\s+%d\s" % (re.escape(name), n), timeout)
-
 
 def share_file(exe, work, env):
     data = os.urandom(3 * 1024 * 1024 + 123)
@@ -185,7 +168,6 @@ def share_file(exe, work, env):
             check(s.connect_ex(("127.0.0.1", urllib.parse.urlsplit(link).port)) != 0, "server answers after the stop")
         check(prog.err == [], "unexpected messages: %r" % prog.err)
 
-
 def share_folder(exe, work, env):
     folder = fresh_dir(os.path.join(work, "holiday photos"))
     files = {"a.txt": b"alpha\n", "sub/b.bin": os.urandom(70000)}
@@ -212,36 +194,39 @@ def share_folder(exe, work, env):
     own = os.path.join(tmp, "vornhale-%d" % os.geteuid())
     check(not os.path.isdir(own) or os.listdir(own) == [], "temporary archives left")
 
-
 def skipped(path, reason):
     return "vornhale: skipped %s: %s\n" % (path, reason)
 
-
 def refusals(exe, w, env):
+    """One row per kind of refusal (the texts are the core's and tested there); a
+    zip earlier on PATH that fails is named also when the parent ignores SIGCHLD."""
     f = [write(os.path.join(w, "f%d.txt" % i), b"x") for i in range(4)]
-    missing = os.path.join(w, "nothing-here")
-    none = "None of the dropped paths could be opened."
-    cases = [  # (arguments, exit code, standard error: skipped lines, then the box text or None for usage)
+    missing, photos = os.path.join(w, "nothing-here"), os.path.dirname(write(os.path.join(w, "photos", "a"), "a"))
+    bin_dir, tmp = fresh_dir(os.path.join(w, "bin")), fresh_dir(os.path.join(w, "tmp"))
+    zip_env = dict(env, TMPDIR=tmp, PATH=bin_dir + ":" + os.environ["PATH"])
+    none = "Vorn-Hale: None of the dropped paths could be opened.\n"
+    cases = [  # (arguments, exit code, standard error or None for the usage, environment)
         (["--lan", missing, os.path.join(w, "gone\x1b]0;title\x07\r\n")], 1, skipped(missing, "No such file or directory")
-         + skipped(os.path.join(w, "gone\\x1B]0;title\\x07\\x0D\\x0A"), "No such file or directory"), none),
-        (["--lan", ""], 1, skipped("", "the path is empty"), none),
+         + skipped(os.path.join(w, "gone\\x1B]0;title\\x07\\x0D\\x0A"), "No such file or directory") + none, env),
+        (["--lan", ""], 1, skipped("", "the path is empty") + none, env),
         (["--lan", os.path.join(w, os.fsdecode(b"bad\xff"))], 1,
-         skipped(os.path.join(w, "bad\\xFF"), "the name is not valid UTF-8"), none),
-        (["--lan"] + f, 1, "", "You've reached the free-tier sharing limit.\n\n"
+         skipped(os.path.join(w, "bad\\xFF"), "the name is not valid UTF-8") + none, env),
+        (["--lan"] + f, 1, "Vorn-Hale: You've reached the free-tier sharing limit.\n\n"
          "   Free plan:  up to 3 files  OR  1 folder per session.\n"
          "   Premium:    unlimited files, mixed batches, larger size cap.\n\n"
-         "Stop or remove an existing share to add another, or stay tuned - Premium is coming soon."),
-        (["--lan", "--link", "Admin", f[0]], 1, "", "That custom link is reserved. Choose a different one."),
-        (["--lan"], 2, "", None),
+         "Stop or remove an existing share to add another, or stay tuned - Premium is coming soon.\n", env),
+        (["--lan", "--link", "Admin", f[0]], 1, "Vorn-Hale: That custom link is reserved. Choose a different one.\n", env),
+        (["--lan", photos], 1, "Vorn-Hale: Could not compress folder: zip exited with code 3.\n", zip_env),
+        (["--lan"], 2, None, env),
     ]
-    for argv, code, before, text in cases:
-        r = subprocess.run([exe, "share"] + argv, capture_output=True, timeout=60, env=dict(os.environ, **env),
-                           stdin=subprocess.DEVNULL)
-        err = r.stderr.decode()
-        label = "%s: exit code %d, stderr %r" % (" ".join(os.path.basename(x) for x in argv), r.returncode, err)
+    os.chmod(write(os.path.join(bin_dir, "zip"), "#!/bin/sh\necho partial\nexit 3\n"), 0o755)
+    for argv, code, err, run_env in cases:
+        r = subprocess.run([exe, "share"] + argv, capture_output=True, timeout=60, env=dict(os.environ, **run_env),
+                           stdin=subprocess.DEVNULL, preexec_fn=lambda: signal.signal(signal.SIGCHLD, signal.SIG_IGN))
+        got = r.stderr.decode()
+        label = "%s: exit code %d, stderr %r" % (" ".join(os.path.basename(x) for x in argv), r.returncode, got)
         check(r.returncode == code and b"http" not in r.stdout, label)
-        check(err == before + "Vorn-Hale: " + text + "\n" if text else
-              err.startswith("vornhale: ") and "usage: vornhale share" in err, label)
+        check(got == err if err else got.startswith("vornhale: ") and "usage: vornhale share" in got, label)
     # A batch with a missing and a too big path: the rest is shared.
     too_big = os.path.join(w, "big.bin")
     with open(too_big, "wb") as fh:
@@ -253,31 +238,15 @@ def refusals(exe, w, env):
         check(not prog.table_rows("big.bin") and prog.err == [
             skipped(missing, "No such file or directory").strip(),
             "Vorn-Hale: File exceeds the 1 GB limit for the free tier."], "messages: %r" % prog.err)
-
-
-def broken_compressor(exe, w, env):
-    """A zip earlier on PATH that fails (its exit code is named, also when the
-    parent ignores SIGCHLD) or hangs (Ctrl-C ends it at once): no archive left."""
-    folder = os.path.dirname(write(os.path.join(w, "photos", "a.txt"), "a"))
-    bin_dir, tmp = fresh_dir(os.path.join(w, "bin")), fresh_dir(os.path.join(w, "tmp"))
-    run_env = dict(env, TMPDIR=tmp, PATH=bin_dir + ":" + os.environ["PATH"])
-    for how in ("exit 3", "exec sleep 60"):
-        os.chmod(write(os.path.join(bin_dir, "zip"), "#!/bin/sh\necho partial\n%s\n" % how), 0o755)
-        if how == "exit 3":
-            r = subprocess.run([exe, "share", "--lan", folder], capture_output=True, timeout=60, stdin=subprocess.DEVNULL,
-                               env=dict(os.environ, **run_env),
-                               preexec_fn=lambda: signal.signal(signal.SIGCHLD, signal.SIG_IGN))
-            check((r.returncode, r.stderr.decode()) == (1, "Vorn-Hale: Could not compress folder: zip exited with "
-                                                        "code 3.\n"), "failing zip: %d %r" % (r.returncode, r.stderr))
-        else:
-            with Program(exe, ["--lan", folder], env=run_env) as prog:
-                prog.wait_line(r"^Compressing folder")
-                time.sleep(0.3)
-                prog.stop(timeout=2)
-                check(prog.err == [], "stop during compression: messages %r" % prog.err)
-        left = [n for d in os.listdir(tmp) for n in os.listdir(os.path.join(tmp, d))]
-        check(left == [], "%s: archives left: %r" % (how, left))
-
+    # A zip that hangs: Ctrl-C ends it at once. No archive is left by either.
+    os.chmod(write(os.path.join(bin_dir, "zip"), "#!/bin/sh\necho partial\nexec sleep 60\n"), 0o755)
+    with Program(exe, ["--lan", photos], env=zip_env) as prog:
+        prog.wait_line(r"^Compressing folder")
+        time.sleep(0.3)
+        prog.stop(timeout=2)
+        check(prog.err == [], "stop during compression: messages %r" % prog.err)
+    left = [n for d in os.listdir(tmp) for n in os.listdir(os.path.join(tmp, d))]
+    check(left == [], "archives left: %r" % left)
 
 def start(a, name, script):
     """The program on a 200000-byte file in --work/NAME, with the fake client
@@ -295,7 +264,6 @@ def start(a, name, script):
                    "^cloudflared\\.exe missing using LAN link instead\\.$")
     return prog, data, fake_dir, work
 
-
 def alive(pid):
     try:
         with open("/proc/%d/stat" % pid) as f:
@@ -303,20 +271,17 @@ def alive(pid):
     except OSError:
         return False
 
-
 def starts(fake_dir):
     with open(os.path.join(fake_dir, "pids.txt")) as f:
         return [int(x) for x in f.read().split()]
 
-
 ROW = r"^  notes\.bin\s+File\s+195\.3 KB\s+"
-
 
 def lan(a):
     enter_private_network()
     work = fresh_dir(a.work)
     env = {"XDG_CONFIG_HOME": os.path.join(work, "cfg")}
-    for step in (share_file, share_folder, refusals, broken_compressor):
+    for step in (share_file, share_folder, refusals):
         step(a.exe, work, env)
     prog, data, _, _ = start(a, "missing", None)
     with prog:
@@ -324,7 +289,6 @@ def lan(a):
         prog.wait_line(ROW + r"LAN\s+Active\s+0\s")
         check(fetch(loopback(link, "?dl=1")) == data, "download through the LAN link")
         prog.stop()
-
 
 def tunnel(a):
     if not enter_private_network():
@@ -362,7 +326,6 @@ def tunnel(a):
         pub.stop(signal.SIGTERM)
         check(not alive(pids[0]), "the tunnel client outlived the program")
 
-
 def browser(a):
     if os.environ.get("VH_E2E_NETNS") != "1":
         if shutil.which("node") is None:
@@ -392,7 +355,6 @@ def browser(a):
             check(f.read() == data, "the browser's download differs")
         prog.wait_line(r"^  song\.ogg .* Active\s+1\s")
         prog.stop()
-
 
 if __name__ == "__main__":
     ap = argparse.ArgumentParser()
