@@ -286,7 +286,6 @@ def lan(a):
     prog, data, _, _ = start(a, "missing", None)
     with prog:
         link, _ = prog.link(r"^http://\S+$")
-        prog.wait_line(ROW + r"LAN\s+Active\s+0\s")
         check(fetch(loopback(link, "?dl=1")) == data, "download through the LAN link")
         prog.stop()
 
@@ -297,14 +296,13 @@ def tunnel(a):
     address = "https://quiet-meadow-lantern-drift.trycloudflare.com"
     pub, pub_data, pub_fake, pub_work = start(a, "publish", "sleep 300\nprint 2026-12-06T08:00:00Z INF |  %s  |\n"
                                               "hang\n" % address)
-    fail, fail_data, fail_fake, fail_work = start(a, "failing", "print starting\nexit 1\n")
+    fail, fail_data, fail_fake, _ = start(a, "failing", "print starting\nexit 1\n")
     with pub, fail:
         end = fail.wait_line(r"^Tunnel unavailable\. Using LAN links instead\.$", timeout=60)
         drops = fail.lines[:end].count("Tunnel dropped. Reconnecting...")
         check(drops == 3 and len(starts(fail_fake)) == 4, "restarts: %d" % drops)
         check(len(fail.links()) == 1 and fail.lines[fail.links()[0]].startswith("http://"), "one fallback link")
         link = fail.lines[fail.links()[0]]
-        fail.check_qr(fail.links()[0], fail_work)
         fail.wait_line(ROW + r"LAN\s+Active\s+0\s+" + re.escape(link) + "$")
         check(fetch(loopback(link, "?dl=1")) == fail_data, "download through the fallback link")
         fail.stop()

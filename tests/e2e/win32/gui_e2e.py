@@ -267,7 +267,7 @@ def scenario_desktop(s, a):
     for kind in ('*', 'Directory'):   # the Explorer verbs for files and folders
         out = s.run('wine', 'reg', 'query', r'HKCU\Software\Classes\%s\shell\VornHaleShare' % kind, '/s').stdout
         check(all(v in out for v in ('Share with Vorn-Hale', 'shell32.dll,71', '"%s" "%%1"' % s.winpath(s.exe))),
-              'the verb for %s: %s' % (kind, out))
+              'the Explorer verb for ' + kind)
 
     # Premium placeholders explain themselves and put their control back.
     s.click(*AT_PASSWORD)
@@ -361,18 +361,13 @@ def scenario_desktop(s, a):
     stop_all(s)
 
     # A folder with a quote in its name: the compressor gets exactly its path and an archive path.
-    name = 'Mom\u2019s photos'
-    for rel, size in (('a.jpg', 5000), (os.path.join('day 1', 'b.jpg'), 7000)):
-        make_file(s, os.path.join(name, rel), size, size)
-    folder = os.path.join(s.work, name)
+    folder = os.path.dirname(make_file(s, os.path.join('Mom\u2019s photos', 'a.jpg'), 5000, 1)[0])
     forward(s, folder)
     link = share(s, timeout=60)
     with open(os.path.join(s.appdir, 'powershell_paths.txt'), encoding='utf-8') as f:
         got = f.read().split('\n')
     check(got[0] == s.winpath(folder) and got[1].endswith('.zip') and got[2:] == [''], 'compressor paths %r' % got)
-    listing = [name + x for x in ('/', '/a.jpg', '/day 1/', '/day 1/b.jpg')]
-    check(sorted(fetch(link, '?dl=1')[1].decode().splitlines()) == listing,
-          'the archive made for the folder is served')
+    check(fetch(link, '?dl=1')[1] == ('archive of %s\n' % got[0]).encode(), 'the archive made for the folder is served')
     s.keys('alt+F4')
     s.answer(s.wait_box(), 'n')
     time.sleep(0.5)

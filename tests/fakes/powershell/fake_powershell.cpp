@@ -1,10 +1,9 @@
 // Stand-in for powershell.exe running the folder compressor's one command:
 //   -Command "Compress-Archive -LiteralPath $env:A -DestinationPath $env:B -Force"
 // Both paths are read from the named variables (data, never code); any other
-// command exits 2 untouched. The "archive" is the list of what Compress-Archive
-// would store (the folder itself first, "/" separators, folders ending in "/"),
-// one UTF-8 entry a line. Beside itself it records powershell_cmdline.txt (the
-// command line) and powershell_paths.txt (folder and archive, one a line).
+// command exits 2 untouched. The "archive" is the line "archive of FOLDER".
+// Beside itself it records powershell_cmdline.txt (the command line) and
+// powershell_paths.txt (folder and archive, one a line).
 // VH_FAKE_POWERSHELL: fail = half an archive, exit 1; hang = half an archive,
 // then wait (at most two minutes); noarchive = exit 0 writing nothing.
 #include <windows.h>
@@ -46,20 +45,6 @@ std::wstring Variable(const std::wstring& cmd, const std::wstring& key, size_t& 
   return Env(name);
 }
 
-void List(const std::wstring& dir, const std::string& prefix, std::string& out) {
-  WIN32_FIND_DATAW fd{};
-  HANDLE h = FindFirstFileW((dir + L"\\*").c_str(), &fd);
-  if (h == INVALID_HANDLE_VALUE) return;
-  do {
-    const std::wstring leaf = fd.cFileName;
-    if (leaf == L"." || leaf == L"..") continue;
-    const bool folder = fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY;
-    out += prefix + WstrToUtf8(leaf) + (folder ? "/" : "") + "\n";
-    if (folder) List(dir + L"\\" + leaf, prefix + WstrToUtf8(leaf) + "/", out);
-  } while (FindNextFileW(h, &fd));
-  FindClose(h);
-}
-
 }  // namespace
 
 int wmain() {
@@ -78,15 +63,11 @@ int wmain() {
   if (mode == L"noarchive") return 0;
   const DWORD attrs = GetFileAttributesW(folder.c_str());
   if (attrs == INVALID_FILE_ATTRIBUTES || !(attrs & FILE_ATTRIBUTE_DIRECTORY)) return 1;
-  std::wstring top = folder;
-  while (!top.empty() && (top.back() == L'\\' || top.back() == L'/')) top.pop_back();
-  top = top.substr(top.find_last_of(L"\\/:") + 1);
-  std::string listing = WstrToUtf8(top) + "/\n";
-  List(folder, WstrToUtf8(top) + "/", listing);
+  const std::string zip = "archive of " + WstrToUtf8(folder) + "\n";
   if (mode == L"fail" || mode == L"hang") {
-    Write(archive, listing.substr(0, listing.size() / 2));
+    Write(archive, zip.substr(0, zip.size() / 2));
     if (mode == L"hang") Sleep(120000);
     return 1;
   }
-  return Write(archive, listing) ? 0 : 1;
+  return Write(archive, zip) ? 0 : 1;
 }
