@@ -200,7 +200,7 @@ def skipped(path, reason):
 def refusals(exe, w, env):
     """One row per kind of refusal (the texts are the core's and tested there); a
     zip earlier on PATH that fails is named also when the parent ignores SIGCHLD."""
-    f = [write(os.path.join(w, "f%d.txt" % i), b"x") for i in range(4)]
+    f = [write(os.path.join(w, "f%d.txt" % i), b"x") for i in range(2)]
     missing, photos = os.path.join(w, "nothing-here"), os.path.dirname(write(os.path.join(w, "photos", "a"), "a"))
     bin_dir, tmp = fresh_dir(os.path.join(w, "bin")), fresh_dir(os.path.join(w, "tmp"))
     zip_env = dict(env, TMPDIR=tmp, PATH=bin_dir + ":" + os.environ["PATH"])
@@ -211,10 +211,6 @@ def refusals(exe, w, env):
         (["--lan", ""], 1, skipped("", "the path is empty") + none, env),
         (["--lan", os.path.join(w, os.fsdecode(b"bad\xff"))], 1,
          skipped(os.path.join(w, "bad\\xFF"), "the name is not valid UTF-8") + none, env),
-        (["--lan"] + f, 1, "Vorn-Hale: You've reached the free-tier sharing limit.\n\n"
-         "   Free plan:  up to 3 files  OR  1 folder per session.\n"
-         "   Premium:    unlimited files, mixed batches, larger size cap.\n\n"
-         "Stop or remove an existing share to add another, or stay tuned - Premium is coming soon.\n", env),
         (["--lan", "--link", "Admin", f[0]], 1, "Vorn-Hale: That custom link is reserved. Choose a different one.\n", env),
         (["--lan", photos], 1, "Vorn-Hale: Could not compress folder: zip exited with code 3.\n", zip_env),
         (["--lan"], 2, None, env),
