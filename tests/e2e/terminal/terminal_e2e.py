@@ -206,12 +206,14 @@ def refusals(exe, w, env):
     zip_env = dict(env, TMPDIR=tmp, PATH=bin_dir + ":" + os.environ["PATH"])
     none = "Vorn-Hale: None of the dropped paths could be opened.\n"
     cases = [  # (arguments, exit code, standard error or None for the usage, environment)
-        (["--lan", missing, os.path.join(w, "gone\x1b]0;title\x07\r\n")], 1, skipped(missing, "No such file or directory")
+        (["--lan", missing, os.path.join(w, "gone\x1b]0;title\x07\r\n")], 1,
+         skipped(missing, "No such file or directory")
          + skipped(os.path.join(w, "gone\\x1B]0;title\\x07\\x0D\\x0A"), "No such file or directory") + none, env),
         (["--lan", ""], 1, skipped("", "the path is empty") + none, env),
         (["--lan", os.path.join(w, os.fsdecode(b"bad\xff"))], 1,
          skipped(os.path.join(w, "bad\\xFF"), "the name is not valid UTF-8") + none, env),
-        (["--lan", "--link", "Admin", f[0]], 1, "Vorn-Hale: That custom link is reserved. Choose a different one.\n", env),
+        (["--lan", "--link", "Admin", f[0]], 1, "Vorn-Hale: That custom link is reserved. Choose a different one.\n",
+         env),
         (["--lan", photos], 1, "Vorn-Hale: Could not compress folder: zip exited with code 3.\n", zip_env),
         (["--lan"], 2, None, env),
     ]

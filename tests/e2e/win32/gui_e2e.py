@@ -262,7 +262,8 @@ def scenario_desktop(s, a):
     before = s.screenshot('start')
     check(s.qr_text('empty') == '', 'empty QR panel holds no symbol')
     w, _, icon = s.wm_icon()
-    pink = sum(p >> 24 == 0xFF and p >> 16 & 0xFF > 0xC0 and p >> 8 & 0xFF < 0xA0 and 0x60 < p & 0xFF < 0xC0 for p in icon)
+    pink = sum(p >> 24 == 0xFF and p >> 16 & 0xFF > 0xC0 and p >> 8 & 0xFF < 0xA0 and 0x60 < p & 0xFF < 0xC0
+               for p in icon)
     check(w == 32 and pink > 20, 'without logo.ico the window shows the built-in blossom icon')
     for kind in ('*', 'Directory'):   # the Explorer verbs for files and folders
         out = s.run('wine', 'reg', 'query', r'HKCU\Software\Classes\%s\shell\VornHaleShare' % kind, '/s').stdout
@@ -336,7 +337,8 @@ def scenario_desktop(s, a):
     check(s.qr_text('stopped-all') == '', 'QR panel back to the tree after Stop All')
 
     # The drop zone's menu and the file picker, from the keyboard.
-    (d, data_d), (e, data_e) = (make_file(s, os.path.join('picked', n), 3000 * i, i) for i, n in ((1, 'one.bin'), (2, 'two.bin')))
+    (d, data_d), (e, data_e) = (make_file(s, os.path.join('picked', n + '.bin'), 3000 * i, i)
+                                for i, n in ((1, 'one'), (2, 'two')))
     shown = set(s.windows())
     s.click(*AT_DROP_ZONE)   # focus on press, the menu on release
     wait_for(lambda: set(s.windows()) - shown, 10, 'drop zone menu')
