@@ -1,46 +1,26 @@
 #!/bin/sh
-# check_exe.sh EXE VERSION
-# The shipped program runs on a stock Windows 10/11 x64: it imports only DLLs
-# that Windows itself ships, it is under 5 MB, it carries VERSION in its
-# version resource, and its PE header holds no link time.
+# check_exe.sh EXE VERSION: the shipped program runs on a stock Windows 10/11
+# x64: it imports only DLLs Windows ships, is under 5 MB, carries VERSION in
+# its version resource and no link time in its PE header.
 set -u
-exe=$1
-version=$2
-fails=0
+exe=$1 version=$2 fails=0
 fail() { echo "FAIL: $*"; fails=$((fails + 1)); }
-
-# DLLs of a stock Windows 10 that a Win32 program of this kind may use.
-allowed="kernel32 user32 gdi32 advapi32 shell32 ole32 oleaut32 comctl32 comdlg32
-ws2_32 iphlpapi winhttp bcrypt shlwapi msvcrt uxtheme dwmapi crypt32 secur32
-version ntdll userenv"
-
+allowed=" kernel32 user32 gdi32 advapi32 shell32 ole32 oleaut32 comctl32 comdlg32 ws2_32 iphlpapi winhttp \
+bcrypt shlwapi msvcrt uxtheme dwmapi crypt32 secur32 version ntdll userenv "
 dump=$(x86_64-w64-mingw32-objdump -p "$exe") || { echo "FAIL: objdump cannot read $exe"; exit 1; }
 dlls=$(printf '%s\n' "$dump" | sed -n 's/^[[:space:]]*DLL Name: *//p' | tr 'A-Z' 'a-z' | sed 's/\.dll$//')
 [ -n "$dlls" ] || fail "no import table found"
-for d in $dlls; do
-  ok=0
-  for a in $allowed; do [ "$d" = "$a" ] && ok=1; done
-  # The universal C runtime's API sets ship with Windows 10.
-  case "$d" in api-ms-win-crt-*) ok=1 ;; esac
-  [ "$ok" = 1 ] || fail "imports $d.dll, which a stock Windows does not ship"
+for d in $dlls; do  # the universal C runtime's API sets ship with Windows 10
+  case "$allowed" in *" $d "*) ;; *) case "$d" in api-ms-win-crt-*) ;; *) fail "imports $d.dll" ;; esac ;; esac
 done
-echo "imports: $(echo $dlls)"
-
 size=$(stat -c %s "$exe")
-echo "size: $size bytes"
 [ "$size" -lt 5242880 ] || fail "$size bytes, want under 5 MB"
-
-printf '%s\n' "$dump" | grep -q '^Time/Date[[:space:]]*Thu Jan  1 00:00:00 1970' ||
-  fail "PE header carries a link time: $(printf '%s\n' "$dump" | grep '^Time/Date')"
-
-# "ProductVersion" and "FileVersion" strings in the version resource (UTF-16).
+printf '%s\n' "$dump" | grep -q '^Time/Date[[:space:]]*Thu Jan  1 00:00:00 1970' || fail "PE header has a link time"
+# The key, NUL, padding to 32 bits, then the value, all UTF-16.
 utf16() { printf '%s' "$1" | iconv -f UTF-8 -t UTF-16LE | od -An -v -tx1 | tr -d ' \n'; }
 hex=$(od -An -v -tx1 "$exe" | tr -d ' \n')
 for key in FileVersion ProductVersion; do
-  # key, NUL, padding to 32 bits, then the value.
-  printf '%s' "$hex" | grep -Eq "$(utf16 "$key")0000(0000)?$(utf16 "$version")0000" ||
-    fail "version resource has no $key $version"
+  printf '%s' "$hex" | grep -Eq "$(utf16 "$key")0000(0000)?$(utf16 "$version")0000" || fail "no $key $version"
 done
-
-[ "$fails" = 0 ] && echo "check_exe: all passed"
+[ "$fails" = 0 ] && echo "check_exe: all passed ($(echo $dlls); $size bytes)"
 [ "$fails" = 0 ]

@@ -1,43 +1,32 @@
 #!/usr/bin/env bash
-# release_clean_clone.sh SOURCE_REPO DEPS WORK VERSION [NAME]
-# A release as a maintainer makes it: clone the repository into WORK/NAME, run
-# scripts/release.sh there (reusing the cross-built dependencies DEPS), then
-# check the zip as a Windows user gets it: exactly the three files, the
-# program passes the import/size/version checks, its self-test passes under
-# Wine when started from the unpacked folder, and the README and notices say
-# what they must. The zip stays in WORK/NAME-dist for the reproducibility test.
+# release_clean_clone.sh SOURCE_REPO DEPS WORK VERSION
+# scripts/release.sh as a maintainer runs it on a fresh clone (reusing the
+# cross-built dependencies DEPS), its zip checked as a Windows user gets it;
+# then the same commit released from another path with other file times gives
+# the same bytes.
 set -uo pipefail
-repo=$1
-deps=$2
-work=$3
-version=$4
-name=${5:-clone}
+repo=$1 deps=$2 work=$3 version=$4
 here=$(cd "$(dirname "$0")" && pwd)
 fails=0
 fail() { echo "FAIL: $*"; fails=$((fails + 1)); }
+# release DIR COMMIT [FILE_TIME]: clone into WORK/DIR, release into WORK/DIR-dist.
+release() {
+  local src=$work/$1
+  rm -rf "$src" "$src-build" "$src-dist" && mkdir -p "$src" || return 1
+  git clone -q --no-local "$repo" "$src" && git -C "$src" checkout -q "$2" || return 1
+  [ -z "${3:-}" ] || find "$src" -path "$src/.git" -prune -o -type f -exec touch -d "$3" {} +
+  (cd "$src" && VH_DEPS=$deps VH_RELEASE_BUILD="$src-build" VH_DIST="$src-dist" bash scripts/release.sh)
+}
+mkdir -p "$work" && work=$(cd "$work" && pwd)
+release clone "$(git -C "$repo" rev-parse HEAD)" || { echo "FAIL: release of a fresh clone"; exit 1; }
+zip=$work/clone-dist/vornhale-$version-win64.zip
+unpacked=$work/unpacked
+rm -rf "$unpacked" && mkdir -p "$unpacked" && unzip -q "$zip" -d "$unpacked" || { echo "FAIL: unzip $zip"; exit 1; }
 
-mkdir -p "$work"
-work=$(cd "$work" && pwd)
-rm -rf "${work:?}/$name" "$work/$name-build" "$work/$name-dist" "$work/$name-unpacked"
-git clone -q --no-local "$repo" "$work/$name" || { echo "FAIL: git clone $repo"; exit 1; }
-if ! (cd "$work/$name" && VH_DEPS=$deps VH_RELEASE_BUILD="$work/$name-build" VH_DIST="$work/$name-dist" \
-      bash scripts/release.sh); then
-  echo "FAIL: scripts/release.sh"
-  exit 1
-fi
-zip=$work/$name-dist/vornhale-$version-win64.zip
-[ -f "$zip" ] || { echo "FAIL: no $zip"; ls -la "$work/$name-dist"; exit 1; }
-
-# Unpacked into an empty folder: exactly these files, in this order.
-unpacked=$work/$name-unpacked
-mkdir -p "$unpacked"
 listing=$(unzip -Z1 "$zip" | tr '\n' ' ')
 [ "$listing" = "vornhale.exe README.txt THIRD-PARTY-NOTICES.txt " ] || fail "zip holds: $listing"
-unzip -q "$zip" -d "$unpacked" || fail "unzip"
 sh "$here/check_exe.sh" "$unpacked/vornhale.exe" "$version" || fail "exe checks"
-
-readme=$unpacked/README.txt
-notices=$unpacked/THIRD-PARTY-NOTICES.txt
+readme=$unpacked/README.txt notices=$unpacked/THIRD-PARTY-NOTICES.txt
 grep -q $'\r$' "$readme" || fail "README.txt without CRLF line ends"
 for text in "Vorn-Hale $version" "cloudflared.exe" "next to vornhale.exe" \
     "https://github.com/cloudflare/cloudflared/releases" \
@@ -45,52 +34,35 @@ for text in "Vorn-Hale $version" "cloudflared.exe" "next to vornhale.exe" \
     'reg delete "HKCU\Software\Classes\Directory\shell\VornHaleShare" /f'; do
   grep -qF -- "$text" "$readme" || fail "README.txt lacks: $text"
 done
-# Every library linked into the program, by the archive name the notices list
-# and by a phrase of its own license text.
-for pair in "libsodium.a|Frank Denis" "libqrcodegencpp.a|Project Nayuki" \
-    "libmingw32.a|MinGW-w64" "libmingwex.a|mingw-w64-crt" "libpthread.a|winpthreads" \
-    "libstdc++.a|GCC RUNTIME LIBRARY EXCEPTION" "libgcc.a|GNU GENERAL PUBLIC LICENSE" \
-    "libgcc_eh.a|Version 3, 29 June 2007"; do
-  lib=${pair%%|*}
-  phrase=${pair#*|}
-  tr -d '\r' <"$notices" | grep "^Linked: " | tr ',;' '\n\n' | sed 's/.*[ :]//' | grep -qxF -- "$lib" ||
-    fail "notices do not name $lib"
-  grep -qF -- "$phrase" "$notices" || fail "notices lack '$phrase' (license of $lib)"
+# Every library linked in: named on a "Linked:" line and by a phrase of its license.
+for pair in "libsodium.a|Frank Denis" "libqrcodegencpp.a|Project Nayuki" "libmingw32.a|MinGW-w64" \
+    "libmingwex.a|mingw-w64-crt" "libpthread.a|winpthreads" "libstdc++.a|GCC RUNTIME LIBRARY EXCEPTION" \
+    "libgcc.a|GNU GENERAL PUBLIC LICENSE" "libgcc_eh.a|Version 3, 29 June 2007"; do
+  tr -d '\r' <"$notices" | grep "^Linked: " | tr ',;' '\n\n' | sed 's/.*[ :]//' | grep -qxF -- "${pair%%|*}" ||
+    fail "notices do not name ${pair%%|*}"
+  grep -qF -- "${pair#*|}" "$notices" || fail "notices lack '${pair#*|}'"
 done
 
-# The self-test from the unpacked folder: a GUI program's console shows only
-# in a terminal, so it runs in a private tmux server; Enter ends it.
+# The self-test from the unpacked folder, in a private tmux server (a GUI
+# program's console shows only in a terminal); Enter ends it.
 export WINEPREFIX=$work/wineprefix WINEDEBUG=-all
-sock=vh-release-$$
-cleanup() {
-  tmux -L "$sock" kill-server 2>/dev/null
-  wineserver -k 2>/dev/null
-}
-trap cleanup EXIT
-if [ ! -d "$WINEPREFIX/drive_c" ]; then
-  timeout 300 wineboot -i >/dev/null 2>&1 || fail "cannot create $WINEPREFIX"
-fi
-rc=$work/selftest.rc
-pane=$work/selftest.pane
+sock=vh-release-$$ rc=$work/selftest.rc pane=$work/selftest.pane
+trap 'tmux -L "$sock" kill-server 2>/dev/null; wineserver -k 2>/dev/null' EXIT
+[ -d "$WINEPREFIX/drive_c" ] || timeout 300 wineboot -i >/dev/null 2>&1 || fail "cannot create $WINEPREFIX"
 rm -f "$rc"
-tmux -L "$sock" new-session -d -s st -x 160 -y 120 -c "$unpacked" \
-  "wine ./vornhale.exe --self-test; echo \$? >'$rc'"
-shown=0
-for _ in $(seq 1 180); do
+tmux -L "$sock" new-session -d -s st -x 160 -y 120 -c "$unpacked" "wine ./vornhale.exe --self-test; echo \$? >'$rc'"
+for _ in $(seq 180); do
   tmux -L "$sock" capture-pane -p -S - -J -t st >"$pane" 2>/dev/null
-  if grep -q 'Press Enter to exit' "$pane"; then shown=1; break; fi
-  [ -f "$rc" ] && break
+  grep -q 'Press Enter to exit' "$pane" || [ -f "$rc" ] && break
   sleep 1
 done
-if [ "$shown" = 1 ]; then
-  grep -qx '86/86 tests passed\.[[:space:]]*' "$pane" || { fail "no '86/86 tests passed.'"; cat "$pane"; }
-  tmux -L "$sock" send-keys -t st Enter
-  for _ in $(seq 1 30); do [ -f "$rc" ] && break; sleep 1; done
-  [ "$(cat "$rc" 2>/dev/null)" = 0 ] || fail "self-test exit code '$(cat "$rc" 2>/dev/null)', want 0"
-else
-  fail "self-test never asked for Enter"
-  cat "$pane"
-fi
+grep -qx '86/86 tests passed\.[[:space:]]*' "$pane" || { fail "self-test: no '86/86 tests passed.'"; cat "$pane"; }
+tmux -L "$sock" send-keys -t st Enter
+for _ in $(seq 30); do [ -f "$rc" ] && break; sleep 1; done
+[ "$(cat "$rc" 2>/dev/null)" = 0 ] || fail "self-test exit code '$(cat "$rc" 2>/dev/null)', want 0"
 
-[ "$fails" = 0 ] && echo "release_clean_clone: all passed ($zip)"
+release second/elsewhere "$(git -C "$work/clone" rev-parse HEAD)" '2001-02-03 04:05:06' ||
+  fail "second release"
+cmp "$zip" "$work/second/elsewhere-dist/${zip##*/}" || fail "the second release differs"
+[ "$fails" = 0 ] && echo "release_clean_clone: all passed"
 [ "$fails" = 0 ]
