@@ -5,8 +5,8 @@
 #include <random>
 #include <system_error>
 
+#include "core/app_messages.h"  // g_hMain
 #include "core/registry.h"
-#include "core/shell.h"  // g_hMain
 #include "http/handler.h"
 
 std::atomic<SOCKET> g_listenSock{INVALID_SOCKET};

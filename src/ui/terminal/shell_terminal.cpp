@@ -9,9 +9,9 @@
 #include <vector>
 
 #include "core/registry.h"
-#include "core/shell.h"
 #include "platform/fs.h"
 #include "platform/text.h"
+#include "sharing/shell.h"
 #include "terminal_shell.h"
 #include "terminal_view.h"
 

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "core/registry.h"
-#include "core/slug.h"
+#include "text/slug.h"
 #include "platform/random.h"
 
 namespace {

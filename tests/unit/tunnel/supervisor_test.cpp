@@ -15,6 +15,7 @@
 #include "platform/text.h"
 #include "recording_shell.h"
 #include "tunnel/reader.h"
+#include "sharing/session.h"
 #include "tunnel/supervisor.h"
 
 namespace {
