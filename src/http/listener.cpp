@@ -9,7 +9,7 @@
 #include "core/registry.h"
 #include "http/handler.h"
 
-std::atomic<SOCKET> g_listenSock{INVALID_SOCKET};
+std::atomic<SOCKET> g_listenSock{kInvalidSocket};
 std::thread g_serverThread;
 std::atomic<bool> g_serverRunning{false};
 std::atomic<bool> g_listenAllIfaces{false};
@@ -43,23 +43,19 @@ void Notify(const wchar_t* text) {
 
 // Whether nothing holds the port on any interface: a plain bind to 0.0.0.0.
 bool ProbePortFree(int port) {
-  SOCKET probe = socket(AF_INET, SOCK_STREAM, 0);
-  if (probe == INVALID_SOCKET) return false;
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_port = htons(static_cast<uint16_t>(port));
-  addr.sin_addr.s_addr = htonl(INADDR_ANY);
-  const bool ok = bind(probe, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) == 0;
-  closesocket(probe);
+  const SOCKET probe = OpenTcpSocket();
+  if (probe == kInvalidSocket) return false;
+  const bool ok = BindIPv4(probe, port, true);
+  CloseSocket(probe);
   return ok;
 }
 
 // Clears the stored listening socket, then wakes the accept thread and closes it.
 void CloseListenSocket() {
-  const SOCKET s = g_listenSock.exchange(INVALID_SOCKET);
-  if (s == INVALID_SOCKET) return;
+  const SOCKET s = g_listenSock.exchange(kInvalidSocket);
+  if (s == kInvalidSocket) return;
   ShutdownBoth(s);
-  closesocket(s);
+  CloseSocket(s);
 }
 
 void JoinAcceptThread() {
@@ -103,36 +99,30 @@ struct RefusalTask {
 // The 503 answer, then an orderly end: the peer's request is read and thrown
 // away before the socket closes, on a bounded number of short-lived threads.
 void RefuseConnection(SOCKET s) {
-  send(s, k503, k503Len, 0);
+  SendSome(s, k503, k503Len);
   ShutdownSend(s);
   if (g_refusingConns.fetch_add(1) >= kMaxRefusing) {
     g_refusingConns.fetch_sub(1);
-    closesocket(s);
+    CloseSocket(s);
     return;
   }
   try {
     std::thread(RefusalTask{s}).detach();
   } catch (const std::system_error&) {
     g_refusingConns.fetch_sub(1);
-    closesocket(s);
+    CloseSocket(s);
   }
 }
 
 }  // namespace
 
 bool BindListenSocket(int port, bool allIfaces) {
-  SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-  if (s == INVALID_SOCKET) return false;
+  const SOCKET s = OpenTcpSocket();
+  if (s == kInvalidSocket) return false;
   SetNoInherit(s);
-  int one = 1;
-  setsockopt(s, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&one), sizeof one);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_port = htons(static_cast<uint16_t>(port));
-  addr.sin_addr.s_addr = htonl(allIfaces ? INADDR_ANY : INADDR_LOOPBACK);
-  if (bind(s, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0 ||
-      listen(s, kListenBacklog) != 0) {
-    closesocket(s);
+  SetReuseAddress(s);
+  if (!BindIPv4(s, port, allIfaces) || !ListenOn(s, kListenBacklog)) {
+    CloseSocket(s);
     return false;
   }
   g_listenSock.store(s);
@@ -206,10 +196,8 @@ void StopServer() {
 void ServerThreadProc(HWND hwnd) {
   int failures = 0;
   while (g_serverRunning.load()) {
-    sockaddr_in peer{};
-    socklen_t peerLen = sizeof peer;
-    const SOCKET c = accept(g_listenSock.load(), reinterpret_cast<sockaddr*>(&peer), &peerLen);
-    if (c == INVALID_SOCKET) {
+    const SOCKET c = AcceptConnection(g_listenSock.load());
+    if (c == kInvalidSocket) {
       // A stop ends the loop at its test. Anything else is retried, at once the
       // first time, then after a pause, so that a lasting failure (descriptors
       // exhausted) does not spin a core.
@@ -227,7 +215,7 @@ void ServerThreadProc(HWND hwnd) {
       std::thread(ConnectionTask{c, hwnd}).detach();
     } catch (const std::system_error&) {
       g_activeConns.fetch_sub(1);
-      closesocket(c);
+      CloseSocket(c);
     }
   }
 }

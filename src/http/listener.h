@@ -20,7 +20,7 @@ constexpr int kPortMin = 20000;
 constexpr int kPortMax = 49999;
 constexpr int kPortTries = 30;
 
-// The listening socket, INVALID_SOCKET while stopped. Written on the GUI thread,
+// The listening socket, kInvalidSocket while stopped. Written on the GUI thread,
 // read afresh by the accept thread for every accept (hence atomic).
 extern std::atomic<SOCKET> g_listenSock;
 extern std::thread g_serverThread;           // the accept thread

@@ -129,7 +129,7 @@ void OnTunnelReady(HWND hwnd, WPARAM probeOk, LPARAM address) {
 
 void OnTunnelFailed(HWND hwnd) {
   if (!TakeTunnelFailure()) return;
-  if (CountInternetHosted() > 0 && g_tunRetryLeft.load() > 0) {
+  if (AnyHostedInMode(0) && g_tunRetryLeft.load() > 0) {
     g_tunRetryLeft.fetch_sub(1);
     SetStatus(L"Tunnel dropped. Reconnecting...");
     if (StartTunnelIfNeeded(hwnd)) return;

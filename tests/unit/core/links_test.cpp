@@ -10,7 +10,7 @@
 #include "core/links.h"
 #include "core/registry.h"
 #include "platform/adapters.h"
-#include "platform/net.h"
+#include "platform/net_os.h"
 
 namespace {
 

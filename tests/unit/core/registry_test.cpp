@@ -45,7 +45,7 @@ TEST_F(Registry, LookupsAreExactAndCaseSignificant) {
     std::lock_guard<std::mutex> lock(g_hostedMtx);
     EXPECT_EQ(SlugInUse_locked(slug), want != nullptr) << slug;
   }
-  EXPECT_EQ(CountInternetHosted(), 2);
+  EXPECT_TRUE(AnyHostedInMode(0));
   upper->url = "u";
   EXPECT_EQ(HostedUrlAt(1), "u");
   EXPECT_EQ(HostedUrlAt(3), "");
