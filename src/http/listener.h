@@ -44,7 +44,8 @@ bool StartServerIfNeeded(HWND hwnd);
 bool RebindIfModeChanged();
 
 // Where the server's messages for the user go (the status line); the sharing
-// layer sets it at start-up. Messages are dropped while none is set.
+// layer sets it before it starts the server. Messages are dropped while none
+// is set.
 using ServerNoticeFn = void (*)(const wchar_t* text);
 void SetServerNotice(ServerNoticeFn fn);
 

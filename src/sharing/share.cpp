@@ -263,6 +263,7 @@ bool AddHostedItem(const std::wstring& path, int mode, const std::string& custom
     lock.reset();
     return refuse(kTooLargeText, kMbIconWarning);
   }
+  SetServerNotice(SetStatus);  // the server's notices go to the status line
   if (!StartServerIfNeeded(hwnd)) {
     lock.reset();
     return refuse(kNoServerText, kMbIconError);

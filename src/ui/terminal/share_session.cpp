@@ -9,7 +9,6 @@
 #include "core/app_messages.h"
 #include "core/registry.h"
 #include "crypto/identity.h"
-#include "http/listener.h"
 #include "platform/fs.h"
 #include "platform/message.h"
 #include "platform/net.h"
@@ -21,7 +20,6 @@
 #include "term_os.h"
 #include "terminal_shell.h"
 #include "terminal_view.h"
-#include "tunnel/supervisor.h"
 
 namespace {
 
@@ -89,7 +87,6 @@ int RunShare(const ShareOptions& options) {
   g_reportLeftOutLink = PrintLeftOutLink;
   g_terminalColour = StdoutIsColourTerminal();
   NetStartup();
-  SetServerNotice(SetStatus);
   vh::IdentityStore::RestoreSetAsideKey();  // as the window's start-up
   vh::IdentityStore::Init();  // as the window's start-up; sharing does not depend on it
 

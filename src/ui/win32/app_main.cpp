@@ -179,7 +179,6 @@ int WINAPI wWinMain(HINSTANCE hInstance, HINSTANCE, PWSTR, int nCmdShow) {
   if (WantsSelfTest()) return RunSelfTests();
 
   if (!NetStartup()) return 1;
-  SetServerNotice(SetStatus);
 
   // A key an interrupted self-test left set aside is the user's: back first.
   vh::IdentityStore::RestoreSetAsideKey();
