@@ -3,10 +3,6 @@
 
 #include "platform/types.h"
 
-// The main window; target of every posted application message. Set by the
-// front end before sharing starts; the server's accept thread reports to it.
-inline HWND g_hMain = nullptr;
-
 constexpr UINT WM_TUNNEL_READY = 1025;   // wParam 1: probe answered 200; lParam: heap UTF-8 address
 constexpr UINT WM_TUNNEL_FAILED = 1026;  // no address in time, or the client ended
 constexpr UINT WM_DOWNLOAD_DONE = 1027;  // a file transfer ended, complete or not

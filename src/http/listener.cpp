@@ -5,7 +5,6 @@
 #include <random>
 #include <system_error>
 
-#include "core/app_messages.h"  // g_hMain
 #include "core/registry.h"
 #include "http/handler.h"
 
@@ -37,6 +36,10 @@ constexpr const wchar_t* kRebindFailed = L"Server rebind failed. Stop all and re
 
 ServerNoticeFn g_serverNotice = nullptr;
 
+// The window that connection threads report to, as the last start got it;
+// the accept thread of a re-bind keeps it.
+HWND g_serverWindow = nullptr;
+
 void Notify(const wchar_t* text) {
   if (g_serverNotice) g_serverNotice(text);
 }
@@ -66,7 +69,7 @@ void JoinAcceptThread() {
 bool StartAcceptThread() {
   JoinAcceptThread();
   try {
-    g_serverThread = std::thread(ServerThreadProc, g_hMain);
+    g_serverThread = std::thread(ServerThreadProc, g_serverWindow);
   } catch (const std::system_error&) {
     return false;
   }
@@ -129,8 +132,9 @@ bool BindListenSocket(int port, bool allIfaces) {
   return true;
 }
 
-bool StartServerIfNeeded(HWND) {
+bool StartServerIfNeeded(HWND hwnd) {
   if (g_serverRunning.load()) return true;
+  g_serverWindow = hwnd;
   g_cachedLanIp = GetPreferredNetworkIP();
   const bool wanted = AnyHostedInMode(1);
 

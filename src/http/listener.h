@@ -33,8 +33,8 @@ extern std::atomic<int> g_activeConns;       // connection threads started and n
 bool BindListenSocket(int port, bool allIfaces);
 
 // Starts the server on a free random port in 20000-49999 unless it runs;
-// refreshes g_cachedLanIp first. True when the server runs on return. The
-// window is not used: the accept thread reports to g_hMain.
+// refreshes g_cachedLanIp first. True when the server runs on return. Ended
+// downloads are posted to hwnd (WM_DOWNLOAD_DONE), also after a re-bind.
 bool StartServerIfNeeded(HWND hwnd);
 
 // While running: re-binds on the same port when the wanted address (any item
@@ -53,5 +53,5 @@ void SetServerNotice(ServerNoticeFn fn);
 // Running connections go on to their end.
 void StopServer();
 
-// The accept loop (run on g_serverThread with g_hMain).
+// The accept loop (run on g_serverThread with the window of the last start).
 void ServerThreadProc(HWND hwnd);

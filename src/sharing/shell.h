@@ -6,8 +6,10 @@
 
 #include <string>
 
-#include "core/app_messages.h"  // g_hMain
 #include "platform/types.h"
+
+// The main window; target of every posted application message.
+inline HWND g_hMain = nullptr;
 
 constexpr const wchar_t* kCaption = L"Vorn-Hale";
 constexpr const wchar_t* kCaptionPremium = L"Vorn-Hale - Premium feature";
