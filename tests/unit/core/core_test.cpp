@@ -142,9 +142,9 @@ TEST(CheckCustomSlug, SyntaxThenReservedWords) {
   for (const char* word : {"Admin", "API", "WwW", "billing", "docs", "ftp", "help", "login", "logout",
                            "signin", "signup", "static", "stripe", "SUPPORT", "WEBHOOK", "app", "__vhhealth"})
     EXPECT_EQ(CheckCustomSlug(word), SlugResult::kReserved) << word;
-  for (const std::string ok : {std::string(32, 'x'), "admins", "myadmin", "api_", "my_files-2024", "__VHhealth"})
+  for (const std::string& ok : std::vector<std::string>{std::string(32, 'x'), "admins", "myadmin", "api_", "my_files-2024", "__VHhealth"})
     EXPECT_EQ(CheckCustomSlug(ok), SlugResult::kOk) << ok;
-  for (const std::string bad : {std::string("dl"), std::string(), std::string(33, 'x'), std::string("caf\xC3\xA9"),
+  for (const std::string& bad : {std::string("dl"), std::string(), std::string(33, 'x'), std::string("caf\xC3\xA9"),
                                 std::string("\xC3\xA9\xC3\xA9\xC3\xA9"), std::string("a.b"), std::string("%41bc"),
                                 std::string(" api"), std::string("login\n"), std::string("a/b")})
     EXPECT_EQ(CheckCustomSlug(bad), SlugResult::kBadSyntax) << bad;
