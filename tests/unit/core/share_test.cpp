@@ -16,9 +16,7 @@
 #ifdef _WIN32
 #include <windows.h>
 #else
-#include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/un.h>
 #endif
 
 namespace fs = std::filesystem;
@@ -154,23 +152,17 @@ TEST_F(ShareTest, LanItemsCapsAndTheSizeLimit) {
 
 TEST_F(ShareTest, RefusalsLeaveTheRegistryUnchanged) {
   TempDir dir;
-  const std::wstring f = dir.Write(L"file.txt", "x");
+  const std::wstring f = dir.Write(L"file.txt", "x"),
+                     cannotLock = L"Cannot lock the file for sharing. Close it in any other app and try again.";
   ASSERT_TRUE(AddPath(f, 1, "taken-link", hwnd_));
-  const std::wstring cannotLock = L"Cannot lock the file for sharing. Close it in any other app and try again.";
 #ifdef _WIN32
   const std::wstring busy = dir.Write(L"busy.txt", "busy");  // a file someone is writing
   HANDLE writer = CreateFileW(busy.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   ASSERT_NE(writer, INVALID_HANDLE_VALUE);
 #else
-  const std::wstring fifo = dir.File(L"fifo"), socketFile = dir.File(L"sock");
+  const std::wstring fifo = dir.File(L"fifo");
   ASSERT_EQ(mkfifo(WstrToUtf8(fifo).c_str(), 0600), 0);
-  sockaddr_un addr{};
-  addr.sun_family = AF_UNIX;
-  WstrToUtf8(socketFile).copy(addr.sun_path, sizeof addr.sun_path - 1);
-  const int us = socket(AF_UNIX, SOCK_STREAM, 0);
-  ASSERT_EQ(bind(us, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
-  close(us);  // the socket file stays
 #endif
   const struct {
     std::wstring path;
@@ -190,7 +182,6 @@ TEST_F(ShareTest, RefusalsLeaveTheRegistryUnchanged) {
 #else
       // Neither a regular file nor a folder: refused at once, never waited on.
       {fifo, "", false, cannotLock, kMbIconError},
-      {socketFile, "", false, cannotLock, kMbIconError},
       {L"/dev/null", "", false, cannotLock, kMbIconError},
 #endif
   };
