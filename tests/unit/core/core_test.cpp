@@ -48,19 +48,16 @@ class Core : public ::testing::Test {
  protected:
   void SetUp() override { ClearHosted(); }
   void TearDown() override {
-    if (scripted_) SetRandomSourceForTest(previous_);
+    SetRandomSourceForTest(nullptr);
     ClearHosted();
   }
-  void Script(std::vector<unsigned char> bytes, int failFrom = -1) {
+  static void Script(std::vector<unsigned char> bytes, int failFrom = -1) {
     g_script = std::move(bytes);
     g_pos = 0;
     g_draws = 0;
     g_failFrom = failFrom;
-    if (!scripted_) previous_ = SetRandomSourceForTest(ScriptedSource);
-    scripted_ = true;
+    SetRandomSourceForTest(ScriptedSource);
   }
-  RandomSourceFn previous_ = nullptr;
-  bool scripted_ = false;
 };
 
 TEST_F(Core, LookupsAreExactAndCaseSignificant) {
