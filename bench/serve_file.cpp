@@ -16,7 +16,7 @@
 #include "http/handler.h"
 #include "platform/file.h"
 #include "platform/message.h"
-#include "platform/net.h"
+#include "platform/net_os.h"
 
 int main(int argc, char** argv) {
   if (argc < 2) {

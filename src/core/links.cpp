@@ -46,17 +46,6 @@ std::string GetPreferredNetworkIP() {
 }
 
 std::string GetLanIP() {
-  char host[256] = {};
-  if (gethostname(host, sizeof host - 1) != 0) return kLoopbackIp;
-  addrinfo hints{};
-  hints.ai_family = AF_INET;
-  hints.ai_socktype = SOCK_STREAM;
-  addrinfo* res = nullptr;
-  if (getaddrinfo(host, nullptr, &hints, &res) != 0 || !res) return kLoopbackIp;
-  char text[22] = {};
-  const auto* sin = reinterpret_cast<const sockaddr_in*>(res->ai_addr);
-  const char* ok = sin ? inet_ntop(AF_INET, &sin->sin_addr, text, sizeof text) : nullptr;
-  freeaddrinfo(res);
-  if (!ok || text[0] == '\0') return kLoopbackIp;
-  return text;
+  const std::string ip = HostNameIPv4();
+  return ip.empty() ? std::string(kLoopbackIp) : ip;
 }

@@ -82,13 +82,6 @@ std::string LatestHostedUrl() {
   return g_hosted.empty() ? std::string() : g_hosted.back()->url;
 }
 
-int CountInternetHosted() {
-  std::lock_guard<std::mutex> lock(g_hostedMtx);
-  int n = 0;
-  for (const auto& item : g_hosted) n += item->mode == 0;
-  return n;
-}
-
 void AppendHosted_locked(std::shared_ptr<HostedItem> item) { g_hosted.push_back(std::move(item)); }
 
 bool SlugInUse_locked(const std::string& slug) {

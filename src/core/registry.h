@@ -60,8 +60,6 @@ bool RemoveHostedAt(size_t index, std::shared_ptr<HostedItem>& removed, int& int
 std::string HostedUrlAt(size_t index);
 // The newest item's url, copied under the lock; empty when there is none.
 std::string LatestHostedUrl();
-// How many items are Internet items (mode 0).
-int CountInternetHosted();
 
 // For callers that already hold g_hostedMtx: append an item, whether a slug is
 // taken (letter case counts), and a visit of every item in list order.

@@ -40,8 +40,8 @@ bool SendAll(SOCKET s, const char* data, int len) {
   if (len < 1) return true;
   int sent = 0;
   while (sent < len) {
-    const int n = static_cast<int>(send(s, data + sent, len - sent, 0));
-    if (n == SOCKET_ERROR || n == 0) return false;  // 0 cannot happen for len > 0
+    const int n = SendSome(s, data + sent, len - sent);
+    if (n <= 0) return false;  // an error; 0 cannot happen for len > 0
     sent += n;
   }
   return true;
@@ -119,7 +119,7 @@ bool ReadHead(SOCKET s, std::string& req, int64_t deadlineMs) {
     const int64_t leftMs = deadlineMs - NowMs();
     if (leftMs <= 0) return false;
     SetRecvTimeoutMs(s, static_cast<unsigned>(leftMs));
-    const int n = static_cast<int>(recv(s, chunk, sizeof chunk, 0));
+    const int n = RecvSome(s, chunk, sizeof chunk);
     if (n <= 0) return false;
     const size_t before = req.size();
     req.append(chunk, static_cast<size_t>(n));
@@ -140,11 +140,11 @@ void CloseGracefully(SOCKET s) {
                           .count();
     if (left <= 0) break;
     SetRecvTimeoutMs(s, static_cast<unsigned>(left));
-    const int n = static_cast<int>(recv(s, buf, sizeof buf, 0));
+    const int n = RecvSome(s, buf, sizeof buf);
     if (n <= 0) break;
     drained += static_cast<size_t>(n);
   }
-  closesocket(s);
+  CloseSocket(s);
 }
 
 void HandleClient(SOCKET s, HWND hwnd) {
@@ -159,7 +159,7 @@ void HandleClient(SOCKET s, HWND hwnd) {
   std::string req;
   req.reserve(kRecvChunk);
   if (!ReadHead(s, req, headDeadlineMs)) {
-    closesocket(s);
+    CloseSocket(s);
     return;
   }
   const HttpRequest request = ParseRequestHead(req);

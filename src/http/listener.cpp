@@ -6,10 +6,9 @@
 #include <system_error>
 
 #include "core/registry.h"
-#include "core/shell.h"  // g_hMain
 #include "http/handler.h"
 
-std::atomic<SOCKET> g_listenSock{INVALID_SOCKET};
+std::atomic<SOCKET> g_listenSock{kInvalidSocket};
 std::thread g_serverThread;
 std::atomic<bool> g_serverRunning{false};
 std::atomic<bool> g_listenAllIfaces{false};
@@ -37,29 +36,29 @@ constexpr const wchar_t* kRebindFailed = L"Server rebind failed. Stop all and re
 
 ServerNoticeFn g_serverNotice = nullptr;
 
+// The window that connection threads report to, as the last start got it;
+// the accept thread of a re-bind keeps it.
+HWND g_serverWindow = nullptr;
+
 void Notify(const wchar_t* text) {
   if (g_serverNotice) g_serverNotice(text);
 }
 
 // Whether nothing holds the port on any interface: a plain bind to 0.0.0.0.
 bool ProbePortFree(int port) {
-  SOCKET probe = socket(AF_INET, SOCK_STREAM, 0);
-  if (probe == INVALID_SOCKET) return false;
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_port = htons(static_cast<uint16_t>(port));
-  addr.sin_addr.s_addr = htonl(INADDR_ANY);
-  const bool ok = bind(probe, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) == 0;
-  closesocket(probe);
+  const SOCKET probe = OpenTcpSocket();
+  if (probe == kInvalidSocket) return false;
+  const bool ok = BindIPv4(probe, port, true);
+  CloseSocket(probe);
   return ok;
 }
 
 // Clears the stored listening socket, then wakes the accept thread and closes it.
 void CloseListenSocket() {
-  const SOCKET s = g_listenSock.exchange(INVALID_SOCKET);
-  if (s == INVALID_SOCKET) return;
+  const SOCKET s = g_listenSock.exchange(kInvalidSocket);
+  if (s == kInvalidSocket) return;
   ShutdownBoth(s);
-  closesocket(s);
+  CloseSocket(s);
 }
 
 void JoinAcceptThread() {
@@ -70,7 +69,7 @@ void JoinAcceptThread() {
 bool StartAcceptThread() {
   JoinAcceptThread();
   try {
-    g_serverThread = std::thread(ServerThreadProc, g_hMain);
+    g_serverThread = std::thread(ServerThreadProc, g_serverWindow);
   } catch (const std::system_error&) {
     return false;
   }
@@ -103,44 +102,39 @@ struct RefusalTask {
 // The 503 answer, then an orderly end: the peer's request is read and thrown
 // away before the socket closes, on a bounded number of short-lived threads.
 void RefuseConnection(SOCKET s) {
-  send(s, k503, k503Len, 0);
+  SendSome(s, k503, k503Len);
   ShutdownSend(s);
   if (g_refusingConns.fetch_add(1) >= kMaxRefusing) {
     g_refusingConns.fetch_sub(1);
-    closesocket(s);
+    CloseSocket(s);
     return;
   }
   try {
     std::thread(RefusalTask{s}).detach();
   } catch (const std::system_error&) {
     g_refusingConns.fetch_sub(1);
-    closesocket(s);
+    CloseSocket(s);
   }
 }
 
 }  // namespace
 
 bool BindListenSocket(int port, bool allIfaces) {
-  SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-  if (s == INVALID_SOCKET) return false;
+  const SOCKET s = OpenTcpSocket();
+  if (s == kInvalidSocket) return false;
   SetNoInherit(s);
-  int one = 1;
-  setsockopt(s, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&one), sizeof one);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_port = htons(static_cast<uint16_t>(port));
-  addr.sin_addr.s_addr = htonl(allIfaces ? INADDR_ANY : INADDR_LOOPBACK);
-  if (bind(s, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0 ||
-      listen(s, kListenBacklog) != 0) {
-    closesocket(s);
+  SetReuseAddress(s);
+  if (!BindIPv4(s, port, allIfaces) || !ListenOn(s, kListenBacklog)) {
+    CloseSocket(s);
     return false;
   }
   g_listenSock.store(s);
   return true;
 }
 
-bool StartServerIfNeeded(HWND) {
+bool StartServerIfNeeded(HWND hwnd) {
   if (g_serverRunning.load()) return true;
+  g_serverWindow = hwnd;
   g_cachedLanIp = GetPreferredNetworkIP();
   const bool wanted = AnyHostedInMode(1);
 
@@ -206,10 +200,8 @@ void StopServer() {
 void ServerThreadProc(HWND hwnd) {
   int failures = 0;
   while (g_serverRunning.load()) {
-    sockaddr_in peer{};
-    socklen_t peerLen = sizeof peer;
-    const SOCKET c = accept(g_listenSock.load(), reinterpret_cast<sockaddr*>(&peer), &peerLen);
-    if (c == INVALID_SOCKET) {
+    const SOCKET c = AcceptConnection(g_listenSock.load());
+    if (c == kInvalidSocket) {
       // A stop ends the loop at its test. Anything else is retried, at once the
       // first time, then after a pause, so that a lasting failure (descriptors
       // exhausted) does not spin a core.
@@ -227,7 +219,7 @@ void ServerThreadProc(HWND hwnd) {
       std::thread(ConnectionTask{c, hwnd}).detach();
     } catch (const std::system_error&) {
       g_activeConns.fetch_sub(1);
-      closesocket(c);
+      CloseSocket(c);
     }
   }
 }

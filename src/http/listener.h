@@ -20,7 +20,7 @@ constexpr int kPortMin = 20000;
 constexpr int kPortMax = 49999;
 constexpr int kPortTries = 30;
 
-// The listening socket, INVALID_SOCKET while stopped. Written on the GUI thread,
+// The listening socket, kInvalidSocket while stopped. Written on the GUI thread,
 // read afresh by the accept thread for every accept (hence atomic).
 extern std::atomic<SOCKET> g_listenSock;
 extern std::thread g_serverThread;           // the accept thread
@@ -33,8 +33,8 @@ extern std::atomic<int> g_activeConns;       // connection threads started and n
 bool BindListenSocket(int port, bool allIfaces);
 
 // Starts the server on a free random port in 20000-49999 unless it runs;
-// refreshes g_cachedLanIp first. True when the server runs on return. The
-// window is not used: the accept thread reports to g_hMain.
+// refreshes g_cachedLanIp first. True when the server runs on return. Ended
+// downloads are posted to hwnd (WM_DOWNLOAD_DONE), also after a re-bind.
 bool StartServerIfNeeded(HWND hwnd);
 
 // While running: re-binds on the same port when the wanted address (any item
@@ -44,7 +44,8 @@ bool StartServerIfNeeded(HWND hwnd);
 bool RebindIfModeChanged();
 
 // Where the server's messages for the user go (the status line); the sharing
-// layer sets it at start-up. Messages are dropped while none is set.
+// layer sets it before it starts the server. Messages are dropped while none
+// is set.
 using ServerNoticeFn = void (*)(const wchar_t* text);
 void SetServerNotice(ServerNoticeFn fn);
 
@@ -52,5 +53,5 @@ void SetServerNotice(ServerNoticeFn fn);
 // Running connections go on to their end.
 void StopServer();
 
-// The accept loop (run on g_serverThread with g_hMain).
+// The accept loop (run on g_serverThread with the window of the last start).
 void ServerThreadProc(HWND hwnd);

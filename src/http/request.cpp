@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <stdexcept>
 
-#include "http/http_text.h"
+#include "text/http_text.h"
 
 namespace {
 

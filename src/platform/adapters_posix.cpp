@@ -7,7 +7,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "platform/net.h"
+#include "platform/net_os.h"
 
 namespace {
 

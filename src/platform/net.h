@@ -1,29 +1,43 @@
-// Sockets. On Windows this is Winsock itself; on POSIX the same four names
-// (SOCKET, INVALID_SOCKET, SOCKET_ERROR, closesocket) are given over int/close,
-// so the server code reads the same on both systems.
+// Sockets: the handle type and the calls the server and the links make. The
+// OS's own names are in platform/net_os.h, for the seam's files and the tests.
 #pragma once
 
+#include <cstdint>
+#include <string>
+
+// Winsock's own SOCKET type (UINT_PTR) on Windows, a descriptor on POSIX; the
+// two declarations agree, so net_os.h's system headers may follow.
 #ifdef _WIN32
-#include <winsock2.h>
-#include <ws2tcpip.h>
+typedef uintptr_t SOCKET;
 #else
-#include <arpa/inet.h>
-#include <netdb.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <sys/socket.h>
-#include <unistd.h>
-using SOCKET = int;
-constexpr SOCKET INVALID_SOCKET = -1;
-constexpr int SOCKET_ERROR = -1;
-inline int closesocket(SOCKET s) { return ::close(s); }
+typedef int SOCKET;
 #endif
+// INVALID_SOCKET of both systems (~0 on Windows, -1 on POSIX).
+constexpr SOCKET kInvalidSocket = static_cast<SOCKET>(-1);
 
 // Start and end of the network stack (WSAStartup 2.2 / WSACleanup). On POSIX,
 // NetStartup makes a send on a reset connection fail with an error instead of
 // raising SIGPIPE.
 bool NetStartup();
 void NetCleanup();
+
+// A TCP socket for IPv4; kInvalidSocket on failure.
+SOCKET OpenTcpSocket();
+// closesocket / close.
+void CloseSocket(SOCKET s);
+// SO_REUSEADDR on.
+void SetReuseAddress(SOCKET s);
+// Binds s to `port` on all IPv4 interfaces (allIfaces) or on 127.0.0.1.
+bool BindIPv4(SOCKET s, int port, bool allIfaces);
+bool ListenOn(SOCKET s, int backlog);
+// The next connection on a listening socket (its peer's address is not
+// kept); kInvalidSocket on failure.
+SOCKET AcceptConnection(SOCKET listening);
+
+// One send / recv call: the bytes moved, 0 when the peer ended its side
+// (recv), below 0 on an error or a time-out.
+int SendSome(SOCKET s, const char* data, int len);
+int RecvSome(SOCKET s, char* buf, int len);
 
 // SO_RCVTIMEO / SO_SNDTIMEO in milliseconds (DWORD on Windows, timeval on POSIX).
 // Results are ignored by callers, so none is returned.
@@ -43,3 +57,7 @@ void ShutdownBoth(SOCKET s);
 // Keeps s out of child processes (handle inheritance off / FD_CLOEXEC), so a
 // started helper program never holds the server's sockets open.
 void SetNoInherit(SOCKET s);
+
+// The first IPv4 address the computer's host name resolves to, in dotted
+// decimal; empty on any failure.
+std::string HostNameIPv4();

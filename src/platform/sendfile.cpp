@@ -8,10 +8,10 @@ int64_t SendFileByCopy(SOCKET s, FileHandle h, uint64_t offset, uint64_t len, ch
   if (got <= 0) return got;
   int64_t sent = 0;
   while (sent < got) {
-    const int n = static_cast<int>(send(s, buf + sent, static_cast<int>(got - sent), 0));
+    const int n = SendSome(s, buf + sent, static_cast<int>(got - sent));
     // What went out before a failure is reported; the failure shows again
     // on the next call.
-    if (n == SOCKET_ERROR || n == 0) return sent > 0 ? sent : -1;
+    if (n <= 0) return sent > 0 ? sent : -1;
     sent += n;
   }
   return got;

@@ -1,5 +1,7 @@
 #include "platform/sendfile.h"
 
+#include "platform/net_os.h"  // WSAGetLastError
+
 void PrepareFileSendSocket(SOCKET) {}
 
 // Windows keeps read + send (TransmitFile runs only two transfers at a time on

@@ -10,13 +10,13 @@
 
 #include "crypto/crypto.h"
 #include "crypto/identity.h"
-#include "core/slug.h"
 #include "crypto/paths.h"
-#include "http/http_text.h"
 #include "platform/file.h"
 #include "platform/module.h"
 #include "platform/random.h"
 #include "selftest/console.h"
+#include "text/http_text.h"
+#include "text/slug.h"
 #include "tunnel/address.h"
 
 namespace {

@@ -38,9 +38,3 @@ bool TakeTunnelFound();  // WM_TUNNEL_FOUND
 bool TakeTunnelAddress(LPARAM address, std::string& host);
 // WM_TUNNEL_FAILED: the client, if it still runs, is stopped first.
 bool TakeTunnelFailure();
-
-// What the sharing layer (core/session.cpp) does with the reader's messages:
-// each takes the message as above, then updates the items and the views.
-void OnTunnelFound(HWND hwnd);                                   // WM_TUNNEL_FOUND
-void OnTunnelReady(HWND hwnd, WPARAM probeOk, LPARAM address);  // WM_TUNNEL_READY; frees address
-void OnTunnelFailed(HWND hwnd);                                  // WM_TUNNEL_FAILED

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/net.h"
+#include "platform/net_os.h"
 
 // A connected pair over 127.0.0.1: `server` is what accept returned. Both
 // invalid on failure.

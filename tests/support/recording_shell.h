@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "core/registry.h"
-#include "core/share.h"
-#include "core/shell.h"
+#include "sharing/share.h"
+#include "sharing/shell.h"
 #include "http/listener.h"
 #include "net_client.h"
 #include "platform/message.h"

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "core/share.h"  // TrimSpacesTabs
+#include "text/slug.h"  // TrimSpacesTabs
 
 enum class CommandKind { kShare, kSelfTest, kHelp, kVersion, kError };
 

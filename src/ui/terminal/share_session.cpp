@@ -7,21 +7,19 @@
 #include <vector>
 
 #include "core/app_messages.h"
-#include "core/archive.h"
 #include "core/registry.h"
-#include "core/session.h"
-#include "core/share.h"
-#include "core/shell.h"
 #include "crypto/identity.h"
-#include "http/listener.h"
 #include "platform/fs.h"
 #include "platform/message.h"
 #include "platform/net.h"
 #include "platform/text.h"
+#include "sharing/archive.h"
+#include "sharing/session.h"
+#include "sharing/share.h"
+#include "sharing/shell.h"
 #include "term_os.h"
 #include "terminal_shell.h"
 #include "terminal_view.h"
-#include "tunnel/supervisor.h"
 
 namespace {
 
@@ -89,7 +87,6 @@ int RunShare(const ShareOptions& options) {
   g_reportLeftOutLink = PrintLeftOutLink;
   g_terminalColour = StdoutIsColourTerminal();
   NetStartup();
-  SetServerNotice(SetStatus);
   vh::IdentityStore::RestoreSetAsideKey();  // as the window's start-up
   vh::IdentityStore::Init();  // as the window's start-up; sharing does not depend on it
 

@@ -1,4 +1,4 @@
-// The shell functions of the terminal program (core/shell.h). There is no
+// The shell functions of the terminal program (sharing/shell.h). There is no
 // window: questions are answered "No", the selection label and Start button
 // do not exist, and the clipboard is the terminal's (OSC 52), when there is
 // a terminal.
@@ -9,9 +9,9 @@
 #include <vector>
 
 #include "core/registry.h"
-#include "core/shell.h"
 #include "platform/fs.h"
 #include "platform/text.h"
+#include "sharing/shell.h"
 #include "terminal_shell.h"
 #include "terminal_view.h"
 

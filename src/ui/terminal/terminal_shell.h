@@ -1,4 +1,4 @@
-// The terminal program's side of the shell functions (core/shell.h):
+// The terminal program's side of the shell functions (sharing/shell.h):
 // message boxes go to standard error as one block "Vorn-Hale: " + text,
 // status texts to standard output one line each, every item's link on a line
 // of its own as soon as it is known, followed by its QR code, and the table of
@@ -23,5 +23,5 @@ unsigned FlushHostedTable(bool now, unsigned idleMs);
 void PrintSkippedPath(const std::string& path, const std::string& reason);
 
 // "vornhale: left out link NAME: it points outside the folder or to a folder"
-// on standard error (the reporter of core/archive.h).
+// on standard error (the reporter of sharing/archive.h).
 void PrintLeftOutLink(const std::string& name);

@@ -4,8 +4,8 @@
 #include <cstddef>
 #include <qrcodegen/qrcodegen.hpp>
 
-#include "http/http_text.h"
 #include "platform/hex.h"
+#include "text/http_text.h"
 
 namespace {
 

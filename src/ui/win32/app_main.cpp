@@ -13,12 +13,12 @@
 
 #include "control_ids.h"
 #include "core/app_messages.h"
-#include "core/shell.h"
 #include "crypto/identity.h"
 #include "http/listener.h"
 #include "platform/net.h"
 #include "platform/process.h"
 #include "selftest/selftest.h"
+#include "sharing/shell.h"
 #include "tunnel/client.h"
 #include "tunnel/supervisor.h"
 #include "ui.h"
@@ -179,7 +179,6 @@ int WINAPI wWinMain(HINSTANCE hInstance, HINSTANCE, PWSTR, int nCmdShow) {
   if (WantsSelfTest()) return RunSelfTests();
 
   if (!NetStartup()) return 1;
-  SetServerNotice(SetStatus);
 
   // A key an interrupted self-test left set aside is the user's: back first.
   vh::IdentityStore::RestoreSetAsideKey();

@@ -9,7 +9,7 @@
 #include <memory>
 
 #include "control_ids.h"
-#include "core/share.h"
+#include "sharing/share.h"
 #include "ui.h"
 #include "ui_logic.h"
 #include "win_guards.h"

@@ -10,9 +10,9 @@
 
 #include "control_ids.h"
 #include "core/registry.h"
-#include "core/shell.h"
 #include "http/listener.h"
 #include "platform/text.h"
+#include "sharing/shell.h"
 #include "tunnel/supervisor.h"
 #include "ui.h"
 #include "ui_logic.h"

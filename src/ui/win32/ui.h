@@ -65,7 +65,7 @@ void HandleHDropAndForward(HDROP drop);
 void QueueShellPath(HWND hwnd, const std::wstring& path);
 void FlushShellBatch(HWND hwnd);
 
-// Hosted list and status line (the rest is declared in core/shell.h).
+// Hosted list and status line (the rest is declared in sharing/shell.h).
 void RemoveAllHosted(HWND hwnd);
 
 // QR panel and the blossom drawings.

@@ -2,8 +2,8 @@
 
 #include <qrcodegen/qrcodegen.hpp>
 
-#include "http/http_text.h"
 #include "platform/text.h"
+#include "text/http_text.h"
 
 std::wstring FormatSizeW(uint64_t size) {
   return Utf8ToWstr(FmtSizeUtf8(size));

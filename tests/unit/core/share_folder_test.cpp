@@ -7,9 +7,9 @@
 #include <thread>
 
 #include "core/app_messages.h"
-#include "core/archive.h"
-#include "core/compress.h"
-#include "core/session.h"
+#include "sharing/archive.h"
+#include "sharing/compress.h"
+#include "sharing/session.h"
 #include "fake_tunnel.h"
 #include "platform/module.h"
 #include "platform/random.h"

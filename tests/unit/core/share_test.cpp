@@ -5,9 +5,9 @@
 #include <regex>
 
 #include "core/app_messages.h"
-#include "core/compress.h"
+#include "sharing/compress.h"
 #include "core/links.h"
-#include "core/session.h"
+#include "sharing/session.h"
 #include "platform/fs.h"
 #include "platform/module.h"
 #include "recording_shell.h"

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "http/http_text.h"
+#include "text/http_text.h"
 #include "http/request.h"
 #include "http/transfer_floor.h"
 

@@ -13,6 +13,7 @@
 #include "platform/module.h"
 #include "platform/text.h"
 #include "tunnel/reader.h"
+#include "sharing/session.h"
 #include "tunnel/supervisor.h"
 
 std::vector<uint32_t> FakeTunnel::Pids() const {

@@ -13,6 +13,8 @@
 #include "http/listener.h"
 #include "recording_shell.h"
 #include "tunnel/reader.h"
+#include "sharing/session.h"
+#include "tunnel/supervisor.h"
 
 namespace {
 

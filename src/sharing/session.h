@@ -2,9 +2,7 @@
 // Stop All, and what the application messages (tunnel reports, ended
 // downloads) do to the items and the views. The front ends read their
 // controls, call these, and present nothing of their own beyond that.
-// Everything here runs on the GUI thread. The tunnel handlers OnTunnelFound,
-// OnTunnelReady and OnTunnelFailed (declared in tunnel/supervisor.h) are
-// defined here too.
+// Everything here runs on the GUI thread.
 #pragma once
 
 #include <string>
@@ -37,6 +35,13 @@ bool ConfirmCloseWhileSharing(HWND hwnd);
 void EndAllSharing(HWND hwnd);
 // Ends every share, the tunnel and the server, and nothing else.
 void StopEverything();
+
+// The reader's messages: each takes the message (tunnel/supervisor.h's
+// TakeTunnel...; anything not the reader's is ignored), then updates the items
+// and the views.
+void OnTunnelFound(HWND hwnd);                                   // WM_TUNNEL_FOUND
+void OnTunnelReady(HWND hwnd, WPARAM probeOk, LPARAM address);  // WM_TUNNEL_READY; frees address
+void OnTunnelFailed(HWND hwnd);                                  // WM_TUNNEL_FAILED
 
 // The application messages (core/app_messages.h) WM_TUNNEL_FOUND,
 // WM_TUNNEL_READY, WM_TUNNEL_FAILED and WM_DOWNLOAD_DONE; false for any other.

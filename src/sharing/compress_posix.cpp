@@ -1,4 +1,4 @@
-#include "core/compress.h"
+#include "sharing/compress.h"
 
 #include <cerrno>
 #include <climits>
@@ -9,8 +9,8 @@
 #include <unistd.h>
 #include <vector>
 
-#include "core/archive.h"
 #include "platform/text.h"
+#include "sharing/archive.h"
 
 namespace {
 

@@ -28,6 +28,6 @@ std::vector<std::wstring> CompressorEnvironment(const std::wstring& folder,
 // archive (archive + ".names", removed by the command as it starts): the
 // archive holds the folder's files, a link to a regular file inside the
 // folder as a copy of that file under the link's name, and no other link
-// (each reported through g_reportLeftOutLink, core/archive.h). An empty
+// (each reported through g_reportLeftOutLink, sharing/archive.h). An empty
 // folder gives an empty archive.
 std::wstring CompressorCommandLine(const std::wstring& folder, const std::wstring& archive);

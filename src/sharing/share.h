@@ -19,9 +19,6 @@ bool WouldFitFreeCap(int addFiles, int addFolders);
 // Shares one staged path; mode 0 Internet, 1 same network. customSlug is UTF-8,
 // already trimmed, empty for a random link. True when an item was created.
 bool AddPath(const std::wstring& path, int mode, const std::string& customSlug, HWND hwnd);
-// The custom link as the user typed it, without leading and trailing spaces and
-// tabs (nothing else is trimmed).
-std::string TrimSpacesTabs(const std::string& s);
 
 bool AddHostedItem(const std::wstring& path, int mode, const std::string& customSlug, HWND hwnd,
                    bool isFolder, const std::wstring& tempZip);

@@ -1,4 +1,4 @@
-#include "http/http_text.h"
+#include "text/http_text.h"
 
 #include <cstdio>
 #include <cstring>

@@ -1,4 +1,4 @@
-#include "core/session.h"
+#include "sharing/session.h"
 
 #include <memory>
 #include <mutex>
@@ -9,10 +9,11 @@
 #include "core/app_messages.h"
 #include "core/links.h"
 #include "core/registry.h"
-#include "core/share.h"
-#include "core/shell.h"
 #include "http/listener.h"
 #include "platform/text.h"
+#include "sharing/share.h"
+#include "sharing/shell.h"
+#include "text/slug.h"
 #include "tunnel/supervisor.h"
 
 namespace {
@@ -128,7 +129,7 @@ void OnTunnelReady(HWND hwnd, WPARAM probeOk, LPARAM address) {
 
 void OnTunnelFailed(HWND hwnd) {
   if (!TakeTunnelFailure()) return;
-  if (CountInternetHosted() > 0 && g_tunRetryLeft.load() > 0) {
+  if (AnyHostedInMode(0) && g_tunRetryLeft.load() > 0) {
     g_tunRetryLeft.fetch_sub(1);
     SetStatus(L"Tunnel dropped. Reconnecting...");
     if (StartTunnelIfNeeded(hwnd)) return;

@@ -1,4 +1,4 @@
-#include "core/archive.h"
+#include "sharing/archive.h"
 
 #include <cerrno>
 #include <cstdlib>

@@ -11,17 +11,6 @@
 // The main window; target of every posted application message.
 inline HWND g_hMain = nullptr;
 
-// MessageBoxW type flags used by the core.
-constexpr unsigned kMbOk = 0x0;
-constexpr unsigned kMbYesNo = 0x4;
-constexpr unsigned kMbIconError = 0x10;
-constexpr unsigned kMbIconQuestion = 0x20;
-constexpr unsigned kMbIconWarning = 0x30;
-constexpr unsigned kMbIconInformation = 0x40;
-constexpr unsigned kMbDefButton2 = 0x100;
-constexpr int kIdYes = 6;
-constexpr int kIdNo = 7;
-
 constexpr const wchar_t* kCaption = L"Vorn-Hale";
 constexpr const wchar_t* kCaptionPremium = L"Vorn-Hale - Premium feature";
 

@@ -1,6 +1,6 @@
 // Turning chosen paths into hosted items: the staged selection, the caps, the
 // file lock and size limit, folder compression, and the item's insertion.
-#include "core/share.h"
+#include "sharing/share.h"
 
 #include <atomic>
 #include <chrono>
@@ -10,18 +10,18 @@
 #include <string>
 #include <vector>
 
-#include "core/archive.h"
-#include "core/compress.h"
 #include "core/links.h"
 #include "core/registry.h"
-#include "core/shell.h"
-#include "core/slug.h"
 #include "http/listener.h"
 #include "platform/file.h"
 #include "platform/fs.h"
 #include "platform/module.h"
 #include "platform/process.h"
 #include "platform/text.h"
+#include "sharing/archive.h"
+#include "sharing/compress.h"
+#include "sharing/shell.h"
+#include "text/slug.h"
 #include "tunnel/supervisor.h"
 
 std::vector<std::wstring> g_pendingPaths;
@@ -164,14 +164,6 @@ std::vector<std::wstring> CompressorEnvironment(const std::wstring& folder,
           std::wstring(kCompressArchiveVar) + L"=" + archive};
 }
 
-std::string TrimSpacesTabs(const std::string& s) {
-  size_t begin = 0;
-  while (begin < s.size() && (s[begin] == ' ' || s[begin] == '\t')) ++begin;
-  size_t end = s.size();
-  while (end > begin && (s[end - 1] == ' ' || s[end - 1] == '\t')) --end;
-  return s.substr(begin, end - begin);
-}
-
 bool WouldFitFreeCap(int addFiles, int addFolders) {
   int files = 0;
   int folders = 0;
@@ -271,6 +263,7 @@ bool AddHostedItem(const std::wstring& path, int mode, const std::string& custom
     lock.reset();
     return refuse(kTooLargeText, kMbIconWarning);
   }
+  SetServerNotice(SetStatus);  // the server's notices go to the status line
   if (!StartServerIfNeeded(hwnd)) {
     lock.reset();
     return refuse(kNoServerText, kMbIconError);

@@ -22,6 +22,10 @@
 // item lookup; a custom link may not take it.
 constexpr const char* kServerHealthSlug = "__vhhealth";
 
+// The custom link as the user typed it, without leading and trailing spaces and
+// tabs (nothing else is trimmed).
+std::string TrimSpacesTabs(const std::string& s);
+
 // Length of a random token.
 constexpr unsigned long long kTokenLen = 12;
 

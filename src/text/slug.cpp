@@ -1,9 +1,9 @@
-#include "core/slug.h"
+#include "text/slug.h"
 
 #include "core/registry.h"
-#include "core/shell.h"
-#include "http/http_text.h"
 #include "platform/random.h"
+#include "platform/types.h"  // kMbIcon...
+#include "text/http_text.h"
 
 namespace {
 
@@ -43,6 +43,14 @@ bool IsReservedSlug(const std::string& s) {
     if (lower == *r) return true;
   }
   return false;
+}
+
+std::string TrimSpacesTabs(const std::string& s) {
+  size_t begin = 0;
+  while (begin < s.size() && (s[begin] == ' ' || s[begin] == '\t')) ++begin;
+  size_t end = s.size();
+  while (end > begin && (s[end - 1] == ' ' || s[end - 1] == '\t')) --end;
+  return s.substr(begin, end - begin);
 }
 
 SlugResult CheckCustomSlug(const std::string& custom) {
