@@ -76,10 +76,9 @@ std::string Fetch(int port, const std::string& request, bool* reset) {
 TempDir::TempDir() {
   static std::atomic<unsigned> counter{0};
   std::random_device rd;
+  std::error_code ec;
   for (int i = 0; i < 100 && path_.empty(); ++i) {
-    const fs::path p = fs::temp_directory_path() /
-                       ("vh-test-" + std::to_string(rd()) + "-" + std::to_string(counter++));
-    std::error_code ec;
+    const fs::path p = fs::temp_directory_path() / ("vh-test-" + std::to_string(rd()) + "-" + std::to_string(counter++));
     if (fs::create_directory(p, ec)) path_ = p.wstring();
   }
 }
@@ -89,9 +88,7 @@ TempDir::~TempDir() {
   if (!path_.empty()) fs::remove_all(fs::path(path_), ec);
 }
 
-std::wstring TempDir::File(const std::wstring& name) const {
-  return (fs::path(path_) / fs::path(name)).wstring();
-}
+std::wstring TempDir::File(const std::wstring& name) const { return (fs::path(path_) / fs::path(name)).wstring(); }
 
 std::wstring TempDir::Write(const std::wstring& name, const std::string& bytes) const {
   const std::wstring p = File(name);

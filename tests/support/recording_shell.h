@@ -80,22 +80,15 @@ class ShareTest : public ::testing::Test {
     ClearHosted();
     StopServer();
     g_pendingPaths.clear();
-    for (AppMessage m; WaitAppMessage(m, 0);) {
-    }
+    for (AppMessage m; WaitAppMessage(m, 0);) continue;
     g_hMain = nullptr;
     DestroyMessageWindow(hwnd_);
     EXPECT_EQ(HostedCount(), 0u);
     EXPECT_FALSE(g_serverRunning.load());
     EXPECT_FALSE(g_tunRunning.load());
   }
-  std::vector<RecordedBox> Boxes() {
-    std::lock_guard<std::mutex> lock(TestShell().mtx);
-    return TestShell().boxes;
-  }
-  std::vector<std::wstring> Statuses() {
-    std::lock_guard<std::mutex> lock(TestShell().mtx);
-    return TestShell().statuses;
-  }
+  std::vector<RecordedBox> Boxes() { std::lock_guard<std::mutex> lock(TestShell().mtx); return TestShell().boxes; }
+  std::vector<std::wstring> Statuses() { std::lock_guard<std::mutex> lock(TestShell().mtx); return TestShell().statuses; }
   // Exactly one box since the last Clear (none for an empty text).
   void ExpectBox(const std::wstring& text, unsigned icon = 0, const wchar_t* caption = kCaption) {
     const auto boxes = Boxes();

@@ -17,13 +17,10 @@
 // which started children inherit, until the end of the scope.
 class ScopedEnv {
  public:
-  ScopedEnv(const char* name, const std::string& value) : name_(name) {
-    const char* old = std::getenv(name);
-    had_ = old != nullptr;
-    old_ = old ? old : "";
+  ScopedEnv(const char* name, const std::string& value) : name_(name), old_(std::getenv(name) ? std::getenv(name) : "") {
     Set(value);
   }
-  ~ScopedEnv() { Set(had_ ? old_ : std::string()); }
+  ~ScopedEnv() { Set(old_); }
   ScopedEnv(const ScopedEnv&) = delete;
   ScopedEnv& operator=(const ScopedEnv&) = delete;
 
@@ -37,7 +34,6 @@ class ScopedEnv {
 #endif
   }
   std::string name_, old_;
-  bool had_ = false;
 };
 
 // Polls pred every stepMs for up to timeoutMs; whether it became true.

@@ -48,19 +48,16 @@ class Core : public ::testing::Test {
  protected:
   void SetUp() override { ClearHosted(); }
   void TearDown() override {
-    if (scripted_) SetRandomSourceForTest(previous_);
+    SetRandomSourceForTest(nullptr);
     ClearHosted();
   }
-  void Script(std::vector<unsigned char> bytes, int failFrom = -1) {
+  static void Script(std::vector<unsigned char> bytes, int failFrom = -1) {
     g_script = std::move(bytes);
     g_pos = 0;
     g_draws = 0;
     g_failFrom = failFrom;
-    if (!scripted_) previous_ = SetRandomSourceForTest(ScriptedSource);
-    scripted_ = true;
+    SetRandomSourceForTest(ScriptedSource);
   }
-  RandomSourceFn previous_ = nullptr;
-  bool scripted_ = false;
 };
 
 TEST_F(Core, LookupsAreExactAndCaseSignificant) {
@@ -92,9 +89,7 @@ TEST_F(Core, RemoveOneKeepsOrderAndCountsInternetItems) {
     int internetLeft = -1;
     ASSERT_EQ(RemoveHostedAt(s.index, removed, internetLeft), s.removed != nullptr) << s.index;
     EXPECT_EQ(removed ? removed->slug : "", s.removed ? s.removed : "");
-    if (s.removed) {
-      EXPECT_EQ(internetLeft, s.internetLeft);
-    }
+    EXPECT_TRUE(!s.removed || internetLeft == s.internetLeft) << internetLeft;
     std::string slugs;
     for (const auto& item : SnapshotHosted()) slugs += item->slug + " ";
     EXPECT_EQ(slugs, s.after);
@@ -128,9 +123,6 @@ TEST_F(Core, ItemsReleaseTheirFilesWithTheLastReference) {
 // Byte b is alphabet[b % 36]; 252..255 are discarded (no bias) and the fill
 // carries over to the next draw; a failing draw gives the "!" sentinel.
 TEST_F(Core, TokenMapsBytesWithoutBias) {
-  for (int i = 0; i < 200; ++i)
-    ASSERT_EQ(GenerateToken(kTokenLen).find_first_not_of("abcdefghijklmnopqrstuvwxyz0123456789"), std::string::npos);
-  EXPECT_EQ(GenerateToken(200).size(), 200u);  // more than one 64-byte draw
   Script({252, 253, 254, 255, 0, 1, 25, 26, 35, 36, 71, 251, 100, 200, 2, 3});
   EXPECT_EQ(GenerateToken(kTokenLen), "abz09a992ucd");
   EXPECT_EQ(g_draws, 1);
@@ -147,8 +139,7 @@ TEST(CheckCustomSlug, SyntaxThenReservedWords) {
   for (const char* word : {"Admin", "API", "WwW", "billing", "docs", "ftp", "help", "login", "logout",
                            "signin", "signup", "static", "stripe", "SUPPORT", "WEBHOOK", "app", "__vhhealth"})
     EXPECT_EQ(CheckCustomSlug(word), SlugResult::kReserved) << word;
-  for (const std::string& ok : {std::string(32, 'x'), std::string("admins"), std::string("myadmin"),
-                               std::string("api_"), std::string("my_files-2024"), std::string("__VHhealth")})
+  for (const std::string& ok : std::vector<std::string>{std::string(32, 'x'), "admins", "myadmin", "api_", "my_files-2024", "__VHhealth"})
     EXPECT_EQ(CheckCustomSlug(ok), SlugResult::kOk) << ok;
   for (const std::string& bad : {std::string("dl"), std::string(), std::string(33, 'x'), std::string("caf\xC3\xA9"),
                                 std::string("\xC3\xA9\xC3\xA9\xC3\xA9"), std::string("a.b"), std::string("%41bc"),
@@ -157,8 +148,7 @@ TEST(CheckCustomSlug, SyntaxThenReservedWords) {
   EXPECT_TRUE(IsReservedSlug("DL"));
 }
 
-// A taken token (letter case counts) is drawn again, 64 times at most; a
-// failing generator gives up after as many draws.
+// A taken token is drawn again, 64 times at most; a failing generator gives up after as many draws.
 TEST_F(Core, SlugChoiceGivesUpAfter64Attempts) {
   for (const bool failing : {true, false}) {
     Script({}, failing ? 0 : -1);  // otherwise zeros only: "aaaaaaaaaaaa"
@@ -170,12 +160,6 @@ TEST_F(Core, SlugChoiceGivesUpAfter64Attempts) {
     EXPECT_EQ(g_draws, 64);
     EXPECT_EQ(slug, "");
   }
-  Script({});
-  std::lock_guard<std::mutex> lock(g_hostedMtx);
-  ForEachHosted_locked([](HostedItem& i) { i.slug = "AAAAAAAAAAAA"; });  // case only: no collision
-  std::string slug;
-  EXPECT_EQ(ChooseSlug_locked("", slug), SlugResult::kOk);
-  EXPECT_EQ(slug, "aaaaaaaaaaaa");
 }
 
 // An adapter: Ethernet (E), Wi-Fi (W), loopback (L) or other (O); "-": down;
@@ -231,8 +215,7 @@ TEST(DefaultRouteInterfaces, LinuxRouteTable) {
 
 TEST(AddressLookup, SystemAdaptersAndAddresses) {
   in_addr a{};
-  EXPECT_EQ(inet_pton(AF_INET, GetPreferredNetworkIP().c_str(), &a), 1);
-  EXPECT_EQ(inet_pton(AF_INET, GetLanIP().c_str(), &a), 1);
+  EXPECT_EQ(inet_pton(AF_INET, GetPreferredNetworkIP().c_str(), &a) + inet_pton(AF_INET, GetLanIP().c_str(), &a), 2);
   std::vector<NetAdapter> adapters;
   ASSERT_TRUE(ListNetAdapters(adapters));
   bool anyGateway = false;
@@ -267,11 +250,10 @@ TEST(BuildItemUrl, Formats) {
     g_tunHost = c.tunHost;
     BuildItemUrl_locked(item);
     EXPECT_EQ(item.url, c.want);
+    g_tunHost.clear();
   }
   g_cachedLanIp.clear();
   g_port = 0;
-  std::lock_guard<std::mutex> lock(g_hostedMtx);
-  g_tunHost.clear();
 }
 
 TEST(Client, CommandLineAndPlace) {
