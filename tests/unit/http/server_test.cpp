@@ -1,14 +1,9 @@
-// What needs real sockets: the file's bytes, download counting, graceful
-// close, the listener's address and 64-connection limit,
-// and (Windows) the item's lock. Answer bytes are checked in request_test.cpp.
+// What needs real sockets; the answers' bytes are request_test.cpp's.
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <chrono>
 #include <ctime>
 #include <filesystem>
 #include <functional>
-#include <vector>
 #ifdef _WIN32
 #include <windows.h>
 #else
@@ -45,7 +40,6 @@ class Server : public ::testing::Test {
     CountDownloadDone(0, 0);
     DestroyMessageWindow(hwnd_);
   }
-  // Starts the way sharing does: start, host the item, re-check the address.
   void ShareFirst(int mode) {
     ASSERT_TRUE(StartServerIfNeeded(nullptr));
     HostItem("first", {}, 0, true, mode);
@@ -56,8 +50,7 @@ class Server : public ::testing::Test {
   HWND hwnd_ = CreateMessageWindow();
 };
 
-// Per request kind: the bytes after the head (sent in several pieces from odd
-// offsets), the counter and the message.
+// Per request kind: the bytes after the head, the counter and the message.
 TEST_F(Server, DownloadsAreCountedWhenComplete) {
   const std::string body = Pattern(3u << 20);
   auto abc = HostItem("abc", dir_.Write(L"c.bin", body), body.size());
@@ -99,9 +92,7 @@ TEST_F(Server, DownloadsAreCountedWhenComplete) {
   EXPECT_EQ(abc->downloads.load(), 12);
 }
 
-// A file changed in place after sharing is answered 500; a path swapped for a
-// link or a FIFO (POSIX: the held descriptor reads the original) changes
-// nothing. Windows keeps writers out with its lock, so its items hold no handle.
+// Changed in place: 500; swapped for a link or FIFO: the held descriptor reads the original.
 TEST_F(Server, FileChangedAfterSharing) {
   const std::string original = Pattern(300000);
   const std::wstring other = dir_.Write(L"other.bin", std::string(300000, 'o'));
@@ -141,8 +132,7 @@ TEST_F(Server, FileChangedAfterSharing) {
   }
 }
 
-// An item removed (or the server stopped) during its transfer finishes that
-// transfer; the item (its lock, its temporary archive) goes only at its end.
+// A transfer outlives its item's removal or a stop; the item (lock, archive) goes at its end.
 TEST_F(Server, TransferOutlivesRemovalAndStop) {
   const std::string body = Pattern(16u << 20);
   for (const std::string how : {"remove one", "remove all", "stop"}) {
@@ -181,10 +171,7 @@ TEST_F(Server, TransferOutlivesRemovalAndStop) {
   }
 }
 
-// Bytes the server did not read (a body, a second request, an oversized head)
-// must not reset the connection before the whole answer is read; the large
-// answer still waits in the server's buffers when it closes, which a close
-// without draining would throw away. A head that never ends gets no answer.
+// Unread bytes must not reset the connection: a close without draining loses the answer's tail.
 TEST_F(Server, AnswersEndWithoutAReset) {
   const std::string body = Pattern(8u << 20);
   HostItem("abc", dir_.Write(L"u.bin", body), body.size());
@@ -216,7 +203,6 @@ TEST_F(Server, AnswersEndWithoutAReset) {
   EXPECT_EQ(CountDownloadDone(300), 0);
 }
 
-// The address g_listenSock is bound to (host byte order); the port must be g_port.
 uint32_t BoundAddress() {
   sockaddr_in a{};
   socklen_t len = sizeof a;
@@ -226,8 +212,7 @@ uint32_t BoundAddress() {
   return ntohl(a.sin_addr.s_addr);
 }
 
-// A child started with handle inheritance (the tunnel client) must not keep
-// the listening socket, or the port stays taken after a stop.
+// A child (the tunnel client) inheriting the listener would keep the port taken.
 bool Inheritable(SOCKET s) {
 #ifdef _WIN32
   DWORD flags = 0;
@@ -283,8 +268,7 @@ TEST_F(Server, LanItemsMoveTheListenerOnTheSamePort) {
 TEST_F(Server, FailedRebindStopsAndNextStartDrawsANewPort) {
   ShareFirst(0);
   const int port = g_port;
-  // Another program holds the port on 127.0.0.2: binding all interfaces fails.
-  SOCKET occupier = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+  SOCKET occupier = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);  // on 127.0.0.2: "any" fails
   sockaddr_in a{};
   a.sin_family = AF_INET;
   a.sin_port = htons(static_cast<uint16_t>(port));
@@ -308,8 +292,7 @@ TEST_F(Server, FailedRebindStopsAndNextStartDrawsANewPort) {
   closesocket(occupier);
 }
 
-// 64 silent clients fill every slot; the next ones get the 503 answer and an
-// orderly end of stream (their request was read, so no reset).
+// 64 silent clients fill every slot; the next get the 503 and an orderly end (no reset).
 TEST_F(Server, SixtyFifthConnectionIsRefusedCleanly) {
   ShareFirst(0);
   std::vector<SOCKET> held;
@@ -331,17 +314,16 @@ TEST_F(Server, SixtyFifthConnectionIsRefusedCleanly) {
 
 double ProcessCpuSeconds() {  // clock() is wall time on Windows
 #ifdef _WIN32
-  FILETIME t[4];
-  GetProcessTimes(GetCurrentProcess(), &t[0], &t[1], &t[2], &t[3]);
-  return ((uint64_t{t[2].dwHighDateTime} + t[3].dwHighDateTime) * 4294967296.0 +
-          t[2].dwLowDateTime + t[3].dwLowDateTime) / 1e7;
+  uint64_t t[4];
+  GetProcessTimes(GetCurrentProcess(), reinterpret_cast<FILETIME*>(&t[0]), reinterpret_cast<FILETIME*>(&t[1]),
+                  reinterpret_cast<FILETIME*>(&t[2]), reinterpret_cast<FILETIME*>(&t[3]));
+  return static_cast<double>(t[2] + t[3]) / 1e7;
 #else
   return static_cast<double>(std::clock()) / CLOCKS_PER_SEC;
 #endif
 }
 
-// accept failing over and over (the socket does not listen) must not spin.
-TEST_F(Server, PersistentAcceptFailureDoesNotSpin) {
+TEST_F(Server, PersistentAcceptFailureDoesNotSpin) {  // the socket does not listen
   const SOCKET dead = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
   g_listenSock.store(dead);
   g_serverRunning.store(true);
@@ -360,15 +342,12 @@ TEST_F(Server, PersistentAcceptFailureDoesNotSpin) {
 bool CanOpen(const std::wstring& path, DWORD access) {
   HANDLE h = CreateFileW(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                          nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return false;
   FILETIME later{0x10000000, 0x01DB0000};  // times need no write access: the bytes stay
-  if (access == FILE_WRITE_ATTRIBUTES) SetFileTime(h, nullptr, nullptr, &later);
-  CloseHandle(h);
-  return true;
+  if (h != INVALID_HANDLE_VALUE && access == FILE_WRITE_ATTRIBUTES) SetFileTime(h, nullptr, nullptr, &later);
+  return h != INVALID_HANDLE_VALUE && CloseHandle(h);
 }
 
-// The share-read lock keeps writers and deleters out while the item lives,
-// also after it left the registry during a transfer, and lets reads in.
+// The lock keeps writers and deleters out while the item lives (also past removal), reads in.
 TEST_F(Server, LockKeepsWritersOutUntilTheLastTransferEnds) {
   const std::string body = Pattern(16u << 20);
   const std::wstring path = dir_.Write(L"locked.bin", body);
