@@ -1,9 +1,7 @@
 #include "fake_tunnel.h"
 
-#include <chrono>
 #include <fstream>
 #include <sstream>
-#include <thread>
 
 #ifdef _WIN32
 #include <windows.h>
@@ -66,7 +64,6 @@ namespace {
 bool IsTunnelMessage(unsigned msg) {
   return msg == WM_TUNNEL_FOUND || msg == WM_TUNNEL_READY || msg == WM_TUNNEL_FAILED;
 }
-// Taken off the queue without a handler: its mark and its string go with it.
 void Drop(const AppMessage& m) {
   ClaimTunnelMessage(m.msg, m.lParam);
   if (m.msg == WM_TUNNEL_READY) FreeTunnelAddress(reinterpret_cast<char*>(m.lParam));
@@ -100,4 +97,16 @@ void DiscardTunnelMessages() {
   while (WaitAppMessage(m, 0)) {
     if (IsTunnelMessage(m.msg)) Drop(m);
   }
+}
+
+std::vector<TunnelEvent> RunTunnelUntil(const char* script, unsigned until, unsigned timeoutMs) {
+  DiscardTunnelMessages();
+  const HWND hwnd = CreateMessageWindow();
+  FakeTunnel fake(script);
+  const bool started = StartTunnelIfNeeded(hwnd);
+  auto events = started ? PumpTunnel(hwnd, until, timeoutMs, false) : std::vector<TunnelEvent>{};
+  StopTunnel();
+  DiscardTunnelMessages();
+  DestroyMessageWindow(hwnd);
+  return events;
 }

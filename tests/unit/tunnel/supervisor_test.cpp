@@ -1,11 +1,7 @@
-// The reader and the supervisor against the fake client: messages, the first
-// address only, the line cap, restarts, publishing, stale and forged messages.
+// The reader and the supervisor against the fake client.
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <memory>
-#include <string>
-#include <vector>
 
 #include "core/app_messages.h"
 #include "core/links.h"
@@ -37,7 +33,6 @@ std::shared_ptr<HostedItem> AddItem(const std::string& slug, int mode) {
   return item;
 }
 
-// Read under the lock: an item's link and mode, the tunnel's host.
 template <class F>
 auto Locked(F read) {
   std::lock_guard<std::mutex> lock(g_hostedMtx);
@@ -74,8 +69,7 @@ class TunnelTest : public ShareTest {
     SetTunnelProbeForTest(nullptr);
     ShareTest::TearDown();
   }
-  // Starts the client as sharing a new Internet item does.
-  void Start() {
+  void Start() {  // as sharing a new Internet item does
     ASSERT_TRUE(StartTunnelIfNeeded(hwnd_));
     g_tunRetryLeft.store(kTunnelRestarts);
   }
@@ -84,8 +78,7 @@ class TunnelTest : public ShareTest {
     EXPECT_TRUE(StartTunnelIfNeeded(hwnd_));
     return PumpTunnel(hwnd_, until, 10000, false);
   }
-  // Nothing a user sees changed since the last TestShell().Clear().
-  void ExpectShellUntouched() {
+  void ExpectShellUntouched() {  // since the last TestShell().Clear()
     std::lock_guard<std::mutex> lock(TestShell().mtx);
     EXPECT_TRUE(TestShell().statuses.empty());
     EXPECT_TRUE(TestShell().clipboard.empty());
@@ -111,8 +104,7 @@ TEST_F(TunnelTest, ReaderPublishesTheFirstAddressOnly) {
   EXPECT_EQ(g_probed, std::vector<std::wstring>{L"https://first-one.trycloudflare.com/__vhhealth"});
 }
 
-// 5000-byte lines are examined on their first 4096 bytes: an address cut at
-// byte 4096 does not count, one before it does.
+// Lines are examined on their first 4096 bytes: an address cut there does not count.
 TEST_F(TunnelTest, ReaderLineCap) {
   SetTunnelProbeForTest(ProbeOk);
   FakeTunnel fake;
@@ -233,9 +225,7 @@ TEST_F(TunnelTest, UnprobedNullAndStaleAddresses) {
   ExpectShellUntouched();
 }
 
-// Messages the reader did not post (another program can post the same
-// numbers) change nothing; a stranger's pointer is never read or freed (the
-// string is static: freeing it would crash).
+// Messages the reader did not post change nothing; a stranger's (static) string is never freed.
 TEST_F(TunnelTest, MessagesTheReaderDidNotPostChangeNothing) {
   static char forged[] = "https://forged.trycloudflare.com";
   SetTunnelProbeForTest(ProbeOk);

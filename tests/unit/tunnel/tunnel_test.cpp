@@ -1,9 +1,7 @@
-// The address in the client's output, the child-process seam with the fake client as the child, no orphans, and the
-// probe's success path (run by probe_namespace_test.sh).
+// The address in the client's output, the child-process seam, no orphans, the probe's success.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <string>
 
 #ifdef _WIN32
 #include <windows.h>
@@ -67,7 +65,6 @@ TEST(SplitCommandLine, Table) {
   }
 }
 
-// Starts the fake; false when it did not start.
 bool Start(ChildProcess& child, ScopedPipe* out, const std::vector<std::wstring>* env = nullptr) {
   return StartHiddenProcess(L"\"" + FakeClientPath() + L"\" tunnel", child, out, env);
 }
@@ -78,8 +75,7 @@ uint32_t ExitCode(ChildProcess& child) {
   return code;
 }
 
-// Merged output and exit code; extra environment entries replace a variable
-// of the program's own (which names the fake constructed last).
+// Merged output and exit code; an extra environment entry replaces the program's own.
 TEST(ProcessSeam, MergedOutputExitCodeAndExtraEnvironment) {
   FakeTunnel named("print from-extra-env\nexit 0\n");
   FakeTunnel fake("print out-1\neprint err-1\nprintcr out-2\nexit 7\n");
@@ -128,9 +124,7 @@ TEST(ProcessSeam, ForcedEndNoPipeAndMissingProgram) {
   EXPECT_FALSE(StartHiddenProcess(L"", missing, &none));
 }
 
-// No socket of the program lives on in the child (a listening one would keep
-// the port): closing our end ends the connection at once. The kill-on-close
-// job ends its member (POSIX: the death signal does that job).
+// No socket lives on in the child; the kill-on-close job ends its member (POSIX: the death signal).
 TEST(ProcessSeam, ChildInheritsNoSocketsAndDiesWithTheJob) {
   FakeTunnel fake;
   LoopbackPair p = MakeLoopbackPair();
@@ -154,8 +148,7 @@ TEST(ProcessSeam, ChildInheritsNoSocketsAndDiesWithTheJob) {
   EXPECT_TRUE(WaitChild(child, 5000));
 }
 
-// No client outlives the program, whether it ends without clean-up ("exit")
-// or is killed ("wait"): by the pid the helper reports and the fake records.
+// No client outlives the program, ended without clean-up ("exit") or killed ("wait").
 TEST(NoOrphans, ClientEndsWithTheProgram) {
   for (const wchar_t* mode : {L"exit", L"wait"}) {
     FakeTunnel fake("print INF starting\nhang\n");
@@ -175,17 +168,11 @@ TEST(NoOrphans, ClientEndsWithTheProgram) {
   }
 }
 
-// In the namespace the script sets up, foo-bar.trycloudflare.com is 127.0.0.1
-// and a TLS server signed by a trusted test CA answers there.
+// In probe_namespace_test.sh's namespace a test CA's TLS server answers for this host.
 TEST(ProbeNamespace, ReachableAddressIsPublishedAsProbed) {
   if (!std::getenv("VH_PROBE_NAMESPACE")) GTEST_SKIP() << "needs probe_namespace_test.sh";
-  DiscardTunnelMessages();
-  const HWND hwnd = CreateMessageWindow();
-  FakeTunnel fake("print INF |  https://foo-bar.trycloudflare.com  |\nhang\n");
-  ASSERT_TRUE(StartTunnelIfNeeded(hwnd));
-  const auto events = PumpTunnel(hwnd, WM_TUNNEL_READY, 30000, false);
-  StopTunnel();
-  DestroyMessageWindow(hwnd);
+  const auto events = RunTunnelUntil("print INF |  https://foo-bar.trycloudflare.com  |\nhang\n",
+                                     WM_TUNNEL_READY, 30000);
   ASSERT_EQ(events.size(), 2u);
   EXPECT_EQ(events[1].msg, WM_TUNNEL_READY);
   EXPECT_EQ(events[1].wParam, 1u) << "the probe did not get status 200";
