@@ -38,8 +38,7 @@ TEST(Crypto, UnhexAndDigests) {
       {"00ff7F80", {0, 255, 127, 128}}, {"ABCDEF", {0xab, 0xcd, 0xef}},
   };
   for (const auto& c : unhex) EXPECT_EQ(crypto::Unhex(c.in), c.want) << '"' << c.in << '"';
-  // SHA-256, Ed25519, HKDF with salt and info and AES-GCM's known answers
-  // are the self-test's; here what it leaves out. RFC 4231 case 1, RFC 5869 case 3.
+  // The self-test has the other known answers; RFC 4231 case 1, RFC 5869 case 3.
   uint8_t out[32] = {};
   const Bytes key(20, 0x0b), ikm(22, 0x0b);
   ASSERT_TRUE(crypto::HmacSha256(key.data(), key.size(), U("Hi There"), 8, out));
@@ -54,8 +53,7 @@ TEST(Crypto, UnhexAndDigests) {
   EXPECT_FALSE(crypto::HkdfSha256(nullptr, 0, ikm.data(), ikm.size(), nullptr, 0, big.data(), big.size()));
 }
 
-// Signing and sealing from several threads at once (the provider's set-up
-// runs once), against the vectors; then tampering the self-test leaves out.
+// Signing and sealing from several threads (the set-up runs once); tampering the self-test skips.
 TEST(Crypto, Ed25519AndAesGcmFromManyThreads) {
   Bytes sk = H(kSeed1);
   const Bytes pub = H(kPub1), key = H(kGcmKey), iv = H(kGcmIv);
