@@ -96,14 +96,21 @@ TEST(ProcessSeam, MergedOutputExitCodeAndExtraEnvironment) {
   EXPECT_EQ(fake.Pids().size(), 1u);
 }
 
-TEST(ProcessSeam, ForcedEndNoPipeAndMissingProgram) {
+// A forced end; no socket of ours lives on in the child; the kill-on-close job (POSIX: the death
+// signal) ends its member; no pipe; a missing program.
+TEST(ProcessSeam, ForcedEndNoInheritedSocketJobNoPipeAndMissingProgram) {
   FakeTunnel fake("print up\nhang\n");
-  ChildProcess child;
-  ScopedPipe out;
+  LoopbackPair p = MakeLoopbackPair();
+  ChildProcess child, jobbed, quiet, missing;
+  ScopedPipe out, none;
   ASSERT_TRUE(Start(child, &out));
+  closesocket(p.server);
+  bool reset = true;
+  EXPECT_EQ(ReadAll(p.client, 3000, &reset), "");
+  EXPECT_FALSE(reset) << "the child holds the program's socket";
+  closesocket(p.client);
   uint32_t code = 0;
-  EXPECT_FALSE(WaitChild(child, 200));
-  EXPECT_FALSE(ChildExitCode(child, code));
+  EXPECT_FALSE(WaitChild(child, 200) || ChildExitCode(child, code));
   ASSERT_TRUE(TerminateChild(child));
 #ifdef _WIN32
   EXPECT_EQ(ExitCode(child), 0u);
@@ -112,40 +119,23 @@ TEST(ProcessSeam, ForcedEndNoPipeAndMissingProgram) {
 #endif
   EXPECT_EQ(ReadChildOutput(out.get()), "up\n");
   EXPECT_FALSE(ProcessAlive(child.pid));
-  fake.SetScript("print nobody reads this\nexit 3\n");
-  ChildProcess quiet;
-  ASSERT_TRUE(Start(quiet, nullptr));
-  EXPECT_EQ(ExitCode(quiet), 3u);
-  TempDir dir;
-  ChildProcess missing;
-  ScopedPipe none;
-  EXPECT_FALSE(StartHiddenProcess(L"\"" + dir.File(L"no-such-program") + L"\" x", missing, &none));
-  EXPECT_FALSE(missing.valid() || none.valid());
-  EXPECT_FALSE(StartHiddenProcess(L"", missing, &none));
-}
-
-// No socket lives on in the child; the kill-on-close job ends its member (POSIX: the death signal).
-TEST(ProcessSeam, ChildInheritsNoSocketsAndDiesWithTheJob) {
-  FakeTunnel fake;
-  LoopbackPair p = MakeLoopbackPair();
-  ChildProcess child;
-  ASSERT_TRUE(Start(child, nullptr));
-  closesocket(p.server);
-  bool reset = true;
-  EXPECT_EQ(ReadAll(p.client, 3000, &reset), "");
-  EXPECT_FALSE(reset) << "the child still holds the program's socket";
-  closesocket(p.client);
+  ASSERT_TRUE(Start(jobbed, nullptr));
 #ifdef _WIN32
   ASSERT_TRUE(CreateKillOnCloseJob());
-  EXPECT_TRUE(AssignChildToJob(child));
+  EXPECT_TRUE(AssignChildToJob(jobbed));
   CloseKillOnCloseJob();
   EXPECT_EQ(g_hJob, 0);
 #else
-  EXPECT_FALSE(CreateKillOnCloseJob());
-  EXPECT_FALSE(AssignChildToJob(child));
-  TerminateChild(child);
+  EXPECT_FALSE(CreateKillOnCloseJob() || AssignChildToJob(jobbed));
+  TerminateChild(jobbed);
 #endif
-  EXPECT_TRUE(WaitChild(child, 5000));
+  EXPECT_TRUE(WaitChild(jobbed, 5000));
+  fake.SetScript("print nobody reads this\nexit 3\n");
+  ASSERT_TRUE(Start(quiet, nullptr));
+  EXPECT_EQ(ExitCode(quiet), 3u);
+  EXPECT_FALSE(StartHiddenProcess(L"\"" + fake.Folder() + L"/no-such-program\" x", missing, &none));
+  EXPECT_FALSE(missing.valid() || none.valid());
+  EXPECT_FALSE(StartHiddenProcess(L"", missing, &none));
 }
 
 // No client outlives the program, ended without clean-up ("exit") or killed ("wait").
