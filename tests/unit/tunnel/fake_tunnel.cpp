@@ -21,10 +21,6 @@ std::vector<uint32_t> FakeTunnel::Pids() const {
   return pids;
 }
 
-std::wstring FakeClientPath() {
-  return ProgramFolder() + kPathSeparator + L"cloudflared" + kExecutableSuffix;
-}
-
 std::string ReadChildOutput(PipeHandle pipe, bool lineOnly) {
   std::string out;
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);

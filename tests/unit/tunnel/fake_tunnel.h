@@ -27,7 +27,6 @@ class FakeTunnel {
   ScopedEnv env_;
 };
 
-std::wstring FakeClientPath();  // the fake as installed beside the test binary
 // A child's output until it ends, 30 s pass, or (lineOnly) a line is complete.
 std::string ReadChildOutput(PipeHandle pipe, bool lineOnly = false);
 bool ProcessAlive(uint32_t pid);  // a zombie counts as ended

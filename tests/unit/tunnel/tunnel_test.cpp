@@ -66,7 +66,8 @@ TEST(SplitCommandLine, Table) {
 }
 
 bool Start(ChildProcess& child, ScopedPipe* out, const std::vector<std::wstring>* env = nullptr) {
-  return StartHiddenProcess(L"\"" + FakeClientPath() + L"\" tunnel", child, out, env);
+  return StartHiddenProcess(L"\"" + ProgramFolder() + kPathSeparator + L"cloudflared" + kExecutableSuffix +
+                            L"\" tunnel", child, out, env);
 }
 uint32_t ExitCode(ChildProcess& child) {
   uint32_t code = 99;
