@@ -17,20 +17,8 @@ mkdir -p "$dir" || exit 1
 head -c 64 /dev/urandom >"$work/key"
 cp "$work/key" "$dir/identity.key"
 
-start() {  # <name> <args>: a new tmux session, the exit code in $work/<name>.rc
-  name=$1
-  shift
-  tmux -L "$sock" new-session -d -s "$name" -x 200 -y 150 "wine '$exe' $*; echo \$? >'$work/$name.rc'"
-}
-wait_for() {  # <seconds> <command...>
-  n=$1
-  shift
-  until "$@"; do
-    [ "$n" -gt 0 ] || return 1
-    sleep 1
-    n=$((n - 1))
-  done
-}
+start() { tmux -L "$sock" new-session -d -s "$1" -x 200 -y 150 "wine '$exe' $2; echo \$? >'$work/$1.rc'"; }
+wait_for() { n=$1; shift; until "$@"; do [ "$n" -gt 0 ] || return 1; sleep 1; n=$((n - 1)); done; }
 pane() { tmux -L "$sock" capture-pane -p -S - -J -t "$1" >"$work/$1.pane" 2>/dev/null; }
 prompt_shown() { pane st && grep -q 'Press Enter to exit' "$work/st.pane"; }
 
