@@ -95,6 +95,7 @@ TEST(PlanResponse, AnswersEveryRequestKind) {
       // Ranges over the 100 bytes: one range, clamped; anything else 416.
       {Ranged("10-"), File(10, 99), "", 10, 90},
       {Ranged("0-999"), File(0, 99), "", 0, 100},
+      {Ranged("90-100"), File(90, 99), "", 90, 10},
       {Ranged("0-1,5-6"), File(0, 1), "", 0, 2},
       {Ranged("0-0"), File(0, 0), "", 0, 1},
       {Ranged("99-99"), File(99, 99), "", 99, 1},
