@@ -1,10 +1,7 @@
-// Test double of the tunnel client: records how it was started, then follows
-// a script. Folder: $VH_FAKE_TUNNEL_DIR, else its own. Records there
-// "cmdline.txt" (GetCommandLineW on Windows, argv joined by blanks elsewhere)
-// and appends its pid to "pids.txt". Script "script.txt", one command a line:
-// sleep MS | print TEXT (+LF) | printcr TEXT (+CR LF) | eprint TEXT (stderr) |
-// pad N M TEXT (N 'x', TEXT, M 'y', LF) | exit CODE | waitfor NAME (a file in
-// the folder) | hang (the default). It ends by itself after 180 s.
+// Stand-in for the tunnel client. In $VH_FAKE_TUNNEL_DIR (else its own folder) it writes
+// cmdline.txt, appends its pid to pids.txt, then runs script.txt, one command a line: sleep MS |
+// print TEXT | printcr TEXT (CR LF) | eprint TEXT (stderr) | pad N M TEXT (N 'x', TEXT, M 'y') |
+// exit CODE | waitfor FILE | hang (the default). It ends by itself after 180 s.
 #ifdef _WIN32
 #include <fcntl.h>
 #include <io.h>
@@ -27,7 +24,6 @@
 namespace {
 
 void SleepMs(long ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
-
 void Out(const std::string& bytes, FILE* to = stdout) {
   std::fwrite(bytes.data(), 1, bytes.size(), to);
   std::fflush(to);

@@ -1,10 +1,5 @@
-// The real time limits, side by side so the run waits once: the request
-// head's 15 seconds and the transfer floor's 60-second window.
+// The head's real 15 s and the transfer floor's 60 s window, side by side so the run waits once.
 #include <gtest/gtest.h>
-
-#include <atomic>
-#include <chrono>
-#include <vector>
 
 #include "http/listener.h"
 #include "http_test_util.h"
@@ -18,14 +13,13 @@ using namespace std::chrono_literals;
 struct Reader {
   Reader(size_t bps, Clock::duration d) : bytesPerSecond(bps), slowFor(d) {}
   size_t bytesPerSecond;  // 0: reads nothing after the first bytes
-  Clock::duration slowFor;
+  Clock::duration slowFor;  // then the rest at full speed
   std::thread server, reader;
   std::atomic<bool> served{false};
   std::string got;
   Clock::duration serverTook{};
 };
 
-// Reads at r's pace from t0 until slowFor, then the rest at full speed.
 void ReadSlowly(Reader& r, SOCKET client, Clock::time_point t0, size_t total) {
   char buf[65536];
   if (r.bytesPerSecond == 0) {
@@ -53,10 +47,8 @@ TEST(HandlerTimeouts, SlowHeadsAreDroppedSlowLinksKeptStalledOnesDropped) {
   auto item = HostItem("abc", dir.Write(L"big.bin", body), body.size());
   const auto t0 = Clock::now();
 
-  // Readers of one 5 MiB download. Slow but steady links keep their connection
-  // as long as they need (the slower takes less than the socket buffers hold
-  // in a minute, so only the bytes the peer took show progress); a reader that
-  // stops is dropped once the floor's window has passed.
+  // Steady links keep the connection (the slower takes less in a minute than the socket
+  // buffers hold: only bytes the peer took count); a reader that stops is dropped.
   Reader runs[] = {{64u << 10, 120s}, {4u << 10, 75s}, {0, 0s}};
   for (Reader& r : runs) {
     LoopbackPair p = MakeLoopbackPair();
@@ -82,8 +74,7 @@ TEST(HandlerTimeouts, SlowHeadsAreDroppedSlowLinksKeptStalledOnesDropped) {
     });
   }
 
-  // Every slot held by a client trickling a byte every 10 s is freed by the
-  // head's overall deadline: a recipient arriving 16 s later is served.
+  // Every slot held by a byte every 10 s is freed by the head's overall deadline.
   EXPECT_TRUE(StartServerIfNeeded(nullptr));  // no early return: threads run
   std::vector<SOCKET> tricklers;
   for (int i = 0; i < kMaxConnections; ++i) tricklers.push_back(ConnectLoopback(g_port));

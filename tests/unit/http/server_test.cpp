@@ -1,14 +1,8 @@
-// What needs real sockets: the file's bytes, download counting, graceful
-// close, the listener's address and 64-connection limit,
-// and (Windows) the item's lock. Answer bytes are checked in request_test.cpp.
+// What needs real sockets; the answers' bytes are request_test.cpp's.
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <chrono>
-#include <ctime>
 #include <filesystem>
 #include <functional>
-#include <vector>
 #ifdef _WIN32
 #include <windows.h>
 #else
@@ -45,7 +39,6 @@ class Server : public ::testing::Test {
     CountDownloadDone(0, 0);
     DestroyMessageWindow(hwnd_);
   }
-  // Starts the way sharing does: start, host the item, re-check the address.
   void ShareFirst(int mode) {
     ASSERT_TRUE(StartServerIfNeeded(nullptr));
     HostItem("first", {}, 0, true, mode);
@@ -56,8 +49,7 @@ class Server : public ::testing::Test {
   HWND hwnd_ = CreateMessageWindow();
 };
 
-// Per request kind: the bytes after the head (sent in several pieces from odd
-// offsets), the counter and the message.
+// Per request kind: the bytes after the head, the counter and the message.
 TEST_F(Server, DownloadsAreCountedWhenComplete) {
   const std::string body = Pattern(3u << 20);
   auto abc = HostItem("abc", dir_.Write(L"c.bin", body), body.size());
@@ -99,9 +91,7 @@ TEST_F(Server, DownloadsAreCountedWhenComplete) {
   EXPECT_EQ(abc->downloads.load(), 12);
 }
 
-// A file changed in place after sharing is answered 500; a path swapped for a
-// link or a FIFO (POSIX: the held descriptor reads the original) changes
-// nothing. Windows keeps writers out with its lock, so its items hold no handle.
+// Changed in place: 500; swapped for a link or FIFO: the held descriptor reads the original.
 TEST_F(Server, FileChangedAfterSharing) {
   const std::string original = Pattern(300000);
   const std::wstring other = dir_.Write(L"other.bin", std::string(300000, 'o'));
@@ -113,13 +103,9 @@ TEST_F(Server, FileChangedAfterSharing) {
       {"larger", [&](const std::wstring&) { dir_.Write(L"s.bin", Pattern(400000)); }, false},
       {"truncated", [&](const std::wstring&) { dir_.Write(L"s.bin", Pattern(100000)); }, false},
 #ifndef _WIN32
-      {"same size, later time",
-       [&](const std::wstring& p) {
+      {"same size, later time", [&](const std::wstring& p) {
          const auto t = fs::last_write_time(fs::path(p));
-         dir_.Write(L"s.bin", std::string(300000, 'x'));
-         fs::last_write_time(fs::path(p), t + 2s);
-       },
-       false},
+         dir_.Write(L"s.bin", std::string(300000, 'x')), fs::last_write_time(fs::path(p), t + 2s); }, false},
       {"link", [&](const std::wstring& p) { fs::remove(p), fs::create_symlink(other, p); }, true},
       {"FIFO", [&](const std::wstring& p) { fs::remove(p), mkfifo(fs::path(p).c_str(), 0600); }, true},
 #endif
@@ -141,8 +127,7 @@ TEST_F(Server, FileChangedAfterSharing) {
   }
 }
 
-// An item removed (or the server stopped) during its transfer finishes that
-// transfer; the item (its lock, its temporary archive) goes only at its end.
+// A transfer outlives its item's removal or a stop; the item (lock, archive) goes at its end.
 TEST_F(Server, TransferOutlivesRemovalAndStop) {
   const std::string body = Pattern(16u << 20);
   for (const std::string how : {"remove one", "remove all", "stop"}) {
@@ -165,26 +150,20 @@ TEST_F(Server, TransferOutlivesRemovalAndStop) {
       else ASSERT_TRUE(RemoveHostedAt(1, removed, internetLeft));
       removed.reset();
       EXPECT_TRUE(Fetch(port, Get("/abc")).starts_with("HTTP/1.1 404 Not Found\r\n"));
-      EXPECT_FALSE(weak.expired());
-      EXPECT_TRUE(PathExists(zip));
+      EXPECT_TRUE(!weak.expired() && PathExists(zip));
     }
     bool reset = true;
     answer += ReadAll(s, 10000, &reset);
     closesocket(s);
-    EXPECT_FALSE(reset);
-    EXPECT_TRUE(answer.ends_with("\r\n\r\n" + body));
+    EXPECT_TRUE(!reset && answer.ends_with("\r\n\r\n" + body));
     ClearHosted();
     EXPECT_TRUE(WaitForConns(0));
-    EXPECT_TRUE(weak.expired());
-    EXPECT_FALSE(PathExists(zip));
+    EXPECT_TRUE(weak.expired() && !PathExists(zip));
     StopServer();
   }
 }
 
-// Bytes the server did not read (a body, a second request, an oversized head)
-// must not reset the connection before the whole answer is read; the large
-// answer still waits in the server's buffers when it closes, which a close
-// without draining would throw away. A head that never ends gets no answer.
+// Unread bytes must not reset the connection: a close without draining loses the answer's tail.
 TEST_F(Server, AnswersEndWithoutAReset) {
   const std::string body = Pattern(8u << 20);
   HostItem("abc", dir_.Write(L"u.bin", body), body.size());
@@ -201,13 +180,12 @@ TEST_F(Server, AnswersEndWithoutAReset) {
   };
   for (const auto& r : rows) {
     SCOPED_TRACE(r.firstLine);
-    Exchange ex(r.request, nullptr);
-    std::this_thread::sleep_for(200ms);  // the server fills every buffer first
+    Exchange ex(r.request, nullptr, r.file ? body.size() - (1u << 20) : 0);  // the last MiB waits
+    std::this_thread::sleep_for(200ms);  // in the buffers as the server closes
     ex.Finish();
     EXPECT_EQ(ex.answer.substr(0, ex.answer.find("\r\n")), r.firstLine);
-    EXPECT_NE(ex.answer.find("\r\n\r\n"), std::string::npos);
+    EXPECT_TRUE(ex.answer.find("\r\n\r\n") != std::string::npos && !ex.reset);
     EXPECT_TRUE(!r.file || ex.Body() == body) << ex.Body().size();
-    EXPECT_FALSE(ex.reset);
   }
   CountDownloadDone(0, 0);
   Exchange lf("GET /abc?dl=1 HTTP/1.1\nHost: x\n\n", hwnd_);
@@ -216,7 +194,6 @@ TEST_F(Server, AnswersEndWithoutAReset) {
   EXPECT_EQ(CountDownloadDone(300), 0);
 }
 
-// The address g_listenSock is bound to (host byte order); the port must be g_port.
 uint32_t BoundAddress() {
   sockaddr_in a{};
   socklen_t len = sizeof a;
@@ -226,8 +203,7 @@ uint32_t BoundAddress() {
   return ntohl(a.sin_addr.s_addr);
 }
 
-// A child started with handle inheritance (the tunnel client) must not keep
-// the listening socket, or the port stays taken after a stop.
+// A child (the tunnel client) inheriting the listener would keep the port taken.
 bool Inheritable(SOCKET s) {
 #ifdef _WIN32
   DWORD flags = 0;
@@ -271,9 +247,7 @@ TEST_F(Server, LanItemsMoveTheListenerOnTheSamePort) {
   EXPECT_TRUE(g_notices.empty());
   StopServer();
   StopServer();  // a second stop does nothing
-  EXPECT_FALSE(g_serverRunning.load());
-  EXPECT_EQ(g_listenSock.load(), INVALID_SOCKET);
-  EXPECT_EQ(g_port, 0);
+  EXPECT_TRUE(!g_serverRunning.load() && g_listenSock.load() == INVALID_SOCKET && g_port == 0);
   EXPECT_EQ(ConnectLoopback(port), INVALID_SOCKET);
   HostItem("lan-4", {}, 0);
   ASSERT_TRUE(StartServerIfNeeded(nullptr));  // a LAN item hosted: all interfaces at once
@@ -283,21 +257,16 @@ TEST_F(Server, LanItemsMoveTheListenerOnTheSamePort) {
 TEST_F(Server, FailedRebindStopsAndNextStartDrawsANewPort) {
   ShareFirst(0);
   const int port = g_port;
-  // Another program holds the port on 127.0.0.2: binding all interfaces fails.
-  SOCKET occupier = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+  SOCKET occupier = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);  // on 127.0.0.2: "any" fails
   sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_port = htons(static_cast<uint16_t>(port));
-  a.sin_addr.s_addr = htonl(0x7F000002);
+  a.sin_family = AF_INET, a.sin_port = htons(static_cast<uint16_t>(port)), a.sin_addr.s_addr = htonl(0x7F000002);
   if (bind(occupier, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || listen(occupier, 1) != 0) {
     closesocket(occupier);
     GTEST_SKIP() << "cannot occupy 127.0.0.2:" << port;
   }
   HostItem("lan-item", {}, 0);
   EXPECT_FALSE(RebindIfModeChanged());
-  EXPECT_FALSE(g_serverRunning.load());
-  EXPECT_EQ(g_listenSock.load(), INVALID_SOCKET);
-  EXPECT_FALSE(g_listenAllIfaces.load());
+  EXPECT_TRUE(!g_serverRunning.load() && g_listenSock.load() == INVALID_SOCKET && !g_listenAllIfaces);
   EXPECT_EQ(g_notices, std::vector<std::wstring>{L"Server rebind failed. Stop all and restart sharing."});
   EXPECT_FALSE(HealthOk(port));
   EXPECT_TRUE(RebindIfModeChanged());  // stopped: nothing happens
@@ -308,8 +277,7 @@ TEST_F(Server, FailedRebindStopsAndNextStartDrawsANewPort) {
   closesocket(occupier);
 }
 
-// 64 silent clients fill every slot; the next ones get the 503 answer and an
-// orderly end of stream (their request was read, so no reset).
+// 64 silent clients fill every slot; the next get the 503 and an orderly end (no reset).
 TEST_F(Server, SixtyFifthConnectionIsRefusedCleanly) {
   ShareFirst(0);
   std::vector<SOCKET> held;
@@ -329,46 +297,16 @@ TEST_F(Server, SixtyFifthConnectionIsRefusedCleanly) {
   for (SOCKET s : held) closesocket(s);
 }
 
-double ProcessCpuSeconds() {  // clock() is wall time on Windows
-#ifdef _WIN32
-  FILETIME t[4];
-  GetProcessTimes(GetCurrentProcess(), &t[0], &t[1], &t[2], &t[3]);
-  return ((uint64_t{t[2].dwHighDateTime} + t[3].dwHighDateTime) * 4294967296.0 +
-          t[2].dwLowDateTime + t[3].dwLowDateTime) / 1e7;
-#else
-  return static_cast<double>(std::clock()) / CLOCKS_PER_SEC;
-#endif
-}
-
-// accept failing over and over (the socket does not listen) must not spin.
-TEST_F(Server, PersistentAcceptFailureDoesNotSpin) {
-  const SOCKET dead = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-  g_listenSock.store(dead);
-  g_serverRunning.store(true);
-  const double cpu0 = ProcessCpuSeconds();
-  std::thread loop(ServerThreadProc, nullptr);
-  std::this_thread::sleep_for(1s);
-  const double cpuSeconds = ProcessCpuSeconds() - cpu0;
-  g_serverRunning.store(false);
-  loop.join();
-  g_listenSock.store(INVALID_SOCKET);
-  closesocket(dead);
-  EXPECT_LT(cpuSeconds, 0.5);
-}
-
 #ifdef _WIN32
 bool CanOpen(const std::wstring& path, DWORD access) {
   HANDLE h = CreateFileW(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                          nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return false;
   FILETIME later{0x10000000, 0x01DB0000};  // times need no write access: the bytes stay
-  if (access == FILE_WRITE_ATTRIBUTES) SetFileTime(h, nullptr, nullptr, &later);
-  CloseHandle(h);
-  return true;
+  if (h != INVALID_HANDLE_VALUE && access == FILE_WRITE_ATTRIBUTES) SetFileTime(h, nullptr, nullptr, &later);
+  return h != INVALID_HANDLE_VALUE && CloseHandle(h);
 }
 
-// The share-read lock keeps writers and deleters out while the item lives,
-// also after it left the registry during a transfer, and lets reads in.
+// The lock keeps writers and deleters out while the item lives (also past removal), reads in.
 TEST_F(Server, LockKeepsWritersOutUntilTheLastTransferEnds) {
   const std::string body = Pattern(16u << 20);
   const std::wstring path = dir_.Write(L"locked.bin", body);
@@ -380,11 +318,9 @@ TEST_F(Server, LockKeepsWritersOutUntilTheLastTransferEnds) {
   EXPECT_TRUE(Ask(Get("/abc?dl=1")).Body() == body);
   Exchange ex(Get("/abc?dl=1"), nullptr, 65536);
   ClearHosted();
-  EXPECT_FALSE(weak.expired());
-  EXPECT_FALSE(CanOpen(path, GENERIC_WRITE));
+  EXPECT_FALSE(weak.expired() || CanOpen(path, GENERIC_WRITE));
   EXPECT_TRUE(ex.Finish().Body() == body);
-  EXPECT_TRUE(weak.expired());
-  EXPECT_TRUE(CanOpen(path, GENERIC_WRITE));
+  EXPECT_TRUE(weak.expired() && CanOpen(path, GENERIC_WRITE));
 }
 #endif
 

@@ -1,9 +1,7 @@
 #include "fake_tunnel.h"
 
-#include <chrono>
 #include <fstream>
 #include <sstream>
-#include <thread>
 
 #ifdef _WIN32
 #include <windows.h>
@@ -22,10 +20,6 @@ std::vector<uint32_t> FakeTunnel::Pids() const {
   unsigned long pid = 0;
   while (in >> pid) pids.push_back(static_cast<uint32_t>(pid));
   return pids;
-}
-
-std::wstring FakeClientPath() {
-  return ProgramFolder() + kPathSeparator + L"cloudflared" + kExecutableSuffix;
 }
 
 std::string ReadChildOutput(PipeHandle pipe, bool lineOnly) {
@@ -67,7 +61,6 @@ namespace {
 bool IsTunnelMessage(unsigned msg) {
   return msg == WM_TUNNEL_FOUND || msg == WM_TUNNEL_READY || msg == WM_TUNNEL_FAILED;
 }
-// Taken off the queue without a handler: its mark and its string go with it.
 void Drop(const AppMessage& m) {
   ClaimTunnelMessage(m.msg, m.lParam);
   if (m.msg == WM_TUNNEL_READY) FreeTunnelAddress(reinterpret_cast<char*>(m.lParam));
@@ -101,4 +94,16 @@ void DiscardTunnelMessages() {
   while (WaitAppMessage(m, 0)) {
     if (IsTunnelMessage(m.msg)) Drop(m);
   }
+}
+
+std::vector<TunnelEvent> RunTunnelUntil(const char* script, unsigned until, unsigned timeoutMs) {
+  DiscardTunnelMessages();
+  const HWND hwnd = CreateMessageWindow();
+  FakeTunnel fake(script);
+  const bool started = StartTunnelIfNeeded(hwnd);
+  auto events = started ? PumpTunnel(hwnd, until, timeoutMs, false) : std::vector<TunnelEvent>{};
+  StopTunnel();
+  DiscardTunnelMessages();
+  DestroyMessageWindow(hwnd);
+  return events;
 }

@@ -1,5 +1,4 @@
-// Driving the fake tunnel client (tests/fakes/tunnel) and playing the main
-// window's message loop for the tunnel messages.
+// Driving the fake tunnel client and playing the main window's loop for the tunnel messages.
 #pragma once
 
 #include <cstdint>
@@ -12,8 +11,7 @@
 #include "platform/text.h"
 #include "test_util.h"
 
-// A private folder for the fake's script and records, announced to every
-// child started while it lives through VH_FAKE_TUNNEL_DIR.
+// The fake's script and records, in a folder announced to children through VH_FAKE_TUNNEL_DIR.
 class FakeTunnel {
  public:
   explicit FakeTunnel(const std::string& script = "hang\n") : env_("VH_FAKE_TUNNEL_DIR", WstrToUtf8(dir_.path())) {
@@ -29,7 +27,6 @@ class FakeTunnel {
   ScopedEnv env_;
 };
 
-std::wstring FakeClientPath();  // the fake as installed beside the test binary
 // A child's output until it ends, 30 s pass, or (lineOnly) a line is complete.
 std::string ReadChildOutput(PipeHandle pipe, bool lineOnly = false);
 bool ProcessAlive(uint32_t pid);  // a zombie counts as ended
@@ -44,8 +41,8 @@ struct TunnelEvent {
   std::string address;
   double atSeconds = 0;  // since the pump started
 };
-// Takes tunnel messages until `until` was seen or timeoutMs passed. With
-// handle, each goes to OnTunnelFound / OnTunnelReady / OnTunnelFailed after
-// being recorded; without, it is claimed and its string freed.
+// Tunnel messages until `until` or timeoutMs, recorded, then handled or (!handle) dropped.
 std::vector<TunnelEvent> PumpTunnel(HWND hwnd, unsigned until, unsigned timeoutMs, bool handle);
 void DiscardTunnelMessages();  // drops (and frees) what is still queued
+// Starts the client with `script` on a window of its own, pumps (unhandled) until `until`, stops.
+std::vector<TunnelEvent> RunTunnelUntil(const char* script, unsigned until, unsigned timeoutMs);

@@ -1,6 +1,4 @@
-// Stands in for the program: starts the tunnel client, prints "started <pid>"
-// (or "failed"), then ends without stopping it, at once ("exit") or after up
-// to 60 s unless killed first ("wait").
+// The program's stand-in: starts the client, prints "started <pid>", ends without stopping it.
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>

@@ -1,9 +1,6 @@
 #!/bin/sh
-# Runs the probe's success path in a private network and mount namespace:
-# foo-bar.trycloudflare.com is 127.0.0.1 (bind-mounted hosts file), `openssl
-# s_server -WWW` answers /__vhhealth on 127.0.0.1:443 with a certificate of a
-# test CA, and that CA is bind-mounted over the system bundle that libcurl
-# (and Wine) trust. Nothing leaves the namespace.
+# The probe's success path in private network and mount namespaces: the host is 127.0.0.1, where
+# `openssl s_server` answers with a test CA's certificate; that CA replaces the system bundle.
 # Usage: probe_namespace_test.sh <tunnel test binary> [runner, e.g. wine]; 77 = skipped.
 set -eu
 bin=$1
@@ -25,8 +22,7 @@ printf '127.0.0.1 localhost\n127.0.0.1 %s\n' "$host" > hosts
 mkdir www
 printf 'ok' > www/__vhhealth
 
-# Under Wine a prefix of its own, so that its wineserver starts inside the
-# namespace and reads the root store from the bind-mounted bundle.
+# Under Wine a prefix of its own: its wineserver starts inside the namespace.
 [ -z "$runner" ] || export WINEPREFIX="$work/wineprefix"
 export VH_PROBE_BIN="$bin" VH_PROBE_RUNNER="$runner" VH_PROBE_HOST="$host" VH_PROBE_BUNDLE="$bundle"
 exec unshare -n -m sh -c '

@@ -1,9 +1,7 @@
-// The address in the client's output, the child-process seam with the fake client as the child, no orphans, and the
-// probe's success path (run by probe_namespace_test.sh).
+// The address in the client's output, the child-process seam, no orphans, the probe's success.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <string>
 
 #ifdef _WIN32
 #include <windows.h>
@@ -67,9 +65,9 @@ TEST(SplitCommandLine, Table) {
   }
 }
 
-// Starts the fake; false when it did not start.
 bool Start(ChildProcess& child, ScopedPipe* out, const std::vector<std::wstring>* env = nullptr) {
-  return StartHiddenProcess(L"\"" + FakeClientPath() + L"\" tunnel", child, out, env);
+  return StartHiddenProcess(L"\"" + ProgramFolder() + kPathSeparator + L"cloudflared" + kExecutableSuffix +
+                            L"\" tunnel", child, out, env);
 }
 uint32_t ExitCode(ChildProcess& child) {
   uint32_t code = 99;
@@ -78,8 +76,7 @@ uint32_t ExitCode(ChildProcess& child) {
   return code;
 }
 
-// Merged output and exit code; extra environment entries replace a variable
-// of the program's own (which names the fake constructed last).
+// Merged output and exit code; an extra environment entry replaces the program's own.
 TEST(ProcessSeam, MergedOutputExitCodeAndExtraEnvironment) {
   FakeTunnel named("print from-extra-env\nexit 0\n");
   FakeTunnel fake("print out-1\neprint err-1\nprintcr out-2\nexit 7\n");
@@ -100,14 +97,21 @@ TEST(ProcessSeam, MergedOutputExitCodeAndExtraEnvironment) {
   EXPECT_EQ(fake.Pids().size(), 1u);
 }
 
-TEST(ProcessSeam, ForcedEndNoPipeAndMissingProgram) {
+// A forced end; no socket of ours lives on in the child; the kill-on-close job (POSIX: the death
+// signal) ends its member; no pipe; a missing program.
+TEST(ProcessSeam, ForcedEndNoInheritedSocketJobNoPipeAndMissingProgram) {
   FakeTunnel fake("print up\nhang\n");
-  ChildProcess child;
-  ScopedPipe out;
+  LoopbackPair p = MakeLoopbackPair();
+  ChildProcess child, jobbed, quiet, missing;
+  ScopedPipe out, none;
   ASSERT_TRUE(Start(child, &out));
+  closesocket(p.server);
+  bool reset = true;
+  EXPECT_EQ(ReadAll(p.client, 3000, &reset), "");
+  EXPECT_FALSE(reset) << "the child holds the program's socket";
+  closesocket(p.client);
   uint32_t code = 0;
-  EXPECT_FALSE(WaitChild(child, 200));
-  EXPECT_FALSE(ChildExitCode(child, code));
+  EXPECT_FALSE(WaitChild(child, 200) || ChildExitCode(child, code));
   ASSERT_TRUE(TerminateChild(child));
 #ifdef _WIN32
   EXPECT_EQ(ExitCode(child), 0u);
@@ -116,46 +120,26 @@ TEST(ProcessSeam, ForcedEndNoPipeAndMissingProgram) {
 #endif
   EXPECT_EQ(ReadChildOutput(out.get()), "up\n");
   EXPECT_FALSE(ProcessAlive(child.pid));
+  ASSERT_TRUE(Start(jobbed, nullptr));
+#ifdef _WIN32
+  ASSERT_TRUE(CreateKillOnCloseJob());
+  EXPECT_TRUE(AssignChildToJob(jobbed));
+  CloseKillOnCloseJob();
+  EXPECT_EQ(g_hJob, 0);
+#else
+  EXPECT_FALSE(CreateKillOnCloseJob() || AssignChildToJob(jobbed));
+  TerminateChild(jobbed);
+#endif
+  EXPECT_TRUE(WaitChild(jobbed, 5000));
   fake.SetScript("print nobody reads this\nexit 3\n");
-  ChildProcess quiet;
   ASSERT_TRUE(Start(quiet, nullptr));
   EXPECT_EQ(ExitCode(quiet), 3u);
-  TempDir dir;
-  ChildProcess missing;
-  ScopedPipe none;
-  EXPECT_FALSE(StartHiddenProcess(L"\"" + dir.File(L"no-such-program") + L"\" x", missing, &none));
+  EXPECT_FALSE(StartHiddenProcess(L"\"" + fake.Folder() + L"/no-such-program\" x", missing, &none));
   EXPECT_FALSE(missing.valid() || none.valid());
   EXPECT_FALSE(StartHiddenProcess(L"", missing, &none));
 }
 
-// No socket of the program lives on in the child (a listening one would keep
-// the port): closing our end ends the connection at once. The kill-on-close
-// job ends its member (POSIX: the death signal does that job).
-TEST(ProcessSeam, ChildInheritsNoSocketsAndDiesWithTheJob) {
-  FakeTunnel fake;
-  LoopbackPair p = MakeLoopbackPair();
-  ChildProcess child;
-  ASSERT_TRUE(Start(child, nullptr));
-  closesocket(p.server);
-  bool reset = true;
-  EXPECT_EQ(ReadAll(p.client, 3000, &reset), "");
-  EXPECT_FALSE(reset) << "the child still holds the program's socket";
-  closesocket(p.client);
-#ifdef _WIN32
-  ASSERT_TRUE(CreateKillOnCloseJob());
-  EXPECT_TRUE(AssignChildToJob(child));
-  CloseKillOnCloseJob();
-  EXPECT_EQ(g_hJob, 0);
-#else
-  EXPECT_FALSE(CreateKillOnCloseJob());
-  EXPECT_FALSE(AssignChildToJob(child));
-  TerminateChild(child);
-#endif
-  EXPECT_TRUE(WaitChild(child, 5000));
-}
-
-// No client outlives the program, whether it ends without clean-up ("exit")
-// or is killed ("wait"): by the pid the helper reports and the fake records.
+// No client outlives the program, ended without clean-up ("exit") or killed ("wait").
 TEST(NoOrphans, ClientEndsWithTheProgram) {
   for (const wchar_t* mode : {L"exit", L"wait"}) {
     FakeTunnel fake("print INF starting\nhang\n");
@@ -175,17 +159,11 @@ TEST(NoOrphans, ClientEndsWithTheProgram) {
   }
 }
 
-// In the namespace the script sets up, foo-bar.trycloudflare.com is 127.0.0.1
-// and a TLS server signed by a trusted test CA answers there.
+// In probe_namespace_test.sh's namespace a test CA's TLS server answers for this host.
 TEST(ProbeNamespace, ReachableAddressIsPublishedAsProbed) {
   if (!std::getenv("VH_PROBE_NAMESPACE")) GTEST_SKIP() << "needs probe_namespace_test.sh";
-  DiscardTunnelMessages();
-  const HWND hwnd = CreateMessageWindow();
-  FakeTunnel fake("print INF |  https://foo-bar.trycloudflare.com  |\nhang\n");
-  ASSERT_TRUE(StartTunnelIfNeeded(hwnd));
-  const auto events = PumpTunnel(hwnd, WM_TUNNEL_READY, 30000, false);
-  StopTunnel();
-  DestroyMessageWindow(hwnd);
+  const auto events = RunTunnelUntil("print INF |  https://foo-bar.trycloudflare.com  |\nhang\n",
+                                     WM_TUNNEL_READY, 30000);
   ASSERT_EQ(events.size(), 2u);
   EXPECT_EQ(events[1].msg, WM_TUNNEL_READY);
   EXPECT_EQ(events[1].wParam, 1u) << "the probe did not get status 200";
