@@ -1,6 +1,7 @@
 // What needs real sockets; the answers' bytes are request_test.cpp's.
 #include <gtest/gtest.h>
 
+#include <ctime>
 #include <filesystem>
 #include <functional>
 #ifdef _WIN32
@@ -295,6 +296,33 @@ TEST_F(Server, SixtyFifthConnectionIsRefusedCleanly) {
   ASSERT_TRUE(WaitForConns(63));
   EXPECT_TRUE(HealthOk(g_port));
   for (SOCKET s : held) closesocket(s);
+}
+
+double ProcessCpuSeconds() {  // clock() is wall time on Windows
+#ifdef _WIN32
+  uint64_t t[4];
+  GetProcessTimes(GetCurrentProcess(), reinterpret_cast<FILETIME*>(&t[0]), reinterpret_cast<FILETIME*>(&t[1]),
+                  reinterpret_cast<FILETIME*>(&t[2]), reinterpret_cast<FILETIME*>(&t[3]));
+  return static_cast<double>(t[2] + t[3]) / 1e7;
+#else
+  return static_cast<double>(std::clock()) / CLOCKS_PER_SEC;
+#endif
+}
+
+// An accept that keeps failing (here: the socket does not listen) must not spin a core.
+TEST_F(Server, PersistentAcceptFailureDoesNotSpin) {
+  const SOCKET dead = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+  g_listenSock.store(dead);
+  g_serverRunning.store(true);
+  const double cpu0 = ProcessCpuSeconds();
+  std::thread loop(ServerThreadProc, nullptr);
+  std::this_thread::sleep_for(1s);
+  const double cpuSeconds = ProcessCpuSeconds() - cpu0;
+  g_serverRunning.store(false);
+  loop.join();
+  g_listenSock.store(INVALID_SOCKET);
+  closesocket(dead);
+  EXPECT_LT(cpuSeconds, 0.5);
 }
 
 #ifdef _WIN32
