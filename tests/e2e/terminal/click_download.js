@@ -5,25 +5,16 @@ const { chromium } = require('playwright-core');
 (async () => {
   const [url, saveAs, profile] = process.argv.slice(2);
   const context = await chromium.launchPersistentContext(profile, {
-    executablePath: '/usr/bin/chromium',
-    headless: true,
-    acceptDownloads: true,
-    args: ['--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
-           '--disable-background-networking', '--disable-component-update', '--disable-sync'],
+    executablePath: '/usr/bin/chromium', headless: true, acceptDownloads: true,
+    args: ['--no-sandbox', '--disable-gpu', '--no-first-run'],
   });
-  const timer = setTimeout(() => { console.error('timed out'); process.exit(3); }, 90000);
-  try {
-    const page = await context.newPage();
-    await page.goto(url, { timeout: 30000 });
-    const title = await page.title();
-    const [download] = await Promise.all([
-      page.waitForEvent('download', { timeout: 30000 }),
-      page.getByText('Download file', { exact: true }).click(),
-    ]);
-    await download.saveAs(saveAs);
-    console.log(JSON.stringify({ title, suggested: download.suggestedFilename() }));
-  } finally {
-    clearTimeout(timer);
-    await context.close();
-  }
+  const page = await context.newPage();
+  await page.goto(url, { timeout: 30000 });
+  const [download] = await Promise.all([
+    page.waitForEvent('download', { timeout: 30000 }),
+    page.getByText('Download file', { exact: true }).click(),
+  ]);
+  await download.saveAs(saveAs);
+  console.log(JSON.stringify({ title: await page.title(), suggested: download.suggestedFilename() }));
+  await context.close();
 })().catch((e) => { console.error(e); process.exit(1); });

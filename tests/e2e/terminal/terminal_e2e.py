@@ -8,7 +8,6 @@ import os
 import re
 import shutil
 import signal
-import socket
 import subprocess
 import sys
 import threading
@@ -17,7 +16,6 @@ import urllib.parse
 import zipfile
 
 BLOCKS = {" ": (False, False), "\u2580": (True, False), "\u2584": (False, True), "\u2588": (True, True)}
-STOPPED = "All sharing stopped."
 
 def check(cond, msg):
     if not cond:
@@ -57,10 +55,10 @@ def enter_private_network():
 class Program:
     """One run of `vornhale share ...`, its output read line by line."""
 
-    def __init__(self, exe, args, env=None, **kw):
+    def __init__(self, exe, args, env):
         self.lines, self.err, self.cond = [], [], threading.Condition()
         self.proc = subprocess.Popen([exe, "share"] + args, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                                     stdin=subprocess.DEVNULL, env=dict(os.environ, **(env or {})), **kw)
+                                     stdin=subprocess.DEVNULL, env=dict(os.environ, **env))
         self.readers = [threading.Thread(target=self._read, args=a, daemon=True)
                         for a in ((self.proc.stdout, self.lines), (self.proc.stderr, self.err))]
         for t in self.readers:
@@ -94,10 +92,6 @@ class Program:
                       % (pattern, timeout, "\n".join(self.lines), "\n".join(self.err)))
                 self.cond.wait(min(left, 0.2))
 
-    def link(self, pattern=r"^https?://\S+$", timeout=20):
-        i = self.wait_line(pattern, timeout)
-        return self.lines[i], i
-
     def links(self):
         return [i for i, line in enumerate(self.lines) if re.fullmatch(r"https?://\S+", line)]
 
@@ -105,21 +99,17 @@ class Program:
         """The code printed under line `index` (half blocks, light drawn) reads back as that line."""
         rows = []
         for line in self.lines[index + 1:]:
-            line = re.sub(r"\x1b\[[0-9;]*m", "", line)
             if not line or any(ch not in BLOCKS for ch in line):
                 break
             rows += [[not BLOCKS[ch][0] for ch in line], [not BLOCKS[ch][1] for ch in line]]
         check(len(rows) >= 21, "no QR code under " + self.lines[index])
-        path = os.path.join(work, "qr-%d.pgm" % index)
+        path = os.path.join(work, "qr.pgm")
         with open(path, "wb") as f:
             f.write(b"P5\n%d %d\n255\n" % (len(rows[0]) * 6, len(rows) * 6))
             for row in rows:
                 f.write(b"".join(bytes([0 if dark else 255]) * 6 for dark in row) * 6)
         r = subprocess.run(["zbarimg", "--raw", "-q", path], capture_output=True, timeout=60)
         check(r.stdout.decode().strip() == self.lines[index], "QR code of %s: %r" % (self.lines[index], r.stdout))
-
-    def table_rows(self, name):
-        return [line for line in self.lines if line.startswith("  " + name + " ") and " Active " in line]
 
     def stop(self, sig=signal.SIGINT, timeout=30):
         """Signals the program; it ends with exit code 0 after the last line."""
@@ -130,42 +120,31 @@ class Program:
             check(False, "the program did not end within %ss after signal %d" % (timeout, sig))
         for t in self.readers:
             t.join(10)
-        check(code == 0 and self.lines[-1] == STOPPED, "exit code %d, last line %r" % (code, self.lines[-1]))
-
-def downloads_reach(prog, name, n, timeout=20):
-    prog.wait_line(r"^  %s .* Active\s+%d\s" % (re.escape(name), n), timeout)
+        check(code == 0 and self.lines[-1] == "All sharing stopped.", "exit %d, last line %r" % (code, self.lines[-1]))
 
 def share_file(exe, work, env):
     data = os.urandom(3 * 1024 * 1024 + 123)
-    path = write(os.path.join(work, "payload.bin"), data)
-    with Program(exe, ["--lan", "--link", "  my-payload_1\t", path], env=env, cwd=work) as prog:
-        link, i = prog.link()
-        check(link.endswith("/my-payload_1"), "custom link not used: " + link)
+    with Program(exe, ["--lan", "--link", "  my-payload_1\t", write(os.path.join(work, "payload.bin"), data)],
+                 env) as prog:
+        i = prog.wait_line(r"^http://\S+/my-payload_1$")
+        link = prog.lines[i]
         prog.check_qr(i, work)
-        prog.wait_line(r"^LAN link ready and copied to clipboard\.$")
-        prog.wait_line(r"^  payload\.bin\s+File\s+3\.0 MB\s+LAN\s+Active\s+0\s+" + re.escape(link) + "$")
-        check(prog.lines[0] == "Choose a mode, then click Start Sharing.", "first line: %r" % prog.lines[0])
-        check("<h1>payload.bin</h1>" in fetch(loopback(link)).decode(), "the page names the file")
+        row = r"^  payload\.bin\s+File\s+3\.0 MB\s+LAN\s+Active\s+%d\s+" + re.escape(link) + "$"
+        prog.wait_line(row % 0)
+        check(prog.lines[0] == "Choose a mode, then click Start Sharing." and prog.lines[i - 1] ==
+              "LAN link ready and copied to clipboard.", "lines: %r" % prog.lines[:i])
         check(fetch(loopback(link, "?dl=1")) == data, "curl download differs")
-        downloads_reach(prog, "payload.bin", 1)
-        part = write(os.path.join(work, "resumed.bin"), data[:1000003])
-        r = subprocess.run(["wget", "-q", "--no-proxy", "-c", "-O", part, loopback(link, "?dl=1")], timeout=60)
-        with open(part, "rb") as f:
-            check(r.returncode == 0 and f.read() == data, "wget -c result differs")
-        downloads_reach(prog, "payload.bin", 2)
+        prog.wait_line(row % 1)
         # Twenty one-byte ranges in a burst: the table is printed at most once a
         # second, and its final state comes without another download.
-        tables_before, start = len(prog.table_rows("payload.bin")), time.monotonic()
+        tables_before, start = sum(" Active " in x for x in prog.lines), time.monotonic()
         burst = sum((["-r", "0-0", "-o", "/dev/null", loopback(link, "?dl=1")] for _ in range(20)), [])
         r = subprocess.run(["curl", "-sS", "--noproxy", "*", "--max-time", "30"] + burst, timeout=60)
         check(r.returncode == 0, "range burst failed")
-        downloads_reach(prog, "payload.bin", 22, timeout=5)
-        tables = len(prog.table_rows("payload.bin")) - tables_before
+        prog.wait_line(row % 21, timeout=5)
+        tables = sum(" Active " in x for x in prog.lines) - tables_before
         check(tables <= int(time.monotonic() - start) + 1, "%d tables for 20 downloads" % tables)
         prog.stop(signal.SIGINT)
-        with socket.socket() as s:
-            s.settimeout(3)
-            check(s.connect_ex(("127.0.0.1", urllib.parse.urlsplit(link).port)) != 0, "server answers after the stop")
         check(prog.err == [], "unexpected messages: %r" % prog.err)
 
 def share_folder(exe, work, env):
@@ -179,10 +158,9 @@ def share_folder(exe, work, env):
         os.symlink(target, os.path.join(folder, name))
     files["copy.bin"] = files["sub/b.bin"]
     tmp = fresh_dir(os.path.join(work, "tmp"))
-    with Program(exe, ["--lan", folder + "/"], env=dict(env, TMPDIR=tmp), cwd=work) as prog:
+    with Program(exe, ["--lan", folder + "/"], dict(env, TMPDIR=tmp)) as prog:
         prog.wait_line(r"^Compressing folder\.\.\. \(this may take a moment\)$")
-        link, _ = prog.link()
-        prog.wait_line(r"^  holiday photos_\d+\.zip\s+Folder\s")
+        link = prog.lines[prog.wait_line(r"^  holiday photos_\d+\.zip\s+Folder\s.* (http://\S+)$")].split()[-1]
         with zipfile.ZipFile(write(os.path.join(work, "got.zip"), fetch(loopback(link, "?dl=1")))) as z:
             got = {m.filename: z.read(m) for m in z.infolist() if not m.is_dir()}
             check(got == files, "archive holds %r" % sorted(got))
@@ -194,26 +172,18 @@ def share_folder(exe, work, env):
     own = os.path.join(tmp, "vornhale-%d" % os.geteuid())
     check(not os.path.isdir(own) or os.listdir(own) == [], "temporary archives left")
 
-def skipped(path, reason):
-    return "vornhale: skipped %s: %s\n" % (path, reason)
-
 def refusals(exe, w, env):
-    """One row per kind of refusal (the texts are the core's and tested there); a
-    zip earlier on PATH that fails is named also when the parent ignores SIGCHLD."""
-    f = [write(os.path.join(w, "f%d.txt" % i), b"x") for i in range(2)]
+    """Exit codes and the terminal's own texts (the core's refusal texts are tested
+    there); a zip earlier on PATH that fails is named also when the parent ignores SIGCHLD."""
     missing, photos = os.path.join(w, "nothing-here"), os.path.dirname(write(os.path.join(w, "photos", "a"), "a"))
-    bin_dir, tmp = fresh_dir(os.path.join(w, "bin")), fresh_dir(os.path.join(w, "tmp"))
-    zip_env = dict(env, TMPDIR=tmp, PATH=bin_dir + ":" + os.environ["PATH"])
-    none = "Vorn-Hale: None of the dropped paths could be opened.\n"
+    bin_dir = fresh_dir(os.path.join(w, "bin"))
+    zip_env = dict(env, TMPDIR=fresh_dir(os.path.join(w, "tmp")), PATH=bin_dir + ":" + os.environ["PATH"])
+    skipped = "vornhale: skipped %s: %s\n"
     cases = [  # (arguments, exit code, standard error or None for the usage, environment)
-        (["--lan", missing, os.path.join(w, "gone\x1b]0;title\x07\r\n")], 1,
-         skipped(missing, "No such file or directory")
-         + skipped(os.path.join(w, "gone\\x1B]0;title\\x07\\x0D\\x0A"), "No such file or directory") + none, env),
-        (["--lan", ""], 1, skipped("", "the path is empty") + none, env),
-        (["--lan", os.path.join(w, os.fsdecode(b"bad\xff"))], 1,
-         skipped(os.path.join(w, "bad\\xFF"), "the name is not valid UTF-8") + none, env),
-        (["--lan", "--link", "Admin", f[0]], 1, "Vorn-Hale: That custom link is reserved. Choose a different one.\n",
-         env),
+        (["--lan", missing, "", os.path.join(w, os.fsdecode(b"bad\xff\x1b]0;t\x07\r\n"))], 1,
+         skipped % (missing, "No such file or directory") + skipped % ("", "the path is empty")
+         + skipped % (os.path.join(w, "bad\\xFF\\x1B]0;t\\x07\\x0D\\x0A"), "the name is not valid UTF-8")
+         + "Vorn-Hale: None of the dropped paths could be opened.\n", env),
         (["--lan", photos], 1, "Vorn-Hale: Could not compress folder: zip exited with code 3.\n", zip_env),
         (["--lan"], 2, None, env),
     ]
@@ -222,105 +192,74 @@ def refusals(exe, w, env):
         r = subprocess.run([exe, "share"] + argv, capture_output=True, timeout=60, env=dict(os.environ, **run_env),
                            stdin=subprocess.DEVNULL, preexec_fn=lambda: signal.signal(signal.SIGCHLD, signal.SIG_IGN))
         got = r.stderr.decode()
-        label = "%s: exit code %d, stderr %r" % (" ".join(os.path.basename(x) for x in argv), r.returncode, got)
+        label = "%r: exit code %d, stderr %r" % (argv, r.returncode, got)
         check(r.returncode == code and b"http" not in r.stdout, label)
         check(got == err if err else got.startswith("vornhale: ") and "usage: vornhale share" in got, label)
-    # A batch with a missing and a too big path: the rest is shared.
-    too_big = os.path.join(w, "big.bin")
-    with open(too_big, "wb") as fh:
-        fh.truncate(1073741825)
-    with Program(exe, ["--lan", missing, f[1], too_big], env=env) as prog:
-        prog.wait_line(r"^  f1\.txt\s+File\s")
-        prog.wait_line(r"^Vorn-Hale: File exceeds", stream=prog.err)
-        prog.stop()
-        check(not prog.table_rows("big.bin") and prog.err == [
-            skipped(missing, "No such file or directory").strip(),
-            "Vorn-Hale: File exceeds the 1 GB limit for the free tier."], "messages: %r" % prog.err)
-    # A zip that hangs: Ctrl-C ends it at once. No archive is left by either.
+    # A zip that hangs: Ctrl-C ends it at once.
     os.chmod(write(os.path.join(bin_dir, "zip"), "#!/bin/sh\necho partial\nexec sleep 60\n"), 0o755)
-    with Program(exe, ["--lan", photos], env=zip_env) as prog:
+    with Program(exe, ["--lan", photos], zip_env) as prog:
         prog.wait_line(r"^Compressing folder")
         time.sleep(0.3)
         prog.stop(timeout=2)
         check(prog.err == [], "stop during compression: messages %r" % prog.err)
-    left = [n for d in os.listdir(tmp) for n in os.listdir(os.path.join(tmp, d))]
-    check(left == [], "archives left: %r" % left)
-
-def start(a, name, script):
-    """The program on a 200000-byte file in --work/NAME, with the fake client
-    following `script` (None: no client anywhere); Internet is the default."""
-    work = fresh_dir(os.path.join(a.work, name))
-    bin_dir, fake_dir = fresh_dir(os.path.join(work, "bin")), fresh_dir(os.path.join(work, "fake"))
-    if script is not None:
-        shutil.copy(a.fake, os.path.join(bin_dir, "cloudflared"))
-        write(os.path.join(fake_dir, "script.txt"), script)
-    data = os.urandom(200000)
-    env = {"PATH": bin_dir + os.pathsep + "/usr/bin:/bin", "VH_FAKE_TUNNEL_DIR": fake_dir,
-           "XDG_CONFIG_HOME": os.path.join(work, "cfg")}
-    prog = Program(a.exe, [write(os.path.join(work, "notes.bin"), data)], env=env)
-    prog.wait_line("^Starting Cloudflare tunnel \\(up to 60s\\)\\.\\.\\.$" if script else
-                   "^cloudflared\\.exe missing using LAN link instead\\.$")
-    return prog, data, fake_dir, work
-
-def alive(pid):
-    try:
-        with open("/proc/%d/stat" % pid) as f:
-            return f.read().split(")")[-1].split()[0] != "Z"  # a zombie has ended
-    except OSError:
-        return False
-
-def starts(fake_dir):
-    with open(os.path.join(fake_dir, "pids.txt")) as f:
-        return [int(x) for x in f.read().split()]
-
-ROW = r"^  notes\.bin\s+File\s+195\.3 KB\s+"
 
 def lan(a):
     enter_private_network()
     work = fresh_dir(a.work)
-    env = {"XDG_CONFIG_HOME": os.path.join(work, "cfg")}
     for step in (share_file, share_folder, refusals):
-        step(a.exe, work, env)
-    prog, data, _, _ = start(a, "missing", None)
-    with prog:
-        link, _ = prog.link(r"^http://\S+$")
-        check(fetch(loopback(link, "?dl=1")) == data, "download through the LAN link")
-        prog.stop()
+        step(a.exe, work, {"XDG_CONFIG_HOME": os.path.join(work, "cfg")})
+
+def start(a, name, script):
+    """The program on a 200000-byte file in --work/NAME (Internet, the default), the fake client following `script`."""
+    work = fresh_dir(os.path.join(a.work, name))
+    bin_dir, fake_dir = fresh_dir(os.path.join(work, "bin")), fresh_dir(os.path.join(work, "fake"))
+    shutil.copy(a.fake, os.path.join(bin_dir, "cloudflared"))
+    write(os.path.join(fake_dir, "script.txt"), script)
+    data = os.urandom(200000)
+    prog = Program(a.exe, [write(os.path.join(work, "notes.bin"), data)], {
+        "PATH": bin_dir + os.pathsep + "/usr/bin:/bin", "VH_FAKE_TUNNEL_DIR": fake_dir,
+        "XDG_CONFIG_HOME": os.path.join(work, "cfg")})
+    prog.wait_line(r"^Starting Cloudflare tunnel \(up to 60s\)\.\.\.$")
+    return prog, data, fake_dir
+
+def starts(fake_dir):
+    with open(os.path.join(fake_dir, "pids.txt")) as f:
+        return [int(x) for x in f.read().split()]
 
 def tunnel(a):
     if not enter_private_network():
         print("skipped: no private network namespace (needs root and unshare)")
         sys.exit(77)
     address = "https://quiet-meadow-lantern-drift.trycloudflare.com"
-    pub, pub_data, pub_fake, pub_work = start(a, "publish", "sleep 300\nprint 2026-12-06T08:00:00Z INF |  %s  |\n"
-                                              "hang\n" % address)
-    fail, fail_data, fail_fake, _ = start(a, "failing", "print starting\nexit 1\n")
+    pub, data, pub_fake = start(a, "publish", "sleep 300\nprint 2026-12-06T08:00:00Z INF |  %s  |\nhang\n" % address)
+    fail, _, fail_fake = start(a, "failing", "print starting\nexit 1\n")
     with pub, fail:
         end = fail.wait_line(r"^Tunnel unavailable\. Using LAN links instead\.$", timeout=60)
-        drops = fail.lines[:end].count("Tunnel dropped. Reconnecting...")
-        check(drops == 3 and len(starts(fail_fake)) == 4, "restarts: %d" % drops)
-        check(len(fail.links()) == 1 and fail.lines[fail.links()[0]].startswith("http://"), "one fallback link")
-        link = fail.lines[fail.links()[0]]
-        fail.wait_line(ROW + r"LAN\s+Active\s+0\s+" + re.escape(link) + "$")
-        check(fetch(loopback(link, "?dl=1")) == fail_data, "download through the fallback link")
+        drops, links = fail.lines[:end].count("Tunnel dropped. Reconnecting..."), fail.links()
+        check(drops == 3 and len(starts(fail_fake)) == 4 and len(links) == 1
+              and fail.lines[links[0]].startswith("http://"), "restarts %d, links %r" % (drops, links))
         fail.stop()
 
-        pub.wait_line(ROW + r"Internet\s+Active\s+0\s+\(waiting for tunnel\.\.\.\)$")
+        row = r"^  notes\.bin\s+File\s+195\.3 KB\s+Internet\s+Active\s+"
+        pub.wait_line(row + r"0\s+\(waiting for tunnel\.\.\.\)$")
         found = pub.wait_line(r"^Public link found\. Checking it's reachable\.\.\.$")
         # The probe cannot reach the address here: published after 15 s anyway.
-        link, i = pub.link(r"^" + re.escape(address) + r"/[A-Za-z0-9]{12}$", timeout=40)
+        i = pub.wait_line(r"^" + re.escape(address) + r"/[A-Za-z0-9]{12}$", timeout=40)
         check(pub.links() == [i] and i > found, "links printed: %r" % pub.links())
-        pub.check_qr(i, pub_work)
-        pub.wait_line(r"^Link ready and copied\. Allow a few seconds to come online\.$")
-        pub.wait_line(ROW + r"Internet\s+Active\s+0\s+" + re.escape(link) + "$")
+        pub.wait_line(row + r"0\s+" + re.escape(pub.lines[i]) + "$")
         with open(os.path.join(pub_fake, "cmdline.txt")) as f:  # the port the client was told
             port = f.read().rsplit(":", 1)[1]
-        check(fetch("http://127.0.0.1:%s/%s?dl=1" % (port, link.rsplit("/", 1)[1])) == pub_data, "download")
-        pub.wait_line(r"^  notes\.bin .* Internet\s+Active\s+1\s")
+        check(fetch("http://127.0.0.1:%s/%s?dl=1" % (port, pub.lines[i].rsplit("/", 1)[1])) == data, "download")
+        pub.wait_line(row + r"1\s")
         pids = starts(pub_fake)
         check(len(pids) == 1, "client starts: %r" % pids)
         pub.stop(signal.SIGTERM)
-        check(not alive(pids[0]), "the tunnel client outlived the program")
+        try:
+            with open("/proc/%d/stat" % pids[0]) as f:
+                state = f.read().rsplit(")", 1)[1].split()[0]
+        except OSError:
+            state = "gone"
+        check(state in ("gone", "Z"), "the tunnel client outlived the program")  # Z: ended, not yet reaped
 
 def browser(a):
     if os.environ.get("VH_E2E_NETNS") != "1":
@@ -338,9 +277,8 @@ def browser(a):
     work = fresh_dir(a.work)
     data = os.urandom(1500000)
     with Program(a.exe, ["--lan", write(os.path.join(work, "song.ogg"), data)],
-                 env={"XDG_CONFIG_HOME": os.path.join(work, "cfg")}) as prog:
-        link, _ = prog.link()
-        saved = os.path.join(work, "saved.ogg")
+                 {"XDG_CONFIG_HOME": os.path.join(work, "cfg")}) as prog:
+        link, saved = prog.lines[prog.wait_line(r"^http://\S+$")], os.path.join(work, "saved.ogg")
         script = os.path.join(os.path.dirname(os.path.abspath(__file__)), "click_download.js")
         r = subprocess.run(["node", script, loopback(link), saved, os.path.join(work, "profile")], capture_output=True,
                            timeout=150, env=dict(os.environ, NODE_PATH=os.path.join(a.node_dir, "node_modules")))
@@ -358,5 +296,5 @@ if __name__ == "__main__":
         ap.add_argument(opt)
     ap.add_argument("scenario", choices=("lan", "browser", "tunnel"))
     a = ap.parse_args()
-    {"lan": lan, "browser": browser, "tunnel": tunnel}[a.scenario](a)
+    globals()[a.scenario](a)
     print("ok")
