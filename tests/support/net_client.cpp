@@ -5,6 +5,8 @@
 #include <fstream>
 #include <random>
 
+#include "platform/text.h"
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -91,10 +93,16 @@ TempDir::~TempDir() {
 std::wstring TempDir::File(const std::wstring& name) const { return (fs::path(path_) / fs::path(name)).wstring(); }
 
 std::wstring TempDir::Write(const std::wstring& name, const std::string& bytes) const {
-  const std::wstring p = File(name);
-  std::ofstream(fs::path(p), std::ios::binary | std::ios::trunc)
-      .write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-  return p;
+  return WriteFileAt(File(name), bytes);
+}
+
+std::wstring WriteFileAt(const std::wstring& path, const std::string& bytes) {
+#ifdef _WIN32
+  std::ofstream(fs::path(path), std::ios::binary | std::ios::trunc) << bytes;
+#else  // fs::path would convert by the C locale, which refuses non-ASCII names
+  std::ofstream(WstrToUtf8(path), std::ios::binary | std::ios::trunc) << bytes;
+#endif
+  return path;
 }
 
 std::string ReadWholeFile(const std::wstring& path) {

@@ -37,5 +37,7 @@ class TempDir {
   std::wstring path_;
 };
 
+// Writes bytes to a new file at any path, also non-ASCII under the C locale; the path.
+std::wstring WriteFileAt(const std::wstring& path, const std::string& bytes);
 std::string ReadWholeFile(const std::wstring& path);
 bool PathExists(const std::wstring& path);

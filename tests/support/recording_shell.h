@@ -4,8 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <fstream>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -41,23 +39,6 @@ struct RecordingShell {
 };
 
 RecordingShell& TestShell();
-
-const wchar_t kFreeTierText[] =
-    L"You've reached the free-tier sharing limit.\n\n"
-    L"   Free plan:  up to 3 files  OR  1 folder per session.\n"
-    L"   Premium:    unlimited files, mixed batches, larger size cap.\n\n"
-    L"Stop or remove an existing share to add another, or stay tuned - Premium is coming soon.";
-
-// Writes bytes to a new file at any path (std::filesystem would convert a wide
-// path by the C locale on POSIX, which refuses non-ASCII names).
-inline std::wstring WriteFileAt(const std::wstring& path, const std::string& bytes) {
-#ifdef _WIN32
-  std::ofstream(std::filesystem::path(path), std::ios::binary | std::ios::trunc) << bytes;
-#else
-  std::ofstream(WstrToUtf8(path), std::ios::binary | std::ios::trunc) << bytes;
-#endif
-  return path;
-}
 
 // The body of GET /<slug>?dl=1 from the running listener on 127.0.0.1.
 inline std::string FetchBody(const std::string& slug) {
@@ -99,7 +80,13 @@ class ShareTest : public ::testing::Test {
     EXPECT_EQ(boxes[0].type, kMbOk | icon);
   }
   void ExpectNoBox() { ExpectBox(L""); }
-  void ExpectFreeTierBox() { ExpectBox(kFreeTierText, kMbIconInformation, kCaptionPremium); }
+  void ExpectFreeTierBox() {
+    ExpectBox(L"You've reached the free-tier sharing limit.\n\n"
+              L"   Free plan:  up to 3 files  OR  1 folder per session.\n"
+              L"   Premium:    unlimited files, mixed batches, larger size cap.\n\n"
+              L"Stop or remove an existing share to add another, or stay tuned - Premium is coming soon.",
+              kMbIconInformation, kCaptionPremium);
+  }
   std::shared_ptr<HostedItem> Item(size_t i) {
     const auto all = SnapshotHosted();
     return i < all.size() ? all[i] : nullptr;
