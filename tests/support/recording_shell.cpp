@@ -7,13 +7,7 @@ RecordingShell& TestShell() {
 
 void RecordingShell::Clear() {
   std::lock_guard<std::mutex> lock(mtx);
-  boxes.clear();
-  statuses.clear();
-  selection.clear();
-  clipboard.clear();
-  startEnabled = false;
-  pumps = listRefreshes = latestRefreshes = 0;
-  nextAnswer = 1;
+  static_cast<RecordedState&>(*this) = RecordedState();
 }
 
 std::wstring RecordingShell::LastStatus() {

@@ -24,8 +24,7 @@ struct RecordedBox {
   unsigned type = 0;
 };
 
-struct RecordingShell {
-  std::mutex mtx;
+struct RecordedState {
   std::vector<RecordedBox> boxes;
   std::vector<std::wstring> statuses;
   std::wstring selection;
@@ -33,8 +32,11 @@ struct RecordingShell {
   int pumps = 0, listRefreshes = 0, latestRefreshes = 0;
   std::vector<std::wstring> clipboard;  // every text copied, oldest first
   int nextAnswer = 1;  // what ShellMessageBox returns (IDOK)
+};
 
-  void Clear();
+struct RecordingShell : RecordedState {
+  std::mutex mtx;
+  void Clear();  // back to a fresh state
   std::wstring LastStatus();
 };
 
