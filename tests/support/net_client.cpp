@@ -1,15 +1,26 @@
 #include "net_client.h"
 
+#include <gtest/gtest.h>
+
 #include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <random>
 
+#include "platform/net.h"
 #include "platform/text.h"
 
 namespace fs = std::filesystem;
 
 namespace {
+
+// The network stack, started once for every test binary.
+class NetEnvironment : public ::testing::Environment {
+ public:
+  void SetUp() override { NetStartup(); }
+  void TearDown() override { NetCleanup(); }
+};
+const auto* const g_netEnv = ::testing::AddGlobalTestEnvironment(new NetEnvironment);
 
 sockaddr_in Loopback(int port) {
   sockaddr_in a{};
