@@ -92,20 +92,21 @@ class TunnelTest : public ShareTest {
 TEST_F(TunnelTest, ReaderPublishesTheFirstAddressOnly) {
   SetTunnelProbeForTest(ProbeOk);
   FakeTunnel fake;
-  const std::string x(4000, 'x'), h = "https://", d = ".trycloudflare.com";
   const std::pair<std::string, std::string> rows[] = {
       {"print ERR failed to request quick Tunnel: Post \"https://api.trycloudflare.com/tunnel\"\n"
        "sleep 300\nprintcr INF Requesting new quick Tunnel...\nprintcr \nprint \n"
-       "eprint INF |  " + h + "first-one" + d + "  |\nprint INF |  " + h + "second-one" + d +
-       "  |\nsleep 300\nprint INF |  " + h + "third-one" + d + "  |\nhang\n", "first-one"},
-      {"print " + x + std::string(80, 'x') + h + "cut-off" + d + " |" + std::string(890, 'y') +
-       "\nprint INF | " + h + "after-long" + d + " |\nhang\n", "after-long"},
-      {"print " + x + "| " + h + "in-reach" + d + " |" + std::string(966, 'y') + "\nhang\n", "in-reach"}};
+       "eprint INF |  https://first-one.trycloudflare.com  |\n"
+       "print INF |  https://second-one.trycloudflare.com  |\nsleep 300\n"
+       "print INF |  https://third-one.trycloudflare.com  |\nhang\n", "first-one"},
+      {"print " + std::string(4080, 'x') + "https://cut-off.trycloudflare.com |" + std::string(890, 'y') +
+       "\nprint INF | https://after-long.trycloudflare.com |\nhang\n", "after-long"},
+      {"print " + std::string(4000, 'x') + "| https://in-reach.trycloudflare.com |" + std::string(966, 'y') +
+       "\nhang\n", "in-reach"}};
   for (const auto& [script, want] : rows) {
     fake.SetScript(script);
     const auto events = Read(WM_TUNNEL_READY);
     ASSERT_EQ(Msgs(events), (std::vector<unsigned>{WM_TUNNEL_FOUND, WM_TUNNEL_READY})) << want;
-    EXPECT_EQ(std::to_string(events[1].wParam) + events[1].address, "1" + h + want + d);
+    EXPECT_EQ(std::to_string(events[1].wParam) + events[1].address, "1https://" + want + ".trycloudflare.com");
     EXPECT_TRUE(g_tunReady.load());
     if (want == "first-one") {
       EXPECT_TRUE(PumpTunnel(hwnd_, 0, 1500, false).empty());  // later addresses change nothing
