@@ -1,7 +1,7 @@
 // Stand-in for the tunnel client. In $VH_FAKE_TUNNEL_DIR (else its own folder) it writes
 // cmdline.txt, appends its pid to pids.txt, then runs script.txt, one command a line: sleep MS |
-// print TEXT | printcr TEXT (CR LF) | eprint TEXT (stderr) | pad N M TEXT (N 'x', TEXT, M 'y') |
-// exit CODE | waitfor FILE | hang (the default). It ends by itself after 180 s.
+// print TEXT | printcr TEXT (CR LF) | eprint TEXT (stderr) | exit CODE |
+// waitfor FILE | hang (the default). It ends by itself after 180 s.
 #ifdef _WIN32
 #include <fcntl.h>
 #include <io.h>
@@ -14,7 +14,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
-#include <sstream>
 #include <string>
 #include <thread>
 
@@ -58,14 +57,6 @@ int main(int argc, char** argv) {
     if (op == "print") Out(arg + "\n");
     if (op == "printcr") Out(arg + "\r\n");
     if (op == "eprint") Out(arg + "\n", stderr);
-    if (op == "pad") {
-      std::istringstream in(arg);
-      size_t before = 0, after = 0;
-      std::string text;
-      in >> before >> after;
-      if (in.get() == ' ') std::getline(in, text);
-      Out(std::string(before, 'x') + text + std::string(after, 'y') + "\n");
-    }
     while (op == "waitfor" && !std::ifstream(folder + "/" + arg) && alive()) SleepMs(50);
     if (op == "exit") return std::atoi(arg.c_str());
     if (op == "hang") break;

@@ -2,12 +2,10 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <string>
 #include <thread>
 #include <vector>
 
 #include "crypto/crypto.h"
-#include "platform/hex.h"
 
 namespace {
 
@@ -15,22 +13,7 @@ namespace crypto = vh::crypto;
 using Bytes = std::vector<uint8_t>;
 
 Bytes H(const char* hex) { return crypto::Unhex(hex); }
-std::string Hex(const uint8_t* p, size_t n) {
-  std::string s;
-  for (size_t i = 0; i < n; ++i) AppendHexByte(s, p[i], true);
-  return s;
-}
-std::string Hex(const Bytes& b) { return Hex(b.data(), b.size()); }
 const uint8_t* U(const char* s) { return reinterpret_cast<const uint8_t*>(s); }
-
-// RFC 8032 section 7.1 TEST 1; NIST CAVP gcmEncryptExtIV256 (empty text and AAD).
-constexpr const char* kSeed1 = "9d61b19deffd5a60ba844af492ec2cc44449c5697b326919703bac031cae7f60";
-constexpr const char* kPub1 = "d75a980182b10ab7d54bfed3c964073a0ee172f3daa62325af021a68f707511a";
-constexpr const char* kSig1 =
-    "e5564300c360ac729086e2cc806e828a84877f1eb8e5d974d873e065224901555fb8821590a33bacc61e39701cf9b46bd25bf5f0595bbe24655141438e7a100b";
-constexpr const char* kGcmKey = "b52c505a37d78eda5dd34f20c22540ea1b58963cf8e5bf8ffa85f9f2492505b4";
-constexpr const char* kGcmIv = "516c33929df5a3284ff463d7";
-constexpr const char* kGcmTag = "bdc1ac884d332457a1d2664f168c76f0";
 
 TEST(Crypto, UnhexAndDigests) {
   const struct { const char* in; Bytes want; } unhex[] = {
@@ -42,10 +25,10 @@ TEST(Crypto, UnhexAndDigests) {
   uint8_t out[32] = {};
   const Bytes key(20, 0x0b), ikm(22, 0x0b);
   ASSERT_TRUE(crypto::HmacSha256(key.data(), key.size(), U("Hi There"), 8, out));
-  EXPECT_EQ(Hex(out, 32), "b0344c61d8db38535ca8afceaf0bf12b881dc200c9833da726e9376c2e32cff7");
+  EXPECT_EQ(Bytes(out, out + 32), H("b0344c61d8db38535ca8afceaf0bf12b881dc200c9833da726e9376c2e32cff7"));
   Bytes okm(42);
   ASSERT_TRUE(crypto::HkdfSha256(nullptr, 0, ikm.data(), ikm.size(), nullptr, 0, okm.data(), okm.size()));
-  EXPECT_EQ(Hex(okm), "8da4e775a563c18f715f802a063c5a31b8a11f5c5ee1879ec3454e5f3c738d2d9d201395faa4b61a96c8");
+  EXPECT_EQ(okm, H("8da4e775a563c18f715f802a063c5a31b8a11f5c5ee1879ec3454e5f3c738d2d9d201395faa4b61a96c8"));
   // Up to 255 blocks, all distinct (the one-byte counter never wraps); one more is refused.
   Bytes big(255 * 32 + 1);
   EXPECT_TRUE(crypto::HkdfSha256(nullptr, 0, ikm.data(), ikm.size(), nullptr, 0, big.data(), 255 * 32));
@@ -55,8 +38,13 @@ TEST(Crypto, UnhexAndDigests) {
 
 // Signing and sealing from several threads (the set-up runs once); tampering the self-test skips.
 TEST(Crypto, Ed25519AndAesGcmFromManyThreads) {
-  Bytes sk = H(kSeed1);
-  const Bytes pub = H(kPub1), key = H(kGcmKey), iv = H(kGcmIv);
+  // RFC 8032 section 7.1 TEST 1; NIST CAVP gcmEncryptExtIV256 (empty text and AAD).
+  Bytes sk = H("9d61b19deffd5a60ba844af492ec2cc44449c5697b326919703bac031cae7f60");
+  const Bytes pub = H("d75a980182b10ab7d54bfed3c964073a0ee172f3daa62325af021a68f707511a"),
+              wantSig = H("e5564300c360ac729086e2cc806e828a84877f1eb8e5d974d873e065224901555fb8821590a33"
+                          "bacc61e39701cf9b46bd25bf5f0595bbe24655141438e7a100b"),
+              key = H("b52c505a37d78eda5dd34f20c22540ea1b58963cf8e5bf8ffa85f9f2492505b4"),
+              iv = H("516c33929df5a3284ff463d7"), tag = H("bdc1ac884d332457a1d2664f168c76f0");
   sk.insert(sk.end(), pub.begin(), pub.end());
   std::vector<std::thread> threads;
   for (int t = 0; t < 4; ++t) {
@@ -66,8 +54,8 @@ TEST(Crypto, Ed25519AndAesGcmFromManyThreads) {
         Bytes sealed;
         EXPECT_TRUE(crypto::Init() && crypto::Ed25519Sign(sk.data(), nullptr, 0, sig) &&
                     crypto::AesGcm256Encrypt(key.data(), iv.data(), nullptr, 0, nullptr, 0, sealed));
-        EXPECT_EQ(Hex(sig, 64), kSig1);
-        EXPECT_EQ(Hex(sealed), kGcmTag);
+        EXPECT_EQ(Bytes(sig, sig + 64), wantSig);
+        EXPECT_EQ(sealed, tag);
       }
     });
   }

@@ -3,13 +3,7 @@
 #include <fstream>
 #include <sstream>
 
-#ifdef _WIN32
-#include <windows.h>
-#endif
-
 #include "core/app_messages.h"
-#include "platform/module.h"
-#include "platform/text.h"
 #include "tunnel/reader.h"
 #include "sharing/session.h"
 #include "tunnel/supervisor.h"

@@ -88,40 +88,35 @@ class TunnelTest : public ShareTest {
   }
 };
 
+// Only the first address counts; lines are examined on their first 4096 bytes.
 TEST_F(TunnelTest, ReaderPublishesTheFirstAddressOnly) {
   SetTunnelProbeForTest(ProbeOk);
-  FakeTunnel fake(
-      "print ERR failed to request quick Tunnel: Post \"https://api.trycloudflare.com/tunnel\"\n"
-      "sleep 300\nprintcr INF Requesting new quick Tunnel...\nprintcr \nprint \n"
-      "eprint INF |  https://first-one.trycloudflare.com  |\n"
-      "print INF |  https://second-one.trycloudflare.com  |\nsleep 300\n"
-      "print INF |  https://third-one.trycloudflare.com  |\nhang\n");
-  const auto events = Read(WM_TUNNEL_READY);
-  ASSERT_EQ(Msgs(events), (std::vector<unsigned>{WM_TUNNEL_FOUND, WM_TUNNEL_READY}));
-  EXPECT_EQ(events[1].wParam, 1u);
-  EXPECT_EQ(events[1].address, "https://first-one.trycloudflare.com");
-  EXPECT_TRUE(g_tunReady.load());
-  EXPECT_TRUE(PumpTunnel(hwnd_, 0, 1500, false).empty());  // later addresses change nothing
-  std::lock_guard<std::mutex> lock(g_probedMtx);
-  EXPECT_EQ(g_probed, std::vector<std::wstring>{L"https://first-one.trycloudflare.com/__vhhealth"});
-}
-
-// Lines are examined on their first 4096 bytes: an address cut there does not count.
-TEST_F(TunnelTest, ReaderLineCap) {
-  SetTunnelProbeForTest(ProbeOk);
   FakeTunnel fake;
-  const std::pair<const char*, const char*> cases[] = {
-      {"pad 4080 890 https://cut-off.trycloudflare.com |\nprint INF | https://after-long.trycloudflare.com |\nhang\n",
-       "https://after-long.trycloudflare.com"},
-      {"pad 4000 966 | https://in-reach.trycloudflare.com |\nhang\n", "https://in-reach.trycloudflare.com"}};
-  for (const auto& [script, want] : cases) {
+  const std::pair<std::string, std::string> rows[] = {
+      {"print ERR failed to request quick Tunnel: Post \"https://api.trycloudflare.com/tunnel\"\n"
+       "sleep 300\nprintcr INF Requesting new quick Tunnel...\nprintcr \nprint \n"
+       "eprint INF |  https://first-one.trycloudflare.com  |\n"
+       "print INF |  https://second-one.trycloudflare.com  |\nsleep 300\n"
+       "print INF |  https://third-one.trycloudflare.com  |\nhang\n", "first-one"},
+      {"print " + std::string(4080, 'x') + "https://cut-off.trycloudflare.com |" + std::string(890, 'y') +
+       "\nprint INF | https://after-long.trycloudflare.com |\nhang\n", "after-long"},
+      {"print " + std::string(4000, 'x') + "| https://in-reach.trycloudflare.com |" + std::string(966, 'y') +
+       "\nhang\n", "in-reach"}};
+  for (const auto& [script, want] : rows) {
     fake.SetScript(script);
     const auto events = Read(WM_TUNNEL_READY);
-    ASSERT_EQ(events.size(), 2u);
-    EXPECT_EQ(events[1].address, want);
+    ASSERT_EQ(Msgs(events), (std::vector<unsigned>{WM_TUNNEL_FOUND, WM_TUNNEL_READY})) << want;
+    EXPECT_EQ(std::to_string(events[1].wParam) + events[1].address, "1https://" + want + ".trycloudflare.com");
+    EXPECT_TRUE(g_tunReady.load());
+    if (want == "first-one") {
+      EXPECT_TRUE(PumpTunnel(hwnd_, 0, 1500, false).empty());  // later addresses change nothing
+    }
     StopTunnel();
     DiscardTunnelMessages();
   }
+  std::lock_guard<std::mutex> lock(g_probedMtx);
+  EXPECT_EQ(g_probed, (std::vector<std::wstring>{L"https://first-one.trycloudflare.com/__vhhealth",
+      L"https://after-long.trycloudflare.com/__vhhealth", L"https://in-reach.trycloudflare.com/__vhhealth"}));
 }
 
 TEST_F(TunnelTest, ReaderEndsAfterPublishOrStop) {
