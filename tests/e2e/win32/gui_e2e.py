@@ -378,9 +378,15 @@ def scenario_desktop(s, a):
 
     # A close queued right behind Start Sharing for a folder (the share pumps
     # messages before it compresses): the program ends with 0 and asks nothing.
+    # Whether Wine has read the second key from X by then is not ours to
+    # decide: a close that came too late gets the hosting question, answered Yes.
     forward(s, os.path.dirname(make_file(s, os.path.join('quick folder', 'x.bin'), 100, 1)[0]))
     s.keys('alt+n')
     s.xdo('key', '--delay', '0', 'alt+s', 'alt+F4')
+    asked = wait_for(lambda: first.poll() is not None or (s.boxes() or [None])[0], 60, 'exit or question')
+    if asked is not True:
+        print('note the close came after the share: answered the question', flush=True)
+        s.answer(asked, 'y')
     rc = first.wait(timeout=60)
     check(rc == 0, 'closed while sharing: exit code 0 (%d)' % rc)
 
