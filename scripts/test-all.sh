@@ -21,6 +21,24 @@ if ! bash scripts/bootstrap.sh; then
 fi
 
 mkdir -p build
+summary=build/failures.txt
+: >"$summary"
+# Keeps the tail of each failed test's output, printed again at the very end
+# so a log cut to its last lines still says what failed.
+note_failures() {  # note_failures BUILD_DIR
+  local dir="$1/Testing/Temporary" name
+  [ -f "$dir/LastTestsFailed.log" ] || return 0
+  while IFS=: read -r _ name; do
+    [ -n "$name" ] || continue
+    {
+      printf -- '---- %s: %s (last lines)\n' "$1" "$name"
+      awk -v t="$name" '
+        $0 ~ "^[0-9]+/[0-9]+ Test: " t "$" { on = 1; next }
+        on && /^<end of output>/ { exit }
+        on { print }' "$dir/LastTest.log" | tail -40
+    } >>"$summary"
+  done <"$dir/LastTestsFailed.log"
+}
 build() {  # build PRESET
   cmake --preset "$1" >"build/$1.log" 2>&1 || { cat "build/$1.log"; return 1; }
   cmake --build --preset "$1" -j"$jobs" >>"build/$1.log" 2>&1 || { tail -60 "build/$1.log"; return 1; }
@@ -31,13 +49,13 @@ for stage in $stages; do
     linux)
       step "native build and tests"
       if build linux; then
-        ctest --preset linux -j"$jobs" --timeout 900 || failed+=("linux")
+        ctest --preset linux -j"$jobs" --timeout 900 || { failed+=("linux"); note_failures build/linux; }
       else failed+=("linux-build"); fi ;;
     linux-asan|linux-tsan)
       step "$stage build and tests"
       if build "$stage"; then
         # Suites that only wait on real time-outs add nothing under a sanitizer.
-        ctest --preset "$stage" -j"$jobs" -LE slow --timeout 900 || failed+=("$stage")
+        ctest --preset "$stage" -j"$jobs" -LE slow --timeout 900 || { failed+=("$stage"); note_failures "build/$stage"; }
       else failed+=("$stage-build"); fi ;;
     windows)
       step "Windows build and tests under Wine"
@@ -47,8 +65,17 @@ for stage in $stages; do
         # wineboot ran without a display: end the prefix's desktop process so
         # the tests' windows get the virtual display's driver.
         WINEPREFIX="$here/build/windows/wineprefix" wineserver -k 2>/dev/null || true
-        xvfb-run -a -s "-screen 0 1280x1024x24" \
-          ctest --preset windows -j"$jobs" --timeout 900 || failed+=("windows")
+        wine_ctest() { xvfb-run -a -s "-screen 0 1280x1024x24" ctest --preset windows -j"$jobs" --timeout 900 "$@"; }
+        if ! wine_ctest; then
+          note_failures build/windows
+          # The GUI sessions drive Wine through X, whose key and focus timing
+          # under load is not the program's: they alone get a second run. Any
+          # other failure, or a second failure, fails the stage.
+          if grep -qv ':gui_e2e_' build/windows/Testing/Temporary/LastTestsFailed.log ||
+             ! { echo "---- a second run of the failed GUI sessions"; wine_ctest --rerun-failed; }; then
+            failed+=("windows"); note_failures build/windows
+          else echo "---- (the GUI sessions above passed on their second run)" >>"$summary"; fi
+        fi
         WINEPREFIX="$here/build/windows/wineprefix" wineserver -k 2>/dev/null || true
       else failed+=("windows-build"); fi ;;
     fuzz)
@@ -62,6 +89,7 @@ done
 
 
 step "done"
+cat "$summary"
 if [ ${#failed[@]} -gt 0 ]; then
   echo "FAILED stages: ${failed[*]}"
   exit 1
