@@ -6,6 +6,7 @@ import argparse
 import os
 import re
 import shutil
+import signal
 import subprocess
 import sys
 import time
@@ -20,7 +21,7 @@ AT_STOP_SELECTED, AT_COPY_LINK, AT_PAUSE = (65, 707), (181, 707), (307, 707)
 AT_PASSWORD, AT_COMBO, AT_COPY = (120, 397), (400, 397), (695, 279)  # Copy: beside the latest link
 # Client rectangles (x, y, w, h) at 96 DPI.
 QR_PANEL, LINK_FIELD, COPY_BUTTON = (360, 54, 370, 180), (362, 268, 291, 22), (660, 266, 70, 26)
-AUTO_ZIP, AUTO_EXPIRE = (240, 390, 14, 14), (362, 388, 90, 18)
+AUTO_ZIP, AUTO_EXPIRE, SELECTION = (240, 390, 14, 14), (362, 388, 90, 18), (10, 174, 340, 20)
 
 class Failure(Exception):
     pass
@@ -28,6 +29,11 @@ class Failure(Exception):
 def check(cond, what):
     if not cond:
         raise Failure(what)
+    print('ok   ' + what, flush=True)
+
+def check_soon(fn, what, timeout=15):
+    """A window repaints and the clipboard fills when Wine gets to it: wait for the state."""
+    wait_for(fn, timeout, what, 0.5)
     print('ok   ' + what, flush=True)
 
 def wait_for(fn, timeout, what, step=0.2):
@@ -205,11 +211,33 @@ def make_file(s, name, size, seed):
         f.write(data)
     return path, data
 
-def forward(s, *paths):
-    """Second starts hand their paths to the first (staged 300 ms after arrival)."""
+def cpu_time(proc):
+    try:
+        with open('/proc/%d/stat' % proc.pid) as f:
+            return f.read().rpartition(')')[2].split()[11:13]
+    except OSError:
+        return None
+
+def forward(s, *paths, hold=None):
+    """Second starts hand their paths to the first, which stages them 300 ms after
+    the last arrives: the selection line changes. With hold (the first's process)
+    stopped until every start sits idle, waiting on it, the paths arrive back to
+    back however far apart Wine's starts are under load."""
+    before = s.screenshot('before-forward')
+    if hold:
+        os.kill(hold.pid, signal.SIGSTOP)
     procs = [s.start(s.winpath(p)) for p in paths]
+    if hold:
+        seen = []
+        def idle():
+            seen.append([cpu_time(p) for p in procs])
+            return len(seen) > 10 and all(t == seen[-11] for t in seen[-10:])
+        try:
+            wait_for(idle, 60, 'second starts waiting on the first')
+        finally:
+            os.kill(hold.pid, signal.SIGCONT)
     check(all(p.wait(timeout=60) == 0 for p in procs), 'forwarding instances exit 0')
-    time.sleep(1.0)
+    wait_for(lambda: not s.same(before, s.screenshot('forwarded'), SELECTION), 30, 'handed-over paths staged', 0.5)
 
 def share(s, *keys, timeout=30):
     old = s.clipboard()
@@ -223,10 +251,10 @@ def select_row(s, row):
         time.sleep(0.2)
 
 def row_link(s, row):
+    s.set_clipboard('sentinel')
     select_row(s, row)
     s.click(*AT_COPY_LINK)
-    time.sleep(0.3)
-    return s.clipboard()
+    return wait_for(lambda: (c := s.clipboard()) != 'sentinel' and c, 10, 'Copy Link on row %d' % row)
 
 def premium_box(s, *keys):
     if keys:
@@ -294,8 +322,7 @@ def scenario_desktop(s, a):
     link = share(s, 'alt+n')
     check(link.endswith('/my-link_1'), 'custom link used, blanks trimmed: ' + link)
     expect_served(link, 'relatório ünï.bin', data)
-    time.sleep(1.0)
-    check(s.qr_text('shared') == link, 'QR panel decodes to the clipboard link')
+    check_soon(lambda: s.qr_text('shared') == link, 'QR panel decodes to the clipboard link')
     s.set_clipboard('placeholder')
     s.click(*AT_COPY_LINK)
     check(s.clipboard() == 'placeholder', 'Copy Link without a selected row copies nothing')
@@ -312,17 +339,16 @@ def scenario_desktop(s, a):
     # Later starts hand over their paths: two within 300 ms are one selection.
     check(s.start().wait(timeout=60) == 0, 'a second start without a path exits 0')
     (b, data_b), (c, data_c) = make_file(s, 'pair one.bin', 1000, 11), make_file(s, 'pair two.bin', 2000, 12)
-    forward(s, b, c)
+    forward(s, b, c, hold=first)
     check(len(s.main_windows()) == 1, 'no second main window')
     latest = share(s)
     rows = {row_link(s, 1), row_link(s, 2)}
-    check(latest in rows and len(rows) == 2, 'rows 1 and 2 carry two different links')
+    check(latest in rows and len(rows) == 2, 'rows 1 and 2 carry two different links: %r, newest %s' % (rows, latest))
     check({fetch(r, '?dl=1')[1] for r in rows} == {data_b, data_c}, 'both handed-over files are shared')
     s.set_clipboard('placeholder')
     s.click(*AT_FIRST_ROW)
     s.xdo('click', '--repeat', '2', '--delay', '80', '1')
-    time.sleep(0.5)
-    check(s.clipboard() == link, 'a double click on row 0 copies its link')
+    check_soon(lambda: s.clipboard() == link, 'a double click on row 0 copies its link')
     s.click(*AT_PAUSE)
     premium_box(s)
     select_row(s, 0)
@@ -333,8 +359,7 @@ def scenario_desktop(s, a):
     check(fetch(latest)[0] == 200, 'Stop All answered No keeps serving')
     stop_all(s)
     expect_gone(latest)
-    time.sleep(0.5)
-    check(s.qr_text('stopped-all') == '', 'QR panel back to the tree after Stop All')
+    check_soon(lambda: s.qr_text('stopped-all') == '', 'QR panel back to the tree after Stop All')
 
     # The drop zone's menu and the file picker, from the keyboard.
     (d, data_d), (e, data_e) = (make_file(s, os.path.join('picked', n + '.bin'), 3000 * i, i)
@@ -422,8 +447,7 @@ def scenario_internet(s, a):
     check(starts() == 0, 'forged messages start no tunnel client')
     lan_link = share(s, 'alt+n')
     expect_served(lan_link, 'first.bin', lan_data)
-    time.sleep(0.5)
-    check(s.qr_text('lan-shared') == lan_link, 'QR panel at 144 DPI decodes to the link')
+    check_soon(lambda: s.qr_text('lan-shared') == lan_link, 'QR panel at 144 DPI decodes to the link')
 
     # The newest item waits for the tunnel: field, Copy and QR panel show no older link.
     forward(s, make_file(s, 'second.bin', 4000, 14)[0])
@@ -439,11 +463,10 @@ def scenario_internet(s, a):
     open(os.path.join(s.appdir, 'publish.txt'), 'w').close()
     link = s.wait_link(lan_link, timeout=60)
     check(link.startswith(address + '/'), 'published public link copied: ' + link)
-    time.sleep(0.5)
-    check(s.qr_text('published') == link, 'QR panel shows the public link')
+    check_soon(lambda: s.qr_text('published') == link, 'QR panel shows the public link')
     s.set_clipboard('sentinel')
     s.click(*AT_COPY)
-    check(s.clipboard() == link, 'Copy copies the public link')
+    check_soon(lambda: s.clipboard() == link, 'Copy copies the public link')
 
     s.set_clipboard('sentinel')
     forge(s, a, first, 'tunnel running')
