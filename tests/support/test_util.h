@@ -39,9 +39,7 @@ class ScopedEnv {
 // Polls pred every stepMs for up to timeoutMs; whether it became true.
 inline bool WaitUntil(const std::function<bool()>& pred, unsigned timeoutMs = 5000, unsigned stepMs = 20) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-  while (!pred()) {
+  for (; !pred(); std::this_thread::sleep_for(std::chrono::milliseconds(stepMs)))
     if (std::chrono::steady_clock::now() >= deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(stepMs));
-  }
   return true;
 }

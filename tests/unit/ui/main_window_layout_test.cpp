@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -19,33 +20,6 @@ struct Child {
   std::wstring cls, text;
   RECT rc;  // in the main window's client coordinates
 };
-
-void Register() {
-  INITCOMMONCONTROLSEX icc{sizeof(icc), ICC_WIN95_CLASSES | ICC_STANDARD_CLASSES};
-  InitCommonControlsEx(&icc);
-  const std::pair<const wchar_t*, WNDPROC> classes[] = {{kMainClass, MainProc}, {kDropZoneClass, DropZoneProc}, {kQRClass, QRProc}};
-  for (const auto& [name, proc] : classes) {
-    WNDCLASSW wc{};
-    wc.lpfnWndProc = proc;
-    wc.hInstance = GetModuleHandleW(nullptr);
-    wc.lpszClassName = name;
-    RegisterClassW(&wc);
-  }
-}
-
-std::vector<Child> Children(HWND main) {
-  std::vector<Child> out;
-  for (HWND c = GetWindow(main, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) {
-    wchar_t cls[64] = {}, text[256] = {};
-    GetClassNameW(c, cls, 64);
-    GetWindowTextW(c, text, 256);
-    RECT rc{};
-    GetWindowRect(c, &rc);
-    MapWindowPoints(nullptr, main, reinterpret_cast<POINT*>(&rc), 2);
-    out.push_back(Child{c, cls, text, rc});
-  }
-  return out;
-}
 
 // Width and height of one line of text in the window's own font.
 SIZE Measure(HWND ctl, HFONT font, const std::wstring& text) {
@@ -63,23 +37,23 @@ int Scaled(int v, int dpi) { return MulDiv(v, dpi, 96); }
 // Room for text inside a control: borders, a check box or a drop-down arrow.
 int TextRoom(const Child& c, int dpi) {
   const int w = c.rc.right - c.rc.left;
-  const LONG style = GetWindowLongW(c.hwnd, GWL_STYLE);
-  if (c.cls == L"Button") {
-    const LONG kind = style & BS_TYPEMASK;
-    if (kind == BS_AUTOCHECKBOX || kind == BS_AUTORADIOBUTTON) return w - Scaled(13 + 4, dpi);
-    return w - 2 * Scaled(4, dpi);
-  }
+  const LONG style = GetWindowLongW(c.hwnd, GWL_STYLE), kind = style & BS_TYPEMASK;
+  if (c.cls == L"Button") return w - (kind == BS_AUTOCHECKBOX || kind == BS_AUTORADIOBUTTON ? Scaled(17, dpi) : 2 * Scaled(4, dpi));
   if (c.cls == L"ComboBox") return w - Scaled(17 + 2 * 3, dpi);
-  if (style & SS_SUNKEN) return w - 2;
-  return w;
+  return style & SS_SUNKEN ? w - 2 : w;
 }
 
-// Wine's stand-in font draws "Custom branding..." wider than its button at 96
-// DPI: at other DPIs it may overflow by no more than that, scaled.
-constexpr int kWiderAt96 = IDC_BRANDING;
-
 TEST(MainWindowLayout, TextsFitAndNothingOverlapsAtEveryDpi) {
-  Register();
+  INITCOMMONCONTROLSEX icc{sizeof(icc), ICC_WIN95_CLASSES | ICC_STANDARD_CLASSES};
+  InitCommonControlsEx(&icc);
+  const std::pair<const wchar_t*, WNDPROC> classes[] = {{kMainClass, MainProc}, {kDropZoneClass, DropZoneProc}, {kQRClass, QRProc}};
+  for (const auto& [name, proc] : classes) {
+    WNDCLASSW wc{};
+    wc.lpfnWndProc = proc, wc.hInstance = GetModuleHandleW(nullptr), wc.lpszClassName = name;
+    RegisterClassW(&wc);
+  }
+  // Wine's stand-in font draws "Custom branding..." wider than its button at 96 DPI: at other DPIs it
+  // may overflow by no more than that, scaled.
   int overflowAt96 = 0;
   std::vector<Child> at96;
   std::vector<LONG> fontAt96(26);
@@ -91,7 +65,14 @@ TEST(MainWindowLayout, TextsFitAndNothingOverlapsAtEveryDpi) {
     HWND main = CreateWindowExW(0, kMainClass, kMainTitle, WS_CAPTION | WS_SYSMENU, 0, 0, Px(kMainWidth),
                                 Px(kMainHeight), nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
     ASSERT_TRUE(main) << GetLastError();
-    const std::vector<Child> children = Children(main);
+    std::vector<Child> children;
+    for (HWND c = GetWindow(main, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) {
+      wchar_t cls[64] = {}, text[256] = {};
+      RECT rc{};
+      GetClassNameW(c, cls, 64), GetWindowTextW(c, text, 256), GetWindowRect(c, &rc);
+      MapWindowPoints(nullptr, main, reinterpret_cast<POINT*>(&rc), 2);
+      children.push_back(Child{c, cls, text, rc});
+    }
     ASSERT_EQ(children.size(), 26u);
     if (dpi == 96) at96 = children;
     for (size_t i = 0; i < children.size(); ++i) {
@@ -107,32 +88,25 @@ TEST(MainWindowLayout, TextsFitAndNothingOverlapsAtEveryDpi) {
       }
       if (c.cls == kDropZoneClass || c.cls == kQRClass || c.text.empty()) continue;
       const HFONT font = reinterpret_cast<HFONT>(SendMessageW(c.hwnd, WM_GETFONT, 0, 0));
-      ASSERT_TRUE(font);
       LOGFONTW lf{};
-      ASSERT_TRUE(GetObjectW(font, sizeof lf, &lf));
+      ASSERT_TRUE(font && GetObjectW(font, sizeof lf, &lf));
       if (dpi == 96) fontAt96[i] = std::abs(lf.lfHeight);
       EXPECT_NEAR(std::abs(lf.lfHeight), Scaled(fontAt96[i], dpi), 1);
       const SIZE text = Measure(c.hwnd, font, c.text);
       const int overflow = text.cx - TextRoom(c, dpi);
-      if (GetDlgCtrlID(c.hwnd) == kWiderAt96) {
-        if (dpi == 96) overflowAt96 = overflow;
-        EXPECT_LE(overflow, overflowAt96 > 0 ? Scaled(overflowAt96, dpi) : 0);
-      } else {
-        EXPECT_LE(overflow, 0) << "text wider than its control";
-      }
+      if (GetDlgCtrlID(c.hwnd) == IDC_BRANDING && dpi == 96) overflowAt96 = overflow;
+      EXPECT_LE(overflow, GetDlgCtrlID(c.hwnd) == IDC_BRANDING ? std::max(0, Scaled(overflowAt96, dpi)) : 0)
+          << "text wider than its control";
       EXPECT_LE(text.cy, c.rc.bottom - c.rc.top) << "text taller than its control";
     }
     // The list's column titles fit their columns.
-    HWND list = GetDlgItem(main, IDC_LIST);
-    HWND header = reinterpret_cast<HWND>(SendMessageW(list, LVM_GETHEADER, 0, 0));
+    HWND list = GetDlgItem(main, IDC_LIST), header = reinterpret_cast<HWND>(SendMessageW(list, LVM_GETHEADER, 0, 0));
     const HFONT listFont = reinterpret_cast<HFONT>(SendMessageW(header, WM_GETFONT, 0, 0));
     EXPECT_EQ(SendMessageW(header, HDM_GETITEMCOUNT, 0, 0), 7);
     for (int col = 0; col < 7; ++col) {
       wchar_t title[64] = {};
-      LVCOLUMNW lc{};
-      lc.mask = LVCF_TEXT | LVCF_WIDTH;
-      lc.pszText = title;
-      lc.cchTextMax = 64;
+      LVCOLUMNW lc{LVCF_TEXT | LVCF_WIDTH};
+      lc.pszText = title, lc.cchTextMax = 64;
       ASSERT_TRUE(SendMessageW(list, LVM_GETCOLUMNW, col, reinterpret_cast<LPARAM>(&lc)));
       EXPECT_LE(Measure(header, listFont, title).cx, lc.cx - 2 * Scaled(6, dpi)) << "column " << col;
     }
