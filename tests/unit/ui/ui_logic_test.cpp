@@ -8,13 +8,6 @@
 
 namespace {
 
-TEST(FormatSizeW, UnitBoundaries) {
-  const std::pair<uint64_t, const wchar_t*> cases[] = {
-      {1023, L"1023 B"}, {1024, L"1.0 KB"}, {1536, L"1.5 KB"}, {1048575, L"1024.0 KB"}, {1048576, L"1.0 MB"},
-      {1073741823, L"1024.0 MB"}, {1073741824, L"1.00 GB"}, {18446744073709551615ULL, L"17179869184.00 GB"}};
-  for (const auto& [size, text] : cases) EXPECT_EQ(FormatSizeW(size), text) << size;
-}
-
 // A picker's result: one path, or a folder and names, NUL-separated, within
 // the buffer even without the closing NULs.
 TEST(SplitPickerResult, SingleMultipleAndUnterminated) {
