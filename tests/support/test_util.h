@@ -13,8 +13,7 @@
 #include "platform/text.h"
 #endif
 
-// Sets (an empty value: removes) a variable of this process's environment,
-// which started children inherit, until the end of the scope.
+// Sets (an empty value: removes) a variable of this process's environment, children's too, for the scope.
 class ScopedEnv {
  public:
   ScopedEnv(const char* name, const std::string& value) : name_(name), old_(std::getenv(name) ? std::getenv(name) : "") {
@@ -22,7 +21,6 @@ class ScopedEnv {
   }
   ~ScopedEnv() { Set(old_); }
   ScopedEnv(const ScopedEnv&) = delete;
-  ScopedEnv& operator=(const ScopedEnv&) = delete;
 
  private:
   void Set(const std::string& value) {

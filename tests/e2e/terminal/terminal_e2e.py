@@ -91,9 +91,6 @@ class Program:
                       % (pattern, timeout, "\n".join(self.lines), "\n".join(self.err)))
                 self.cond.wait(min(left, 0.2))
 
-    def links(self):
-        return [i for i, line in enumerate(self.lines) if re.fullmatch(r"https?://\S+", line)]
-
     def check_qr(self, index, work):
         """The code printed under line `index` (half blocks, light drawn) reads back as that line."""
         rows = []
@@ -201,8 +198,10 @@ def start(a, name, script):
     return prog, data, fake_dir
 
 def starts(fake_dir):
-    with open(os.path.join(fake_dir, "pids.txt")) as f:
-        return [int(x) for x in f.read().split()]
+    return [int(x) for x in open(os.path.join(fake_dir, "pids.txt")).read().split()]
+
+def links(prog):
+    return [i for i, line in enumerate(prog.lines) if re.fullmatch(r"https?://\S+", line)]
 
 def tunnel(a):
     if not enter_private_network():
@@ -213,9 +212,9 @@ def tunnel(a):
     fail, _, fail_fake = start(a, "failing", "print starting\nexit 1\n")
     with pub, fail:
         end = fail.wait_line(r"^Tunnel unavailable\. Using LAN links instead\.$", timeout=60)
-        drops, links = fail.lines[:end].count("Tunnel dropped. Reconnecting..."), fail.links()
-        check(drops == 3 and len(starts(fail_fake)) == 4 and len(links) == 1
-              and fail.lines[links[0]].startswith("http://"), "restarts %d, links %r" % (drops, links))
+        drops, lan_links = fail.lines[:end].count("Tunnel dropped. Reconnecting..."), links(fail)
+        check(drops == 3 and len(starts(fail_fake)) == 4 and len(lan_links) == 1
+              and fail.lines[lan_links[0]].startswith("http://"), "restarts %d, links %r" % (drops, lan_links))
         fail.stop()
 
         row = r"^  notes\.bin\s+File\s+195\.3 KB\s+Internet\s+Active\s+"
@@ -223,10 +222,9 @@ def tunnel(a):
         found = pub.wait_line(r"^Public link found\. Checking it's reachable\.\.\.$")
         # The probe cannot reach the address here: published after 15 s anyway.
         i = pub.wait_line(r"^" + re.escape(address) + r"/[A-Za-z0-9]{12}$", timeout=40)
-        check(pub.links() == [i] and i > found, "links printed: %r" % pub.links())
+        check(links(pub) == [i] and i > found, "links printed: %r" % links(pub))
         pub.wait_line(row + r"0\s+" + re.escape(pub.lines[i]) + "$")
-        with open(os.path.join(pub_fake, "cmdline.txt")) as f:  # the port the client was told
-            port = f.read().rsplit(":", 1)[1]
+        port = open(os.path.join(pub_fake, "cmdline.txt")).read().rsplit(":", 1)[1]  # the port the client was told
         check(fetch("http://127.0.0.1:%s/%s?dl=1" % (port, pub.lines[i].rsplit("/", 1)[1])) == data, "download")
         pub.wait_line(row + r"1\s")
         pids = starts(pub_fake)
@@ -263,8 +261,7 @@ def browser(a):
         check(r.returncode == 0, "browser run failed: %s %s" % (r.stdout.decode(), r.stderr.decode()))
         info = json.loads(r.stdout.decode().strip().splitlines()[-1])
         check((info["title"], info["suggested"]) == ("Download - Vorn-Hale", "song.ogg"), "page: %r" % info)
-        with open(saved, "rb") as f:
-            check(f.read() == data, "the browser's download differs")
+        check(open(saved, "rb").read() == data, "the browser's download differs")
         prog.wait_line(r"^  song\.ogg .* Active\s+1\s")
         prog.stop()
 

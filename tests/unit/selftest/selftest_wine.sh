@@ -1,7 +1,6 @@
 #!/bin/sh
-# `vornhale.exe --self-test` under Wine in a private tmux server (the console shows only in a
-# terminal): the pane read back, Enter sent. Usage: selftest_wine.sh <vornhale.exe> <own prefix>
-# <expected_checks.txt>
+# `vornhale.exe --self-test` under Wine in a private tmux server (the console shows only in a terminal):
+# the pane read back, Enter sent. Usage: selftest_wine.sh <vornhale.exe> <own prefix> <expected_checks.txt>
 set -u
 abs() { case $1 in /*) echo "$1" ;; *) echo "$PWD/$1" ;; esac; }
 exe=$(abs "$1")
@@ -16,9 +15,7 @@ awk -F' [|] ' '/^#/ {next} {p = $1; if (!sub(/: .*/, ": ", p)) p = ""
 
 [ -d "$WINEPREFIX/drive_c" ] || timeout 300 wineboot -i >/dev/null 2>&1 || { echo "no prefix"; exit 1; }
 dir="$WINEPREFIX/drive_c/users/$(id -un)/AppData/Roaming/Vorn-Hale"
-mkdir -p "$dir" || exit 1
-head -c 64 /dev/urandom >"$work/key"
-cp "$work/key" "$dir/identity.key"
+mkdir -p "$dir" && head -c 64 /dev/urandom >"$work/key" && cp "$work/key" "$dir/identity.key" || exit 1
 
 start() { tmux -L "$sock" new-session -d -s "$1" -x 200 -y 150 "wine '$exe' $2; echo \$? >'$work/$1.rc'"; }
 wait_for() { n=$1; shift; until "$@"; do [ "$n" -gt 0 ] || return 1; sleep 1; n=$((n - 1)); done; }
@@ -36,8 +33,7 @@ if wait_for 120 prompt_shown; then
   wait_for 30 test -f "$work/st.rc" || fail "no exit after Enter"
   [ "$(cat "$work/st.rc" 2>/dev/null)" = 0 ] || fail "exit code $(cat "$work/st.rc" 2>/dev/null), want 0"
 else
-  fail "prompt never shown"
-  cat "$work/st.pane"
+  fail "prompt never shown" && cat "$work/st.pane"
 fi
 cmp -s "$work/key" "$dir/identity.key" || fail "user's key file changed"
 [ "$(ls "$dir")" = identity.key ] || fail "left behind: $(ls "$dir")"
