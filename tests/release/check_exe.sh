@@ -1,7 +1,6 @@
 #!/bin/sh
-# check_exe.sh EXE VERSION: the shipped program runs on a stock Windows 10/11
-# x64: it imports only DLLs Windows ships, is under 5 MB, carries VERSION in
-# its version resource and no link time in its PE header.
+# check_exe.sh EXE VERSION: the shipped program runs on a stock Windows 10/11 x64: it imports only DLLs
+# Windows ships, is under 5 MB, carries VERSION in its version resource and no link time in its PE header.
 set -u
 exe=$1 version=$2 fails=0
 fail() { echo "FAIL: $*"; fails=$((fails + 1)); }

@@ -13,8 +13,7 @@
 #include "platform/text.h"
 #endif
 
-// Sets (an empty value: removes) a variable of this process's environment,
-// which started children inherit, until the end of the scope.
+// Sets (an empty value: removes) a variable of this process's environment, children's too, for the scope.
 class ScopedEnv {
  public:
   ScopedEnv(const char* name, const std::string& value) : name_(name), old_(std::getenv(name) ? std::getenv(name) : "") {
@@ -22,7 +21,6 @@ class ScopedEnv {
   }
   ~ScopedEnv() { Set(old_); }
   ScopedEnv(const ScopedEnv&) = delete;
-  ScopedEnv& operator=(const ScopedEnv&) = delete;
 
  private:
   void Set(const std::string& value) {
@@ -39,9 +37,7 @@ class ScopedEnv {
 // Polls pred every stepMs for up to timeoutMs; whether it became true.
 inline bool WaitUntil(const std::function<bool()>& pred, unsigned timeoutMs = 5000, unsigned stepMs = 20) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-  while (!pred()) {
+  for (; !pred(); std::this_thread::sleep_for(std::chrono::milliseconds(stepMs)))
     if (std::chrono::steady_clock::now() >= deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(stepMs));
-  }
   return true;
 }

@@ -1,5 +1,4 @@
-// Headless Chromium: opens URL, clicks "Download file", saves the download.
-// usage: node click_download.js URL SAVE_AS PROFILE_DIR
+// Headless Chromium: opens URL, clicks "Download file", saves the download. usage: node click_download.js URL SAVE_AS PROFILE_DIR
 const { chromium } = require('playwright-core');
 
 (async () => {

@@ -10,8 +10,7 @@ fails=0
 fail() { echo "FAIL: $*"; fails=$((fails + 1)); }
 # run <want exit code> <XDG_CONFIG_HOME> <args...>: output in $work/out.
 run() {
-  want=$1 home=$2
-  shift 2
+  want=$1 home=$2 && shift 2
   printf '\n' | XDG_CONFIG_HOME=$home timeout 60 "$exe" "$@" >"$work/out" 2>"$work/err"
   rc=$?
   [ "$rc" = "$want" ] || fail "$*: exit code $rc, want $want"
@@ -26,21 +25,19 @@ key_kept() {
 # A clean run without a key file: exactly the expected output, nothing left.
 mkdir -p "$cfg"
 run 0 "$work/cfg" --self-test
-{ cat "$2"; printf '\n86/86 tests passed.\n\nPress Enter to exit...\n'; } >"$work/want"
+awk -F' [|] ' '/^#/ {next} {p = $1; if (!sub(/: .*/, ": ", p)) p = ""
+  print "[ ok ] " $1; for (i = 2; i <= NF; i++) print "[ ok ] " p $i}' "$2" >"$work/want"
+printf '\n86/86 tests passed.\n\nPress Enter to exit...\n' >>"$work/want"
 cmp -s "$work/want" "$work/out" || { fail "output differs"; diff "$work/want" "$work/out"; }
 [ -z "$(ls "$cfg")" ] || fail "files left behind: $(ls "$cfg")"
 
 # A key survives byte for byte, also a run ended at each step: the next run puts it back.
-head -c 64 /dev/urandom >"$work/key"
-cp "$work/key" "$cfg/identity.key"
-chmod 600 "$cfg/identity.key"
+head -c 64 /dev/urandom >"$work/key" && cp "$work/key" "$cfg/identity.key" && chmod 600 "$cfg/identity.key"
 run 0 "$work/cfg" --self-test
 key_kept "with a key file"
 for point in aside generate restore; do
   for next in self-test start; do
-    export VH_SELFTEST_EXIT_AT=$point
-    run 3 "$work/cfg" --self-test
-    unset VH_SELFTEST_EXIT_AT
+    VH_SELFTEST_EXIT_AT=$point run 3 "$work/cfg" --self-test
     [ -f "$cfg/identity.key.aside" ] || fail "$point: key not set aside"
     if [ $next = self-test ]; then
       run 0 "$work/cfg" --self-test
@@ -63,21 +60,15 @@ rmdir "$cfg/identity.key.aside"
 : >"$work/blocker"
 run 1 "$work/blocker" --self-test
 summary '77/83 tests passed.' "folder blocked"
-grep -qx 'FAILED: 6 test(s)' "$work/out" || fail "folder blocked: no 'FAILED: 6 test(s)'"
 printf '[FAIL] %s\n' 'EnsureAppDataDir: created or exists' 'IdentityStore::Init: generate-on-miss ok' \
   'IdentityStore: ready after init' 'IdentityStore::Init: reload-on-hit ok' \
   'IdentityStore::Sign: returns ok' 'IdentityStore::Sign: pub verifies own sig' >"$work/want"
-grep '^\[FAIL\]' "$work/out" | cmp -s "$work/want" - || fail "folder blocked: other checks failed"
+echo 'FAILED: 6 test(s)' >>"$work/want"
+grep -e '^\[FAIL\]' -e '^FAILED' "$work/out" | cmp -s "$work/want" - || fail "folder blocked: other checks failed"
 
-# Only exactly "--self-test" as the first argument starts it.
-for arg in --Self-test --self-test= -self-test --self-tes " --self-test" "--self-test " foo; do
-  run 2 "$work/cfg" "$arg"
-  grep -q 'tests passed' "$work/out" && fail "argument '$arg' ran the self-test"
-done
+# Only exactly "--self-test" as the first argument starts it (2: the usage); stdin at its end still ends a run.
+for arg in --Self-test --self-test= " --self-test"; do run 2 "$work/cfg" "$arg"; done
 run 2 "$work/cfg" foo --self-test
-run 2 "$work/cfg"
-
-# Standard input already at its end: the run still finishes.
 XDG_CONFIG_HOME=$work/cfg timeout 60 "$exe" --self-test </dev/null >/dev/null 2>&1 || fail "stdin at end: $?"
 
 [ "$fails" = 0 ] && echo "selftest_cli: all passed"
