@@ -21,7 +21,7 @@
 
 struct RecordedBox {
   std::wstring text, caption;
-  unsigned type = 0;
+  unsigned type;
 };
 
 struct RecordedState {
@@ -49,20 +49,11 @@ inline std::string FetchBody(const std::string& slug) {
 
 class ShareTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    TestShell().Clear();
-    ClearHosted();
-    g_pendingPaths.clear();
-    g_hMain = hwnd_ = CreateMessageWindow();
-  }
+  void SetUp() override { TestShell().Clear(), ClearHosted(), g_pendingPaths.clear(), g_hMain = hwnd_ = CreateMessageWindow(); }
   void TearDown() override {
-    StopTunnel();
-    ClearHosted();
-    StopServer();
-    g_pendingPaths.clear();
+    StopTunnel(), ClearHosted(), StopServer(), g_pendingPaths.clear();
     for (AppMessage m; WaitAppMessage(m, 0);) continue;
-    g_hMain = nullptr;
-    DestroyMessageWindow(hwnd_);
+    g_hMain = nullptr, DestroyMessageWindow(hwnd_);
     EXPECT_FALSE(HostedCount() || g_serverRunning.load() || g_tunRunning.load());
   }
   std::vector<RecordedBox> Boxes() { std::lock_guard<std::mutex> lock(TestShell().mtx); return TestShell().boxes; }

@@ -6,9 +6,9 @@
 // VH_FAKE_POWERSHELL: fail = half an archive, exit 1; hang = the same, after two minutes.
 #include <windows.h>
 
-#include <cwctype>
 #include <filesystem>
 #include <fstream>
+#include <regex>
 #include <string>
 
 #include "platform/text.h"
@@ -26,24 +26,16 @@ std::wstring Env(const std::wstring& name) {
   return n > 0 && n < 32768 ? std::wstring(value, n) : std::wstring();
 }
 
-// The variable named after " <key> $env:" at `at`, which moves past the name.
-std::wstring Variable(const std::wstring& cmd, const std::wstring& key, size_t& at) {
-  const std::wstring lead = L" " + key + L" $env:";
-  if (cmd.compare(at, lead.size(), lead) != 0) return L"";
-  const size_t start = at += lead.size();
-  while (at < cmd.size() && (iswalnum(cmd[at]) || cmd[at] == L'_')) ++at;
-  return Env(cmd.substr(start, at - start));
-}
-
 }  // namespace
 
 int wmain() {
-  const std::wstring cmd = GetCommandLineW(), head = L"-Command \"Compress-Archive";
-  size_t at = cmd.find(head);
-  if (at == std::wstring::npos) return 2;
-  at += head.size();
-  const std::wstring folder = Variable(cmd, L"-LiteralPath", at), archive = Variable(cmd, L"-DestinationPath", at);
-  if (folder.empty() || archive.empty() || cmd.substr(at) != L" -Force\"") return 2;
+  const std::wstring cmd = GetCommandLineW();
+  std::wsmatch m;
+  if (!std::regex_search(cmd, m, std::wregex(L" -Command \"Compress-Archive -LiteralPath \\$env:(\\w+) "
+                                             L"-DestinationPath \\$env:(\\w+) -Force\"$")))
+    return 2;
+  const std::wstring folder = Env(m[1]), archive = Env(m[2]);
+  if (folder.empty() || archive.empty()) return 2;
   wchar_t self[MAX_PATH] = {};
   const std::wstring me(self, GetModuleFileNameW(nullptr, self, MAX_PATH));
   Write(me.substr(0, me.find_last_of(L'\\') + 1) + L"powershell_paths.txt",

@@ -45,34 +45,6 @@ struct Core : ::testing::Test {
   void TearDown() override { SetRandomSourceForTest(nullptr), ClearHosted(); }
 };
 
-TEST_F(Core, LookupsAreExactAndCaseSignificant) {
-  auto lower = Insert("abc"), upper = Insert("ABC");
-  for (const auto& [slug, want] : std::vector<std::pair<std::string, HostedItem*>>{
-           {"abc", lower.get()}, {"ABC", upper.get()}, {"aBc", nullptr}, {"ab", nullptr}, {"abc ", nullptr}}) {
-    EXPECT_EQ(FindHostedBySlug(slug).get(), want) << slug;
-    std::lock_guard<std::mutex> lock(g_hostedMtx);
-    EXPECT_EQ(SlugInUse_locked(slug), want != nullptr) << slug;
-  }
-}
-
-// Removing one keeps the others' order and counts the Internet items left; a stale index changes nothing.
-TEST_F(Core, RemoveOneKeepsOrderAndCountsInternetItems) {
-  for (const char* slug : {"lan1", "net1", "lan2", "net2"}) Insert(slug, slug[0] == 'n' ? 0 : 1);
-  const struct {
-    size_t index;
-    int internetLeft;  // -1: nothing removed
-    const char* after;
-  } steps[] = {{4, -1, "lan1 net1 lan2 net2 "}, {1, 1, "lan1 lan2 net2 "}, {2, 0, "lan1 lan2 "}, {0, 0, "lan2 "}};
-  for (const auto& s : steps) {
-    std::shared_ptr<HostedItem> removed;
-    int internetLeft = -1;
-    EXPECT_EQ(RemoveHostedAt(s.index, removed, internetLeft), s.internetLeft >= 0);
-    std::string slugs = std::to_string(internetLeft) + ":";
-    for (const auto& item : SnapshotHosted()) slugs += item->slug + " ";
-    EXPECT_EQ(slugs, std::to_string(s.internetLeft) + ":" + s.after);
-  }
-}
-
 // The lock closes before the archive is deleted (on Windows the other order
 // leaves the archive), and only when the last holder lets go.
 TEST_F(Core, ItemsReleaseTheirFilesWithTheLastReference) {

@@ -27,11 +27,26 @@ const wchar_t kCompressing[] = L"Compressing folder... (this may take a moment)"
 const wchar_t kCompressFailed[] = L"Could not compress folder.\n\nPowerShell's Compress-Archive is required. Make sure "
                                   L"PowerShell is installed and the folder isn't in use.";
 const wchar_t* const kCompressHung = kCompressFailed;
+const std::wstring kArchiveLeaf = L"vornhale";
 fs::path FsPath(const std::wstring& p) { return fs::path(p); }
+// The compressor fails (exit 1 after half an archive) or hangs while this lives.
+struct BrokenCompressor {
+  explicit BrokenCompressor(const std::string& how) : env("VH_FAKE_POWERSHELL", how) {}
+  ScopedEnv env;
+};
 #else
 const wchar_t kCompressFailed[] = L"Could not compress folder: zip exited with code 3.";
 const wchar_t kCompressHung[] = L"Could not compress folder: zip did not finish within 10 minutes.";
+const std::wstring kArchiveLeaf = L"vornhale-" + std::to_wstring(geteuid());
 fs::path FsPath(const std::wstring& p) { return fs::path(WstrToUtf8(p)); }  // names need not suit the C locale
+struct BrokenCompressor {  // a zip earlier on PATH
+  explicit BrokenCompressor(const std::string& how) : env("PATH", WstrToUtf8(bin.path()) + ":" + std::getenv("PATH")) {
+    const std::string script = "#!/bin/sh\necho partial\n" + std::string(how == "hang" ? "exec sleep 60\n" : "exit 3\n");
+    chmod(WstrToUtf8(bin.Write(L"zip", script)).c_str(), 0755);
+  }
+  TempDir bin;
+  ScopedEnv env;
+};
 #endif
 
 bool NoFilesIn(const std::wstring& folder) {
@@ -46,41 +61,17 @@ std::wstring SampleFolder(const TempDir& dir, const std::wstring& name) {
   return WriteFileAt(path + kPathSeparator + L"a.txt", "alpha\n"), path;
 }
 
-// The compressor fails (exit 3 after half an archive) or hangs for the life
-// of the object: natively a zip earlier on PATH.
-class BrokenCompressor {
- public:
-#ifdef _WIN32
-  explicit BrokenCompressor(const std::string& how) : env_("VH_FAKE_POWERSHELL", how) {}
-#else
-  explicit BrokenCompressor(const std::string& how) : env_("PATH", WstrToUtf8(bin_.path()) + ":" + std::getenv("PATH")) {
-    const std::string script = "#!/bin/sh\necho partial\n" + std::string(how == "hang" ? "exec sleep 60\n" : "exit 3\n");
-    chmod(WstrToUtf8(bin_.Write(L"zip", script)).c_str(), 0755);
-  }
-  TempDir bin_;
-#endif
-  ScopedEnv env_;
-};
-
-// The user's temporary folder moved into a private one, so the archives'
-// folder ("vornhale", POSIX "vornhale-<uid>") can be checked for leftovers.
+// The user's temporary folder moved into a private one, so the archives' folder can be checked for leftovers.
 class ShareFolderTest : public ShareTest {
  protected:
   void TearDown() override {
-    SetCompressTimeoutForTest(0);
-    StopTunnel();
-    DiscardTunnelMessages();
-    SetTunnelProbeForTest(nullptr);
+    SetCompressTimeoutForTest(0), StopTunnel(), DiscardTunnelMessages(), SetTunnelProbeForTest(nullptr);
     ShareTest::TearDown();
   }
+  std::wstring ArchiveFolder() const { return tmp_.File(kArchiveLeaf); }
   TempDir tmp_;
-#ifdef _WIN32
-  std::wstring ArchiveFolder() const { return tmp_.File(L"vornhale"); }
-  ScopedEnv env_{"TMP", WstrToUtf8(tmp_.path())}, env2_{"TEMP", WstrToUtf8(tmp_.path())};
-#else
-  std::wstring ArchiveFolder() const { return tmp_.File(L"vornhale-" + std::to_wstring(geteuid())); }
-  ScopedEnv env_{"TMPDIR", WstrToUtf8(tmp_.path())};
-#endif
+  ScopedEnv tmp1_{"TMP", WstrToUtf8(tmp_.path())}, tmp2_{"TEMP", WstrToUtf8(tmp_.path())},
+      tmp3_{"TMPDIR", WstrToUtf8(tmp_.path())};
 };
 
 // Folder names with characters that quote, expand or run code in PowerShell
@@ -171,37 +162,6 @@ TEST(ArchiveSeam, TakenNameMovesOnAndStaysUntouched) {
   EXPECT_EQ(ReserveArchivePath(dir.File(L"missing"), L"x", 5), L"");
 }
 
-// Another account owns the archives' usual folder, or a link stands in its place: sharing works
-// from a private folder beside it, removed at the end. Before that, a folder holding the archives'
-// folder does not archive the archive.
-TEST_F(ShareFolderTest, ForeignOrOwnArchiveFolder) {
-  const std::wstring usualW = ArchiveFolder();
-  const std::string usual = WstrToUtf8(usualW);
-  WriteFileAt(tmp_.File(L"a.txt"), "alpha");
-  ASSERT_TRUE(AddPath(tmp_.path(), 1, "", hwnd_));
-  const std::string whole = FetchBody(Item(0)->slug);
-  EXPECT_TRUE(whole.find("a.txt") != std::string::npos && whole.find(".zip") == std::string::npos);
-  ClearHosted();
-  if (geteuid() != 0) GTEST_SKIP() << "needs root to give a folder to another account";
-  ASSERT_EQ(chown(usual.c_str(), 12345, 12345), 0);
-  TempDir dir;
-  const std::wstring folder = SampleFolder(dir, L"pics");
-  for (const bool asLink : {false, true}) {
-    SCOPED_TRACE(asLink ? "link" : "foreign owner");
-    ASSERT_TRUE(!asLink || rmdir(usual.c_str()) + symlink(WstrToUtf8(dir.path()).c_str(), usual.c_str()) == 0);
-    ASSERT_TRUE(AddPath(folder, 1, "", hwnd_));
-    const std::wstring archive = Item(0)->path, own = archive.substr(0, archive.rfind(L'/'));
-    EXPECT_EQ(archive.rfind(usualW + L"-", 0), 0u) << WstrToUtf8(archive);
-    struct stat st {};
-    ASSERT_EQ(stat(WstrToUtf8(own).c_str(), &st), 0);
-    EXPECT_EQ(st.st_uid, geteuid());
-    EXPECT_EQ(st.st_mode & 0777, 0700u);
-    ClearHosted();
-    ReleaseArchiveFolder();
-    EXPECT_FALSE(PathExists(archive) || PathExists(own)) << "outlived the program";
-  }
-  unlink(usual.c_str());
-}
 #endif
 
 // Internet items wait for the address, a later one is linked at once, and Stop Selected on the
