@@ -5,16 +5,6 @@ RecordingShell& TestShell() {
   return shell;
 }
 
-void RecordingShell::Clear() {
-  std::lock_guard<std::mutex> lock(mtx);
-  static_cast<RecordedState&>(*this) = RecordedState();
-}
-
-std::wstring RecordingShell::LastStatus() {
-  std::lock_guard<std::mutex> lock(mtx);
-  return statuses.empty() ? std::wstring() : statuses.back();
-}
-
 template <class F>
 static void Record(F change) {
   std::lock_guard<std::mutex> lock(TestShell().mtx);

@@ -4,13 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include <memory>
-#include <mutex>
-#include <string>
-#include <vector>
-
-#include "core/registry.h"
-#include "http/listener.h"
+#include "http/listener.h"  // with the registry
 #include "net_client.h"
 #include "platform/message.h"
 #include "platform/text.h"
@@ -34,8 +28,8 @@ struct RecordedState {
 
 struct RecordingShell : RecordedState {
   std::mutex mtx;
-  void Clear();  // back to a fresh state
-  std::wstring LastStatus();
+  void Clear() { std::lock_guard<std::mutex> lock(mtx); static_cast<RecordedState&>(*this) = RecordedState(); }
+  std::wstring LastStatus() { std::lock_guard<std::mutex> lock(mtx); return statuses.empty() ? L"" : statuses.back(); }
 };
 
 RecordingShell& TestShell();

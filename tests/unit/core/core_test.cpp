@@ -11,10 +11,9 @@
 
 namespace {
 
-std::shared_ptr<HostedItem> Insert(const std::string& slug, int mode = 1, const std::wstring& zip = {}) {
+std::shared_ptr<HostedItem> Insert(const std::string& slug, const std::wstring& zip = {}) {
   auto item = std::make_shared<HostedItem>();
   item->slug = slug;
-  item->mode = mode;
   item->path = item->tempZip = zip;
   if (!zip.empty()) item->fileHandle = OpenFileShareRead(zip);
   std::lock_guard<std::mutex> lock(g_hostedMtx);
@@ -22,8 +21,7 @@ std::shared_ptr<HostedItem> Insert(const std::string& slug, int mode = 1, const 
   return item;
 }
 
-// A random source handing out g_script (then zeros), failing from draw
-// g_failFrom on (-1: never); counts its draws.
+// A random source handing out g_script (then zeros), failing from draw g_failFrom on (-1: never).
 std::vector<unsigned char> g_script;
 size_t g_pos = 0;
 int g_draws = 0, g_failFrom = -1;
@@ -50,8 +48,8 @@ struct Core : ::testing::Test {
 TEST_F(Core, ItemsReleaseTheirFilesWithTheLastReference) {
   TempDir dir;
   const std::wstring zipA = dir.Write(L"a_1.zip", "PK"), zipB = dir.Write(L"b_2.zip", "PK");
-  Insert("aaa", 1, zipA);
-  std::shared_ptr<HostedItem> held = Insert("bbb", 1, zipB), removed;  // held: a connection still using it
+  Insert("aaa", zipA);
+  std::shared_ptr<HostedItem> held = Insert("bbb", zipB), removed;  // held: a connection still using it
   int internetLeft = 0;
   ASSERT_TRUE(RemoveHostedAt(0, removed, internetLeft));
   EXPECT_TRUE(PathExists(zipA));  // the remover's copy keeps it

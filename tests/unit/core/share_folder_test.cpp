@@ -108,11 +108,9 @@ TEST_F(ShareFolderTest, FoldersAreCompressedSharedAndDownloaded) {
 TEST_F(ShareFolderTest, CompressorFailureHangAndStopLeaveNothingBehind) {
   TempDir dir;
   const std::wstring folder = SampleFolder(dir, L"photos");
-  const struct {
-    const char* how;
-    bool stop;  // a stop request while the compressor runs: ended at once, nothing reported
-    const wchar_t* text;
-  } cases[] = {{"fail", false, kCompressFailed}, {"hang", false, kCompressHung}, {"hang", true, L""}};
+  // With `stop`, a stop request while the compressor runs: ended at once, nothing reported.
+  const struct { const char* how; bool stop; const wchar_t* text; } cases[] = {
+      {"fail", false, kCompressFailed}, {"hang", false, kCompressHung}, {"hang", true, L""}};
   for (const auto& c : cases) {
     SCOPED_TRACE(std::string(c.how) + (c.stop ? " + stop" : ""));
     TestShell().Clear();
@@ -161,7 +159,6 @@ TEST(ArchiveSeam, TakenNameMovesOnAndStaysUntouched) {
                 ReadWholeFile(taken), WstrToUtf8(dir.File(L"x_6.zip")) + " 0 384 theirs");  // 384: 0600
   EXPECT_EQ(ReserveArchivePath(dir.File(L"missing"), L"x", 5), L"");
 }
-
 #endif
 
 // Internet items wait for the address, a later one is linked at once, and Stop Selected on the
@@ -177,8 +174,7 @@ TEST_F(ShareFolderTest, InternetItemsFollowTheTunnel) {
   ASSERT_EQ(StartSharing(0, "first"), 1);
   ShowNewestShare(hwnd_);
   ExpectBox(L"");
-  EXPECT_EQ(Item(1)->url, "");  // "(waiting for tunnel...)" in the list
-  EXPECT_TRUE(TestShell().clipboard.empty());
+  EXPECT_TRUE(Item(1)->url.empty() && TestShell().clipboard.empty());  // "(waiting for tunnel...)", nothing copied
   EXPECT_EQ(Statuses(), std::vector<std::wstring>{L"Starting Cloudflare tunnel (up to 60s)..."});
   EXPECT_EQ(g_tunRetryLeft.load(), 3);
   ASSERT_EQ(PumpTunnel(hwnd_, WM_TUNNEL_READY, 15000, true).size(), 2u);
