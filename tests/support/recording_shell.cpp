@@ -5,30 +5,15 @@ RecordingShell& TestShell() {
   return shell;
 }
 
-void RecordingShell::Clear() {
-  std::lock_guard<std::mutex> lock(mtx);
-  static_cast<RecordedState&>(*this) = RecordedState();
-}
-
-std::wstring RecordingShell::LastStatus() {
-  std::lock_guard<std::mutex> lock(mtx);
-  return statuses.empty() ? std::wstring() : statuses.back();
-}
-
-namespace {
 template <class F>
-void Record(F change) {
+static void Record(F change) {
   std::lock_guard<std::mutex> lock(TestShell().mtx);
   change(TestShell());
 }
-}  // namespace
 
 int ShellMessageBox(HWND, const std::wstring& text, const wchar_t* caption, unsigned type) {
   int answer = 0;
-  Record([&](RecordingShell& s) {
-    s.boxes.push_back(RecordedBox{text, caption ? caption : L"", type});
-    answer = s.nextAnswer;
-  });
+  Record([&](RecordingShell& s) { s.boxes.push_back({text, caption ? caption : L"", type}), answer = s.nextAnswer; });
   return answer;
 }
 void SetStatus(const wchar_t* text) { Record([&](RecordingShell& s) { s.statuses.emplace_back(text ? text : L""); }); }
