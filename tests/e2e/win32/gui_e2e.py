@@ -2,16 +2,7 @@
 """vornhale.exe driven as a person would, under Wine on a private Xvfb display. A
 session owns its Xvfb, WINEPREFIX and work folder (screenshots in DIR/screenshots)
 and ends exactly those. Only loopback is contacted (a link's host becomes 127.0.0.1)."""
-import argparse
-import os
-import re
-import shutil
-import signal
-import subprocess
-import sys
-import time
-import traceback
-import urllib.parse
+import argparse, os, re, shutil, signal, subprocess, sys, time, traceback, urllib.parse
 
 MAIN_CLIENT = (744, 805)   # the main window's client area under Wine at 96 DPI
 LINK_RE = re.compile(r'^(http://[0-9.]+:[0-9]+|https://[a-z0-9-]+\.trycloudflare\.com)/[A-Za-z0-9_-]{3,32}$')
@@ -23,17 +14,11 @@ AT_PASSWORD, AT_COMBO, AT_COPY = (120, 397), (400, 397), (695, 279)  # Copy: bes
 QR_PANEL, LINK_FIELD, COPY_BUTTON = (360, 54, 370, 180), (362, 268, 291, 22), (660, 266, 70, 26)
 AUTO_ZIP, AUTO_EXPIRE, SELECTION = (240, 390, 14, 14), (362, 388, 90, 18), (10, 174, 340, 20)
 
-class Failure(Exception):
-    pass
+class Failure(Exception): pass
 
 def check(cond, what):
     if not cond:
         raise Failure(what)
-    print('ok   ' + what, flush=True)
-
-def check_soon(fn, what, timeout=15):
-    """A window repaints and the clipboard fills when Wine gets to it: wait for the state."""
-    wait_for(fn, timeout, what, 0.5)
     print('ok   ' + what, flush=True)
 
 def wait_for(fn, timeout, what, step=0.2):
@@ -44,15 +29,17 @@ def wait_for(fn, timeout, what, step=0.2):
         time.sleep(step)
     return value
 
+def check_soon(fn, what, timeout=15):
+    """A window repaints and the clipboard fills when Wine gets to it: wait for the state."""
+    check(wait_for(fn, timeout, what, 0.5), what)
+
 class Session:
     def __init__(self, work, exe, dpi):
         self.work, self.dpi, self.main, self.shot_no = os.path.abspath(work), dpi, None, 0
         shutil.rmtree(self.work, ignore_errors=True)
         # The program looks for cloudflared.exe and logo.ico beside itself; a blank in the path.
-        self.appdir = os.path.join(self.work, 'app dir')
-        self.shots = os.path.join(self.work, 'screenshots')
-        os.makedirs(self.appdir)
-        os.makedirs(self.shots)
+        self.appdir, self.shots = os.path.join(self.work, 'app dir'), os.path.join(self.work, 'screenshots')
+        os.makedirs(self.appdir), os.makedirs(self.shots)
         self.exe = shutil.copy(exe, os.path.join(self.appdir, 'vornhale.exe'))
         self.display = next(n for n in range(110, 400) if not os.path.exists('/tmp/.X%d-lock' % n)
                             and not os.path.exists('/tmp/.X11-unix/X%d' % n))
@@ -88,17 +75,13 @@ class Session:
     def px(self, v):
         return (v * self.dpi + 48) // 96   # as MulDiv rounds
 
-    def box(self, x, y, w, h):
-        return self.px(x), self.px(y), self.px(x + w) - self.px(x), self.px(y + h) - self.px(y)
-
     def winpath(self, path):
         return self.run('winepath', '-w', path).stdout.strip()
 
     def start(self, *args):
-        p = subprocess.Popen(['wine', self.exe] + list(args), env=self.env, cwd=self.work,
-                             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        self.procs.append(p)
-        return p
+        self.procs.append(subprocess.Popen(['wine', self.exe] + list(args), env=self.env, cwd=self.work,
+                                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL))
+        return self.procs[-1]
 
     def xdo(self, *args):
         return self.run('xdotool', *args, timeout=30).stdout
@@ -110,9 +93,8 @@ class Session:
         g = dict(line.split('=', 1) for line in self.xdo('getwindowgeometry', '--shell', wid).split())
         return int(g['X']), int(g['Y']), int(g['WIDTH']), int(g['HEIGHT'])
 
-    def is_main(self, wid):
+    def is_main(self, wid):  # message boxes carry the same title; none is that large
         w, h = self.geometry(wid)[2:]
-        # Message boxes carry the same title; none is that large.
         return (w, h) == MAIN_CLIENT if self.dpi == 96 else w >= self.px(700) and h >= self.px(700)
 
     def main_windows(self):
@@ -161,7 +143,8 @@ class Session:
 
     def region(self, shot, rect):
         """A 96-DPI client rectangle, scaled, cut out of a screenshot."""
-        (wx, wy), (x, y, w, h) = self.geometry(self.main)[:2], self.box(*rect)
+        (wx, wy), (x, y, w, h) = self.geometry(self.main)[:2], rect
+        x, y, w, h = self.px(x), self.px(y), self.px(x + w) - self.px(x), self.px(y + h) - self.px(y)
         out = shot.replace('.png', '-%d-%d-%dx%d.png' % (x, y, w, h))
         self.run('convert', shot, '-crop', '%dx%d+%d+%d' % (w, h, wx + x, wy + y), '+repage', out, check=True)
         return out
@@ -172,8 +155,7 @@ class Session:
 
     def qr_text(self, label):
         """What zbarimg reads in the QR panel ('' when nothing)."""
-        crop = self.region(self.screenshot(label), QR_PANEL)
-        return self.run('zbarimg', '--raw', '-q', crop).stdout.strip()
+        return self.run('zbarimg', '--raw', '-q', self.region(self.screenshot(label), QR_PANEL)).stdout.strip()
 
     def wm_icon(self):
         """(width, height, ARGB pixels) of the first icon Wine gives the main X window."""
@@ -204,19 +186,20 @@ def fetch(link, query='', timeout=15):
     return int(code or b'0'), body
 
 def make_file(s, name, size, seed):
-    path = os.path.join(s.work, name)
+    path, data = os.path.join(s.work, name), bytes((i * 131 + seed) & 0xFF for i in range(size))
     os.makedirs(os.path.dirname(path), exist_ok=True)
-    data = bytes((i * 131 + seed) & 0xFF for i in range(size))
     with open(path, 'wb') as f:
         f.write(data)
     return path, data
 
-def cpu_time(proc):
-    try:
-        with open('/proc/%d/stat' % proc.pid) as f:
-            return f.read().rpartition(')')[2].split()[11:13]
-    except OSError:
-        return None
+def cpu_times(procs):
+    def one(p):
+        try:
+            with open('/proc/%d/stat' % p.pid) as f:
+                return f.read().rpartition(')')[2].split()[11:13]
+        except OSError:
+            return None
+    return [one(p) for p in procs]
 
 def forward(s, *paths, hold=None):
     """Second starts hand their paths to the first, which stages them 300 ms after
@@ -226,14 +209,11 @@ def forward(s, *paths, hold=None):
     before = s.screenshot('before-forward')
     if hold:
         os.kill(hold.pid, signal.SIGSTOP)
-    procs = [s.start(s.winpath(p)) for p in paths]
+    procs, seen = [s.start(s.winpath(p)) for p in paths], []
     if hold:
-        seen = []
-        def idle():
-            seen.append([cpu_time(p) for p in procs])
-            return len(seen) > 10 and all(t == seen[-11] for t in seen[-10:])
-        try:
-            wait_for(idle, 60, 'second starts waiting on the first')
+        try:   # idle: no CPU time used for two seconds
+            wait_for(lambda: seen.append(cpu_times(procs)) or len(seen) > 10 and seen[-11:].count(seen[-1]) == 11,
+                     60, 'second starts waiting on the first')
         finally:
             os.kill(hold.pid, signal.SIGCONT)
     check(all(p.wait(timeout=60) == 0 for p in procs), 'forwarding instances exit 0')
@@ -257,27 +237,19 @@ def row_link(s, row):
     return wait_for(lambda: (c := s.clipboard()) != 'sentinel' and c, 10, 'Copy Link on row %d' % row)
 
 def premium_box(s, *keys):
-    if keys:
-        s.keys(*keys)
+    s.keys(*keys) if keys else None
     s.answer(s.wait_box('Premium feature'), 'Return')
 
 def stop_all(s, answer='y'):
     s.keys('alt+a')
     s.answer(s.wait_box(), answer)
 
-def close(s, proc):
-    s.keys('alt+F4')
-    s.answer(s.wait_box(), 'y')
-    rc = proc.wait(timeout=30)
-    check(rc == 0, 'closed after Yes: exit code 0 (%d)' % rc)
-
 def expect_served(link, name, data):
     page_status, page = fetch(link)
     check(page_status == 200 and name.encode() in page, 'download page names ' + name)
     check(fetch(link, '?dl=1') == (200, data), 'the file comes back byte for byte (%d bytes)' % len(data))
 
-def expect_gone(link):
-    # The stop runs once the message box has closed: allow it a few seconds.
+def expect_gone(link):  # the stop runs once the message box has closed
     wait_for(lambda: fetch(link, timeout=5)[0] != 200, 10, 'link still served: ' + link)
 
 def scenario_desktop(s, a):
@@ -479,7 +451,9 @@ def scenario_internet(s, a):
     forward(s, make_file(s, 'again.bin', 100, 8)[0])
     s.keys('alt+i', 'alt+s')
     wait_for(lambda: starts() == 2, 20, 'a new tunnel client for the new Internet item')
-    close(s, first)
+    s.keys('alt+F4')
+    s.answer(s.wait_box(), 'y')
+    check(first.wait(timeout=30) == 0, 'closed after Yes: exit code 0')
     expect_gone(lan_link)
 
 SCENARIOS = {'desktop': (scenario_desktop, 96), 'internet': (scenario_internet, 144)}
