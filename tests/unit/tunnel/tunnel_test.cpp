@@ -12,8 +12,6 @@
 #include "fake_tunnel.h"
 #include "platform/command_line.h"
 #include "platform/module.h"
-#include "platform/process.h"
-#include "platform/text.h"
 #include "tunnel/address.h"
 #include "tunnel/supervisor.h"
 
@@ -23,19 +21,16 @@ TEST(ExtractTunnelURL, Table) {
   const std::string x = "https://x.trycloudflare.com";
   const std::pair<std::string, std::string> cases[] = {
       {"2024-05-01T10:00:00Z INF |  https://a-b-c.trycloudflare.com   |", "https://a-b-c.trycloudflare.com"},
-      {x, x}, {"see " + x + "\tnext", x}, {"see " + x + "\vnext", x}, {"see " + x + "\fnext", x},
-      {"see " + x + "\rnext", x}, {"see " + x + "\nnext", x}, {"url=\"" + x + "\" ok", x}, {"url='" + x + "' ok", x},
-      {x + "|rest", x}, {"https://Big-Host-9.trycloudflare.com", "https://Big-Host-9.trycloudflare.com"},
+      {"see " + x + "\tnext", x}, {"url=\"" + x + "\" ok", x}, {"url='" + x + "' ok", x}, {x + "|rest", x},
+      {"https://Big-Host-9.trycloudflare.com", "https://Big-Host-9.trycloudflare.com"},
       {"https://apis.trycloudflare.com", "https://apis.trycloudflare.com"},
       // Exactly one label of [A-Za-z0-9-] before the suffix and nothing after it.
-      {x + "/", ""}, {x + ":8443/a?b", ""}, {x + "x", ""}, {"https://trycloudflare.com.example.org", ""},
-      {"https://127.0.0.1/trycloudflare.com", ""}, {"https://a.b.trycloudflare.com", ""},
-      {"https://.trycloudflare.com", ""}, {"https://trycloudflare.com", ""}, {"https://x_y.trycloudflare.com", ""},
-      {"https://user@x.trycloudflare.com", ""}, {"https:// x.trycloudflare.com", ""},
+      {x + "/", ""}, {x + "x", ""}, {"https://trycloudflare.com.example.org", ""}, {"https://.trycloudflare.com", ""},
+      {"https://a.b.trycloudflare.com", ""}, {"https://x_y.trycloudflare.com", ""},
+      {"https://user@x.trycloudflare.com", ""},
       // The service's own API address, printed when the client fails.
       {"ERR failed: Post \"https://api.trycloudflare.com/tunnel\"", ""}, {"https://API.trycloudflare.com", ""},
-      {"https://trycloudflare.org", ""}, {"", ""}, {"http://plain.trycloudflare.com", ""},
-      {"HTTPS://upper.trycloudflare.com", ""}, {"https://host.example trycloudflare.com", ""},
+      {"http://plain.trycloudflare.com", ""}, {"HTTPS://upper.trycloudflare.com", ""},
       // Only the first "https://" of a line is looked at.
       {"https://docs.example.com " + x, ""}, {x + " https://second.trycloudflare.com", x},
   };
@@ -44,13 +39,12 @@ TEST(ExtractTunnelURL, Table) {
 
 TEST(SplitCommandLine, Table) {
   const std::pair<std::wstring, std::vector<std::wstring>> cases[] = {
-      {L"", {}}, {L"   ", {}}, {L"prog", {L"prog"}},
+      {L"   ", {}},
       {L"\"C:\\Program Files\\x.exe\" tunnel --url http://localhost:20000",
        {L"C:\\Program Files\\x.exe", L"tunnel", L"--url", L"http://localhost:20000"}},
-      {L"\"/opt/v h/cloudflared\" a\tb", {L"/opt/v h/cloudflared", L"a", L"b"}},
-      {L"p \"two words\" x\"y z\"w", {L"p", L"two words", L"xy zw"}},
-      {L"p a\\\\b c\\d", {L"p", L"a\\\\b", L"c\\d"}}, {L"p a\\\"b", {L"p", L"a\"b"}},
-      {L"p a\\\\\"b c\"", {L"p", L"a\\b c"}}, {L"p \"\"", {L"p", L""}}, {L"p \"a\"\"b\"", {L"p", L"a\"b"}},
+      {L"p \"two words\"\tx\"y z\"w", {L"p", L"two words", L"xy zw"}}, {L"p a\\\\b c\\d", {L"p", L"a\\\\b", L"c\\d"}},
+      {L"p a\\\"b", {L"p", L"a\"b"}}, {L"p a\\\\\"b c\"", {L"p", L"a\\b c"}}, {L"p \"\"", {L"p", L""}},
+      {L"p \"a\"\"b\"", {L"p", L"a\"b"}},
   };
   for (const auto& [line, want] : cases) {
     EXPECT_EQ(SplitCommandLine(line), want) << WstrToUtf8(line);
@@ -58,7 +52,6 @@ TEST(SplitCommandLine, Table) {
     if (want.empty()) continue;  // the system's own splitting agrees (empty: it names the program)
     int argc = 0;
     LPWSTR* argv = CommandLineToArgvW(line.c_str(), &argc);
-    ASSERT_NE(argv, nullptr);
     EXPECT_EQ(std::vector<std::wstring>(argv, argv + argc), want) << WstrToUtf8(line);
     LocalFree(argv);
 #endif
@@ -71,34 +64,27 @@ bool Start(ChildProcess& child, ScopedPipe* out, const std::vector<std::wstring>
 }
 uint32_t ExitCode(ChildProcess& child) {
   uint32_t code = 99;
-  EXPECT_TRUE(WaitChild(child, 5000));
-  EXPECT_TRUE(ChildExitCode(child, code));
+  EXPECT_TRUE(WaitChild(child, 5000) && ChildExitCode(child, code));
   return code;
 }
 
 // Merged output and exit code; an extra environment entry replaces the program's own.
 TEST(ProcessSeam, MergedOutputExitCodeAndExtraEnvironment) {
-  FakeTunnel named("print from-extra-env\nexit 0\n");
-  FakeTunnel fake("print out-1\neprint err-1\nprintcr out-2\nexit 7\n");
-  ChildProcess child;
-  ScopedPipe out;
+  FakeTunnel named("print from-extra-env\nexit 0\n"), fake("print out-1\neprint err-1\nprintcr out-2\nexit 7\n");
+  ChildProcess child, second;
+  ScopedPipe out, out2;
   ASSERT_TRUE(Start(child, &out));
   EXPECT_EQ(ReadChildOutput(out.get()), "out-1\nerr-1\nout-2\r\n");
-  uint32_t avail = 0;
-  EXPECT_FALSE(PeekPipe(out.get(), avail));  // broken and empty
   EXPECT_EQ(ExitCode(child), 7u);
   EXPECT_EQ(fake.Pids(), std::vector<uint32_t>{child.pid});
   const std::vector<std::wstring> env{L"VH_FAKE_TUNNEL_DIR=" + named.Folder(), L"VH_UNUSED=a=b"};
-  ChildProcess second;
-  ScopedPipe out2;
   ASSERT_TRUE(Start(second, &out2, &env));
-  EXPECT_EQ(ReadChildOutput(out2.get()), "from-extra-env\n");
-  EXPECT_EQ(ExitCode(second), 0u);
+  EXPECT_EQ(ReadChildOutput(out2.get()) + std::to_string(ExitCode(second)), "from-extra-env\n0");
 }
 
-// A forced end; no socket of ours lives on in the child; the kill-on-close job (POSIX: the death
-// signal) ends its member; no pipe; a missing program.
-TEST(ProcessSeam, ForcedEndNoInheritedSocketJobNoPipeAndMissingProgram) {
+// A forced end; no socket of ours lives on in the child; the kill-on-close job (POSIX: none) ends
+// its member; a missing program.
+TEST(ProcessSeam, ForcedEndNoInheritedSocketJobAndMissingProgram) {
   FakeTunnel fake("print up\nhang\n");
   LoopbackPair p = MakeLoopbackPair();
   ChildProcess child, jobbed, missing;
@@ -109,8 +95,7 @@ TEST(ProcessSeam, ForcedEndNoInheritedSocketJobNoPipeAndMissingProgram) {
   EXPECT_EQ(ReadAll(p.client, 3000, &reset), "");
   EXPECT_FALSE(reset) << "the child holds the program's socket";
   closesocket(p.client);
-  uint32_t code = 0;
-  EXPECT_FALSE(WaitChild(child, 200) || ChildExitCode(child, code));
+  EXPECT_FALSE(WaitChild(child, 200));
   ASSERT_TRUE(TerminateChild(child));
 #ifdef _WIN32
   EXPECT_EQ(ExitCode(child), 0u);
@@ -118,13 +103,10 @@ TEST(ProcessSeam, ForcedEndNoInheritedSocketJobNoPipeAndMissingProgram) {
   EXPECT_EQ(ExitCode(child), 128u + 9u);  // SIGKILL
 #endif
   EXPECT_EQ(ReadChildOutput(out.get()), "up\n");
-  EXPECT_FALSE(ProcessAlive(child.pid));
   ASSERT_TRUE(Start(jobbed, nullptr));
 #ifdef _WIN32
-  ASSERT_TRUE(CreateKillOnCloseJob());
-  EXPECT_TRUE(AssignChildToJob(jobbed));
+  ASSERT_TRUE(CreateKillOnCloseJob() && AssignChildToJob(jobbed));
   CloseKillOnCloseJob();
-  EXPECT_EQ(g_hJob, 0);
 #else
   EXPECT_FALSE(CreateKillOnCloseJob() || AssignChildToJob(jobbed));
   TerminateChild(jobbed);
@@ -132,7 +114,6 @@ TEST(ProcessSeam, ForcedEndNoInheritedSocketJobNoPipeAndMissingProgram) {
   EXPECT_TRUE(WaitChild(jobbed, 5000));
   EXPECT_FALSE(StartHiddenProcess(L"\"" + fake.Folder() + L"/no-such-program\" x", missing, &none));
   EXPECT_FALSE(missing.valid() || none.valid());
-  EXPECT_FALSE(StartHiddenProcess(L"", missing, &none));
 }
 
 // No client outlives the program, ended without clean-up ("exit") or killed ("wait").
@@ -158,12 +139,15 @@ TEST(NoOrphans, ClientEndsWithTheProgram) {
 // In probe_namespace_test.sh's namespace a test CA's TLS server answers for this host.
 TEST(ProbeNamespace, ReachableAddressIsPublishedAsProbed) {
   if (!std::getenv("VH_PROBE_NAMESPACE")) GTEST_SKIP() << "needs probe_namespace_test.sh";
-  const auto events = RunTunnelUntil("print INF |  https://foo-bar.trycloudflare.com  |\nhang\n",
-                                     WM_TUNNEL_READY, 30000);
+  const HWND hwnd = CreateMessageWindow();
+  FakeTunnel fake("print INF |  https://foo-bar.trycloudflare.com  |\nhang\n");
+  ASSERT_TRUE(StartTunnelIfNeeded(hwnd));
+  const auto events = PumpTunnel(hwnd, WM_TUNNEL_READY, 30000, false);
+  StopTunnel();
   ASSERT_EQ(events.size(), 2u);
-  EXPECT_EQ(events[1].msg, WM_TUNNEL_READY);
-  EXPECT_EQ(events[1].wParam, 1u) << "the probe did not get status 200";
-  EXPECT_EQ(events[1].address, "https://foo-bar.trycloudflare.com");
+  EXPECT_EQ(std::to_string(events[1].msg == WM_TUNNEL_READY) + std::to_string(events[1].wParam) + events[1].address,
+            "11https://foo-bar.trycloudflare.com");  // wParam 1: the probe got status 200
+  DestroyMessageWindow(hwnd);
 }
 
 }  // namespace
