@@ -29,7 +29,7 @@ inline std::shared_ptr<HostedItem> HostItem(const std::string& slug, const std::
   return item;
 }
 
-// WM_DOWNLOAD_DONE messages: up to firstMs for the first, 300 ms for each further one.
+// WM_DOWNLOAD_DONE messages: up to firstMs for the first, 300 ms (firstMs 0: none) for each further one.
 inline int CountDownloadDone(unsigned firstMs = 2000) {
   int count = 0;
   AppMessage m;
@@ -40,9 +40,13 @@ inline int CountDownloadDone(unsigned firstMs = 2000) {
 inline std::string Get(const std::string& target, const std::string& headers = "") {
   return "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n" + headers + "\r\n";
 }
+inline std::string BodyOf(const std::string& answer) {
+  const size_t head = answer.find("\r\n\r\n");
+  return head == std::string::npos ? "" : answer.substr(head + 4);
+}
 
-// Sends `request` to HandleClient on a loopback pair and reads up to
-// `firstBytes`; Finish() reads to the end (readMs 0: nothing) and joins.
+// Sends `request` to HandleClient on a loopback pair and reads up to `firstBytes`;
+// Finish() reads to the end (readMs 0: nothing) and joins.
 struct Exchange {
   LoopbackPair p = MakeLoopbackPair();
   std::thread server;
@@ -58,16 +62,9 @@ struct Exchange {
     server.join();
     return *this;
   }
-  std::string Body() const {
-    const size_t head = answer.find("\r\n\r\n");
-    return head == std::string::npos ? "" : answer.substr(head + 4);
-  }
 };
-
-inline Exchange Ask(const std::string& request, HWND hwnd = nullptr) {
-  Exchange ex(request, hwnd);
-  ex.Finish();
-  return ex;
+inline std::string Ask(const std::string& request, HWND hwnd = nullptr) {
+  return Exchange(request, hwnd).Finish().answer;
 }
 
 // Bytes 0..n-1 of a recognisable pattern.

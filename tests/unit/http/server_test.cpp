@@ -47,7 +47,7 @@ TEST_F(Server, DownloadsAreCountedWhenComplete) {
       {Get("/emp?dl=1"), "", 0}};
   for (const auto& [request, want, counted] : rows) {
     const int before = abc->downloads.load();
-    EXPECT_TRUE(Ask(request, hwnd_).Body() == want) << request;
+    EXPECT_TRUE(BodyOf(Ask(request, hwnd_)) == want) << request;
     EXPECT_EQ(abc->downloads.load() - before + emp->downloads.load(), counted) << request;
     EXPECT_EQ(CountDownloadDone(counted ? 2000 : 300), counted) << request;
   }
@@ -61,7 +61,7 @@ TEST_F(Server, FileChangedAfterSharing) {
   const std::string original = Pattern(300000);
   const std::wstring path = dir_.File(L"s.bin"), other = dir_.Write(L"other.bin", std::string(300000, 'o'));
   auto gone = HostItem("gone", dir_.File(L"missing.bin"), 10, false);
-  EXPECT_EQ(Ask(Get("/gone?dl=1")).answer, kFileChangedAnswer);  // cannot be opened
+  EXPECT_EQ(Ask(Get("/gone?dl=1")), kFileChangedAnswer);  // cannot be opened
   for (const std::string change : {"larger", "later", "link"}) {
     fs::remove(fs::path(path));
 #ifdef _WIN32
@@ -74,8 +74,8 @@ TEST_F(Server, FileChangedAfterSharing) {
     if (change == "larger") dir_.Write(L"s.bin", Pattern(400000));
     if (change == "later") dir_.Write(L"s.bin", std::string(300000, 'x')), fs::last_write_time(fs::path(path), t + 2s);
     if (change == "link") fs::remove(fs::path(path)), fs::create_symlink(other, path);
-    const Exchange ex = Ask(Get("/abc?dl=1"));
-    EXPECT_TRUE(change == "link" ? ex.Body() == original : ex.answer == kFileChangedAnswer) << change;
+    const std::string answer = Ask(Get("/abc?dl=1"));
+    EXPECT_TRUE(change == "link" ? BodyOf(answer) == original : answer == kFileChangedAnswer) << change;
     EXPECT_EQ(item->downloads.load(), change == "link" ? 1 : 0);
     ClearHosted();
   }
@@ -124,7 +124,7 @@ TEST_F(Server, AnswersEndWithoutAReset) {
     ex.Finish();
     const std::string status = request[0] == 'P' ? "405" : file ? "200" : "413";
     EXPECT_EQ(ex.answer.substr(0, 12) + (ex.reset ? " reset" : ""), "HTTP/1.1 " + status);
-    EXPECT_TRUE(!file || ex.Body() == body) << ex.Body().size();
+    EXPECT_TRUE(!file || BodyOf(ex.answer) == body) << ex.answer.size();
   }
 }
 
@@ -192,7 +192,7 @@ TEST_F(Server, LockKeepsWritersOutUntilTheLastTransferEnds) {
   Exchange ex(Get("/abc?dl=1"), nullptr, 65536);
   ClearHosted();
   EXPECT_FALSE(weak.expired() || CanWrite(path));
-  EXPECT_TRUE(ex.Finish().Body() == body);
+  EXPECT_TRUE(BodyOf(ex.Finish().answer) == body);
   EXPECT_TRUE(weak.expired() && CanWrite(path));
 }
 #endif
