@@ -46,12 +46,10 @@ bool WaitProcessGone(uint32_t pid, unsigned timeoutMs) {
 }
 
 namespace {
+bool IsTunnelMessage(unsigned m) { return m == WM_TUNNEL_FOUND || m == WM_TUNNEL_READY || m == WM_TUNNEL_FAILED; }
 void Drop(const AppMessage& m) {
   ClaimTunnelMessage(m.msg, m.lParam);
   if (m.msg == WM_TUNNEL_READY) FreeTunnelAddress(reinterpret_cast<char*>(m.lParam));
-}
-bool IsTunnelMessage(unsigned msg) {
-  return msg == WM_TUNNEL_FOUND || msg == WM_TUNNEL_READY || msg == WM_TUNNEL_FAILED;
 }
 }  // namespace
 

@@ -35,8 +35,8 @@ TEST(SplitCommandLine, Table) {
   const std::pair<std::wstring, std::vector<std::wstring>> cases[] = {
       {L"\"C:\\Program Files\\x.exe\" tunnel --url http://localhost:20000",
        {L"C:\\Program Files\\x.exe", L"tunnel", L"--url", L"http://localhost:20000"}},
-      {L"p \"two words\"\tx\"y z\"w", {L"p", L"two words", L"xy zw"}}, {L"p a\\\\b c\\d", {L"p", L"a\\\\b", L"c\\d"}},
-      {L"p a\\\"b", {L"p", L"a\"b"}}, {L"p a\\\\\"b c\"", {L"p", L"a\\b c"}}, {L"p \"\"", {L"p", L""}},
+      {L"p \"two words\"\tx\"y z\"w \"\"", {L"p", L"two words", L"xy zw", L""}},
+      {L"p a\\\\b c\\d a\\\"b a\\\\\"b c\"", {L"p", L"a\\\\b", L"c\\d", L"a\"b", L"a\\b c"}},
   };
   for (const auto& [line, want] : cases) {
     EXPECT_EQ(SplitCommandLine(line), want) << WstrToUtf8(line);
