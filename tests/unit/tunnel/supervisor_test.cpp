@@ -34,7 +34,7 @@ std::shared_ptr<HostedItem> AddItem(const std::string& slug, int mode) {
 std::string State(const std::vector<std::shared_ptr<HostedItem>>& items) {
   std::lock_guard<std::mutex> lock(g_hostedMtx);
   std::string s = g_tunHost;
-  for (const auto& item : items) s += " " + item->url + " " + std::to_string(item->mode);
+  for (const auto& item : items) s.append(" ").append(item->url).append(" ").append(std::to_string(item->mode));
   return s;
 }
 
@@ -66,7 +66,7 @@ class TunnelTest : public ShareTest {
     for (const auto& e : PumpTunnel(hwnd_, until, ms, false))
       text += e.msg == WM_TUNNEL_FOUND    ? "F "
               : e.msg == WM_TUNNEL_FAILED ? "X "
-                                          : "R" + std::to_string(e.wParam) + e.address + " ";
+                                          : "R" + std::to_string(e.wParam).append(e.address) + " ";
     return text;
   }
   bool ShellUntouched() {  // since the last TestShell().Clear()
