@@ -19,7 +19,6 @@ class FakeTunnel {
   }
   void SetScript(const std::string& script) const { dir_.Write(L"script.txt", script); }
   std::vector<uint32_t> Pids() const;  // every start so far, oldest first
-  std::string CommandLine() const { return ReadWholeFile(dir_.File(L"cmdline.txt")); }
   const std::wstring& Folder() const { return dir_.path(); }
 
  private:
