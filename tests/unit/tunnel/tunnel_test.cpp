@@ -2,13 +2,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#ifdef _WIN32
-#include <windows.h>
-#include <shellapi.h>
-#endif
 
 #include "fake_tunnel.h"
-#include "platform/command_line.h"
 #include "platform/module.h"
 #include "tunnel/address.h"
 
@@ -29,24 +24,6 @@ TEST(ExtractTunnelURL, Table) {
       {"https://docs.example.com " + x, ""}, {x + " https://second.trycloudflare.com", x},
   };
   for (const auto& [line, want] : cases) EXPECT_EQ(ExtractTunnelURL(line), want) << "line: " << line;
-}
-
-TEST(SplitCommandLine, Table) {
-  const std::pair<std::wstring, std::vector<std::wstring>> cases[] = {
-      {L"\"C:\\Program Files\\x.exe\" tunnel --url http://localhost:20000",
-       {L"C:\\Program Files\\x.exe", L"tunnel", L"--url", L"http://localhost:20000"}},
-      {L"p \"two words\"\tx\"y z\"w \"\"", {L"p", L"two words", L"xy zw", L""}},
-      {L"p a\\\\b c\\d a\\\"b a\\\\\"b c\"", {L"p", L"a\\\\b", L"c\\d", L"a\"b", L"a\\b c"}},
-  };
-  for (const auto& [line, want] : cases) {
-    EXPECT_EQ(SplitCommandLine(line), want) << WstrToUtf8(line);
-#ifdef _WIN32
-    int argc = 0;  // the system's own splitting agrees
-    LPWSTR* argv = CommandLineToArgvW(line.c_str(), &argc);
-    EXPECT_EQ(std::vector<std::wstring>(argv, argv + argc), want) << WstrToUtf8(line);
-    LocalFree(argv);
-#endif
-  }
 }
 
 bool Start(ChildProcess& child, ScopedPipe* out, const std::vector<std::wstring>* env = nullptr) {
