@@ -1,18 +1,12 @@
-// Feeds arbitrary bytes, in the pieces a connection reads, to the request
-// parser and the answer planner, in memory. The items cover pages, whole and
-// partial files, HEAD, 416 and an empty file.
-#include <cstddef>
-#include <cstdint>
+// Feeds arbitrary bytes, in the pieces a connection reads, to the request parser and the answer
+// planner, in memory; the items cover pages, whole and partial files, HEAD, 416 and an empty file.
 #include <cstdlib>
-#include <string>
 
 #include "http/request.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static HostedItem small, empty;
-  small.name = "a<b>&\"c'.txt";
-  small.size = 100;
-  empty.name = "empty.bin";
+  small.name = "a<b>&\"c'.txt", small.size = 100, empty.name = "empty.bin";
   std::string head;
   HeadState state = HeadState::kIncomplete;
   for (size_t at = 0; at < size && state == HeadState::kIncomplete; at += 2048) {
@@ -22,13 +16,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   if (state == HeadState::kIncomplete) return 0;  // the server would wait, then close
   const HttpRequest req = ParseRequestHead(head);
-  const HostedItem* item = nullptr;
-  if (req.route == Route::kItem) item = req.slug == "abc" ? &small : req.slug == "Empty_1" ? &empty : nullptr;
+  const HostedItem* item = req.route != Route::kItem ? nullptr : req.slug == "abc" ? &small
+                           : req.slug == "Empty_1" ? &empty : nullptr;
   const ResponsePlan plan = PlanResponse(req, item);
   // Every answer is a head ending in a blank line; a file range lies in the file.
-  if (plan.head.size() < 4 || plan.head.compare(plan.head.size() - 4, 4, "\r\n\r\n") != 0) abort();
-  if (plan.file && (!item || plan.offset + plan.length > item->size ||
-                    (plan.length == 0 && item->size != 0)))
+  if (!plan.head.ends_with("\r\n\r\n") ||
+      (plan.file && (!item || plan.offset + plan.length > item->size || (plan.length == 0 && item->size != 0))))
     abort();
   return 0;
 }

@@ -1,10 +1,9 @@
-// The HTTP suites' helpers: hosting test items and requests over loopback
+// The HTTP suites' helpers: hosted test items, and requests over loopback
 // connections answered by HandleClient on its own thread.
 #pragma once
 
 #include <memory>
 #include <mutex>
-#include <string>
 #include <thread>
 
 #include "core/app_messages.h"
@@ -14,73 +13,58 @@
 #include "platform/file.h"
 #include "platform/message.h"
 
-// Hosts path as sharing does (held handle, recorded stamp). Without `lock`
-// the handle is closed again; a non-empty tempZip makes it a folder's archive.
-inline std::shared_ptr<HostedItem> HostItem(const std::string& slug, const std::wstring& path,
-                                            uint64_t size, bool lock = true, int mode = 1,
-                                            const std::wstring& tempZip = {}) {
+// Hosts path as sharing does (held handle, recorded stamp). Without `lock` the
+// handle is closed again; a non-empty tempZip makes it a folder's archive.
+inline std::shared_ptr<HostedItem> HostItem(const std::string& slug, const std::wstring& path, uint64_t size,
+                                            bool lock = true, int mode = 1, const std::wstring& tempZip = {}) {
   auto item = std::make_shared<HostedItem>();
-  item->path = path;
-  item->name = "file.bin";
-  item->size = size;
-  item->slug = slug;
-  item->mode = mode;
-  item->isFolder = !tempZip.empty();
-  item->tempZip = tempZip;
+  item->path = path, item->name = "file.bin", item->size = size, item->slug = slug, item->mode = mode;
+  item->isFolder = !tempZip.empty(), item->tempZip = tempZip;
   FileStamp stamp;
   if (!path.empty()) item->fileHandle = OpenFileShareRead(path);
   if (ReadFileStamp(item->fileHandle, stamp)) item->modified = stamp.modified;
-  if (!lock) {
-    CloseFileHandle(item->fileHandle);
-    item->fileHandle = kInvalidFileHandle;
-  }
+  if (!lock) CloseFileHandle(item->fileHandle), item->fileHandle = kInvalidFileHandle;
   std::lock_guard<std::mutex> guard(g_hostedMtx);
   g_hosted.push_back(item);
   return item;
 }
 
-// WM_DOWNLOAD_DONE messages: up to firstMs for the first, quietMs for each
-// further one. CountDownloadDone(0, 0) discards what waits.
-inline int CountDownloadDone(unsigned firstMs = 2000, unsigned quietMs = 300) {
+// WM_DOWNLOAD_DONE messages: up to firstMs for the first, 300 ms (firstMs 0: none) for each further one.
+inline int CountDownloadDone(unsigned firstMs = 2000) {
   int count = 0;
   AppMessage m;
-  for (unsigned wait = firstMs; WaitAppMessage(m, wait); wait = quietMs) count += m.msg == WM_DOWNLOAD_DONE;
+  for (unsigned wait = firstMs; WaitAppMessage(m, wait); wait = firstMs ? 300 : 0) count += m.msg == WM_DOWNLOAD_DONE;
   return count;
 }
 
 inline std::string Get(const std::string& target, const std::string& headers = "") {
   return "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n" + headers + "\r\n";
 }
+inline std::string BodyOf(const std::string& answer) {
+  const size_t head = answer.find("\r\n\r\n");
+  return head == std::string::npos ? "" : answer.substr(head + 4);
+}
 
-// Sends `request` to HandleClient on a loopback pair and reads up to
-// `firstBytes`; Finish() reads to the end (readMs 0: nothing) and joins.
+// Sends `request` to HandleClient on a loopback pair and reads up to `firstBytes`;
+// Finish() reads to the end (readMs 0: nothing) and joins.
 struct Exchange {
   LoopbackPair p = MakeLoopbackPair();
   std::thread server;
   std::string answer;
   bool reset = false;
-  Exchange(const std::string& request, HWND hwnd, size_t firstBytes = 0) {
-    if (p.client == INVALID_SOCKET) return;
-    server = std::thread(HandleClient, p.server, hwnd);
+  Exchange(const std::string& request, HWND hwnd, size_t firstBytes = 0) : server(HandleClient, p.server, hwnd) {
     SendText(p.client, request);
     if (firstBytes) answer = ReadAll(p.client, 5000, nullptr, firstBytes);
   }
   Exchange& Finish(unsigned readMs = 10000) {
     if (readMs) answer += ReadAll(p.client, readMs, &reset);
     closesocket(p.client);
-    if (server.joinable()) server.join();
+    server.join();
     return *this;
   }
-  std::string Body() const {
-    const size_t head = answer.find("\r\n\r\n");
-    return head == std::string::npos ? std::string() : answer.substr(head + 4);
-  }
 };
-
-inline Exchange Ask(const std::string& request, HWND hwnd = nullptr) {
-  Exchange ex(request, hwnd);
-  ex.Finish();
-  return ex;
+inline std::string Ask(const std::string& request, HWND hwnd = nullptr) {
+  return Exchange(request, hwnd).Finish().answer;
 }
 
 // Bytes 0..n-1 of a recognisable pattern.

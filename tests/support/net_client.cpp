@@ -14,8 +14,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// The network stack, started once for every test binary.
-class NetEnvironment : public ::testing::Environment {
+class NetEnvironment : public ::testing::Environment {  // the network stack, for every test binary
  public:
   void SetUp() override { NetStartup(); }
   void TearDown() override { NetCleanup(); }
@@ -24,9 +23,7 @@ const auto* const g_netEnv = ::testing::AddGlobalTestEnvironment(new NetEnvironm
 
 sockaddr_in Loopback(int port) {
   sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  a.sin_port = htons(static_cast<uint16_t>(port));
+  a.sin_family = AF_INET, a.sin_addr.s_addr = htonl(INADDR_LOOPBACK), a.sin_port = htons(static_cast<uint16_t>(port));
   return a;
 }
 
@@ -54,10 +51,10 @@ SOCKET ConnectLoopback(int port) {
 }
 
 bool SendText(SOCKET s, const std::string& bytes) {
-  for (size_t off = 0; off < bytes.size();) {
-    const int n = send(s, bytes.data() + off, static_cast<int>(bytes.size() - off), 0);
-    if (n <= 0) return false;
-    off += static_cast<size_t>(n);
+  for (size_t off = 0, n = 0; off < bytes.size(); off += n) {
+    const int sent = send(s, bytes.data() + off, static_cast<int>(bytes.size() - off), 0);
+    if (sent <= 0) return false;
+    n = static_cast<size_t>(sent);
   }
   return true;
 }
@@ -66,15 +63,9 @@ std::string ReadAll(SOCKET s, unsigned timeoutMs, bool* reset, size_t maxBytes) 
   SetRecvTimeoutMs(s, timeoutMs);
   std::string out;
   char buf[65536];
-  if (reset) *reset = false;
-  while (out.size() < maxBytes) {
-    const int n = recv(s, buf, sizeof buf, 0);
-    if (n <= 0) {
-      if (reset) *reset = n < 0;
-      break;
-    }
-    out.append(buf, static_cast<size_t>(n));
-  }
+  int n = 0;
+  while (out.size() < maxBytes && (n = recv(s, buf, sizeof buf, 0)) > 0) out.append(buf, static_cast<size_t>(n));
+  if (reset) *reset = n < 0;
   return out;
 }
 

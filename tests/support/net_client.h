@@ -6,19 +6,15 @@
 
 #include "platform/net_os.h"
 
-// A connected pair over 127.0.0.1: `server` is what accept returned. Both
-// invalid on failure.
-struct LoopbackPair {
+struct LoopbackPair {  // connected over 127.0.0.1 (`server`: what accept returned); both invalid on failure
   SOCKET server = INVALID_SOCKET;
   SOCKET client = INVALID_SOCKET;
 };
 LoopbackPair MakeLoopbackPair();
 SOCKET ConnectLoopback(int port);  // INVALID_SOCKET on failure
 bool SendText(SOCKET s, const std::string& bytes);
-// Reads until the peer closes, an error (`reset`), the time-out (ms, per
-// receive) or maxBytes.
-std::string ReadAll(SOCKET s, unsigned timeoutMs = 5000, bool* reset = nullptr,
-                    size_t maxBytes = 1u << 30);
+// Reads until the peer closes, an error (`reset`), the time-out (ms, per receive) or maxBytes.
+std::string ReadAll(SOCKET s, unsigned timeoutMs = 5000, bool* reset = nullptr, size_t maxBytes = 1u << 30);
 // One request on a new connection to 127.0.0.1:port: the whole answer.
 std::string Fetch(int port, const std::string& request, bool* reset = nullptr);
 

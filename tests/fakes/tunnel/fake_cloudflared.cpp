@@ -20,16 +20,6 @@
 #include "platform/module.h"
 #include "platform/text.h"
 
-namespace {
-
-void SleepMs(long ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
-void Out(const std::string& bytes, FILE* to = stdout) {
-  std::fwrite(bytes.data(), 1, bytes.size(), to);
-  std::fflush(to);
-}
-
-}  // namespace
-
 int main(int argc, char** argv) {
 #ifdef _WIN32
   _setmode(_fileno(stdout), _O_BINARY);  // "\n" stays one byte
@@ -41,26 +31,28 @@ int main(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) cmd += std::string(" ") + argv[i];
   const unsigned long pid = static_cast<unsigned long>(getpid());
 #endif
-  const auto start = std::chrono::steady_clock::now();
-  auto alive = [&] { return std::chrono::steady_clock::now() - start < std::chrono::seconds(180); };
+  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(180);
+  auto sleepMs = [](long ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); };
   const char* dir = std::getenv("VH_FAKE_TUNNEL_DIR");
   const std::string folder = dir && *dir ? dir : WstrToUtf8(ProgramFolder());
   std::ofstream(folder + "/cmdline.txt", std::ios::binary | std::ios::trunc) << cmd;
   std::ofstream(folder + "/pids.txt", std::ios::binary | std::ios::app) << pid << "\n";
   std::ifstream script(folder + "/script.txt", std::ios::binary);
-  std::string line;
-  while (std::getline(script, line)) {
+  for (std::string line; std::getline(script, line);) {
     if (!line.empty() && line.back() == '\r') line.pop_back();
     const size_t blank = line.find(' ');
     const std::string op = line.substr(0, blank), arg = blank == std::string::npos ? "" : line.substr(blank + 1);
-    if (op == "sleep") SleepMs(std::atol(arg.c_str()));
-    if (op == "print") Out(arg + "\n");
-    if (op == "printcr") Out(arg + "\r\n");
-    if (op == "eprint") Out(arg + "\n", stderr);
-    while (op == "waitfor" && !std::ifstream(folder + "/" + arg) && alive()) SleepMs(50);
+    if (op == "print" || op == "printcr" || op == "eprint") {
+      FILE* to = op == "eprint" ? stderr : stdout;
+      std::fputs((arg + (op == "printcr" ? "\r\n" : "\n")).c_str(), to);
+      std::fflush(to);
+    }
+    if (op == "sleep") sleepMs(std::atol(arg.c_str()));
+    while (op == "waitfor" && !std::ifstream(folder + "/" + arg) && std::chrono::steady_clock::now() < end)
+      sleepMs(50);
     if (op == "exit") return std::atoi(arg.c_str());
     if (op == "hang") break;
   }
-  while (alive()) SleepMs(100);
+  while (std::chrono::steady_clock::now() < end) sleepMs(100);
   return 0;
 }

@@ -19,7 +19,6 @@ class FakeTunnel {
   }
   void SetScript(const std::string& script) const { dir_.Write(L"script.txt", script); }
   std::vector<uint32_t> Pids() const;  // every start so far, oldest first
-  std::string CommandLine() const { return ReadWholeFile(dir_.File(L"cmdline.txt")); }
   const std::wstring& Folder() const { return dir_.path(); }
 
  private:
@@ -29,20 +28,13 @@ class FakeTunnel {
 
 // A child's output until it ends, 30 s pass, or (lineOnly) a line is complete.
 std::string ReadChildOutput(PipeHandle pipe, bool lineOnly = false);
-bool ProcessAlive(uint32_t pid);  // a zombie counts as ended
-inline bool WaitProcessGone(uint32_t pid, unsigned timeoutMs) {
-  return WaitUntil([pid] { return !ProcessAlive(pid); }, timeoutMs);
-}
+bool WaitProcessGone(uint32_t pid, unsigned timeoutMs);  // a zombie counts as gone
 
-// One tunnel message as the main window received it (READY's string copied).
-struct TunnelEvent {
+struct TunnelEvent {  // one tunnel message as the main window received it (READY's string copied)
   unsigned msg = 0;
   uintptr_t wParam = 0;
   std::string address;
-  double atSeconds = 0;  // since the pump started
 };
 // Tunnel messages until `until` or timeoutMs, recorded, then handled or (!handle) dropped.
 std::vector<TunnelEvent> PumpTunnel(HWND hwnd, unsigned until, unsigned timeoutMs, bool handle);
 void DiscardTunnelMessages();  // drops (and frees) what is still queued
-// Starts the client with `script` on a window of its own, pumps (unhandled) until `until`, stops.
-std::vector<TunnelEvent> RunTunnelUntil(const char* script, unsigned until, unsigned timeoutMs);

@@ -2,7 +2,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
+#include <string>
 #include <thread>
 
 #include "platform/message.h"
@@ -13,11 +13,9 @@
 int main(int argc, char** argv) {
   NetStartup();
   CreateKillOnCloseJob();  // what start-up does
-  const bool ok = StartTunnelIfNeeded(CreateMessageWindow());
-  if (ok) std::printf("started %lu\n", static_cast<unsigned long>(g_tunProc.pid));
-  else std::fputs("failed\n", stdout);
+  if (!StartTunnelIfNeeded(CreateMessageWindow())) return std::puts("failed"), 1;
+  std::printf("started %lu\n", static_cast<unsigned long>(g_tunProc.pid));
   std::fflush(stdout);
-  if (ok && argc > 1 && std::strcmp(argv[1], "wait") == 0)
-    std::this_thread::sleep_for(std::chrono::seconds(60));
-  std::_Exit(ok ? 0 : 1);  // no StopTunnel, no destructors: as if it had crashed
+  if (argc > 1 && argv[1] == std::string("wait")) std::this_thread::sleep_for(std::chrono::seconds(60));
+  std::_Exit(0);  // no StopTunnel, no destructors: as if it had crashed
 }

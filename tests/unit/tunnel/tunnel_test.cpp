@@ -1,21 +1,11 @@
-// The address in the client's output, the child-process seam, no orphans, the probe's success.
+// The address in the client's output, the child-process seam and no orphans.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 
-#ifdef _WIN32
-#include <windows.h>
-#include <shellapi.h>
-#endif
-
-#include "core/app_messages.h"
 #include "fake_tunnel.h"
-#include "platform/command_line.h"
 #include "platform/module.h"
-#include "platform/process.h"
-#include "platform/text.h"
 #include "tunnel/address.h"
-#include "tunnel/supervisor.h"
 
 namespace {
 
@@ -23,46 +13,17 @@ TEST(ExtractTunnelURL, Table) {
   const std::string x = "https://x.trycloudflare.com";
   const std::pair<std::string, std::string> cases[] = {
       {"2024-05-01T10:00:00Z INF |  https://a-b-c.trycloudflare.com   |", "https://a-b-c.trycloudflare.com"},
-      {x, x}, {"see " + x + "\tnext", x}, {"see " + x + "\vnext", x}, {"see " + x + "\fnext", x},
-      {"see " + x + "\rnext", x}, {"see " + x + "\nnext", x}, {"url=\"" + x + "\" ok", x}, {"url='" + x + "' ok", x},
-      {x + "|rest", x}, {"https://Big-Host-9.trycloudflare.com", "https://Big-Host-9.trycloudflare.com"},
-      {"https://apis.trycloudflare.com", "https://apis.trycloudflare.com"},
+      {"url=\"" + x + "\"\tok", x}, {"url='" + x + "' ok", x}, {x + "|rest", x},
+      {"https://Big-Host-9.trycloudflare.com", "https://Big-Host-9.trycloudflare.com"},
       // Exactly one label of [A-Za-z0-9-] before the suffix and nothing after it.
-      {x + "/", ""}, {x + ":8443/a?b", ""}, {x + "x", ""}, {"https://trycloudflare.com.example.org", ""},
-      {"https://127.0.0.1/trycloudflare.com", ""}, {"https://a.b.trycloudflare.com", ""},
-      {"https://.trycloudflare.com", ""}, {"https://trycloudflare.com", ""}, {"https://x_y.trycloudflare.com", ""},
-      {"https://user@x.trycloudflare.com", ""}, {"https:// x.trycloudflare.com", ""},
+      {x + "/", ""}, {"https://trycloudflare.com.example.org", ""}, {"https://a.b.trycloudflare.com", ""},
+      {x + "x", ""}, {"https://x_y.trycloudflare.com", ""}, {"http://plain.trycloudflare.com", ""},
       // The service's own API address, printed when the client fails.
       {"ERR failed: Post \"https://api.trycloudflare.com/tunnel\"", ""}, {"https://API.trycloudflare.com", ""},
-      {"https://trycloudflare.org", ""}, {"", ""}, {"http://plain.trycloudflare.com", ""},
-      {"HTTPS://upper.trycloudflare.com", ""}, {"https://host.example trycloudflare.com", ""},
       // Only the first "https://" of a line is looked at.
       {"https://docs.example.com " + x, ""}, {x + " https://second.trycloudflare.com", x},
   };
   for (const auto& [line, want] : cases) EXPECT_EQ(ExtractTunnelURL(line), want) << "line: " << line;
-}
-
-TEST(SplitCommandLine, Table) {
-  const std::pair<std::wstring, std::vector<std::wstring>> cases[] = {
-      {L"", {}}, {L"   ", {}}, {L"prog", {L"prog"}},
-      {L"\"C:\\Program Files\\x.exe\" tunnel --url http://localhost:20000",
-       {L"C:\\Program Files\\x.exe", L"tunnel", L"--url", L"http://localhost:20000"}},
-      {L"\"/opt/v h/cloudflared\" a\tb", {L"/opt/v h/cloudflared", L"a", L"b"}},
-      {L"p \"two words\" x\"y z\"w", {L"p", L"two words", L"xy zw"}},
-      {L"p a\\\\b c\\d", {L"p", L"a\\\\b", L"c\\d"}}, {L"p a\\\"b", {L"p", L"a\"b"}},
-      {L"p a\\\\\"b c\"", {L"p", L"a\\b c"}}, {L"p \"\"", {L"p", L""}}, {L"p \"a\"\"b\"", {L"p", L"a\"b"}},
-  };
-  for (const auto& [line, want] : cases) {
-    EXPECT_EQ(SplitCommandLine(line), want) << WstrToUtf8(line);
-#ifdef _WIN32
-    if (want.empty()) continue;  // the system's own splitting agrees (empty: it names the program)
-    int argc = 0;
-    LPWSTR* argv = CommandLineToArgvW(line.c_str(), &argc);
-    ASSERT_NE(argv, nullptr);
-    EXPECT_EQ(std::vector<std::wstring>(argv, argv + argc), want) << WstrToUtf8(line);
-    LocalFree(argv);
-#endif
-  }
 }
 
 bool Start(ChildProcess& child, ScopedPipe* out, const std::vector<std::wstring>* env = nullptr) {
@@ -71,60 +32,35 @@ bool Start(ChildProcess& child, ScopedPipe* out, const std::vector<std::wstring>
 }
 uint32_t ExitCode(ChildProcess& child) {
   uint32_t code = 99;
-  EXPECT_TRUE(WaitChild(child, 5000));
-  EXPECT_TRUE(ChildExitCode(child, code));
+  EXPECT_TRUE(WaitChild(child, 5000) && ChildExitCode(child, code));
   return code;
 }
 
-// Merged output and exit code; an extra environment entry replaces the program's own.
-TEST(ProcessSeam, MergedOutputExitCodeAndExtraEnvironment) {
-  FakeTunnel named("print from-extra-env\nexit 0\n");
-  FakeTunnel fake("print out-1\neprint err-1\nprintcr out-2\nexit 7\n");
-  ChildProcess child;
-  ScopedPipe out;
+// Merged output, exit code, an extra environment entry replacing the program's own; no socket of
+// ours lives on in a child; a forced end, or the kill-on-close job's (POSIX: none); a missing program.
+TEST(ProcessSeam, OutputEnvironmentSocketsEndsAndMissingProgram) {
+  FakeTunnel named("print from-extra-env\nexit 0\n"), fake("print out-1\neprint err-1\nprintcr out-2\nexit 7\n");
+  ChildProcess child, second, hung, jobbed, missing;
+  ScopedPipe out, out2, none;
   ASSERT_TRUE(Start(child, &out));
-  EXPECT_EQ(ReadChildOutput(out.get()), "out-1\nerr-1\nout-2\r\n");
-  uint32_t avail = 0;
-  EXPECT_FALSE(PeekPipe(out.get(), avail));  // broken and empty
-  EXPECT_EQ(ExitCode(child), 7u);
+  EXPECT_EQ(ReadChildOutput(out.get()) + std::to_string(ExitCode(child)), "out-1\nerr-1\nout-2\r\n7");
   EXPECT_EQ(fake.Pids(), std::vector<uint32_t>{child.pid});
   const std::vector<std::wstring> env{L"VH_FAKE_TUNNEL_DIR=" + named.Folder(), L"VH_UNUSED=a=b"};
-  ChildProcess second;
-  ScopedPipe out2;
   ASSERT_TRUE(Start(second, &out2, &env));
-  EXPECT_EQ(ReadChildOutput(out2.get()), "from-extra-env\n");
-  EXPECT_EQ(ExitCode(second), 0u);
-}
+  EXPECT_EQ(ReadChildOutput(out2.get()) + std::to_string(ExitCode(second)), "from-extra-env\n0");
 
-// A forced end; no socket of ours lives on in the child; the kill-on-close job (POSIX: the death
-// signal) ends its member; no pipe; a missing program.
-TEST(ProcessSeam, ForcedEndNoInheritedSocketJobNoPipeAndMissingProgram) {
-  FakeTunnel fake("print up\nhang\n");
+  fake.SetScript("hang\n");
   LoopbackPair p = MakeLoopbackPair();
-  ChildProcess child, jobbed, missing;
-  ScopedPipe out, none;
-  ASSERT_TRUE(Start(child, &out));
+  ASSERT_TRUE(Start(hung, nullptr) && Start(jobbed, nullptr));
   closesocket(p.server);
   bool reset = true;
   EXPECT_EQ(ReadAll(p.client, 3000, &reset), "");
-  EXPECT_FALSE(reset) << "the child holds the program's socket";
+  EXPECT_FALSE(reset) << "a child holds the program's socket";
   closesocket(p.client);
-  uint32_t code = 0;
-  EXPECT_FALSE(WaitChild(child, 200) || ChildExitCode(child, code));
-  ASSERT_TRUE(TerminateChild(child));
+  EXPECT_TRUE(TerminateChild(hung) && WaitChild(hung, 5000));
 #ifdef _WIN32
-  EXPECT_EQ(ExitCode(child), 0u);
-#else
-  EXPECT_EQ(ExitCode(child), 128u + 9u);  // SIGKILL
-#endif
-  EXPECT_EQ(ReadChildOutput(out.get()), "up\n");
-  EXPECT_FALSE(ProcessAlive(child.pid));
-  ASSERT_TRUE(Start(jobbed, nullptr));
-#ifdef _WIN32
-  ASSERT_TRUE(CreateKillOnCloseJob());
-  EXPECT_TRUE(AssignChildToJob(jobbed));
+  ASSERT_TRUE(CreateKillOnCloseJob() && AssignChildToJob(jobbed));
   CloseKillOnCloseJob();
-  EXPECT_EQ(g_hJob, 0);
 #else
   EXPECT_FALSE(CreateKillOnCloseJob() || AssignChildToJob(jobbed));
   TerminateChild(jobbed);
@@ -132,7 +68,6 @@ TEST(ProcessSeam, ForcedEndNoInheritedSocketJobNoPipeAndMissingProgram) {
   EXPECT_TRUE(WaitChild(jobbed, 5000));
   EXPECT_FALSE(StartHiddenProcess(L"\"" + fake.Folder() + L"/no-such-program\" x", missing, &none));
   EXPECT_FALSE(missing.valid() || none.valid());
-  EXPECT_FALSE(StartHiddenProcess(L"", missing, &none));
 }
 
 // No client outlives the program, ended without clean-up ("exit") or killed ("wait").
@@ -153,17 +88,6 @@ TEST(NoOrphans, ClientEndsWithTheProgram) {
     ASSERT_TRUE(WaitChild(helper, 10000));
     EXPECT_TRUE(WaitProcessGone(pid, 10000)) << "tunnel client " << pid << " outlived the program";
   }
-}
-
-// In probe_namespace_test.sh's namespace a test CA's TLS server answers for this host.
-TEST(ProbeNamespace, ReachableAddressIsPublishedAsProbed) {
-  if (!std::getenv("VH_PROBE_NAMESPACE")) GTEST_SKIP() << "needs probe_namespace_test.sh";
-  const auto events = RunTunnelUntil("print INF |  https://foo-bar.trycloudflare.com  |\nhang\n",
-                                     WM_TUNNEL_READY, 30000);
-  ASSERT_EQ(events.size(), 2u);
-  EXPECT_EQ(events[1].msg, WM_TUNNEL_READY);
-  EXPECT_EQ(events[1].wParam, 1u) << "the probe did not get status 200";
-  EXPECT_EQ(events[1].address, "https://foo-bar.trycloudflare.com");
 }
 
 }  // namespace
