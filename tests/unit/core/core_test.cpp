@@ -5,7 +5,6 @@
 #include "net_client.h"
 #include "platform/module.h"
 #include "platform/random.h"
-#include "test_util.h"
 #include "text/slug.h"
 #include "tunnel/client.h"
 
@@ -25,17 +24,15 @@ std::shared_ptr<HostedItem> Insert(const std::string& slug, const std::wstring& 
 std::vector<unsigned char> g_script;
 size_t g_pos = 0;
 int g_draws = 0, g_failFrom = -1;
-bool ScriptedSource(void* buf, size_t len) {
-  if (const int draw = g_draws++; g_failFrom >= 0 && draw >= g_failFrom) return false;
-  for (size_t i = 0; i < len; ++i) static_cast<unsigned char*>(buf)[i] = g_pos < g_script.size() ? g_script[g_pos++] : 0;
-  return true;
-}
-
 void Script(std::vector<unsigned char> bytes, int failFrom = -1) {
   g_script = std::move(bytes);
   g_pos = g_draws = 0;
   g_failFrom = failFrom;
-  SetRandomSourceForTest(ScriptedSource);
+  SetRandomSourceForTest([](void* buf, size_t len) {
+    if (const int draw = g_draws++; g_failFrom >= 0 && draw >= g_failFrom) return false;
+    for (auto* out = static_cast<unsigned char*>(buf); len--;) *out++ = g_pos < g_script.size() ? g_script[g_pos++] : 0;
+    return true;
+  });
 }
 
 struct Core : ::testing::Test {
@@ -43,8 +40,7 @@ struct Core : ::testing::Test {
   void TearDown() override { SetRandomSourceForTest(nullptr), ClearHosted(); }
 };
 
-// The lock closes before the archive is deleted (on Windows the other order
-// leaves the archive), and only when the last holder lets go.
+// The lock closes before the archive is deleted (the other order leaves it on Windows), when the last holder lets go.
 TEST_F(Core, ItemsReleaseTheirFilesWithTheLastReference) {
   TempDir dir;
   const std::wstring zipA = dir.Write(L"a_1.zip", "PK"), zipB = dir.Write(L"b_2.zip", "PK");
@@ -61,8 +57,7 @@ TEST_F(Core, ItemsReleaseTheirFilesWithTheLastReference) {
   EXPECT_FALSE(PathExists(zipB));
 }
 
-// Byte b is alphabet[b % 36]; 252..255 are discarded (no bias) and the fill
-// carries over to the next draw; a failing draw gives the "!" sentinel.
+// b -> alphabet[b % 36]; 252..255 discarded (no bias), the fill carried to the next draw; a failed draw: "!"s.
 TEST_F(Core, TokenMapsBytesWithoutBias) {
   Script({252, 253, 254, 255, 0, 1, 25, 26, 35, 36, 71, 251, 100, 200, 2, 3});
   std::string token = GenerateToken(kTokenLen);
@@ -77,14 +72,13 @@ TEST_F(Core, TokenMapsBytesWithoutBias) {
 }
 
 TEST(CheckCustomSlug, SyntaxThenReservedWords) {
-  for (const char* word : {"Admin", "API", "WwW", "billing", "docs", "ftp", "help", "login", "logout", "signin",
-                           "signup", "static", "stripe", "SUPPORT", "WEBHOOK", "app", "__vhhealth"})
-    EXPECT_EQ(CheckCustomSlug(word), SlugResult::kReserved) << word;
-  for (const std::string& ok : {std::string(32, 'x'), std::string("myadmin"), std::string("my_files-2024")})
-    EXPECT_EQ(CheckCustomSlug(ok), SlugResult::kOk) << ok;
-  for (const std::string& bad : {std::string("dl"), std::string(33, 'x'), std::string("caf\xC3\xA9"),
-                                std::string("a.b"), std::string(" api"), std::string("a/b")})
-    EXPECT_EQ(CheckCustomSlug(bad), SlugResult::kBadSyntax) << bad;
+  const std::pair<std::vector<std::string>, SlugResult> cases[] = {
+      {{"Admin", "API", "WwW", "billing", "docs", "ftp", "help", "login", "logout", "signin", "signup", "static",
+        "stripe", "SUPPORT", "WEBHOOK", "app", "__vhhealth"}, SlugResult::kReserved},
+      {{std::string(32, 'x'), "myadmin", "my_files-2024"}, SlugResult::kOk},
+      {{"dl", std::string(33, 'x'), "caf\xC3\xA9", "a.b", " api", "a/b"}, SlugResult::kBadSyntax}};
+  for (const auto& [words, want] : cases)
+    for (const std::string& word : words) EXPECT_EQ(CheckCustomSlug(word), want) << word;
 }
 
 // A taken token is drawn again, 64 times at most; a failing generator gives up after as many draws.

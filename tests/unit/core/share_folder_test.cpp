@@ -1,5 +1,4 @@
-// Sharing folders through the real compressor (Info-ZIP natively, the PowerShell double under Wine)
-// and Internet items with the tunnel client's double; both doubles sit beside this binary.
+// Folders through the real compressor (Info-ZIP; under Wine a PowerShell double), Internet items (a double).
 #include <filesystem>
 #include <regex>
 #include <thread>
@@ -30,9 +29,8 @@ const wchar_t* const kCompressHung = kCompressFailed;
 const std::wstring kArchiveLeaf = L"vornhale";
 fs::path FsPath(const std::wstring& p) { return fs::path(p); }
 // The compressor fails (exit 1 after half an archive) or hangs while this lives.
-struct BrokenCompressor {
-  explicit BrokenCompressor(const std::string& how) : env("VH_FAKE_POWERSHELL", how) {}
-  ScopedEnv env;
+struct BrokenCompressor : ScopedEnv {
+  explicit BrokenCompressor(const std::string& how) : ScopedEnv("VH_FAKE_POWERSHELL", how) {}
 };
 #else
 const wchar_t kCompressFailed[] = L"Could not compress folder: zip exited with code 3.";
@@ -62,8 +60,7 @@ std::wstring SampleFolder(const TempDir& dir, const std::wstring& name) {
 }
 
 // The user's temporary folder moved into a private one, so the archives' folder can be checked for leftovers.
-class ShareFolderTest : public ShareTest {
- protected:
+struct ShareFolderTest : ShareTest {
   void TearDown() override {
     SetCompressTimeoutForTest(0), StopTunnel(), DiscardTunnelMessages(), SetTunnelProbeForTest(nullptr);
     ShareTest::TearDown();
@@ -74,8 +71,7 @@ class ShareFolderTest : public ShareTest {
       tmp3_{"TMPDIR", WstrToUtf8(tmp_.path())};
 };
 
-// Folder names with characters that quote, expand or run code in PowerShell
-// (or a shell) are compressed, shared, downloaded, and their archives deleted.
+// Names that quote, expand or run code in PowerShell (or a shell): compressed, shared, downloaded, deleted.
 TEST_F(ShareFolderTest, FoldersAreCompressedSharedAndDownloaded) {
   for (const std::wstring name : {L"x\u2019;Start-Process calc;\u2018y\u201A\u201B", L"x';Start-Process calc;'y",
                                   L"cost $HOME $(id)", L"tick`n`$a", L"photos [2023]", L"R&D a;b  two"}) {
@@ -130,8 +126,7 @@ TEST_F(ShareFolderTest, CompressorFailureHangAndStopLeaveNothingBehind) {
   }
 }
 
-// An archive refused before its item exists (reserved link) or dropped after
-// (no slug could be drawn) is deleted.
+// An archive refused before its item exists (reserved link) or dropped after (no slug drawn) is deleted.
 TEST_F(ShareFolderTest, ArchiveRefusedOrDroppedIsDeleted) {
   TempDir dir;
   const std::wstring folder = SampleFolder(dir, L"docs");
@@ -148,8 +143,7 @@ TEST_F(ShareFolderTest, ArchiveRefusedOrDroppedIsDeleted) {
 }
 
 #ifndef _WIN32
-// Archive names are taken exclusively (0600): an existing name (another
-// instance's archive) moves on to the next number and is never touched.
+// Names are taken exclusively (0600): a taken one (another instance's) is skipped and never touched.
 TEST(ArchiveSeam, TakenNameMovesOnAndStaysUntouched) {
   TempDir dir;
   const std::wstring taken = dir.Write(L"x_5.zip", "theirs"), mine = ReserveArchivePath(dir.path(), L"x", 5);
@@ -161,8 +155,7 @@ TEST(ArchiveSeam, TakenNameMovesOnAndStaysUntouched) {
 }
 #endif
 
-// Internet items wait for the address, a later one is linked at once, and Stop Selected on the
-// last Internet row ends the client but keeps serving the same-network item.
+// Internet items wait for the address, later ones are linked at once; the last one stopped ends the client only.
 TEST_F(ShareFolderTest, InternetItemsFollowTheTunnel) {
   SetTunnelProbeForTest([](const std::wstring&) { return true; });
   FakeTunnel fake("sleep 500\nprint INF |  https://share-item.trycloudflare.com  |\nhang\n");

@@ -1,5 +1,4 @@
-// The sharing use cases through the recording shell, without outside programs (no tunnel client is
-// found): caps, the size limit, refusals, Start Sharing, Stop Selected / Stop All, app messages.
+// Sharing through the recording shell, no tunnel client found: caps, refusals, Start Sharing, Stop, messages.
 #include <filesystem>
 #include <regex>
 
@@ -17,16 +16,14 @@
 
 namespace {
 
-std::wstring Folder(const TempDir& dir, const std::wstring& name) { return std::filesystem::create_directory(dir.File(name)), dir.File(name); }
+std::wstring Folder(const TempDir& dir, const std::wstring& name) {
+  return std::filesystem::create_directory(dir.File(name)), dir.File(name);
+}
 const wchar_t kLanReady[] = L"LAN link ready and copied to clipboard.";
-
-struct Share : ShareTest {
-  void ExpectFreeTierBox() {
-    ExpectBox(L"You've reached the free-tier sharing limit.\n\n   Free plan:  up to 3 files  OR  1 folder per session.\n"
-              L"   Premium:    unlimited files, mixed batches, larger size cap.\n\nStop or remove an existing share to "
-              L"add another, or stay tuned - Premium is coming soon.", kMbIconInformation, kCaptionPremium);
-  }
-};
+const wchar_t kFreeTier[] = L"You've reached the free-tier sharing limit.\n\n   Free plan:  up to 3 files  OR  1 "
+    L"folder per session.\n   Premium:    unlimited files, mixed batches, larger size cap.\n\nStop or remove an "
+    L"existing share to add another, or stay tuned - Premium is coming soon.";
+using Share = ShareTest;
 
 TEST(PathLastComponent, Table) {
   const std::pair<std::wstring, std::wstring> cases[] = {{L"/", L""}, {L"/home/u/photos//", L"photos"},
@@ -44,8 +41,7 @@ TEST(PowerShellCompressCommand, PathsTravelInTheEnvironment) {
             L"-LiteralPath $env:VH_COMPRESS_FOLDER -DestinationPath $env:VH_COMPRESS_ARCHIVE -Force\"");
 }
 
-// Hosted files and folders, selected files and folders, staged or not; a
-// refused batch shows the free-tier box and keeps the batch staged before it.
+// Hosted files and folders, selected ones, staged or not; refused: the free-tier box, the earlier batch kept.
 TEST_F(Share, SelectionCaps) {
   const int cases[][5] = {{0, 0, 3, 0, 1}, {0, 0, 4, 0, 0}, {1, 0, 2, 0, 1}, {1, 0, 3, 0, 0},
                           {0, 0, 0, 1, 1}, {0, 1, 0, 1, 0}, {0, 0, 1, 1, 0}, {0, 1, 1, 0, 0}};
@@ -62,7 +58,7 @@ TEST_F(Share, SelectionCaps) {
     for (int i = 0; i < files + folders; ++i)
       batch.push_back(i < files ? dir.Write(L"f" + std::to_wstring(i), "x") : Folder(dir, L"d" + std::to_wstring(i)));
     OnPathsSelected(batch);
-    staged ? ExpectBox(L"") : ExpectFreeTierBox();
+    ExpectBox(staged ? L"" : kFreeTier, kMbIconInformation, kCaptionPremium);
     EXPECT_EQ(g_pendingPaths, staged ? batch : std::vector<std::wstring>{previous});
     EXPECT_EQ(TestShell().LastStatus() + (TestShell().startEnabled ? L"+" : L""),
               staged ? L"Choose a mode, then click Start Sharing.+" : L"");
@@ -71,7 +67,8 @@ TEST_F(Share, SelectionCaps) {
 
 TEST_F(Share, SelectionTextsAndMissingPaths) {
   TempDir dir;
-  const std::wstring file = dir.Write(L"a", "x"), missing = dir.File(L"b"), longFile = dir.Write(std::wstring(250, L'n'), "");
+  const std::wstring file = dir.Write(L"a", "x"), missing = dir.File(L"b");
+  const std::wstring longFile = dir.Write(std::wstring(250, L'n'), "");
   const std::pair<std::vector<std::wstring>, std::wstring> cases[] = {
       {{Folder(dir, L"Holiday photos") + kPathSeparator}, L"Selected folder: Holiday photos"},
       {{longFile}, L"Selected file: " + std::wstring(200, L'n')},
@@ -101,7 +98,7 @@ TEST_F(Share, LanItemsAndCaps) {
   for (const std::wstring& more : {f, Folder(dir, L"folder")}) {  // refused before anything is compressed
     TestShell().Clear();
     EXPECT_FALSE(AddPath(more, 1, "", hwnd_));
-    ExpectFreeTierBox();
+    ExpectBox(kFreeTier, kMbIconInformation, kCaptionPremium);
     EXPECT_EQ(TestShell().pumps + Statuses().size(), 0u);
   }
   ClearHosted();
@@ -148,18 +145,17 @@ TEST_F(Share, StartSharing) {
   TempDir empty, dir;
   ScopedEnv path("PATH", WstrToUtf8(empty.path()));  // no tunnel client anywhere
   const std::wstring a = dir.Write(L"a.txt", "a"), b = dir.Write(L"b.txt", "b");
-  const struct {
-    std::vector<std::wstring> staged; int mode; std::string typed; bool stop; int want; std::wstring box, status;
-  } cases[] = {
-      {{}, 1, "", false, -1, L"", L""},
+  using V = std::vector<std::wstring>;
+  const struct { V staged; int mode; std::string typed; bool stop; int want; std::wstring box; V statuses; } cases[] = {
+      {{}, 1, "", false, -1, L"", {}},
       {{a, b}, 1, " my-link", false, -1, L"Custom link can only be set when sharing a single item.\nClear the "
-                                         L"custom link to share multiple items at once.", L""},
-      {{a}, 1, " \tmy-link\t ", false, 1, L"", kLanReady},
+                                         L"custom link to share multiple items at once.", {}},
+      {{a}, 1, " \tmy-link\t ", false, 1, L"", {kLanReady}},
       {{a}, 1, "\nmy-link", false, 0, L"Custom link must be 3 to 32 characters and contain only letters, digits, "
-                                      L"hyphens, or underscores.", L""},  // only spaces and tabs are trimmed
-      {{a, b}, 1, " \t", false, 2, L"", std::wstring(kLanReady) + kLanReady},
-      {{a, b}, 1, "", true, 0, L"", L""},
-      {{a}, 0, "", false, 1, L"", L"cloudflared.exe missing using LAN link instead."}};
+                                      L"hyphens, or underscores.", {}},  // only spaces and tabs are trimmed
+      {{a, b}, 1, " \t", false, 2, L"", {kLanReady, kLanReady}},
+      {{a, b}, 1, "", true, 0, L"", {}},
+      {{a}, 0, "", false, 1, L"", {L"cloudflared.exe missing using LAN link instead."}}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.typed + std::to_string(c.want));
     ClearHosted();
@@ -167,9 +163,7 @@ TEST_F(Share, StartSharing) {
     g_pendingPaths = c.staged;
     EXPECT_EQ(StartSharing(c.mode, c.typed, c.stop ? +[] { return true; } : nullptr), c.want);
     if (!c.box.empty()) ExpectBox(c.box, kMbIconWarning);
-    std::wstring statuses;
-    for (const std::wstring& s : Statuses()) statuses += s;
-    EXPECT_EQ(statuses, c.status);
+    EXPECT_EQ(Statuses(), c.statuses);
     EXPECT_EQ(g_pendingPaths.size(), c.want < 0 ? c.staged.size() : 0u);
     EXPECT_EQ(HostedCount(), static_cast<size_t>(std::max(c.want, 0)));
     if (c.want <= 0) continue;
