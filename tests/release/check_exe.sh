@@ -22,4 +22,3 @@ for key in FileVersion ProductVersion; do
   printf '%s' "$hex" | grep -Eq "$(utf16 "$key")0000(0000)?$(utf16 "$version")0000" || fail "no $key $version"
 done
 [ "$fails" = 0 ] && echo "check_exe: all passed ($(echo $dlls); $size bytes)"
-[ "$fails" = 0 ]

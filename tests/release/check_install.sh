@@ -18,4 +18,3 @@ sed 's/^[Uu]sage:[[:space:]]*//; s/^[[:space:]]*//; s/[[:space:]]*$//; /^$/d' "$
   tee "$prefix/missing"
 [ -s "$prefix/missing" ] && fails=$((fails + 1))
 [ "$fails" = 0 ] && echo "check_install: all passed"
-[ "$fails" = 0 ]

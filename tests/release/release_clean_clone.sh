@@ -42,4 +42,3 @@ done
 release second/elsewhere "$(git -C "$work/clone" rev-parse HEAD)" '2001-02-03 04:05:06' || fail "second release"
 cmp "$zip" "$work/second/elsewhere-dist/${zip##*/}" || fail "the second release differs"
 [ "$fails" = 0 ] && echo "release_clean_clone: all passed"
-[ "$fails" = 0 ]

@@ -32,8 +32,7 @@ namespace ids = vh::IdentityStore;
 namespace paths = vh::paths;
 using Bytes = std::vector<uint8_t>;
 
-class IdentityTest : public ::testing::Test {
- protected:
+struct IdentityTest : ::testing::Test {
   void SetUp() override { paths::SetAppDataDirForTest(dir_), ids::g_identityReady.store(false); }
   void TearDown() override { paths::SetAppDataDirForTest(L""), ids::g_identityReady.store(false); }
   TempDir tmp_;
@@ -146,8 +145,7 @@ TEST_F(IdentityTest, Win32FolderIsUnderRoamingAppData) {
   CoTaskMemFree(p);
 }
 
-// The ACL the key file is written with: one ACE granting everything to the user (Wine keeps no file
-// DACL, so the ACL as built is what shows it there).
+// The key file's ACL as built (Wine keeps no file DACL): one ACE granting everything to the user.
 TEST_F(IdentityTest, Win32KeyFileGrantsEverythingToTheUserAlone) {
   HANDLE token = nullptr;
   BYTE tokenUser[256];

@@ -1,5 +1,4 @@
-// Links the self-test alone: no shell, server or tunnel supervision is linked
-// in, so this fails to link when the self-test starts to need one. Not run.
+// Not run: fails to link once the self-test needs the shell, the server or tunnel supervision.
 #include "selftest/selftest.h"
 
 int main() { return RunSelfTests(); }

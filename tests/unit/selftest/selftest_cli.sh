@@ -72,4 +72,3 @@ run 2 "$work/cfg" foo --self-test
 XDG_CONFIG_HOME=$work/cfg timeout 60 "$exe" --self-test </dev/null >/dev/null 2>&1 || fail "stdin at end: $?"
 
 [ "$fails" = 0 ] && echo "selftest_cli: all passed"
-[ "$fails" = 0 ]

@@ -46,4 +46,3 @@ grep -q -e 'tests passed' -e '^\[ ok \]' "$work/nm.pane" && fail "'--self-testx'
 [ -f "$work/nm.rc" ] && [ "$(cat "$work/nm.rc")" != 0 ] && fail "'--self-testx': exit code $(cat "$work/nm.rc")"
 
 [ "$fails" = 0 ] && echo "selftest_wine: all passed"
-[ "$fails" = 0 ]

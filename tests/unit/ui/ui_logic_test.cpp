@@ -8,8 +8,7 @@
 
 namespace {
 
-// A picker's result: one path, or a folder and names, NUL-separated, within
-// the buffer even without the closing NULs.
+// A picker's result: one path, or a folder and names, NUL-separated, within the buffer even unterminated.
 TEST(SplitPickerResult, SingleMultipleAndUnterminated) {
   using V = std::vector<std::wstring>;
   const std::pair<std::wstring, V> cases[] = {
