@@ -3,9 +3,8 @@
 # fresh clone (reusing the cross-built dependencies DEPS), its zip checked as a Windows user gets it; then
 # the same commit released from another path with other file times gives the same bytes.
 set -uo pipefail
-repo=$1 deps=$2 work=$3 version=$4
+repo=$1 deps=$2 work=$3 version=$4 fails=0
 here=$(cd "$(dirname "$0")" && pwd)
-fails=0
 fail() { echo "FAIL: $*"; fails=$((fails + 1)); }
 # release DIR COMMIT [FILE_TIME]: clone into WORK/DIR, release into WORK/DIR-dist.
 release() {

@@ -95,12 +95,9 @@ TEST_F(Core, SlugChoiceGivesUpAfter64Attempts) {
 
 // An adapter: Ethernet (E), Wi-Fi (W) or loopback (L); "-": down; "g": with a default gateway.
 NetAdapter A(const std::string& kind, std::vector<std::string> ips) {
-  NetAdapter a;
-  a.ifType = kind[0] == 'W' ? kIfTypeIeee80211 : kind[0] == 'L' ? kIfTypeSoftwareLoopback : kIfTypeEthernet;
-  a.up = kind.find('-') == std::string::npos;
-  a.gateway = kind.find('g') != std::string::npos;
-  a.ipv4 = std::move(ips);
-  return a;
+  return {kind.find('-') == std::string::npos,
+          kind[0] == 'W' ? kIfTypeIeee80211 : kind[0] == 'L' ? kIfTypeSoftwareLoopback : kIfTypeEthernet,
+          std::move(ips), kind.find('g') != std::string::npos};
 }
 
 TEST(ChoosePreferredIp, ReachableThenWifiThenGatewayThenListOrder) {

@@ -2,11 +2,9 @@
 # The native `vornhale --self-test`: exact output, exit code, the user's key kept, failure paths.
 # Usage: selftest_cli.sh <vornhale> <expected_checks.txt>
 set -u
-exe=$1
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+exe=$1 work=$(mktemp -d) fails=0
 cfg=$work/cfg/Vorn-Hale
-fails=0
+trap 'rm -rf "$work"' EXIT
 fail() { echo "FAIL: $*"; fails=$((fails + 1)); }
 # run <want exit code> <XDG_CONFIG_HOME> <args...>: output in $work/out.
 run() {

@@ -5,10 +5,8 @@ set -u
 abs() { case $1 in /*) echo "$1" ;; *) echo "$PWD/$1" ;; esac; }
 exe=$(abs "$1")
 export WINEPREFIX="$(abs "$2")" WINEDEBUG=-all  # Wine refuses a relative prefix
-sock=vh-selftest-$$
-work=$(mktemp -d)
+sock=vh-selftest-$$ work=$(mktemp -d) fails=0
 trap 'tmux -L "$sock" kill-server 2>/dev/null; wineserver -k 2>/dev/null; rm -rf "$work"' EXIT
-fails=0
 fail() { echo "FAIL: $*"; fails=$((fails + 1)); }
 awk -F' [|] ' '/^#/ {next} {p = $1; if (!sub(/: .*/, ": ", p)) p = ""
   print "[ ok ] " $1; for (i = 2; i <= NF; i++) print "[ ok ] " p $i}' "$3" >"$work/want"
