@@ -47,18 +47,6 @@ struct BrokenCompressor {  // a zip earlier on PATH
 };
 #endif
 
-bool NoFilesIn(const std::wstring& folder) {
-  std::error_code ec;
-  return fs::directory_iterator(FsPath(folder), ec) == fs::directory_iterator();
-}
-
-// A folder `name` holding a.txt.
-std::wstring SampleFolder(const TempDir& dir, const std::wstring& name) {
-  const std::wstring path = dir.path() + kPathSeparator + name;
-  fs::create_directories(FsPath(path));
-  return WriteFileAt(path + kPathSeparator + L"a.txt", "alpha\n"), path;
-}
-
 // The user's temporary folder moved into a private one, so the archives' folder can be checked for leftovers.
 struct ShareFolderTest : ShareTest {
   void TearDown() override {
@@ -66,6 +54,15 @@ struct ShareFolderTest : ShareTest {
     ShareTest::TearDown();
   }
   std::wstring ArchiveFolder() const { return tmp_.File(kArchiveLeaf); }
+  bool NoArchives() const {
+    std::error_code ec;
+    return fs::directory_iterator(FsPath(ArchiveFolder()), ec) == fs::directory_iterator();
+  }
+  std::wstring SampleFolder(const std::wstring& name) const {  // holding a.txt
+    const std::wstring path = tmp_.path() + kPathSeparator + name;
+    fs::create_directories(FsPath(path));
+    return WriteFileAt(path + kPathSeparator + L"a.txt", "alpha\n"), path;
+  }
   TempDir tmp_;
   ScopedEnv tmp1_{"TMP", WstrToUtf8(tmp_.path())}, tmp2_{"TEMP", WstrToUtf8(tmp_.path())},
       tmp3_{"TMPDIR", WstrToUtf8(tmp_.path())};
@@ -76,8 +73,7 @@ TEST_F(ShareFolderTest, FoldersAreCompressedSharedAndDownloaded) {
   for (const std::wstring name : {L"x\u2019;Start-Process calc;\u2018y\u201A\u201B", L"x';Start-Process calc;'y",
                                   L"cost $HOME $(id)", L"tick`n`$a", L"photos [2023]", L"R&D a;b  two"}) {
     SCOPED_TRACE(WstrToUtf8(name));
-    TempDir dir;
-    const std::wstring folder = SampleFolder(dir, name);
+    const std::wstring folder = SampleFolder(name);
     TestShell().Clear();
     ASSERT_TRUE(AddPath(folder, 1, "", hwnd_));
     ExpectBox(L"");
@@ -97,13 +93,12 @@ TEST_F(ShareFolderTest, FoldersAreCompressedSharedAndDownloaded) {
 #endif
     item.reset();
     ClearHosted();
-    EXPECT_TRUE(WaitUntil([&] { return NoFilesIn(ArchiveFolder()); }));
+    EXPECT_TRUE(WaitUntil([&] { return NoArchives(); }));
   }
 }
 
 TEST_F(ShareFolderTest, CompressorFailureHangAndStopLeaveNothingBehind) {
-  TempDir dir;
-  const std::wstring folder = SampleFolder(dir, L"photos");
+  const std::wstring folder = SampleFolder(L"photos");
   // With `stop`, a stop request while the compressor runs: ended at once, nothing reported.
   const struct { const char* how; bool stop; const wchar_t* text; } cases[] = {
       {"fail", false, kCompressFailed}, {"hang", false, kCompressHung}, {"hang", true, L""}};
@@ -122,24 +117,23 @@ TEST_F(ShareFolderTest, CompressorFailureHangAndStopLeaveNothingBehind) {
     EXPECT_EQ(Statuses(), (c.stop ? std::vector<std::wstring>{kCompressing}
                                   : std::vector<std::wstring>{kCompressing, L"Folder compression failed."}));
     EXPECT_FALSE(HostedCount() || g_serverRunning.load());
-    EXPECT_TRUE(NoFilesIn(ArchiveFolder()));
+    EXPECT_TRUE(NoArchives());
   }
 }
 
 // An archive refused before its item exists (reserved link) or dropped after (no slug drawn) is deleted.
 TEST_F(ShareFolderTest, ArchiveRefusedOrDroppedIsDeleted) {
-  TempDir dir;
-  const std::wstring folder = SampleFolder(dir, L"docs");
+  const std::wstring folder = SampleFolder(L"docs");
   EXPECT_FALSE(AddPath(folder, 1, "support", hwnd_));
   ExpectBox(L"That custom link is reserved. Choose a different one.", kMbIconWarning);
-  EXPECT_TRUE(NoFilesIn(ArchiveFolder()));
+  EXPECT_TRUE(NoArchives());
   TestShell().Clear();
   const RandomSourceFn old = SetRandomSourceForTest([](void*, size_t) { return false; });
   EXPECT_FALSE(AddPath(folder, 1, "", hwnd_));
   SetRandomSourceForTest(old);
   ExpectBox(L"Could not generate a secure link. Please try again.", kMbIconError);
   EXPECT_EQ(HostedCount(), 0u);
-  EXPECT_TRUE(NoFilesIn(ArchiveFolder()));
+  EXPECT_TRUE(NoArchives());
 }
 
 #ifndef _WIN32
@@ -159,8 +153,7 @@ TEST(ArchiveSeam, TakenNameMovesOnAndStaysUntouched) {
 TEST_F(ShareFolderTest, InternetItemsFollowTheTunnel) {
   SetTunnelProbeForTest([](const std::wstring&) { return true; });
   FakeTunnel fake("sleep 500\nprint INF |  https://share-item.trycloudflare.com  |\nhang\n");
-  TempDir dir;
-  const std::wstring f = dir.Write(L"inet.txt", "i");
+  const std::wstring f = tmp_.Write(L"inet.txt", "i");
   ASSERT_TRUE(AddPath(f, 1, "lan-stays", hwnd_));
   TestShell().Clear();
   g_pendingPaths = {f};

@@ -122,13 +122,12 @@ TEST_F(IdentityTest, PosixFailedWritesKeepWhatWasThere) {
   const std::wstring file = tmp_.Write(L"identity.key", std::string(64, 1)), tmp = file + L".tmp";
   const Bytes big(4096, 2);
   struct rlimit old {}, small {};
-  struct sigaction ignore {}, oldAction {};
-  ignore.sa_handler = SIG_IGN;
-  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old) + sigaction(SIGXFSZ, &ignore, &oldAction), 0);
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
   small = {100, old.rlim_max};
+  const auto oldHandler = signal(SIGXFSZ, SIG_IGN);
   ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
   const bool ok = paths::WriteFileOwnerOnly(file, big.data(), big.size());
-  setrlimit(RLIMIT_FSIZE, &old), sigaction(SIGXFSZ, &oldAction, nullptr);
+  setrlimit(RLIMIT_FSIZE, &old), signal(SIGXFSZ, oldHandler);
   EXPECT_FALSE(ok || PathExists(tmp));
   const int fd = open(WstrToUtf8(tmp).c_str(), O_WRONLY | O_CREAT, 0600);
   ASSERT_TRUE(fd >= 0 && write(fd, "winner", 6) == 6 && flock(fd, LOCK_EX | LOCK_NB) == 0);
