@@ -58,10 +58,9 @@ TEST_F(IdentityTest, KeyFileHoldsTheKeyPairAndTheFingerprintIsThePublicKeys) {
 // A failing generator gives an all-zero key: never stored, never used.
 TEST_F(IdentityTest, NoKeyFromABrokenRandomSourceOrAnUnusableFolder) {
   ASSERT_TRUE(vh::crypto::Init());
-  const RandomSourceFn previous = SetRandomSourceForTest([](void*, size_t) { return false; });
-  const bool ok = ids::Init();
-  SetRandomSourceForTest(previous);
-  EXPECT_FALSE(ok || ids::g_identityReady.load() || PathExists(key_));
+  SetRandomSourceForTest([](void*, size_t) { return false; });
+  EXPECT_FALSE(ids::Init() || ids::g_identityReady.load() || PathExists(key_));
+  SetRandomSourceForTest(nullptr);
   paths::SetAppDataDirForTest(tmp_.Write(L"plain-file", "x"));
   EXPECT_FALSE(ids::Init() || ids::g_identityReady.load());
 }
@@ -107,8 +106,7 @@ TEST_F(IdentityTest, PosixFolderFollowsAnAbsoluteXdgConfigHomeThenHome) {
 // Mode 0600 whatever the umask, over a stale world-readable temporary file.
 TEST_F(IdentityTest, PosixKeyFileIsOwnerOnly) {
   ASSERT_FALSE(paths::EnsureAppDataDir().empty());
-  tmp_.Write(L"Vorn-Hale/identity.key.tmp", std::string(100, 's'));
-  chmod(WstrToUtf8(key_ + L".tmp").c_str(), 0644);
+  chmod(WstrToUtf8(tmp_.Write(L"Vorn-Hale/identity.key.tmp", std::string(100, 's'))).c_str(), 0644);
   const mode_t oldMask = umask(0);
   const bool ok = ids::Init();
   umask(oldMask);
@@ -146,12 +144,9 @@ TEST_F(IdentityTest, Win32FolderIsUnderRoamingAppData) {
 
 // The key file's ACL as built (Wine keeps no file DACL): one ACE granting everything to the user.
 TEST_F(IdentityTest, Win32KeyFileGrantsEverythingToTheUserAlone) {
-  HANDLE token = nullptr;
   BYTE tokenUser[256];
   DWORD size = 0;
-  ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token));
-  ASSERT_TRUE(GetTokenInformation(token, TokenUser, tokenUser, sizeof tokenUser, &size));
-  CloseHandle(token);
+  ASSERT_TRUE(GetTokenInformation(GetCurrentProcessToken(), TokenUser, tokenUser, sizeof tokenUser, &size));
   const PSID user = reinterpret_cast<TOKEN_USER*>(tokenUser)->User.Sid;
   std::vector<uint8_t> bytes;
   ASSERT_TRUE(paths::OwnerOnlyAclBytes(bytes));
