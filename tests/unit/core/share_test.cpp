@@ -1,5 +1,6 @@
 // Sharing through the recording shell, no tunnel client found: caps, refusals, Start Sharing, Stop, messages.
 #include <filesystem>
+#include <fstream>
 #include <regex>
 
 #include "platform/fs.h"
@@ -8,9 +9,7 @@
 #include "sharing/compress.h"
 #include "sharing/session.h"
 
-#ifdef _WIN32
-#include <windows.h>
-#else
+#ifndef _WIN32
 #include <sys/stat.h>
 #endif
 
@@ -114,10 +113,8 @@ TEST_F(Share, RefusalsLeaveTheRegistryUnchanged) {
   std::filesystem::resize_file(over, 1073741825u);
   ASSERT_TRUE(AddPath(f, 1, "taken-link", hwnd_));
 #ifdef _WIN32
-  const std::wstring odd = dir.Write(L"busy.txt", "busy");  // a file someone is writing
-  HANDLE writer = CreateFileW(odd.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  ASSERT_NE(writer, INVALID_HANDLE_VALUE);
+  const std::wstring odd = dir.Write(L"busy.txt", "busy");
+  std::ofstream writer(std::filesystem::path(odd), std::ios::app);  // someone is writing it
 #else
   const std::wstring odd = dir.File(L"fifo");  // neither a file nor a folder: refused at once, never waited on
   ASSERT_EQ(mkfifo(WstrToUtf8(odd).c_str(), 0600), 0);
@@ -135,9 +132,6 @@ TEST_F(Share, RefusalsLeaveTheRegistryUnchanged) {
     ExpectBox(c.text, c.icon);
     EXPECT_EQ(HostedCount() + Statuses().size(), 1u);
   }
-#ifdef _WIN32
-  CloseHandle(writer);
-#endif
 }
 
 // Start Sharing from the staged selection, and the latest-link views.
