@@ -1,7 +1,5 @@
 #!/bin/sh
-# check_install.sh BUILD_DIR VERSION: `cmake --install` into an empty prefix gives bin/vornhale, which prints
-# VERSION for --version, and share/man/man1/vornhale.1, which carries VERSION and, as man renders it, every
-# line of --help (the usage lines as its synopsis).
+# check_install.sh BUILD_DIR VERSION: the installed program's --version, its manual's version and --help lines.
 set -u
 prefix=$(mktemp -d) version=$2 fails=0
 trap 'rm -rf "$prefix"' EXIT

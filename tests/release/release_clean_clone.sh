@@ -1,7 +1,5 @@
 #!/usr/bin/env bash
-# release_clean_clone.sh SOURCE_REPO DEPS WORK VERSION: scripts/release.sh as a maintainer runs it on a
-# fresh clone (reusing the cross-built dependencies DEPS), its zip checked as a Windows user gets it; then
-# the same commit released from another path with other file times gives the same bytes.
+# release_clean_clone.sh REPO DEPS WORK VERSION: a fresh clone's release zip checked; rebuilt elsewhere: same bytes.
 set -uo pipefail
 repo=$1 deps=$2 work=$3 version=$4 fails=0
 here=$(cd "$(dirname "$0")" && pwd)

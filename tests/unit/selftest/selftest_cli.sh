@@ -1,6 +1,5 @@
 #!/bin/sh
-# The native `vornhale --self-test`: exact output, exit code, the user's key kept, failure paths.
-# Usage: selftest_cli.sh <vornhale> <expected_checks.txt>
+# selftest_cli.sh VORNHALE EXPECTED_CHECKS: exact output, exit code, the user's key kept, failure paths.
 set -u
 exe=$1 work=$(mktemp -d) fails=0
 cfg=$work/cfg/Vorn-Hale

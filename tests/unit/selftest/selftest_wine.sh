@@ -1,6 +1,5 @@
 #!/bin/sh
-# `vornhale.exe --self-test` under Wine in a private tmux server (the console shows only in a terminal):
-# the pane read back, Enter sent. Usage: selftest_wine.sh <vornhale.exe> <own prefix> <expected_checks.txt>
+# selftest_wine.sh EXE PREFIX EXPECTED_CHECKS: the self-test's console in a private tmux server, Enter sent.
 set -u
 exe=$(realpath -m "$1")
 export WINEPREFIX="$(realpath -m "$2")" WINEDEBUG=-all  # Wine refuses a relative prefix

@@ -1,11 +1,8 @@
-// The terminal program's text helpers: command line, paths and the hosted table
-// (the QR code under a link is read back by the terminal scenarios).
+// The terminal program's text helpers: command line, paths, the hosted table (the QR: terminal scenarios).
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <string>
 #include <tuple>
-#include <vector>
 
 #include "share_args.h"
 #include "terminal_view.h"

@@ -3,9 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <string>
-#include <vector>
-
 namespace {
 
 // A picker's result: one path, or a folder and names, NUL-separated, within the buffer even unterminated.
