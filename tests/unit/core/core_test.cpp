@@ -9,7 +9,6 @@
 #include "tunnel/client.h"
 
 namespace {
-
 std::shared_ptr<HostedItem> Insert(const std::string& slug, const std::wstring& zip = {}) {
   auto item = std::make_shared<HostedItem>();
   item->slug = slug;
@@ -123,5 +122,4 @@ TEST(Client, CommandLineAndPlace) {
   EXPECT_EQ(GetCloudflaredPath(), ProgramFolder() + L"\\cloudflared.exe");  // nowhere else
 #endif
 }
-
 }  // namespace

@@ -20,7 +20,6 @@
 namespace fs = std::filesystem;
 
 namespace {
-
 const wchar_t kCompressing[] = L"Compressing folder... (this may take a moment)";
 #ifdef _WIN32
 const wchar_t kCompressFailed[] = L"Could not compress folder.\n\nPowerShell's Compress-Archive is required. Make sure "
@@ -177,5 +176,4 @@ TEST_F(ShareFolderTest, InternetItemsFollowTheTunnel) {
   EXPECT_TRUE(WaitProcessGone(fake.Pids()[0], 5000));
   EXPECT_EQ(FetchBody("lan-stays"), "i");
 }
-
 }  // namespace

@@ -14,7 +14,6 @@
 #endif
 
 namespace {
-
 std::wstring Folder(const TempDir& dir, const std::wstring& name) {
   return std::filesystem::create_directory(dir.File(name)), dir.File(name);
 }
@@ -134,8 +133,7 @@ TEST_F(Share, RefusalsLeaveTheRegistryUnchanged) {
   }
 }
 
-// Start Sharing from the staged selection, and the latest-link views.
-TEST_F(Share, StartSharing) {
+TEST_F(Share, StartSharingAndTheLatestLink) {
   TempDir empty, dir;
   ScopedEnv path("PATH", WstrToUtf8(empty.path()));  // no tunnel client anywhere
   const std::wstring a = dir.Write(L"a.txt", "a"), b = dir.Write(L"b.txt", "b");
@@ -170,8 +168,7 @@ TEST_F(Share, StartSharing) {
   }
 }
 
-// Stop Selected, Stop All and closing with shares, with the user's answers.
-TEST_F(Share, StopSelectedStopAllAndClose) {
+TEST_F(Share, StopSelectedStopAllAndCloseWithTheUsersAnswers) {
   TempDir dir;
   auto share = [&] {
     for (const wchar_t* name : {L"f0", L"f1"}) ASSERT_TRUE(AddPath(dir.Write(name, "x"), 1, "", hwnd_));
@@ -206,5 +203,4 @@ TEST_F(Share, StopSelectedStopAllAndClose) {
     EXPECT_EQ(Statuses(), std::vector<std::wstring>{L"All sharing stopped."});
   }
 }
-
 }  // namespace

@@ -27,7 +27,6 @@
 #include "platform/random.h"
 
 namespace {
-
 namespace ids = vh::IdentityStore;
 namespace paths = vh::paths;
 using Bytes = std::vector<uint8_t>;
@@ -158,5 +157,4 @@ TEST_F(IdentityTest, Win32KeyFileGrantsEverythingToTheUserAlone) {
   EXPECT_TRUE(ace->Mask == GENERIC_ALL && EqualSid(user, &ace->SidStart));
 }
 #endif
-
 }  // namespace

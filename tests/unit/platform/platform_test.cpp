@@ -9,7 +9,6 @@
 #include "platform/text.h"
 
 namespace {
-
 TEST(TextConversion, RoundTripsStopsAtNulAndReplacesMalformedBytes) {
   const std::pair<std::wstring, std::string> cases[] = {
       {L"caf\u00e9", "caf\xc3\xa9"}, {L"\u20ac", "\xe2\x82\xac"}, {L"\U0001F338", "\xf0\x9f\x8c\xb8"}};
@@ -54,5 +53,4 @@ TEST(Owned, EveryHeldHandleIsClosedOnceAndNoneTwice) {
   }
   EXPECT_EQ(g_closed, (std::vector<int>{2, 3, 4, 1}));
 }
-
 }  // namespace

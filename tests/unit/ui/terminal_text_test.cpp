@@ -8,7 +8,6 @@
 #include "terminal_view.h"
 
 namespace {
-
 // A share command's mode (0 Internet, 1 same network), link and paths; -1: refused with an error text.
 TEST(TerminalArgs, CommandLines) {
   using S = std::vector<std::string>;
@@ -71,5 +70,4 @@ TEST(TerminalClipboard, Osc52CarriesBase64Text) {
       {"", ""}, {"f", "Zg=="}, {"fo", "Zm8="}, {"foo", "Zm9v"}, {"\xC3\xA4\xFF", "w6T/"}};
   for (const auto& [text, b64] : cases) EXPECT_EQ(ClipboardSequence(text), "\x1b]52;c;" + b64 + "\a") << text;
 }
-
 }  // namespace

@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 namespace {
-
 // A picker's result: one path, or a folder and names, NUL-separated, within the buffer even unterminated.
 TEST(SplitPickerResult, SingleMultipleAndUnterminated) {
   using V = std::vector<std::wstring>;
@@ -41,5 +40,4 @@ TEST(ComputeQrLayout, ScaleDrawnAndOffset) {
     EXPECT_EQ((std::vector<int>{l.scale, l.drawn, l.offset}), (std::vector<int>{c[2], c[3], c[4]})) << c[1];
   }
 }
-
 }  // namespace
