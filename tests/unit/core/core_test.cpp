@@ -33,7 +33,6 @@ void Script(std::vector<unsigned char> bytes, int failFrom = -1) {
     return true;
   });
 }
-
 struct Core : ::testing::Test {
   void SetUp() override { ClearHosted(); }
   void TearDown() override { SetRandomSourceForTest(nullptr), ClearHosted(); }
@@ -98,7 +97,6 @@ NetAdapter A(const std::string& kind, std::vector<std::string> ips) {
           kind[0] == 'W' ? kIfTypeIeee80211 : kind[0] == 'L' ? kIfTypeSoftwareLoopback : kIfTypeEthernet,
           std::move(ips), kind.find('g') != std::string::npos};
 }
-
 TEST(ChoosePreferredIp, ReachableThenWifiThenGatewayThenListOrder) {
   const std::pair<std::vector<NetAdapter>, std::string> cases[] = {
       {{A("E", {"10.0.0.5"}), A("W", {"192.168.1.7", "192.168.1.8"}), A("W", {"192.168.2.9"})}, "192.168.1.7"},

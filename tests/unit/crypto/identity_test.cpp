@@ -15,9 +15,6 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#include "platform/text.h"
-#include "test_util.h"
 #endif
 
 #include "crypto/crypto.h"
@@ -25,6 +22,8 @@
 #include "crypto/paths.h"
 #include "net_client.h"
 #include "platform/random.h"
+#include "platform/text.h"
+#include "test_util.h"
 
 namespace {
 namespace ids = vh::IdentityStore;
@@ -88,7 +87,6 @@ mode_t ModeOf(const std::wstring& p) {
   struct stat st {};
   return stat(WstrToUtf8(p).c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
 }
-
 TEST_F(IdentityTest, PosixFolderFollowsAnAbsoluteXdgConfigHomeThenHome) {
   paths::SetAppDataDirForTest(L"");
   const std::string base = WstrToUtf8(tmp_.path());

@@ -40,7 +40,6 @@ TEST(FileSeam, OpenReadAtOffsetsAndDelete) {
 std::vector<int> g_closed;
 void RecordClose(int h) { g_closed.push_back(h); }
 using Recorded = Owned<int, -1, RecordClose>;
-
 TEST(Owned, EveryHeldHandleIsClosedOnceAndNoneTwice) {
   {
     Recorded a(1), b(2), none;
