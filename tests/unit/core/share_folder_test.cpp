@@ -96,7 +96,8 @@ TEST_F(ShareFolderTest, FoldersAreCompressedSharedAndDownloaded) {
   }
 }
 
-TEST_F(ShareFolderTest, CompressorFailureHangAndStopLeaveNothingBehind) {
+// Also an archive refused before its item exists (reserved link) or dropped after (no slug drawn) is deleted.
+TEST_F(ShareFolderTest, CompressorFailureHangStopAndRefusalLeaveNothingBehind) {
   const std::wstring folder = SampleFolder(L"photos");
   // With `stop`, a stop request while the compressor runs: ended at once, nothing reported.
   const struct { const char* how; bool stop; const wchar_t* text; } cases[] = {
@@ -118,11 +119,7 @@ TEST_F(ShareFolderTest, CompressorFailureHangAndStopLeaveNothingBehind) {
     EXPECT_FALSE(HostedCount() || g_serverRunning.load());
     EXPECT_TRUE(NoArchives());
   }
-}
-
-// An archive refused before its item exists (reserved link) or dropped after (no slug drawn) is deleted.
-TEST_F(ShareFolderTest, ArchiveRefusedOrDroppedIsDeleted) {
-  const std::wstring folder = SampleFolder(L"docs");
+  TestShell().Clear();
   EXPECT_FALSE(AddPath(folder, 1, "support", hwnd_));
   ExpectBox(L"That custom link is reserved. Choose a different one.", kMbIconWarning);
   EXPECT_TRUE(NoArchives());

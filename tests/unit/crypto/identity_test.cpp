@@ -37,10 +37,14 @@ struct IdentityTest : ::testing::Test {
   const std::wstring dir_ = tmp_.File(L"Vorn-Hale"), key_ = paths::Join(dir_, L"identity.key");
 };
 
-// The self-test checks the layout, a reload, a signature; here the file, the fingerprint's source.
-TEST_F(IdentityTest, KeyFileHoldsTheKeyPairAndTheFingerprintIsThePublicKeys) {
+// A broken generator's all-zero key is never kept; a good key's file and fingerprint (the self-test checks the rest).
+TEST_F(IdentityTest, KeyFileHoldsAGoodKeyPairAndTheFingerprintIsThePublicKeys) {
   uint8_t sig[64], digest[32] = {};
   char fp[22] = "ZZZZZZZZZZZZZZZZZZZZZ";
+  ASSERT_TRUE(vh::crypto::Init());
+  SetRandomSourceForTest([](void*, size_t) { return false; });
+  EXPECT_FALSE(ids::Init() || ids::g_identityReady.load() || PathExists(key_));
+  SetRandomSourceForTest(nullptr);
   EXPECT_FALSE(ids::Sign(digest, 1, sig));  // not ready yet
   ASSERT_TRUE(ids::Init());
   const std::string file = ReadWholeFile(key_), pub(reinterpret_cast<const char*>(ids::g_identityPub), 32);
@@ -51,14 +55,7 @@ TEST_F(IdentityTest, KeyFileHoldsTheKeyPairAndTheFingerprintIsThePublicKeys) {
   tmp_.Write(L"Vorn-Hale/identity.key", std::string(63, '\x77'));  // damaged: replaced
   ASSERT_TRUE(ids::Init());
   EXPECT_EQ(ReadWholeFile(key_).substr(32), std::string(reinterpret_cast<const char*>(ids::g_identityPub), 32));
-}
-
-// A failing generator gives an all-zero key: never stored, never used.
-TEST_F(IdentityTest, NoKeyFromABrokenRandomSourceOrAnUnusableFolder) {
-  ASSERT_TRUE(vh::crypto::Init());
-  SetRandomSourceForTest([](void*, size_t) { return false; });
-  EXPECT_FALSE(ids::Init() || ids::g_identityReady.load() || PathExists(key_));
-  SetRandomSourceForTest(nullptr);
+  ids::g_identityReady.store(false);  // an unusable folder
   paths::SetAppDataDirForTest(tmp_.Write(L"plain-file", "x"));
   EXPECT_FALSE(ids::Init() || ids::g_identityReady.load());
 }
