@@ -40,7 +40,7 @@ TEST(PowerShellCompressCommand, PathsTravelInTheEnvironment) {
 }
 
 // Hosted files and folders, selected ones, staged or not; refused: the free-tier box, the earlier batch kept.
-TEST_F(Share, SelectionCaps) {
+TEST_F(Share, SelectionCapsTextsAndMissingPaths) {
   const int cases[][5] = {{0, 0, 3, 0, 1}, {0, 0, 4, 0, 0}, {1, 0, 2, 0, 1}, {1, 0, 3, 0, 0},
                           {0, 0, 0, 1, 1}, {0, 1, 0, 1, 0}, {0, 0, 1, 1, 0}, {0, 1, 1, 0, 0}};
   TempDir dir;
@@ -61,17 +61,14 @@ TEST_F(Share, SelectionCaps) {
     EXPECT_EQ(TestShell().LastStatus() + (TestShell().startEnabled ? L"+" : L""),
               staged ? L"Choose a mode, then click Start Sharing.+" : L"");
   }
-}
-
-TEST_F(Share, SelectionTextsAndMissingPaths) {
-  TempDir dir;
+  ClearHosted();
   const std::wstring file = dir.Write(L"a", "x"), missing = dir.File(L"b");
   const std::wstring longFile = dir.Write(std::wstring(250, L'n'), "");
-  const std::pair<std::vector<std::wstring>, std::wstring> cases[] = {
+  const std::pair<std::vector<std::wstring>, std::wstring> texts[] = {
       {{Folder(dir, L"Holiday photos") + kPathSeparator}, L"Selected folder: Holiday photos"},
       {{longFile}, L"Selected file: " + std::wstring(200, L'n')},
       {{file, missing, longFile, L""}, L"Selected 2 items (2 file(s), 0 folder(s))"}};
-  for (const auto& [batch, want] : cases) {
+  for (const auto& [batch, want] : texts) {
     OnPathsSelected(batch);
     EXPECT_EQ(TestShell().selection, want);
   }
