@@ -2,7 +2,6 @@
 # release_clean_clone.sh REPO DEPS WORK VERSION: a fresh clone's release zip checked; rebuilt elsewhere: same bytes.
 set -uo pipefail
 repo=$1 deps=$2 work=$3 version=$4 fails=0
-here=$(cd "$(dirname "$0")" && pwd)
 fail() { echo "FAIL: $*"; fails=$((fails + 1)); }
 # release DIR COMMIT [FILE_TIME]: clone into WORK/DIR, release into WORK/DIR-dist.
 release() {
@@ -19,7 +18,7 @@ rm -rf "$unpacked" && mkdir -p "$unpacked" && unzip -q "$zip" -d "$unpacked" || 
 
 listing=$(unzip -Z1 "$zip" | tr '\n' ' ')
 [ "$listing" = "vornhale.exe README.txt THIRD-PARTY-NOTICES.txt " ] || fail "zip holds: $listing"
-sh "$here/check_exe.sh" "$unpacked/vornhale.exe" "$version" || fail "exe checks"
+sh "$(dirname "$0")/check_exe.sh" "$unpacked/vornhale.exe" "$version" || fail "exe checks"
 readme=$unpacked/README.txt notices=$unpacked/THIRD-PARTY-NOTICES.txt
 grep -q $'\r$' "$readme" || fail "README.txt without CRLF line ends"
 for text in "Vorn-Hale $version" "https://github.com/cloudflare/cloudflared/releases" \
