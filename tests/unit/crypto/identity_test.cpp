@@ -84,7 +84,8 @@ mode_t ModeOf(const std::wstring& p) {
   struct stat st {};
   return stat(WstrToUtf8(p).c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
 }
-TEST_F(IdentityTest, PosixFolderFollowsAnAbsoluteXdgConfigHomeThenHome) {
+// An absolute XDG_CONFIG_HOME, else HOME; whatever the umask, folder 0700, key 0600 over a stale readable temp.
+TEST_F(IdentityTest, PosixFolderFollowsAnAbsoluteXdgConfigHomeThenHomeAndIsOwnerOnly) {
   paths::SetAppDataDirForTest(L"");
   const std::string base = WstrToUtf8(tmp_.path());
   ScopedEnv home("HOME", base);
@@ -93,20 +94,16 @@ TEST_F(IdentityTest, PosixFolderFollowsAnAbsoluteXdgConfigHomeThenHome) {
     EXPECT_EQ(WstrToUtf8(paths::AppDataDir()), base + "/.config/Vorn-Hale") << xdg;
   }
   ScopedEnv xdg("XDG_CONFIG_HOME", base + "/cfg");  // created along with ours
-  EXPECT_EQ(WstrToUtf8(paths::EnsureAppDataDir()), base + "/cfg/Vorn-Hale");
-  EXPECT_EQ(ModeOf(tmp_.File(L"cfg/Vorn-Hale")), 0700u);
-}
-
-// Mode 0600 whatever the umask, over a stale world-readable temporary file.
-TEST_F(IdentityTest, PosixKeyFileIsOwnerOnly) {
-  ASSERT_FALSE(paths::EnsureAppDataDir().empty());
-  chmod(WstrToUtf8(tmp_.Write(L"Vorn-Hale/identity.key.tmp", std::string(100, 's'))).c_str(), 0644);
   const mode_t oldMask = umask(0);
+  const std::wstring dir = paths::EnsureAppDataDir(), key = dir + L"/identity.key";
+  chmod(WstrToUtf8(tmp_.Write(L"cfg/Vorn-Hale/identity.key.tmp", std::string(100, 's'))).c_str(), 0644);
   const bool ok = ids::Init();
   umask(oldMask);
+  ASSERT_EQ(WstrToUtf8(dir), base + "/cfg/Vorn-Hale");
   ASSERT_TRUE(ok);
-  EXPECT_EQ(ModeOf(key_), 0600u);
-  EXPECT_EQ(ReadWholeFile(key_).size() + PathExists(key_ + L".tmp"), 64u);  // no stale tail, no temp
+  EXPECT_EQ(ModeOf(dir), 0700u);
+  EXPECT_EQ(ModeOf(key), 0600u);
+  EXPECT_EQ(ReadWholeFile(key).size() + PathExists(key + L".tmp"), 64u);  // no stale tail, no temp
 }
 
 // A short write (a file-size limit), another writer at work: the earlier files stay.
