@@ -18,7 +18,6 @@ key_kept() {
   [ "$(ls "$cfg")" = identity.key ] || fail "$1: left $(ls "$cfg")"
   [ "$(stat -c %a "$cfg/identity.key")" = 600 ] || fail "$1: key file mode not 600"
 }
-
 # A clean run without a key file: exactly the expected output, nothing left.
 mkdir -p "$cfg"
 run 0 "$work/cfg" --self-test
@@ -27,7 +26,6 @@ awk -F' [|] ' '/^#/ {next} {p = $1; if (!sub(/: .*/, ": ", p)) p = ""
 printf '\n86/86 tests passed.\n\nPress Enter to exit...\n' >>"$work/want"
 diff "$work/want" "$work/out" || fail "output differs"
 [ -z "$(ls "$cfg")" ] || fail "files left behind: $(ls "$cfg")"
-
 # A key survives byte for byte, also a run ended at each step: the next run puts it back.
 head -c 64 /dev/urandom >"$work/key" && cp "$work/key" "$cfg/identity.key" && chmod 600 "$cfg/identity.key"
 run 0 "$work/cfg" --self-test
@@ -43,14 +41,12 @@ for point in aside generate restore; do
     key_kept "$point, then a $next"
   done
 done
-
 # A folder in the way of setting the key aside: the key stays, the checks needing one fail.
 mkdir "$cfg/identity.key.aside"
 run 1 "$work/cfg" --self-test
 summary '81/86 tests passed.' "aside blocked"
 cmp -s "$work/key" "$cfg/identity.key" || fail "aside blocked: key changed"
 rmdir "$cfg/identity.key.aside"
-
 # No usable folder: the three file checks are skipped, exactly the six needing it fail.
 : >"$work/blocker"
 run 1 "$work/blocker" --self-test
@@ -60,10 +56,8 @@ printf '[FAIL] %s\n' 'EnsureAppDataDir: created or exists' 'IdentityStore::Init:
   'IdentityStore::Sign: returns ok' 'IdentityStore::Sign: pub verifies own sig' >"$work/want"
 echo 'FAILED: 6 test(s)' >>"$work/want"
 grep -e '^\[FAIL\]' -e '^FAILED' "$work/out" | cmp -s "$work/want" - || fail "folder blocked: other checks failed"
-
 # Only exactly "--self-test" as the first argument starts it (2: the usage); stdin at its end still ends a run.
 for arg in --Self-test --self-test= " --self-test"; do run 2 "$work/cfg" "$arg"; done
 run 2 "$work/cfg" foo --self-test
 XDG_CONFIG_HOME=$work/cfg timeout 60 "$exe" --self-test </dev/null >/dev/null 2>&1 || fail "stdin at end: $?"
-
 [ "$fails" = 0 ] && echo "selftest_cli: all passed"

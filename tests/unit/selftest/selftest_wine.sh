@@ -8,16 +8,13 @@ trap 'tmux -L "$sock" kill-server 2>/dev/null; wineserver -k 2>/dev/null; rm -rf
 fail() { echo "FAIL: $*"; fails=$((fails + 1)); }
 awk -F' [|] ' '/^#/ {next} {p = $1; if (!sub(/: .*/, ": ", p)) p = ""
   print "[ ok ] " $1; for (i = 2; i <= NF; i++) print "[ ok ] " p $i}' "$3" >"$work/want"
-
 [ -d "$WINEPREFIX/drive_c" ] || timeout 300 wineboot -i >/dev/null 2>&1 || { echo "no prefix"; exit 1; }
 dir="$WINEPREFIX/drive_c/users/$(id -un)/AppData/Roaming/Vorn-Hale"
 mkdir -p "$dir" && head -c 64 /dev/urandom >"$work/key" && cp "$work/key" "$dir/identity.key" || exit 1
-
 start() { tmux -L "$sock" new-session -d -s "$1" -x 200 -y 150 "wine '$exe' $2; echo \$? >'$work/$1.rc'"; }
 wait_for() { n=$1; shift; until "$@"; do [ "$n" -gt 0 ] || return 1; sleep 1; n=$((n - 1)); done; }
 pane() { tmux -L "$sock" capture-pane -p -S - -J -t "$1" >"$work/$1.pane" 2>/dev/null; }
 prompt_shown() { pane st && grep -q 'Press Enter to exit' "$work/st.pane"; }
-
 # The self-test: the check lines, the summary, Enter, exit 0; the user's key kept, nothing left.
 start st --self-test
 if wait_for 120 prompt_shown; then
@@ -32,12 +29,10 @@ else
 fi
 cmp -s "$work/key" "$dir/identity.key" || fail "user's key file changed"
 [ "$(ls "$dir")" = identity.key ] || fail "left behind: $(ls "$dir")"
-
 # A near miss starts the program normally: still running or ended with 0 (handed over).
 start nm --self-testx
 wait_for 20 test -f "$work/nm.rc"
 pane nm
 grep -q -e 'tests passed' -e '^\[ ok \]' "$work/nm.pane" && fail "'--self-testx' ran the self-test"
 [ -f "$work/nm.rc" ] && [ "$(cat "$work/nm.rc")" != 0 ] && fail "'--self-testx': exit code $(cat "$work/nm.rc")"
-
 [ "$fails" = 0 ] && echo "selftest_wine: all passed"
