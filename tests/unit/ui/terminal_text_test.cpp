@@ -8,8 +8,8 @@
 #include "terminal_view.h"
 
 namespace {
-// A share command's mode (0 Internet, 1 same network), link and paths; -1: refused with an error text.
-TEST(TerminalArgs, CommandLines) {
+// A share command's mode (0 Internet, 1 LAN), link and paths (-1: refused, with an error text); paths made absolute.
+TEST(TerminalArgs, CommandLinesAndAbsoluteSharePaths) {
   using S = std::vector<std::string>;
   const struct { S args; int mode; std::string link; S paths; } shares[] = {
       {{"share", "a"}, 0, "", {"a"}}, {{"share", "--lan", "a", "b"}, 1, "", {"a", "b"}},
@@ -28,9 +28,6 @@ TEST(TerminalArgs, CommandLines) {
   for (const auto& [arg, kind] : {std::pair{"--self-test", CommandKind::kSelfTest}, {"--help", CommandKind::kHelp},
                                   {"--version", CommandKind::kVersion}})
     EXPECT_EQ(ParseCommandLine({arg}).kind, kind) << arg;
-}
-
-TEST(TerminalArgs, AbsoluteSharePathNamesTheItemItself) {
   const std::string cwd = std::filesystem::current_path().string();
   const std::pair<const char*, std::string> cases[] = {
       {"f.txt", cwd + "/f.txt"}, {"dir//", cwd + "/dir"}, {".", cwd}, {"./a/../b", cwd + "/b"},
