@@ -113,9 +113,8 @@ TEST(ChoosePreferredIp, ReachableThenWifiThenGatewayThenListOrder) {
 }
 
 TEST(Client, CommandLineAndPlace) {
-  EXPECT_EQ(CloudflaredCommandLine(L"C:\\Program Files\\Vorn-Hale\\cloudflared.exe", 20000),
-            L"\"C:\\Program Files\\Vorn-Hale\\cloudflared.exe\" tunnel --no-autoupdate --protocol "
-            L"http2 --url http://localhost:20000");
+  EXPECT_EQ(CloudflaredCommandLine(L"C:\\Vorn Hale\\cloudflared.exe", 20000),
+            L"\"C:\\Vorn Hale\\cloudflared.exe\" tunnel --no-autoupdate --protocol http2 --url http://localhost:20000");
 #ifdef _WIN32
   EXPECT_EQ(GetCloudflaredPath(), ProgramFolder() + L"\\cloudflared.exe");  // nowhere else
 #endif

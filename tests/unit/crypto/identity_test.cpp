@@ -64,8 +64,7 @@ TEST_F(IdentityTest, FolderOnceAndWriteReplacesReadsRegularFilesUpToOneMebibyte)
   EXPECT_EQ(paths::EnsureAppDataDir() + paths::EnsureAppDataDir(), dir_ + dir_);  // new, then already there
   Bytes back, data = {0xDE, 0xAD, 0xBE, 0xEF, 0x42};
   for (const size_t n : {size_t{5}, size_t{0}}) {  // the second write replaces the first
-    ASSERT_TRUE(paths::WriteFileOwnerOnly(tmp_.File(L"f"), data.data(), n));
-    ASSERT_TRUE(paths::ReadFileAll(tmp_.File(L"f"), back));
+    ASSERT_TRUE(paths::WriteFileOwnerOnly(tmp_.File(L"f"), &data[0], n) && paths::ReadFileAll(tmp_.File(L"f"), back));
     EXPECT_EQ(back, Bytes(data.begin(), data.begin() + n));
   }
   for (const size_t size : {size_t{1048576}, size_t{1048577}}) {

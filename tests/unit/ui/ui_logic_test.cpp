@@ -27,8 +27,7 @@ TEST(PathFromForwardRecord, TagSizeAndTerminator) {
 }
 
 TEST(VerbCommandValue, QuotesProgramAndArgument) {
-  EXPECT_EQ(VerbCommandValue(L"C:\\Program Files\\Vorn Hale\\vornhale.exe"),
-            L"\"C:\\Program Files\\Vorn Hale\\vornhale.exe\" \"%1\"");
+  EXPECT_EQ(VerbCommandValue(L"C:\\Vorn Hale\\vornhale.exe"), L"\"C:\\Vorn Hale\\vornhale.exe\" \"%1\"");
 }
 
 TEST(ComputeQrLayout, ScaleDrawnAndOffset) {
