@@ -15,7 +15,6 @@ mkdir -p "$work" && work=$(cd "$work" && pwd)
 release clone "$(git -C "$repo" rev-parse HEAD)" || { echo "FAIL: release of a fresh clone"; exit 1; }
 zip=$work/clone-dist/vornhale-$version-win64.zip unpacked=$work/unpacked
 rm -rf "$unpacked" && mkdir -p "$unpacked" && unzip -q "$zip" -d "$unpacked" || { echo "FAIL: unzip $zip"; exit 1; }
-
 listing=$(unzip -Z1 "$zip" | tr '\n' ' ')
 [ "$listing" = "vornhale.exe README.txt THIRD-PARTY-NOTICES.txt " ] || fail "zip holds: $listing"
 sh "$(dirname "$0")/check_exe.sh" "$unpacked/vornhale.exe" "$version" || fail "exe checks"
@@ -34,7 +33,6 @@ for pair in "libsodium.a|Frank Denis" "libqrcodegencpp.a|Project Nayuki" "libmin
     fail "notices do not name ${pair%%|*}"
   grep -qF -- "${pair#*|}" "$notices" || fail "notices lack '${pair#*|}'"
 done
-
 release second/elsewhere "$(git -C "$work/clone" rev-parse HEAD)" '2001-02-03 04:05:06' || fail "second release"
 cmp "$zip" "$work/second/elsewhere-dist/${zip##*/}" || fail "the second release differs"
 [ "$fails" = 0 ] && echo "release_clean_clone: all passed"
