@@ -1,18 +1,7 @@
 """`vornhale share` driven as a person would with real clients, every connection to loopback (a link's host
 becomes 127.0.0.1), in a private network namespace where possible. Scenarios: lan, browser (headless
 Chromium, installed when missing), tunnel (the fake client publishing, and one that keeps ending)."""
-import argparse
-import json
-import os
-import re
-import shutil
-import signal
-import subprocess
-import sys
-import threading
-import time
-import urllib.parse
-import zipfile
+import argparse, json, os, re, shutil, signal, subprocess, sys, threading, time, urllib.parse, zipfile
 
 BLOCKS = {" ": (False, False), "\u2580": (True, False), "\u2584": (False, True), "\u2588": (True, True)}
 
