@@ -2,8 +2,13 @@
 #include <gtest/gtest.h>
 
 #include <vector>
+#ifdef _WIN32
+#include <windows.h>
+#include <shellapi.h>
+#endif
 
 #include "net_client.h"
+#include "platform/command_line.h"
 #include "platform/file.h"
 #include "platform/owned.h"
 #include "platform/text.h"
@@ -34,6 +39,26 @@ TEST(FileSeam, OpenReadAtOffsetsAndDelete) {
   EXPECT_EQ(OpenFileShareRead(dir.File(L"missing.txt")) + OpenFileShareRead(dir.path()), 2 * kInvalidFileHandle);
   EXPECT_TRUE(DeleteFilePath(p));
   EXPECT_FALSE(PathExists(p) || DeleteFilePath(p));
+}
+
+// Child programs and the compressor are started from one command line: the rules Windows applies.
+TEST(SplitCommandLine, Table) {
+  const std::pair<std::wstring, std::vector<std::wstring>> cases[] = {
+      {L"", {}}, {L"   ", {}}, {L"\"C:\\Program Files\\x.exe\" tunnel", {L"C:\\Program Files\\x.exe", L"tunnel"}},
+      {L"\"/opt/v h/cloudflared\" a\tb", {L"/opt/v h/cloudflared", L"a", L"b"}},
+      {L"p \"two words\" x\"y z\"w", {L"p", L"two words", L"xy zw"}},
+      {L"p a\\\\b c\\d", {L"p", L"a\\\\b", L"c\\d"}}, {L"p a\\\"b", {L"p", L"a\"b"}},
+      {L"p a\\\\\"b c\"", {L"p", L"a\\b c"}}, {L"p \"\"", {L"p", L""}}, {L"p \"a\"\"b\"", {L"p", L"a\"b"}},
+  };
+  for (const auto& [line, want] : cases) {
+    EXPECT_EQ(SplitCommandLine(line), want) << WstrToUtf8(line);
+#ifdef _WIN32
+    int argc = 0;  // the system's own splitting agrees (of an empty line it names the program)
+    LPWSTR* argv = want.empty() ? nullptr : CommandLineToArgvW(line.c_str(), &argc);
+    if (argv) EXPECT_EQ(std::vector<std::wstring>(argv, argv + argc), want) << WstrToUtf8(line);
+    LocalFree(argv);
+#endif
+  }
 }
 
 std::vector<int> g_closed;
