@@ -37,14 +37,6 @@ inline int CountDownloadDone(unsigned firstMs = 2000) {
   return count;
 }
 
-inline std::string Get(const std::string& target, const std::string& headers = "") {
-  return "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n" + headers + "\r\n";
-}
-inline std::string BodyOf(const std::string& answer) {
-  const size_t head = answer.find("\r\n\r\n");
-  return head == std::string::npos ? "" : answer.substr(head + 4);
-}
-
 // Sends `request` to HandleClient on a loopback pair and reads up to `firstBytes`;
 // Finish() reads to the end (readMs 0: nothing) and joins.
 struct Exchange {
@@ -66,7 +58,6 @@ struct Exchange {
 inline std::string Ask(const std::string& request, HWND hwnd = nullptr) {
   return Exchange(request, hwnd).Finish().answer;
 }
-
 // Bytes 0..n-1 of a recognisable pattern.
 inline std::string Pattern(size_t n) {
   std::string s(n, '\0');

@@ -13,9 +13,7 @@
 namespace fs = std::filesystem;
 
 namespace {
-
-class NetEnvironment : public ::testing::Environment {  // the network stack, for every test binary
- public:
+struct NetEnvironment : ::testing::Environment {  // the network stack, for every test binary
   void SetUp() override { NetStartup(); }
   void TearDown() override { NetCleanup(); }
 };
@@ -26,7 +24,6 @@ sockaddr_in Loopback(int port) {
   a.sin_family = AF_INET, a.sin_addr.s_addr = htonl(INADDR_LOOPBACK), a.sin_port = htons(static_cast<uint16_t>(port));
   return a;
 }
-
 }  // namespace
 
 LoopbackPair MakeLoopbackPair() {
@@ -88,15 +85,10 @@ TempDir::TempDir() {
 }
 
 TempDir::~TempDir() {
-  std::error_code ec;
-  if (!path_.empty()) fs::remove_all(fs::path(path_), ec);
+  if (std::error_code ec; !path_.empty()) fs::remove_all(fs::path(path_), ec);
 }
 
 std::wstring TempDir::File(const std::wstring& name) const { return (fs::path(path_) / fs::path(name)).wstring(); }
-
-std::wstring TempDir::Write(const std::wstring& name, const std::string& bytes) const {
-  return WriteFileAt(File(name), bytes);
-}
 
 std::wstring WriteFileAt(const std::wstring& path, const std::string& bytes) {
 #ifdef _WIN32

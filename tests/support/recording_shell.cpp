@@ -5,8 +5,7 @@ RecordingShell& TestShell() {
   return shell;
 }
 
-template <class F>
-static void Record(F change) {
+static void Record(auto change) {
   std::lock_guard<std::mutex> lock(TestShell().mtx);
   change(TestShell());
 }

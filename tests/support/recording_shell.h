@@ -13,10 +13,7 @@
 #include "test_util.h"
 #include "tunnel/supervisor.h"
 
-struct RecordedBox {
-  std::wstring text, caption;
-  unsigned type;
-};
+struct RecordedBox { std::wstring text, caption; unsigned type; };
 
 struct RecordedState {
   std::vector<RecordedBox> boxes;
@@ -36,9 +33,7 @@ RecordingShell& TestShell();
 
 // The body of GET /<slug>?dl=1 from the running listener on 127.0.0.1.
 inline std::string FetchBody(const std::string& slug) {
-  const std::string all = Fetch(g_port, "GET /" + slug + "?dl=1 HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
-  const size_t end = all.find("\r\n\r\n");
-  return end == std::string::npos ? all : all.substr(end + 4);
+  return BodyOf(Fetch(g_port, Get("/" + slug + "?dl=1")));
 }
 
 class ShareTest : public ::testing::Test {

@@ -1,8 +1,6 @@
 // Stand-in for powershell.exe running the folder compressor's one command:
 //   -Command "Compress-Archive -LiteralPath $env:A -DestinationPath $env:B -Force"
-// Both paths come from the named variables; any other command exits 2. The
-// "archive" is the line "archive of FOLDER"; powershell_paths.txt beside the
-// double gets the folder and the archive, one a line.
+// (paths in the named variables; else exit 2). Writes "archive of FOLDER" and, beside itself, powershell_paths.txt.
 // VH_FAKE_POWERSHELL: fail = half an archive, exit 1; hang = the same, after two minutes.
 #include <windows.h>
 
@@ -13,20 +11,14 @@
 
 #include "platform/text.h"
 
-namespace {
-
-bool Write(const std::wstring& path, const std::string& bytes) {
-  std::ofstream f(std::filesystem::path(path), std::ios::binary | std::ios::trunc);
-  return static_cast<bool>(f << bytes);
+static bool Write(const std::wstring& path, const std::string& bytes) {
+  return static_cast<bool>(std::ofstream(std::filesystem::path(path), std::ios::binary | std::ios::trunc) << bytes);
 }
-
-std::wstring Env(const std::wstring& name) {
+static std::wstring Env(const std::wstring& name) {
   static wchar_t value[32768];
   const DWORD n = GetEnvironmentVariableW(name.c_str(), value, 32768);
   return n > 0 && n < 32768 ? std::wstring(value, n) : std::wstring();
 }
-
-}  // namespace
 
 int wmain() {
   const std::wstring cmd = GetCommandLineW();

@@ -42,11 +42,9 @@ int main(int argc, char** argv) {
     if (!line.empty() && line.back() == '\r') line.pop_back();
     const size_t blank = line.find(' ');
     const std::string op = line.substr(0, blank), arg = blank == std::string::npos ? "" : line.substr(blank + 1);
-    if (op == "print" || op == "printcr" || op == "eprint") {
-      FILE* to = op == "eprint" ? stderr : stdout;
-      std::fputs((arg + (op == "printcr" ? "\r\n" : "\n")).c_str(), to);
-      std::fflush(to);
-    }
+    FILE* to = op == "eprint" ? stderr : stdout;
+    if (op == "print" || op == "printcr" || op == "eprint")
+      std::fputs((arg + (op == "printcr" ? "\r\n" : "\n")).c_str(), to), std::fflush(to);
     if (op == "sleep") sleepMs(std::atol(arg.c_str()));
     while (op == "waitfor" && !std::ifstream(folder + "/" + arg) && std::chrono::steady_clock::now() < end)
       sleepMs(50);

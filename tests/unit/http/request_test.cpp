@@ -3,10 +3,10 @@
 
 #include "http/request.h"
 #include "http/transfer_floor.h"
+#include "net_client.h"  // Get
 #include "text/http_text.h"
 
 namespace {
-
 const std::string kNs = "X-Content-Type-Options: nosniff\r\nCache-Control: no-store\r\n";
 const std::string kTail = "Accept-Ranges: bytes\r\nCache-Control: no-store\r\n"
                           "X-Content-Type-Options: nosniff\r\nConnection: close\r\n\r\n";
@@ -34,14 +34,9 @@ std::string File(int a = -1, int b = 99, const std::string& name = "a%3Cb%3E%26%
          "Content-Type: text/plain\r\nContent-Length: " + std::to_string(a < 0 ? size : b - a + 1) +
          "\r\nContent-Disposition: attachment; filename*=UTF-8''" + name + "\r\n" + kTail;
 }
-
-std::string Get(const std::string& target, const std::string& headers = "", const std::string& method = "GET") {
-  return method + " " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n" + headers + "\r\n";
-}
 std::string Ranged(const std::string& value, const std::string& method = "GET") {
   return Get("/abc?dl=1", "Range: bytes=" + value + "\r\n", method);
 }
-
 uint64_t Fnv1a(const std::string& s) {
   uint64_t h = 0xcbf29ce484222325ull;
   for (const unsigned char c : s) h = (h ^ c) * 0x100000001b3ull;
@@ -50,9 +45,7 @@ uint64_t Fnv1a(const std::string& s) {
 
 TEST(PlanResponse, AnswersEveryRequestKind) {
   HostedItem abc, emp;
-  abc.name = "a<b>&\"c'.txt";
-  abc.size = 100;
-  emp.name = "e.txt";
+  abc.name = "a<b>&\"c'.txt", abc.size = 100, emp.name = "e.txt";
   const struct {
     std::string request, head, body;
     int from = -1, len = 0;  // from >= 0: the file's bytes [from, from + len) follow
@@ -141,5 +134,4 @@ TEST(TransferFloor, DeadlineAfterProgress) {
     EXPECT_EQ(TransferFloorDeadline(floor), deadline) << marks.size();
   }
 }
-
 }  // namespace

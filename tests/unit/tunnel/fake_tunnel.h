@@ -2,14 +2,19 @@
 #pragma once
 
 #include <cstdint>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
+#include "core/app_messages.h"
 #include "net_client.h"
 #include "platform/message.h"
 #include "platform/process.h"
 #include "platform/text.h"
+#include "sharing/session.h"
 #include "test_util.h"
+#include "tunnel/reader.h"
 
 // The fake's script and records, in a folder announced to children through VH_FAKE_TUNNEL_DIR.
 class FakeTunnel {
@@ -18,23 +23,78 @@ class FakeTunnel {
     SetScript(script);
   }
   void SetScript(const std::string& script) const { dir_.Write(L"script.txt", script); }
-  std::vector<uint32_t> Pids() const;  // every start so far, oldest first
   const std::wstring& Folder() const { return dir_.path(); }
-
+  std::vector<uint32_t> Pids() const {  // every start so far, oldest first
+    std::istringstream in(ReadWholeFile(dir_.File(L"pids.txt")));
+    std::vector<uint32_t> pids;
+    for (unsigned long pid = 0; in >> pid;) pids.push_back(static_cast<uint32_t>(pid));
+    return pids;
+  }
  private:
   TempDir dir_;
   ScopedEnv env_;
 };
 
 // A child's output until it ends, 30 s pass, or (lineOnly) a line is complete.
-std::string ReadChildOutput(PipeHandle pipe, bool lineOnly = false);
-bool WaitProcessGone(uint32_t pid, unsigned timeoutMs);  // a zombie counts as gone
+inline std::string ReadChildOutput(PipeHandle pipe, bool lineOnly = false) {
+  std::string out;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  char buf[1024];
+  uint32_t avail = 0;
+  while (!(lineOnly && out.find('\n') != std::string::npos) && std::chrono::steady_clock::now() < deadline &&
+         PeekPipe(pipe, avail)) {
+    const int64_t n = avail ? ReadPipe(pipe, buf, avail < sizeof buf ? avail : sizeof buf) : 0;
+    if (n < 0 || (avail && n == 0)) break;
+    if (!avail) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    out.append(buf, static_cast<size_t>(n));
+  }
+  return out;
+}
 
-struct TunnelEvent {  // one tunnel message as the main window received it (READY's string copied)
-  unsigned msg = 0;
-  uintptr_t wParam = 0;
-  std::string address;
-};
+inline bool WaitProcessGone(uint32_t pid, unsigned timeoutMs) {  // a zombie counts as gone
+  return WaitUntil([pid] {
+#ifdef _WIN32
+    HANDLE h = OpenProcess(SYNCHRONIZE, FALSE, pid);
+    const bool gone = !h || WaitForSingleObject(h, 0) != WAIT_TIMEOUT;
+    if (h) CloseHandle(h);
+    return gone;
+#else
+    std::string stat;
+    std::getline(std::ifstream("/proc/" + std::to_string(pid) + "/stat"), stat);
+    const size_t paren = stat.rfind(')');
+    return paren == std::string::npos || stat.size() < paren + 3 || stat[paren + 2] == 'Z' || stat[paren + 2] == 'X';
+#endif
+  }, timeoutMs);
+}
+
+// One tunnel message as the main window received it (READY's string copied).
+struct TunnelEvent { unsigned msg = 0; uintptr_t wParam = 0; std::string address; };
+inline bool IsTunnelMessage(unsigned m) { return m == WM_TUNNEL_FOUND || m == WM_TUNNEL_READY || m == WM_TUNNEL_FAILED; }
+inline void DropTunnelMessage(const AppMessage& m) {
+  ClaimTunnelMessage(m.msg, m.lParam);
+  if (m.msg == WM_TUNNEL_READY) FreeTunnelAddress(reinterpret_cast<char*>(m.lParam));
+}
+
 // Tunnel messages until `until` or timeoutMs, recorded, then handled or (!handle) dropped.
-std::vector<TunnelEvent> PumpTunnel(HWND hwnd, unsigned until, unsigned timeoutMs, bool handle);
-void DiscardTunnelMessages();  // drops (and frees) what is still queued
+inline std::vector<TunnelEvent> PumpTunnel(HWND hwnd, unsigned until, unsigned timeoutMs, bool handle) {
+  std::vector<TunnelEvent> events;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  AppMessage m;
+  for (auto now = std::chrono::steady_clock::now(); now < deadline; now = std::chrono::steady_clock::now()) {
+    if (!WaitAppMessage(m, static_cast<unsigned>((deadline - now) / std::chrono::milliseconds(1)) + 1)) break;
+    if (!IsTunnelMessage(m.msg)) continue;
+    const char* text = reinterpret_cast<const char*>(m.lParam);
+    events.push_back({m.msg, m.wParam, m.msg == WM_TUNNEL_READY && text ? text : ""});
+    if (!handle) DropTunnelMessage(m);
+    else if (m.msg == WM_TUNNEL_FOUND) OnTunnelFound(hwnd);
+    else if (m.msg == WM_TUNNEL_READY) OnTunnelReady(hwnd, m.wParam, m.lParam);
+    else OnTunnelFailed(hwnd);
+    if (m.msg == until) break;
+  }
+  return events;
+}
+
+inline void DiscardTunnelMessages() {  // drops (and frees) what is still queued
+  for (AppMessage m; WaitAppMessage(m, 0);)
+    if (IsTunnelMessage(m.msg)) DropTunnelMessage(m);
+}
