@@ -1,5 +1,4 @@
-// The HTTP suites' helpers: hosted test items, and requests over loopback
-// connections answered by HandleClient on its own thread.
+// The HTTP suites' helpers: hosted test items, and requests to HandleClient over loopback.
 #pragma once
 
 #include <memory>
@@ -13,8 +12,7 @@
 #include "platform/file.h"
 #include "platform/message.h"
 
-// Hosts path as sharing does (held handle, recorded stamp). Without `lock` the
-// handle is closed again; a non-empty tempZip makes it a folder's archive.
+// Hosts path as sharing does (held handle unless !lock, recorded stamp); a tempZip makes it a folder's archive.
 inline std::shared_ptr<HostedItem> HostItem(const std::string& slug, const std::wstring& path, uint64_t size,
                                             bool lock = true, int mode = 1, const std::wstring& tempZip = {}) {
   auto item = std::make_shared<HostedItem>();
@@ -37,8 +35,7 @@ inline int CountDownloadDone(unsigned firstMs = 2000) {
   return count;
 }
 
-// Sends `request` to HandleClient on a loopback pair and reads up to `firstBytes`;
-// Finish() reads to the end (readMs 0: nothing) and joins.
+// Sends `request` to HandleClient, reads up to `firstBytes`; Finish() reads to the end (readMs 0: not) and joins.
 struct Exchange {
   LoopbackPair p = MakeLoopbackPair();
   std::thread server;

@@ -48,11 +48,9 @@ SOCKET ConnectLoopback(int port) {
 }
 
 bool SendText(SOCKET s, const std::string& bytes) {
-  for (size_t off = 0, n = 0; off < bytes.size(); off += n) {
-    const int sent = send(s, bytes.data() + off, static_cast<int>(bytes.size() - off), 0);
-    if (sent <= 0) return false;
-    n = static_cast<size_t>(sent);
-  }
+  int sent = 0;
+  for (size_t off = 0; off < bytes.size(); off += static_cast<size_t>(sent))
+    if ((sent = send(s, bytes.data() + off, static_cast<int>(bytes.size() - off), 0)) <= 0) return false;
   return true;
 }
 
@@ -79,7 +77,7 @@ TempDir::TempDir() {
   std::random_device rd;
   std::error_code ec;
   for (int i = 0; i < 100 && path_.empty(); ++i) {
-    const fs::path p = fs::temp_directory_path() / ("vh-test-" + std::to_string(rd()) + "-" + std::to_string(counter++));
+    const auto p = fs::temp_directory_path() / ("vh-test-" + std::to_string(rd()) + "-" + std::to_string(counter++));
     if (fs::create_directory(p, ec)) path_ = p.wstring();
   }
 }

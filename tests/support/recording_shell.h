@@ -1,5 +1,4 @@
-// The tests' shell, recording what the core shows the user, and the sharing
-// fixture on it: a clean registry, server and tunnel around every test.
+// The tests' shell, recording what the core shows the user, and the sharing fixture (clean registry, server, tunnel).
 #pragma once
 
 #include <gtest/gtest.h>
@@ -25,6 +24,7 @@ struct RecordedState {
 
 struct RecordingShell : RecordedState {
   std::mutex mtx;
+  RecordedState Snapshot() { std::lock_guard<std::mutex> lock(mtx); return *this; }
   void Clear() { std::lock_guard<std::mutex> lock(mtx); static_cast<RecordedState&>(*this) = RecordedState(); }
   std::wstring LastStatus() { std::lock_guard<std::mutex> lock(mtx); return statuses.empty() ? L"" : statuses.back(); }
 };
@@ -32,21 +32,21 @@ struct RecordingShell : RecordedState {
 RecordingShell& TestShell();
 
 // The body of GET /<slug>?dl=1 from the running listener on 127.0.0.1.
-inline std::string FetchBody(const std::string& slug) {
-  return BodyOf(Fetch(g_port, Get("/" + slug + "?dl=1")));
-}
+inline std::string FetchBody(const std::string& slug) { return BodyOf(Fetch(g_port, Get("/" + slug + "?dl=1"))); }
 
 class ShareTest : public ::testing::Test {
  protected:
-  void SetUp() override { TestShell().Clear(), ClearHosted(), g_pendingPaths.clear(), g_hMain = hwnd_ = CreateMessageWindow(); }
+  void SetUp() override {
+    TestShell().Clear(), ClearHosted(), g_pendingPaths.clear(), g_hMain = hwnd_ = CreateMessageWindow();
+  }
   void TearDown() override {
     StopTunnel(), ClearHosted(), StopServer(), g_pendingPaths.clear();
     for (AppMessage m; WaitAppMessage(m, 0);) continue;
     g_hMain = nullptr, DestroyMessageWindow(hwnd_);
     EXPECT_FALSE(HostedCount() || g_serverRunning.load() || g_tunRunning.load());
   }
-  std::vector<RecordedBox> Boxes() { std::lock_guard<std::mutex> lock(TestShell().mtx); return TestShell().boxes; }
-  std::vector<std::wstring> Statuses() { std::lock_guard<std::mutex> lock(TestShell().mtx); return TestShell().statuses; }
+  std::vector<RecordedBox> Boxes() { return TestShell().Snapshot().boxes; }
+  std::vector<std::wstring> Statuses() { return TestShell().Snapshot().statuses; }
   // Exactly one box since the last Clear (none for an empty text).
   void ExpectBox(const std::wstring& text, unsigned icon = 0, const wchar_t* caption = kCaption) {
     const auto boxes = Boxes();
@@ -55,6 +55,6 @@ class ShareTest : public ::testing::Test {
     EXPECT_EQ(WstrToUtf8(boxes[0].caption + L"|" + boxes[0].text), WstrToUtf8(caption + (L"|" + text)));
     EXPECT_EQ(boxes[0].type, kMbOk | icon);
   }
-  std::shared_ptr<HostedItem> Item(size_t i) { const auto all = SnapshotHosted(); return i < all.size() ? all[i] : nullptr; }
+  auto Item(size_t i) { const auto all = SnapshotHosted(); return i < all.size() ? all[i] : nullptr; }
   HWND hwnd_ = nullptr;
 };

@@ -1,6 +1,4 @@
-// Stand-in for powershell.exe running the folder compressor's one command:
-//   -Command "Compress-Archive -LiteralPath $env:A -DestinationPath $env:B -Force"
-// (paths in the named variables; else exit 2). Writes "archive of FOLDER" and, beside itself, powershell_paths.txt.
+// powershell.exe running only the folder compressor's command (else exit 2); see docs/development.md.
 // VH_FAKE_POWERSHELL: fail = half an archive, exit 1; hang = the same, after two minutes.
 #include <windows.h>
 

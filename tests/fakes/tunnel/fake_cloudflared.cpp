@@ -1,7 +1,5 @@
-// Stand-in for the tunnel client. In $VH_FAKE_TUNNEL_DIR (else its own folder) it writes
-// cmdline.txt, appends its pid to pids.txt, then runs script.txt, one command a line: sleep MS |
-// print TEXT | printcr TEXT (CR LF) | eprint TEXT (stderr) | exit CODE |
-// waitfor FILE | hang (the default). It ends by itself after 180 s.
+// The tunnel client's double (see docs/development.md); it ends by itself after 180 s. Its script's
+// commands: sleep MS | print TEXT | printcr TEXT (CR LF) | eprint TEXT (stderr) | exit CODE | waitfor FILE | hang.
 #ifdef _WIN32
 #include <fcntl.h>
 #include <io.h>

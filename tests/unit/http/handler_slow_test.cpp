@@ -5,8 +5,6 @@
 #include "http_test_util.h"
 #include "test_util.h"
 
-namespace {
-
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 
@@ -15,9 +13,7 @@ TEST(HandlerTimeouts, SlowHeadsAreDroppedSlowLinksKeptStalledOnesDropped) {
   const std::string body = Pattern(5u << 20);
   auto item = HostItem("abc", dir.Write(L"big.bin", body), body.size());
   const auto t0 = Clock::now();
-
-  // A link taking 4 KiB/s for 75 s keeps the connection (less than the socket buffers hold:
-  // only bytes the peer took count); a reader that stops is dropped.
+  // A 4 KiB/s link (less than the buffers hold: only bytes taken count) is kept for 75 s, a stalled reader dropped.
   std::string got[2];
   Clock::duration took[2];
   std::atomic<bool> ended[2] = {false, false};
@@ -60,7 +56,6 @@ TEST(HandlerTimeouts, SlowHeadsAreDroppedSlowLinksKeptStalledOnesDropped) {
   for (SOCKET s : tricklers) EXPECT_EQ(ReadAll(s, 1000), ""), closesocket(s);
   StopServer();
   EXPECT_TRUE(WaitUntil([] { return g_activeConns.load() == 0; }, 10000));
-
   for (auto& t : threads) t.join();
   EXPECT_TRUE(got[0].ends_with("\r\n\r\n" + body)) << got[0].size();
   EXPECT_GT(took[0], 70s);  // the slow link outlived the floor's window
@@ -68,5 +63,3 @@ TEST(HandlerTimeouts, SlowHeadsAreDroppedSlowLinksKeptStalledOnesDropped) {
   EXPECT_EQ(item->downloads.load(), 1);
   ClearHosted();
 }
-
-}  // namespace

@@ -14,7 +14,6 @@
 #include "test_util.h"
 
 namespace {
-
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
@@ -24,11 +23,9 @@ bool HealthOk(int port) { return Fetch(port, Get("/__vhhealth")).ends_with("\r\n
 class Server : public ::testing::Test {
  protected:
   void TearDown() override {
-    StopServer();
-    ClearHosted();
+    StopServer(), ClearHosted();
     EXPECT_TRUE(WaitForConns(0));
-    CountDownloadDone(0);
-    DestroyMessageWindow(hwnd_);
+    CountDownloadDone(0), DestroyMessageWindow(hwnd_);
   }
   TempDir dir_;
   HWND hwnd_ = CreateMessageWindow();
@@ -94,10 +91,10 @@ TEST_F(Server, TransferOutlivesRemovalAndStop) {
     SendText(s, Get("/abc?dl=1"));
     std::string answer = ReadAll(s, 5000, nullptr, 65536);
     std::shared_ptr<HostedItem> removed;
-    int internetLeft = -1;
+    int left = -1;
     if (how == "stop") StopServer();
     if (how == "remove all") ClearHosted();
-    EXPECT_TRUE(how != "remove one" || RemoveHostedAt(1, removed, internetLeft));
+    EXPECT_TRUE(how != "remove one" || RemoveHostedAt(1, removed, left));
     removed.reset();
     EXPECT_TRUE(how == "stop" ? ConnectLoopback(port) == INVALID_SOCKET  // new connections refused
                               : Fetch(port, Get("/abc")).starts_with("HTTP/1.1 404 Not Found\r\n")) << how;
@@ -164,8 +161,7 @@ TEST_F(Server, SixtyFifthConnectionIsRefusedCleanly) {
   EXPECT_EQ(answer + (reset ? "reset" : ""),
             "HTTP/1.1 503 Service Unavailable\r\nRetry-After: 5\r\nX-Content-Type-Options: "
             "nosniff\r\nCache-Control: no-store\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
-  closesocket(held.back());  // one slot frees up
-  held.pop_back();
+  closesocket(held.back()), held.pop_back();  // one slot frees up
   EXPECT_TRUE(WaitForConns(63) && HealthOk(g_port));
   for (SOCKET s : held) closesocket(s);
 }
@@ -190,5 +186,4 @@ TEST_F(Server, LockKeepsWritersOutUntilTheLastTransferEnds) {
   EXPECT_TRUE(weak.expired() && CanWrite(path));
 }
 #endif
-
 }  // namespace

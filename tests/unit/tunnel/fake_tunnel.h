@@ -38,16 +38,14 @@ class FakeTunnel {
 // A child's output until it ends, 30 s pass, or (lineOnly) a line is complete.
 inline std::string ReadChildOutput(PipeHandle pipe, bool lineOnly = false) {
   std::string out;
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-  char buf[1024];
-  uint32_t avail = 0;
-  while (!(lineOnly && out.find('\n') != std::string::npos) && std::chrono::steady_clock::now() < deadline &&
-         PeekPipe(pipe, avail)) {
+  WaitUntil([&] {
+    char buf[1024];
+    uint32_t avail = 0;
+    if (!PeekPipe(pipe, avail)) return true;  // ended
     const int64_t n = avail ? ReadPipe(pipe, buf, avail < sizeof buf ? avail : sizeof buf) : 0;
-    if (n < 0 || (avail && n == 0)) break;
-    if (!avail) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    out.append(buf, static_cast<size_t>(n));
-  }
+    if (n > 0) out.append(buf, static_cast<size_t>(n));
+    return n < 0 || (avail && n == 0) || (lineOnly && out.find('\n') != std::string::npos);
+  }, 30000, 10);
   return out;
 }
 
@@ -69,7 +67,7 @@ inline bool WaitProcessGone(uint32_t pid, unsigned timeoutMs) {  // a zombie cou
 
 // One tunnel message as the main window received it (READY's string copied).
 struct TunnelEvent { unsigned msg = 0; uintptr_t wParam = 0; std::string address; };
-inline bool IsTunnelMessage(unsigned m) { return m == WM_TUNNEL_FOUND || m == WM_TUNNEL_READY || m == WM_TUNNEL_FAILED; }
+inline bool IsTunnelMsg(unsigned m) { return m == WM_TUNNEL_FOUND || m == WM_TUNNEL_READY || m == WM_TUNNEL_FAILED; }
 inline void DropTunnelMessage(const AppMessage& m) {
   ClaimTunnelMessage(m.msg, m.lParam);
   if (m.msg == WM_TUNNEL_READY) FreeTunnelAddress(reinterpret_cast<char*>(m.lParam));
@@ -82,7 +80,7 @@ inline std::vector<TunnelEvent> PumpTunnel(HWND hwnd, unsigned until, unsigned t
   AppMessage m;
   for (auto now = std::chrono::steady_clock::now(); now < deadline; now = std::chrono::steady_clock::now()) {
     if (!WaitAppMessage(m, static_cast<unsigned>((deadline - now) / std::chrono::milliseconds(1)) + 1)) break;
-    if (!IsTunnelMessage(m.msg)) continue;
+    if (!IsTunnelMsg(m.msg)) continue;
     const char* text = reinterpret_cast<const char*>(m.lParam);
     events.push_back({m.msg, m.wParam, m.msg == WM_TUNNEL_READY && text ? text : ""});
     if (!handle) DropTunnelMessage(m);
@@ -96,5 +94,5 @@ inline std::vector<TunnelEvent> PumpTunnel(HWND hwnd, unsigned until, unsigned t
 
 inline void DiscardTunnelMessages() {  // drops (and frees) what is still queued
   for (AppMessage m; WaitAppMessage(m, 0);)
-    if (IsTunnelMessage(m.msg)) DropTunnelMessage(m);
+    if (IsTunnelMsg(m.msg)) DropTunnelMessage(m);
 }

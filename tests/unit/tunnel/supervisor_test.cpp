@@ -1,17 +1,11 @@
 // The reader and the supervisor against the fake client.
 #include <gtest/gtest.h>
 
-#include "core/app_messages.h"
 #include "core/links.h"
-#include "fake_tunnel.h"
-#include "http/listener.h"
-#include "recording_shell.h"
-#include "sharing/session.h"
-#include "tunnel/reader.h"
-#include "tunnel/supervisor.h"
+#include "fake_tunnel.h"       // with the reader and the session
+#include "recording_shell.h"  // with the listener and the supervisor
 
 namespace {
-
 const wchar_t kDropped[] = L"Tunnel dropped. Reconnecting...";
 const wchar_t kUnavailable[] = L"Tunnel unavailable. Using LAN links instead.";
 std::mutex g_probedMtx;
@@ -61,22 +55,21 @@ class TunnelTest : public ShareTest {
     g_tunRetryLeft.store(kTunnelRestarts);
   }
   // The reader's messages as text ("F", "R<wParam><address>", "X"), recorded, not handled.
-  std::string Read(unsigned until, unsigned ms = 10000) {
+  std::string Read(unsigned until) {
     std::string text;
-    for (const auto& e : PumpTunnel(hwnd_, until, ms, false))
+    for (const auto& e : PumpTunnel(hwnd_, until, 10000, false))
       text += e.msg == WM_TUNNEL_FOUND    ? "F "
               : e.msg == WM_TUNNEL_FAILED ? "X "
                                           : "R" + std::to_string(e.wParam).append(e.address) + " ";
     return text;
   }
   bool ShellUntouched() {  // since the last TestShell().Clear()
-    std::lock_guard<std::mutex> lock(TestShell().mtx);
-    return TestShell().statuses.empty() && TestShell().clipboard.empty() && TestShell().listRefreshes == 0;
+    const RecordedState s = TestShell().Snapshot();
+    return s.statuses.empty() && s.clipboard.empty() && s.listRefreshes == 0;
   }
 };
 
-// Only the first address counts; lines are examined on their first 4096 bytes; the client's end
-// after the publish is reported.
+// Only the first address counts, a line's first 4096 bytes are examined, the end after a publish is reported.
 TEST_F(TunnelTest, ReaderPublishesTheFirstAddressOnly) {
   FakeTunnel fake;
   const std::pair<std::string, std::string> rows[] = {
@@ -133,8 +126,7 @@ TEST_F(TunnelTest, PublishRelinksEveryItemAndCopiesTheNewest) {
   EXPECT_EQ(State({a}), " " + host + "/first-item 0");
 }
 
-// Only marked addresses count (not another pointer, nor a static string, which is never freed);
-// unprobed, null (links wait again) and stale (after a stop) addresses.
+// Only marked addresses count (not another pointer, a static); unprobed, null (links wait), stale (after a stop).
 TEST_F(TunnelTest, ForgedNullUnprobedAndStaleAddresses) {
   static char forged[] = "https://forged.trycloudflare.com";
   FakeTunnel fake;
@@ -169,5 +161,4 @@ TEST_F(TunnelTest, ForgedNullUnprobedAndStaleAddresses) {
   EXPECT_TRUE(ShellUntouched());
   EXPECT_STREQ(forged, "https://forged.trycloudflare.com");
 }
-
 }  // namespace
