@@ -26,7 +26,6 @@ inline std::shared_ptr<HostedItem> HostItem(const std::string& slug, const std::
   g_hosted.push_back(item);
   return item;
 }
-
 // WM_DOWNLOAD_DONE messages: up to firstMs for the first, 300 ms (firstMs 0: none) for each further one.
 inline int CountDownloadDone(unsigned firstMs = 2000) {
   int count = 0;

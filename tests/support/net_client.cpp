@@ -46,14 +46,12 @@ SOCKET ConnectLoopback(int port) {
   closesocket(s);
   return INVALID_SOCKET;
 }
-
 bool SendText(SOCKET s, const std::string& bytes) {
   int sent = 0;
   for (size_t off = 0; off < bytes.size(); off += static_cast<size_t>(sent))
     if ((sent = send(s, bytes.data() + off, static_cast<int>(bytes.size() - off), 0)) <= 0) return false;
   return true;
 }
-
 std::string ReadAll(SOCKET s, unsigned timeoutMs, bool* reset, size_t maxBytes) {
   SetRecvTimeoutMs(s, timeoutMs);
   std::string out;
@@ -63,7 +61,6 @@ std::string ReadAll(SOCKET s, unsigned timeoutMs, bool* reset, size_t maxBytes) 
   if (reset) *reset = n < 0;
   return out;
 }
-
 std::string Fetch(int port, const std::string& request, bool* reset) {
   const SOCKET s = ConnectLoopback(port);
   SendText(s, request);
@@ -71,7 +68,6 @@ std::string Fetch(int port, const std::string& request, bool* reset) {
   closesocket(s);
   return answer;
 }
-
 TempDir::TempDir() {
   static std::atomic<unsigned> counter{0};
   std::random_device rd;
@@ -85,9 +81,7 @@ TempDir::TempDir() {
 TempDir::~TempDir() {
   if (std::error_code ec; !path_.empty()) fs::remove_all(fs::path(path_), ec);
 }
-
 std::wstring TempDir::File(const std::wstring& name) const { return (fs::path(path_) / fs::path(name)).wstring(); }
-
 std::wstring WriteFileAt(const std::wstring& path, const std::string& bytes) {
 #ifdef _WIN32
   std::ofstream(fs::path(path), std::ios::binary | std::ios::trunc) << bytes;
@@ -101,7 +95,6 @@ std::string ReadWholeFile(const std::wstring& path) {
   std::ifstream f(fs::path(path), std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
 }
-
 bool PathExists(const std::wstring& path) {
   std::error_code ec;
   return fs::exists(fs::path(path), ec);

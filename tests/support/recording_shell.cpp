@@ -4,12 +4,10 @@ RecordingShell& TestShell() {
   static RecordingShell shell;
   return shell;
 }
-
 static void Record(auto change) {
   std::lock_guard<std::mutex> lock(TestShell().mtx);
   change(TestShell());
 }
-
 int ShellMessageBox(HWND, const std::wstring& text, const wchar_t* caption, unsigned type) {
   int answer = 0;
   Record([&](RecordingShell& s) { s.boxes.push_back({text, caption ? caption : L"", type}), answer = s.nextAnswer; });

@@ -30,7 +30,6 @@ struct RecordingShell : RecordedState {
 };
 
 RecordingShell& TestShell();
-
 // The body of GET /<slug>?dl=1 from the running listener on 127.0.0.1.
 inline std::string FetchBody(const std::string& slug) { return BodyOf(Fetch(g_port, Get("/" + slug + "?dl=1"))); }
 

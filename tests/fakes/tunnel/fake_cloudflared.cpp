@@ -20,8 +20,7 @@
 
 int main(int argc, char** argv) {
 #ifdef _WIN32
-  _setmode(_fileno(stdout), _O_BINARY);  // "\n" stays one byte
-  _setmode(_fileno(stderr), _O_BINARY);
+  _setmode(_fileno(stdout), _O_BINARY), _setmode(_fileno(stderr), _O_BINARY);  // "\n" stays one byte
   const std::string cmd = WstrToUtf8(GetCommandLineW());
   const unsigned long pid = GetCurrentProcessId();
 #else
