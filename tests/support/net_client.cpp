@@ -38,7 +38,6 @@ LoopbackPair MakeLoopbackPair() {
   closesocket(ls);
   return p;
 }
-
 SOCKET ConnectLoopback(int port) {
   SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
   const sockaddr_in a = Loopback(port);
@@ -68,6 +67,7 @@ std::string Fetch(int port, const std::string& request, bool* reset) {
   closesocket(s);
   return answer;
 }
+
 TempDir::TempDir() {
   static std::atomic<unsigned> counter{0};
   std::random_device rd;
@@ -77,11 +77,9 @@ TempDir::TempDir() {
     if (fs::create_directory(p, ec)) path_ = p.wstring();
   }
 }
-
-TempDir::~TempDir() {
-  if (std::error_code ec; !path_.empty()) fs::remove_all(fs::path(path_), ec);
-}
+TempDir::~TempDir() { if (std::error_code ec; !path_.empty()) fs::remove_all(fs::path(path_), ec); }
 std::wstring TempDir::File(const std::wstring& name) const { return (fs::path(path_) / fs::path(name)).wstring(); }
+
 std::wstring WriteFileAt(const std::wstring& path, const std::string& bytes) {
 #ifdef _WIN32
   std::ofstream(fs::path(path), std::ios::binary | std::ios::trunc) << bytes;
@@ -90,7 +88,6 @@ std::wstring WriteFileAt(const std::wstring& path, const std::string& bytes) {
 #endif
   return path;
 }
-
 std::string ReadWholeFile(const std::wstring& path) {
   std::ifstream f(fs::path(path), std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());

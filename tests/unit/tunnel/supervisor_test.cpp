@@ -39,13 +39,11 @@ LPARAM ReaderAddress(const char* text) {
 class TunnelTest : public ShareTest {
  protected:
   void SetUp() override {
-    ShareTest::SetUp();
-    DiscardTunnelMessages(), SetTunnelProbeForTest(ProbeOk);
+    ShareTest::SetUp(), DiscardTunnelMessages(), SetTunnelProbeForTest(ProbeOk);
     ASSERT_TRUE(StartServerIfNeeded(hwnd_));
   }
   void TearDown() override {
-    StopTunnel(), DiscardTunnelMessages(), SetTunnelProbeForTest(nullptr);
-    ShareTest::TearDown();
+    StopTunnel(), DiscardTunnelMessages(), SetTunnelProbeForTest(nullptr), ShareTest::TearDown();
   }
   void Start() {  // as sharing a new Internet item does
     ASSERT_TRUE(StartTunnelIfNeeded(hwnd_));
