@@ -6,13 +6,14 @@
 #include <thread>
 
 #include "core/app_messages.h"
+#include "core/links.h"
 #include "core/registry.h"
 #include "http/handler.h"
 #include "net_client.h"
 #include "platform/file.h"
 #include "platform/message.h"
 
-// Hosts path as sharing does (held handle unless !lock, recorded stamp); a tempZip makes it a folder's archive.
+// Hosts path as sharing does (link, held handle unless !lock, stamp); a tempZip makes it a folder's archive.
 inline std::shared_ptr<HostedItem> HostItem(const std::string& slug, const std::wstring& path, uint64_t size,
                                             bool lock = true, int mode = 1, const std::wstring& tempZip = {}) {
   auto item = std::make_shared<HostedItem>();
@@ -23,7 +24,7 @@ inline std::shared_ptr<HostedItem> HostItem(const std::string& slug, const std::
   if (ReadFileStamp(item->fileHandle, stamp)) item->modified = stamp.modified;
   if (!lock) CloseFileHandle(item->fileHandle), item->fileHandle = kInvalidFileHandle;
   std::lock_guard<std::mutex> guard(g_hostedMtx);
-  g_hosted.push_back(item);
+  BuildItemUrl_locked(*item), AppendHosted_locked(item);
   return item;
 }
 // WM_DOWNLOAD_DONE messages: up to firstMs for the first, 300 ms (firstMs 0: none) for each further one.

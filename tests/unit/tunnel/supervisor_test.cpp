@@ -1,8 +1,8 @@
 // The reader and the supervisor against the fake client.
 #include <gtest/gtest.h>
 
-#include "core/links.h"
-#include "fake_tunnel.h"       // with the reader and the session
+#include "fake_tunnel.h"      // with the reader and the session
+#include "http_test_util.h"   // HostItem
 #include "recording_shell.h"  // with the listener and the supervisor
 
 namespace {
@@ -14,13 +14,6 @@ bool ProbeOk(const std::wstring& url) {
   std::lock_guard<std::mutex> lock(g_probedMtx);
   g_probed = url;
   return true;
-}
-std::shared_ptr<HostedItem> AddItem(const std::string& slug, int mode) {
-  auto item = std::make_shared<HostedItem>();
-  item->slug = slug, item->mode = mode;
-  std::lock_guard<std::mutex> lock(g_hostedMtx);
-  BuildItemUrl_locked(*item), AppendHosted_locked(item);
-  return item;
 }
 // The public host, then each item's link and mode.
 std::string State(const std::vector<std::shared_ptr<HostedItem>>& items) {
@@ -89,7 +82,7 @@ TEST_F(TunnelTest, ReaderPublishesTheFirstAddressOnly) {
 TEST_F(TunnelTest, ThreeRestartsThenEveryInternetItemGoesLan) {
   FakeTunnel fake("print INF starting\nexit 1\n");
   const int port = g_port;
-  auto a = AddItem("inet-a", 0), c = AddItem("inet-c", 0);
+  auto a = HostItem("inet-a", {}, 0, true, 0), c = HostItem("inet-c", {}, 0, true, 0);
   RebindIfModeChanged();
   ASSERT_FALSE(g_listenAllIfaces.load());  // Internet items only: loopback
   Start();
@@ -109,7 +102,8 @@ TEST_F(TunnelTest, ThreeRestartsThenEveryInternetItemGoesLan) {
 
 TEST_F(TunnelTest, PublishRelinksEveryItemAndCopiesTheNewest) {
   FakeTunnel fake("print INF |  https://relink-test.trycloudflare.com  |\nhang\n");
-  auto a = AddItem("first-item", 0), lan = AddItem("lan-item", 1), c = AddItem("newest-item", 0);
+  auto a = HostItem("first-item", {}, 0, true, 0), lan = HostItem("lan-item", {}, 0, true, 1);
+  auto c = HostItem("newest-item", {}, 0, true, 0);
   const std::string lanBefore = State({lan}).substr(1), host = "https://relink-test.trycloudflare.com";
   Start();
   PumpTunnel(hwnd_, WM_TUNNEL_READY, 15000, true);
@@ -124,7 +118,7 @@ TEST_F(TunnelTest, PublishRelinksEveryItemAndCopiesTheNewest) {
 TEST_F(TunnelTest, ForgedNullUnprobedAndStaleAddresses) {
   static char forged[] = "https://forged.trycloudflare.com";
   FakeTunnel fake;
-  auto a = AddItem("inet-item", 0);
+  auto a = HostItem("inet-item", {}, 0, true, 0);
   auto forgeAll = [&] {
     TestShell().Clear();
     OnTunnelReady(hwnd_, 1, reinterpret_cast<LPARAM>(forged));
