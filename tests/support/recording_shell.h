@@ -46,13 +46,12 @@ class ShareTest : public ::testing::Test {
   }
   std::vector<RecordedBox> Boxes() { return TestShell().Snapshot().boxes; }
   std::vector<std::wstring> Statuses() { return TestShell().Snapshot().statuses; }
-  // Exactly one box since the last Clear (none for an empty text).
+  // Exactly one box since the last Clear (none for an empty text): "caption|text|type".
   void ExpectBox(const std::wstring& text, unsigned icon = 0, const wchar_t* caption = kCaption) {
-    const auto boxes = Boxes();
-    ASSERT_EQ(boxes.size(), text.empty() ? 0u : 1u) << (boxes.empty() ? "" : WstrToUtf8(boxes[0].text));
-    if (text.empty()) return;
-    EXPECT_EQ(WstrToUtf8(boxes[0].caption + L"|" + boxes[0].text), WstrToUtf8(caption + (L"|" + text)));
-    EXPECT_EQ(boxes[0].type, kMbOk | icon);
+    std::wstring all;
+    for (const auto& b : Boxes()) all += b.caption + L"|" + b.text + L"|" + std::to_wstring(b.type) + L"\n";
+    const std::wstring want = caption + (L"|" + text + L"|") + std::to_wstring(kMbOk | icon) + L"\n";
+    EXPECT_EQ(WstrToUtf8(all), text.empty() ? "" : WstrToUtf8(want));
   }
   auto Item(size_t i) { const auto all = SnapshotHosted(); return i < all.size() ? all[i] : nullptr; }
   HWND hwnd_ = nullptr;

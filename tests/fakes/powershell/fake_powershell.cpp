@@ -7,6 +7,7 @@
 #include <regex>
 #include <string>
 
+#include "platform/module.h"
 #include "platform/text.h"
 
 static bool Write(const std::wstring& path, const std::string& bytes) {
@@ -26,10 +27,7 @@ int wmain() {
     return 2;
   const std::wstring folder = Env(m[1]), archive = Env(m[2]);
   if (folder.empty() || archive.empty()) return 2;
-  wchar_t self[MAX_PATH] = {};
-  const std::wstring me(self, GetModuleFileNameW(nullptr, self, MAX_PATH));
-  Write(me.substr(0, me.find_last_of(L'\\') + 1) + L"powershell_paths.txt",
-        WstrToUtf8(folder) + "\n" + WstrToUtf8(archive) + "\n");
+  Write(ProgramFolder() + L"\\powershell_paths.txt", WstrToUtf8(folder) + "\n" + WstrToUtf8(archive) + "\n");
   const DWORD attrs = GetFileAttributesW(folder.c_str());
   if (attrs == INVALID_FILE_ATTRIBUTES || !(attrs & FILE_ATTRIBUTE_DIRECTORY)) return 1;
   const std::string zip = "archive of " + WstrToUtf8(folder) + "\n", mode = WstrToUtf8(Env(L"VH_FAKE_POWERSHELL"));

@@ -25,7 +25,6 @@ std::string R416(int size) {
   return "HTTP/1.1 416 Range Not Satisfiable\r\nContent-Range: bytes */" + std::to_string(size) +
          "\r\nContent-Length: 0\r\n" + kNs + "Connection: close\r\n\r\n";
 }
-
 // The file answer's head for the item "abc" (100 bytes): whole, or bytes a-b.
 std::string File(int a = -1, int b = 99, const std::string& name = "a%3Cb%3E%26%22c%27.txt", int size = 100) {
   return (a < 0 ? "HTTP/1.1 200 OK\r\n"
