@@ -47,14 +47,11 @@ struct Exchange {
   }
   Exchange& Finish(unsigned readMs = 10000) {
     if (readMs) answer += ReadAll(p.client, readMs, &reset);
-    closesocket(p.client);
-    server.join();
+    closesocket(p.client), server.join();
     return *this;
   }
 };
-inline std::string Ask(const std::string& request, HWND hwnd = nullptr) {
-  return Exchange(request, hwnd).Finish().answer;
-}
+inline std::string Ask(const std::string& req, HWND hwnd = nullptr) { return Exchange(req, hwnd).Finish().answer; }
 // Bytes 0..n-1 of a recognisable pattern.
 inline std::string Pattern(size_t n) {
   std::string s(n, '\0');

@@ -1,9 +1,5 @@
 #include "recording_shell.h"
 
-RecordingShell& TestShell() {
-  static RecordingShell shell;
-  return shell;
-}
 static void Record(auto change) {
   std::lock_guard<std::mutex> lock(TestShell().mtx);
   change(TestShell());

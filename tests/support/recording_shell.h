@@ -13,7 +13,6 @@
 #include "tunnel/supervisor.h"
 
 struct RecordedBox { std::wstring text, caption; unsigned type; };
-
 struct RecordedState {
   std::vector<RecordedBox> boxes;
   std::vector<std::wstring> statuses, clipboard;  // clipboard: every text copied, oldest first
@@ -29,7 +28,10 @@ struct RecordingShell : RecordedState {
   std::wstring LastStatus() { std::lock_guard<std::mutex> lock(mtx); return statuses.empty() ? L"" : statuses.back(); }
 };
 
-RecordingShell& TestShell();
+inline RecordingShell& TestShell() {
+  static RecordingShell shell;
+  return shell;
+}
 // The body of GET /<slug>?dl=1 from the running listener on 127.0.0.1.
 inline std::string FetchBody(const std::string& slug) { return BodyOf(Fetch(g_port, Get("/" + slug + "?dl=1"))); }
 

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -26,9 +27,7 @@ class FakeTunnel {
   const std::wstring& Folder() const { return dir_.path(); }
   std::vector<uint32_t> Pids() const {  // every start so far, oldest first
     std::istringstream in(ReadWholeFile(dir_.File(L"pids.txt")));
-    std::vector<uint32_t> pids;
-    for (unsigned long pid = 0; in >> pid;) pids.push_back(static_cast<uint32_t>(pid));
-    return pids;
+    return {std::istream_iterator<uint32_t>(in), std::istream_iterator<uint32_t>()};
   }
  private:
   TempDir dir_;

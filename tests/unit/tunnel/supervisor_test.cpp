@@ -46,9 +46,8 @@ class TunnelTest : public ShareTest {
   std::string Read(unsigned until) {
     std::string text;
     for (const auto& e : PumpTunnel(hwnd_, until, 10000, false))
-      text += e.msg == WM_TUNNEL_FOUND    ? "F "
-              : e.msg == WM_TUNNEL_FAILED ? "X "
-                                          : "R" + std::to_string(e.wParam).append(e.address) + " ";
+      text += e.msg == WM_TUNNEL_READY ? "R" + std::to_string(e.wParam) + e.address + " "
+                                       : e.msg == WM_TUNNEL_FOUND ? "F " : "X ";
     return text;
   }
   bool ShellUntouched() {  // since the last TestShell().Clear()
