@@ -119,11 +119,8 @@ TEST_F(TunnelTest, ForgedNullUnprobedAndStaleAddresses) {
   FakeTunnel fake;
   auto a = HostItem("inet-item", {}, 0, true, 0);
   auto forgeAll = [&] {
-    TestShell().Clear();
-    OnTunnelReady(hwnd_, 1, reinterpret_cast<LPARAM>(forged));
-    OnTunnelReady(hwnd_, 1, 0);
-    OnTunnelFound(hwnd_);
-    OnTunnelFailed(hwnd_);
+    TestShell().Clear(), OnTunnelReady(hwnd_, 1, reinterpret_cast<LPARAM>(forged)), OnTunnelReady(hwnd_, 1, 0);
+    OnTunnelFound(hwnd_), OnTunnelFailed(hwnd_);
     return ShellUntouched();
   };
   EXPECT_TRUE(forgeAll());  // no tunnel: no fallback, no address taken

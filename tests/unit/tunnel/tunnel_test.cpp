@@ -20,8 +20,7 @@ TEST(ExtractTunnelURL, Table) {
       // The service's own API address, printed when the client fails.
       {"ERR failed: Post \"https://api.trycloudflare.com/tunnel\"", ""}, {"https://API.trycloudflare.com", ""},
       // Only the first "https://" of a line is looked at.
-      {"https://docs.example.com " + x, ""}, {x + " https://second.trycloudflare.com", x},
-  };
+      {"https://docs.example.com " + x, ""}, {x + " https://second.trycloudflare.com", x}};
   for (const auto& [line, want] : cases) EXPECT_EQ(ExtractTunnelURL(line), want) << "line: " << line;
 }
 
