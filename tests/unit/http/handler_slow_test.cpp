@@ -38,7 +38,6 @@ TEST(HandlerTimeouts, SlowHeadsAreDroppedSlowLinksKeptStalledOnesDropped) {
       closesocket(c);
     });
   }
-
   // Every slot held by a byte every 10 s is freed, without an answer, by the head's overall 15 s deadline.
   EXPECT_TRUE(StartServerIfNeeded(nullptr));  // no early return: threads run
   std::vector<SOCKET> tricklers;

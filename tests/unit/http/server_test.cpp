@@ -19,6 +19,11 @@ using namespace std::chrono_literals;
 
 bool WaitForConns(int n) { return WaitUntil([n] { return g_activeConns.load() == n; }, 10000, 5); }
 bool HealthOk(int port) { return Fetch(port, Get("/__vhhealth")).ends_with("\r\n\r\nvornhale-ok"); }
+bool RemoveAt(size_t i) {  // keeps no reference to the removed item
+  std::shared_ptr<HostedItem> removed;
+  int internetLeft = 0;
+  return RemoveHostedAt(i, removed, internetLeft);
+}
 
 class Server : public ::testing::Test {
  protected:
@@ -89,12 +94,9 @@ TEST_F(Server, TransferOutlivesRemovalAndStop) {
     const SOCKET s = ConnectLoopback(port);
     SendText(s, Get("/abc?dl=1"));
     std::string answer = ReadAll(s, 5000, nullptr, 65536);
-    std::shared_ptr<HostedItem> removed;
-    int left = -1;
     if (how == "stop") StopServer();
     if (how == "remove all") ClearHosted();
-    EXPECT_TRUE(how != "remove one" || RemoveHostedAt(1, removed, left));
-    removed.reset();
+    EXPECT_TRUE(how != "remove one" || RemoveAt(1));
     EXPECT_TRUE(how == "stop" ? ConnectLoopback(port) == INVALID_SOCKET  // new connections refused
                               : Fetch(port, Get("/abc")).starts_with("HTTP/1.1 404 Not Found\r\n")) << how;
     EXPECT_TRUE(!weak.expired() && PathExists(zip)) << how;
@@ -128,10 +130,8 @@ TEST_F(Server, LanItemsMoveTheListenerOnTheSamePort) {
   ASSERT_TRUE(StartServerIfNeeded(nullptr));
   HostItem("first", {}, 0, true, 0);  // an Internet item: the listener on loopback
   const int port = g_port;
-  std::shared_ptr<HostedItem> removed;
-  int left = 0;
   for (const bool lan : {true, false}) {  // a LAN item hosted, then removed
-    EXPECT_TRUE(lan ? (HostItem("lan", {}, 0), true) : RemoveHostedAt(1, removed, left));
+    EXPECT_TRUE(lan ? (HostItem("lan", {}, 0), true) : RemoveAt(1));
     EXPECT_TRUE(RebindIfModeChanged());
     sockaddr_in a{};
     socklen_t len = sizeof a;

@@ -90,7 +90,6 @@ TEST_F(TunnelTest, ThreeRestartsThenEveryInternetItemGoesLan) {
   EXPECT_EQ(Statuses(), (std::vector<std::wstring>{kDropped, kDropped, kDropped, kUnavailable}));
   EXPECT_TRUE(!g_tunRunning.load() && g_listenAllIfaces.load() && g_port == port);  // moved, same port
   EXPECT_EQ(std::pair(a->mode + c->mode, fake.Pids().size()), std::pair(2, size_t{4}));  // start, three restarts
-
   TestShell().Clear();  // without Internet items a failure falls back at once
   fake.SetScript("exit 0\n");
   Start();
