@@ -102,9 +102,8 @@ TEST_F(Server, TransferOutlivesRemovalAndStop) {
     EXPECT_TRUE(!weak.expired() && PathExists(zip)) << how;
     bool reset = true;
     answer += ReadAll(s, 10000, &reset);
-    closesocket(s);
     EXPECT_TRUE(!reset && answer.ends_with("\r\n\r\n" + body)) << how;
-    ClearHosted();
+    closesocket(s), ClearHosted();
     EXPECT_TRUE(WaitForConns(0) && weak.expired() && !PathExists(zip)) << how;
     StopServer();
   }
