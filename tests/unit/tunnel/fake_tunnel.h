@@ -1,6 +1,7 @@
 // Driving the fake tunnel client and playing the main window's loop for the tunnel messages.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <fstream>
 #include <iterator>
@@ -66,32 +67,22 @@ inline bool WaitProcessGone(uint32_t pid, unsigned timeoutMs) {  // a zombie cou
 
 // One tunnel message as the main window received it (READY's string copied).
 struct TunnelEvent { unsigned msg = 0; uintptr_t wParam = 0; std::string address; };
-inline bool IsTunnelMsg(unsigned m) { return m == WM_TUNNEL_FOUND || m == WM_TUNNEL_READY || m == WM_TUNNEL_FAILED; }
-inline void DropTunnelMessage(const AppMessage& m) {
-  ClaimTunnelMessage(m.msg, m.lParam);
-  if (m.msg == WM_TUNNEL_READY) FreeTunnelAddress(reinterpret_cast<char*>(m.lParam));
-}
-
-// Tunnel messages until `until` or timeoutMs, recorded, then handled or (!handle) dropped.
+// Tunnel messages until `until`, or timeoutMs and then those queued, recorded, then handled or (!handle) dropped.
 inline std::vector<TunnelEvent> PumpTunnel(HWND hwnd, unsigned until, unsigned timeoutMs, bool handle) {
-  std::vector<TunnelEvent> events;
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-  AppMessage m;
-  for (auto now = std::chrono::steady_clock::now(); now < deadline; now = std::chrono::steady_clock::now()) {
-    if (!WaitAppMessage(m, static_cast<unsigned>((deadline - now) / std::chrono::milliseconds(1)) + 1)) break;
-    if (!IsTunnelMsg(m.msg)) continue;
+  auto msLeft = [&] { return (deadline - std::chrono::steady_clock::now()) / std::chrono::milliseconds(1); };
+  std::vector<TunnelEvent> events;
+  for (AppMessage m; WaitAppMessage(m, static_cast<unsigned>(std::max<int64_t>(0, msLeft())));) {
+    if (m.msg != WM_TUNNEL_FOUND && m.msg != WM_TUNNEL_READY && m.msg != WM_TUNNEL_FAILED) continue;
     const char* text = reinterpret_cast<const char*>(m.lParam);
     events.push_back({m.msg, m.wParam, m.msg == WM_TUNNEL_READY && text ? text : ""});
-    if (!handle) DropTunnelMessage(m);
-    else if (m.msg == WM_TUNNEL_FOUND) OnTunnelFound(hwnd);
-    else if (m.msg == WM_TUNNEL_READY) OnTunnelReady(hwnd, m.wParam, m.lParam);
-    else OnTunnelFailed(hwnd);
+    if (!handle) ClaimTunnelMessage(m.msg, m.lParam);
+    if (!handle && m.msg == WM_TUNNEL_READY) FreeTunnelAddress(reinterpret_cast<char*>(m.lParam));
+    else if (handle && m.msg == WM_TUNNEL_FOUND) OnTunnelFound(hwnd);
+    else if (handle && m.msg == WM_TUNNEL_READY) OnTunnelReady(hwnd, m.wParam, m.lParam);
+    else if (handle) OnTunnelFailed(hwnd);
     if (m.msg == until) break;
   }
   return events;
 }
-
-inline void DiscardTunnelMessages() {  // drops (and frees) what is still queued
-  for (AppMessage m; WaitAppMessage(m, 0);)
-    if (IsTunnelMsg(m.msg)) DropTunnelMessage(m);
-}
+inline void DiscardTunnelMessages() { PumpTunnel(nullptr, 0, 0, false); }  // drops (and frees) what is queued
