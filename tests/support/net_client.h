@@ -6,9 +6,8 @@
 
 #include "platform/net_os.h"
 
-struct LoopbackPair {  // connected over 127.0.0.1 (`server`: what accept returned); both invalid on failure
-  SOCKET server = INVALID_SOCKET, client = INVALID_SOCKET;
-};
+// Connected over 127.0.0.1 (`server`: what accept returned); both invalid on failure.
+struct LoopbackPair { SOCKET server = INVALID_SOCKET, client = INVALID_SOCKET; };
 LoopbackPair MakeLoopbackPair();
 SOCKET ConnectLoopback(int port);  // INVALID_SOCKET on failure
 bool SendText(SOCKET s, const std::string& bytes);

@@ -20,7 +20,6 @@ struct RecordedState {
   bool startEnabled = false;
   int pumps = 0, listRefreshes = 0, latestRefreshes = 0, nextAnswer = 1;  // the boxes' answer (IDOK)
 };
-
 struct RecordingShell : RecordedState {
   std::mutex mtx;
   RecordedState Snapshot() { std::lock_guard<std::mutex> lock(mtx); return *this; }

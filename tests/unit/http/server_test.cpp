@@ -16,7 +16,6 @@
 namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
-
 bool WaitForConns(int n) { return WaitUntil([n] { return g_activeConns.load() == n; }, 10000, 5); }
 bool HealthOk(int port) { return Fetch(port, Get("/__vhhealth")).ends_with("\r\n\r\nvornhale-ok"); }
 bool RemoveAt(size_t i) {  // keeps no reference to the removed item
