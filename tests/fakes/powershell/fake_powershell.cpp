@@ -28,8 +28,7 @@ int wmain() {
   const std::wstring folder = Env(m[1]), archive = Env(m[2]);
   if (folder.empty() || archive.empty()) return 2;
   Write(ProgramFolder() + L"\\powershell_paths.txt", WstrToUtf8(folder) + "\n" + WstrToUtf8(archive) + "\n");
-  const DWORD attrs = GetFileAttributesW(folder.c_str());
-  if (attrs == INVALID_FILE_ATTRIBUTES || !(attrs & FILE_ATTRIBUTE_DIRECTORY)) return 1;
+  if (std::error_code ec; !std::filesystem::is_directory(std::filesystem::path(folder), ec)) return 1;
   const std::string zip = "archive of " + WstrToUtf8(folder) + "\n", mode = WstrToUtf8(Env(L"VH_FAKE_POWERSHELL"));
   if (mode.empty()) return Write(archive, zip) ? 0 : 1;
   Write(archive, zip.substr(0, zip.size() / 2));

@@ -20,7 +20,6 @@ const std::string k405 = "HTTP/1.1 405 Method Not Allowed\r\nAllow: GET, HEAD\r\
 const std::string k413 = "HTTP/1.1 413 Payload Too Large\r\n" + kNs + "Content-Length: 0\r\nConnection: close\r\n\r\n";
 const std::string kHead = "HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nContent-Length: 100\r\n" + kTail;
 const std::string kPage = "PAGE", k404Page = "404 PAGE";  // compared by hash
-
 std::string R416(int size) {
   return "HTTP/1.1 416 Range Not Satisfiable\r\nContent-Range: bytes */" + std::to_string(size) +
          "\r\nContent-Length: 0\r\n" + kNs + "Connection: close\r\n\r\n";

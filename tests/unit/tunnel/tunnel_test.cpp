@@ -46,7 +46,6 @@ TEST(ProcessSeam, OutputEnvironmentSocketsEndsAndMissingProgram) {
   const std::vector<std::wstring> env{L"VH_FAKE_TUNNEL_DIR=" + named.Folder(), L"VH_UNUSED=a=b"};
   ASSERT_TRUE(Start(second, &out2, &env));
   EXPECT_EQ(ReadChildOutput(out2.get()) + std::to_string(ExitCode(second)), "from-extra-env\n0");
-
   fake.SetScript("hang\n");
   LoopbackPair p = MakeLoopbackPair();
   ASSERT_TRUE(Start(hung, nullptr) && Start(jobbed, nullptr));
