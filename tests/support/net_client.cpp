@@ -79,6 +79,7 @@ TempDir::TempDir() {
 }
 TempDir::~TempDir() { if (std::error_code ec; !path_.empty()) fs::remove_all(fs::path(path_), ec); }
 std::wstring TempDir::File(const std::wstring& name) const { return (fs::path(path_) / fs::path(name)).wstring(); }
+std::wstring TempDir::Write(const std::wstring& name, const std::string& s) const { return WriteFileAt(File(name), s); }
 
 std::wstring WriteFileAt(const std::wstring& path, const std::string& bytes) {
 #ifdef _WIN32

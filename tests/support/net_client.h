@@ -36,9 +36,7 @@ class TempDir {
   TempDir(TempDir&&) = delete;  // no copies, no moves
   const std::wstring& path() const { return path_; }
   std::wstring File(const std::wstring& name) const;
-  std::wstring Write(const std::wstring& name, const std::string& bytes) const {  // its full path
-    return WriteFileAt(File(name), bytes);
-  }
+  std::wstring Write(const std::wstring& name, const std::string& bytes) const;  // its full path
  private:
   std::wstring path_;
 };

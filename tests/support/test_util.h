@@ -11,7 +11,6 @@
 #include <windows.h>
 #include "platform/text.h"
 #endif
-
 // Sets (an empty value: removes) a variable of this process's environment, children's too, for the scope.
 class ScopedEnv {
  public:

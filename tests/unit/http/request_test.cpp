@@ -100,10 +100,9 @@ TEST(CheckHead, EndsAtTheBlankLineOrPastTheLimit) {
   for (const auto& [bytes, newFrom, state] : rows) EXPECT_EQ(CheckHead(bytes, newFrom), state) << bytes.size();
 }
 
-using Rows = std::vector<std::pair<std::string, std::string>>;
 TEST(HttpText, Conversions) {
-  for (const auto& [in, out] : Rows{{"a%20b+c", "a b c"}, {"a%2X%", "a%2X%"}, {"%2541", "%41"}, {"a%%41", "a%A"}})
-    EXPECT_EQ(URLDecode(in), out) << in;
+  EXPECT_EQ(URLDecode("a%20b+c") + "|" + URLDecode("a%2X%") + "|" + URLDecode("%2541") + "|" + URLDecode("a%%41"),
+            "a b c|a%2X%|%41|a%A");
   EXPECT_EQ(URLEncode(std::string("a b+A-Z_a.z~0\x00\x7F\xFF/%", 18)), "a%20b%2BA-Z_a.z~0%00%7F%FF%2F%25");
   EXPECT_EQ(HtmlEscape("<a&b'\">&amp;"), "&lt;a&amp;b&#39;&quot;&gt;&amp;amp;");
   EXPECT_EQ(MimeType("f.JpEg") + MimeType("x.zip.txt") + MimeType("dir.v2/readme"),

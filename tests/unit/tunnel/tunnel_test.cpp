@@ -23,7 +23,6 @@ TEST(ExtractTunnelURL, Table) {
       {"https://docs.example.com " + x, ""}, {x + " https://second.trycloudflare.com", x}};
   for (const auto& [line, want] : cases) EXPECT_EQ(ExtractTunnelURL(line), want) << "line: " << line;
 }
-
 bool Start(ChildProcess& child, ScopedPipe* out, const std::vector<std::wstring>* env = nullptr,
            const std::wstring& program = L"cloudflared", const std::wstring& args = L"tunnel") {
   return StartHiddenProcess(L"\"" + ProgramFolder() + kPathSeparator + program + kExecutableSuffix + L"\" " + args,
