@@ -1,5 +1,4 @@
-// Feeds arbitrary bytes, in the pieces a connection reads, to the request parser and the answer
-// planner, in memory; the items cover pages, whole and partial files, HEAD, 416 and an empty file.
+// Arbitrary bytes, in a connection's read pieces, to the request parser and the answer planner, in memory.
 #include <cstdlib>
 
 #include "http/request.h"

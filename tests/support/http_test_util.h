@@ -1,5 +1,4 @@
-// The HTTP suites' helpers: hosted test items, and requests over loopback
-// connections answered by HandleClient on its own thread.
+// The HTTP suites' helpers: hosted test items, and requests to HandleClient over loopback.
 #pragma once
 
 #include <memory>
@@ -7,14 +6,14 @@
 #include <thread>
 
 #include "core/app_messages.h"
+#include "core/links.h"
 #include "core/registry.h"
 #include "http/handler.h"
 #include "net_client.h"
 #include "platform/file.h"
 #include "platform/message.h"
 
-// Hosts path as sharing does (held handle, recorded stamp). Without `lock` the
-// handle is closed again; a non-empty tempZip makes it a folder's archive.
+// Hosts path as sharing does (link, held handle unless !lock, stamp); a tempZip makes it a folder's archive.
 inline std::shared_ptr<HostedItem> HostItem(const std::string& slug, const std::wstring& path, uint64_t size,
                                             bool lock = true, int mode = 1, const std::wstring& tempZip = {}) {
   auto item = std::make_shared<HostedItem>();
@@ -25,10 +24,9 @@ inline std::shared_ptr<HostedItem> HostItem(const std::string& slug, const std::
   if (ReadFileStamp(item->fileHandle, stamp)) item->modified = stamp.modified;
   if (!lock) CloseFileHandle(item->fileHandle), item->fileHandle = kInvalidFileHandle;
   std::lock_guard<std::mutex> guard(g_hostedMtx);
-  g_hosted.push_back(item);
+  BuildItemUrl_locked(*item), AppendHosted_locked(item);
   return item;
 }
-
 // WM_DOWNLOAD_DONE messages: up to firstMs for the first, 300 ms (firstMs 0: none) for each further one.
 inline int CountDownloadDone(unsigned firstMs = 2000) {
   int count = 0;
@@ -37,16 +35,7 @@ inline int CountDownloadDone(unsigned firstMs = 2000) {
   return count;
 }
 
-inline std::string Get(const std::string& target, const std::string& headers = "") {
-  return "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n" + headers + "\r\n";
-}
-inline std::string BodyOf(const std::string& answer) {
-  const size_t head = answer.find("\r\n\r\n");
-  return head == std::string::npos ? "" : answer.substr(head + 4);
-}
-
-// Sends `request` to HandleClient on a loopback pair and reads up to `firstBytes`;
-// Finish() reads to the end (readMs 0: nothing) and joins.
+// Sends `request` to HandleClient, reads up to `firstBytes`; Finish() reads to the end (readMs 0: not) and joins.
 struct Exchange {
   LoopbackPair p = MakeLoopbackPair();
   std::thread server;
@@ -58,15 +47,11 @@ struct Exchange {
   }
   Exchange& Finish(unsigned readMs = 10000) {
     if (readMs) answer += ReadAll(p.client, readMs, &reset);
-    closesocket(p.client);
-    server.join();
+    closesocket(p.client), server.join();
     return *this;
   }
 };
-inline std::string Ask(const std::string& request, HWND hwnd = nullptr) {
-  return Exchange(request, hwnd).Finish().answer;
-}
-
+inline std::string Ask(const std::string& req, HWND hwnd = nullptr) { return Exchange(req, hwnd).Finish().answer; }
 // Bytes 0..n-1 of a recognisable pattern.
 inline std::string Pattern(size_t n) {
   std::string s(n, '\0');

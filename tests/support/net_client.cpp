@@ -13,9 +13,7 @@
 namespace fs = std::filesystem;
 
 namespace {
-
-class NetEnvironment : public ::testing::Environment {  // the network stack, for every test binary
- public:
+struct NetEnvironment : ::testing::Environment {  // the network stack, for every test binary
   void SetUp() override { NetStartup(); }
   void TearDown() override { NetCleanup(); }
 };
@@ -26,7 +24,6 @@ sockaddr_in Loopback(int port) {
   a.sin_family = AF_INET, a.sin_addr.s_addr = htonl(INADDR_LOOPBACK), a.sin_port = htons(static_cast<uint16_t>(port));
   return a;
 }
-
 }  // namespace
 
 LoopbackPair MakeLoopbackPair() {
@@ -41,7 +38,6 @@ LoopbackPair MakeLoopbackPair() {
   closesocket(ls);
   return p;
 }
-
 SOCKET ConnectLoopback(int port) {
   SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
   const sockaddr_in a = Loopback(port);
@@ -49,16 +45,12 @@ SOCKET ConnectLoopback(int port) {
   closesocket(s);
   return INVALID_SOCKET;
 }
-
 bool SendText(SOCKET s, const std::string& bytes) {
-  for (size_t off = 0, n = 0; off < bytes.size(); off += n) {
-    const int sent = send(s, bytes.data() + off, static_cast<int>(bytes.size() - off), 0);
-    if (sent <= 0) return false;
-    n = static_cast<size_t>(sent);
-  }
+  int sent = 0;
+  for (size_t off = 0; off < bytes.size(); off += static_cast<size_t>(sent))
+    if ((sent = send(s, bytes.data() + off, static_cast<int>(bytes.size() - off), 0)) <= 0) return false;
   return true;
 }
-
 std::string ReadAll(SOCKET s, unsigned timeoutMs, bool* reset, size_t maxBytes) {
   SetRecvTimeoutMs(s, timeoutMs);
   std::string out;
@@ -68,7 +60,6 @@ std::string ReadAll(SOCKET s, unsigned timeoutMs, bool* reset, size_t maxBytes) 
   if (reset) *reset = n < 0;
   return out;
 }
-
 std::string Fetch(int port, const std::string& request, bool* reset) {
   const SOCKET s = ConnectLoopback(port);
   SendText(s, request);
@@ -82,21 +73,13 @@ TempDir::TempDir() {
   std::random_device rd;
   std::error_code ec;
   for (int i = 0; i < 100 && path_.empty(); ++i) {
-    const fs::path p = fs::temp_directory_path() / ("vh-test-" + std::to_string(rd()) + "-" + std::to_string(counter++));
+    const auto p = fs::temp_directory_path() / ("vh-test-" + std::to_string(rd()) + "-" + std::to_string(counter++));
     if (fs::create_directory(p, ec)) path_ = p.wstring();
   }
 }
-
-TempDir::~TempDir() {
-  std::error_code ec;
-  if (!path_.empty()) fs::remove_all(fs::path(path_), ec);
-}
-
+TempDir::~TempDir() { if (std::error_code ec; !path_.empty()) fs::remove_all(fs::path(path_), ec); }
 std::wstring TempDir::File(const std::wstring& name) const { return (fs::path(path_) / fs::path(name)).wstring(); }
-
-std::wstring TempDir::Write(const std::wstring& name, const std::string& bytes) const {
-  return WriteFileAt(File(name), bytes);
-}
+std::wstring TempDir::Write(const std::wstring& name, const std::string& s) const { return WriteFileAt(File(name), s); }
 
 std::wstring WriteFileAt(const std::wstring& path, const std::string& bytes) {
 #ifdef _WIN32
@@ -106,12 +89,10 @@ std::wstring WriteFileAt(const std::wstring& path, const std::string& bytes) {
 #endif
   return path;
 }
-
 std::string ReadWholeFile(const std::wstring& path) {
   std::ifstream f(fs::path(path), std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
 }
-
 bool PathExists(const std::wstring& path) {
   std::error_code ec;
   return fs::exists(fs::path(path), ec);

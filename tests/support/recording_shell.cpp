@@ -1,16 +1,9 @@
 #include "recording_shell.h"
 
-RecordingShell& TestShell() {
-  static RecordingShell shell;
-  return shell;
-}
-
-template <class F>
-static void Record(F change) {
+static void Record(auto change) {
   std::lock_guard<std::mutex> lock(TestShell().mtx);
   change(TestShell());
 }
-
 int ShellMessageBox(HWND, const std::wstring& text, const wchar_t* caption, unsigned type) {
   int answer = 0;
   Record([&](RecordingShell& s) { s.boxes.push_back({text, caption ? caption : L"", type}), answer = s.nextAnswer; });

@@ -1,5 +1,4 @@
-// The tests' shell, recording what the core shows the user, and the sharing
-// fixture on it: a clean registry, server and tunnel around every test.
+// The tests' shell, recording what the core shows the user, and the sharing fixture (clean registry, server, tunnel).
 #pragma once
 
 #include <gtest/gtest.h>
@@ -13,11 +12,7 @@
 #include "test_util.h"
 #include "tunnel/supervisor.h"
 
-struct RecordedBox {
-  std::wstring text, caption;
-  unsigned type;
-};
-
+struct RecordedBox { std::wstring text, caption; unsigned type; };
 struct RecordedState {
   std::vector<RecordedBox> boxes;
   std::vector<std::wstring> statuses, clipboard;  // clipboard: every text copied, oldest first
@@ -25,41 +20,40 @@ struct RecordedState {
   bool startEnabled = false;
   int pumps = 0, listRefreshes = 0, latestRefreshes = 0, nextAnswer = 1;  // the boxes' answer (IDOK)
 };
-
 struct RecordingShell : RecordedState {
   std::mutex mtx;
+  RecordedState Snapshot() { std::lock_guard<std::mutex> lock(mtx); return *this; }
   void Clear() { std::lock_guard<std::mutex> lock(mtx); static_cast<RecordedState&>(*this) = RecordedState(); }
   std::wstring LastStatus() { std::lock_guard<std::mutex> lock(mtx); return statuses.empty() ? L"" : statuses.back(); }
 };
 
-RecordingShell& TestShell();
-
-// The body of GET /<slug>?dl=1 from the running listener on 127.0.0.1.
-inline std::string FetchBody(const std::string& slug) {
-  const std::string all = Fetch(g_port, "GET /" + slug + "?dl=1 HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
-  const size_t end = all.find("\r\n\r\n");
-  return end == std::string::npos ? all : all.substr(end + 4);
+inline RecordingShell& TestShell() {
+  static RecordingShell shell;
+  return shell;
 }
+// The body of GET /<slug>?dl=1 from the running listener on 127.0.0.1.
+inline std::string FetchBody(const std::string& slug) { return BodyOf(Fetch(g_port, Get("/" + slug + "?dl=1"))); }
 
 class ShareTest : public ::testing::Test {
  protected:
-  void SetUp() override { TestShell().Clear(), ClearHosted(), g_pendingPaths.clear(), g_hMain = hwnd_ = CreateMessageWindow(); }
+  void SetUp() override {
+    TestShell().Clear(), ClearHosted(), g_pendingPaths.clear(), g_hMain = hwnd_ = CreateMessageWindow();
+  }
   void TearDown() override {
     StopTunnel(), ClearHosted(), StopServer(), g_pendingPaths.clear();
     for (AppMessage m; WaitAppMessage(m, 0);) continue;
     g_hMain = nullptr, DestroyMessageWindow(hwnd_);
     EXPECT_FALSE(HostedCount() || g_serverRunning.load() || g_tunRunning.load());
   }
-  std::vector<RecordedBox> Boxes() { std::lock_guard<std::mutex> lock(TestShell().mtx); return TestShell().boxes; }
-  std::vector<std::wstring> Statuses() { std::lock_guard<std::mutex> lock(TestShell().mtx); return TestShell().statuses; }
-  // Exactly one box since the last Clear (none for an empty text).
+  std::vector<RecordedBox> Boxes() { return TestShell().Snapshot().boxes; }
+  std::vector<std::wstring> Statuses() { return TestShell().Snapshot().statuses; }
+  // Exactly one box since the last Clear (none for an empty text): "caption|text|type".
   void ExpectBox(const std::wstring& text, unsigned icon = 0, const wchar_t* caption = kCaption) {
-    const auto boxes = Boxes();
-    ASSERT_EQ(boxes.size(), text.empty() ? 0u : 1u) << (boxes.empty() ? "" : WstrToUtf8(boxes[0].text));
-    if (text.empty()) return;
-    EXPECT_EQ(WstrToUtf8(boxes[0].caption + L"|" + boxes[0].text), WstrToUtf8(caption + (L"|" + text)));
-    EXPECT_EQ(boxes[0].type, kMbOk | icon);
+    std::wstring all;
+    for (const auto& b : Boxes()) all += b.caption + L"|" + b.text + L"|" + std::to_wstring(b.type) + L"\n";
+    const std::wstring want = caption + (L"|" + text + L"|") + std::to_wstring(kMbOk | icon) + L"\n";
+    EXPECT_EQ(WstrToUtf8(all), text.empty() ? "" : WstrToUtf8(want));
   }
-  std::shared_ptr<HostedItem> Item(size_t i) { const auto all = SnapshotHosted(); return i < all.size() ? all[i] : nullptr; }
+  auto Item(size_t i) { const auto all = SnapshotHosted(); return i < all.size() ? all[i] : nullptr; }
   HWND hwnd_ = nullptr;
 };

@@ -9,19 +9,15 @@
 
 #ifdef _WIN32
 #include <windows.h>
-
 #include "platform/text.h"
 #endif
-
 // Sets (an empty value: removes) a variable of this process's environment, children's too, for the scope.
 class ScopedEnv {
  public:
-  ScopedEnv(const char* name, const std::string& value) : name_(name), old_(std::getenv(name) ? std::getenv(name) : "") {
-    Set(value);
-  }
+  ScopedEnv(const char* name, const std::string& value)
+      : name_(name), old_(std::getenv(name) ? std::getenv(name) : "") { Set(value); }
   ~ScopedEnv() { Set(old_); }
   ScopedEnv(const ScopedEnv&) = delete;
-
  private:
   void Set(const std::string& value) {
 #ifdef _WIN32

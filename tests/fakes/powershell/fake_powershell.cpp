@@ -1,8 +1,4 @@
-// Stand-in for powershell.exe running the folder compressor's one command:
-//   -Command "Compress-Archive -LiteralPath $env:A -DestinationPath $env:B -Force"
-// Both paths come from the named variables; any other command exits 2. The
-// "archive" is the line "archive of FOLDER"; powershell_paths.txt beside the
-// double gets the folder and the archive, one a line.
+// powershell.exe running only the folder compressor's command (else exit 2); see docs/development.md.
 // VH_FAKE_POWERSHELL: fail = half an archive, exit 1; hang = the same, after two minutes.
 #include <windows.h>
 
@@ -11,22 +7,17 @@
 #include <regex>
 #include <string>
 
+#include "platform/module.h"
 #include "platform/text.h"
 
-namespace {
-
-bool Write(const std::wstring& path, const std::string& bytes) {
-  std::ofstream f(std::filesystem::path(path), std::ios::binary | std::ios::trunc);
-  return static_cast<bool>(f << bytes);
+static bool Write(const std::wstring& path, const std::string& bytes) {
+  return static_cast<bool>(std::ofstream(std::filesystem::path(path), std::ios::binary | std::ios::trunc) << bytes);
 }
-
-std::wstring Env(const std::wstring& name) {
+static std::wstring Env(const std::wstring& name) {
   static wchar_t value[32768];
   const DWORD n = GetEnvironmentVariableW(name.c_str(), value, 32768);
   return n > 0 && n < 32768 ? std::wstring(value, n) : std::wstring();
 }
-
-}  // namespace
 
 int wmain() {
   const std::wstring cmd = GetCommandLineW();
@@ -36,12 +27,8 @@ int wmain() {
     return 2;
   const std::wstring folder = Env(m[1]), archive = Env(m[2]);
   if (folder.empty() || archive.empty()) return 2;
-  wchar_t self[MAX_PATH] = {};
-  const std::wstring me(self, GetModuleFileNameW(nullptr, self, MAX_PATH));
-  Write(me.substr(0, me.find_last_of(L'\\') + 1) + L"powershell_paths.txt",
-        WstrToUtf8(folder) + "\n" + WstrToUtf8(archive) + "\n");
-  const DWORD attrs = GetFileAttributesW(folder.c_str());
-  if (attrs == INVALID_FILE_ATTRIBUTES || !(attrs & FILE_ATTRIBUTE_DIRECTORY)) return 1;
+  Write(ProgramFolder() + L"\\powershell_paths.txt", WstrToUtf8(folder) + "\n" + WstrToUtf8(archive) + "\n");
+  if (std::error_code ec; !std::filesystem::is_directory(std::filesystem::path(folder), ec)) return 1;
   const std::string zip = "archive of " + WstrToUtf8(folder) + "\n", mode = WstrToUtf8(Env(L"VH_FAKE_POWERSHELL"));
   if (mode.empty()) return Write(archive, zip) ? 0 : 1;
   Write(archive, zip.substr(0, zip.size() / 2));

@@ -1,7 +1,5 @@
-// Stand-in for the tunnel client. In $VH_FAKE_TUNNEL_DIR (else its own folder) it writes
-// cmdline.txt, appends its pid to pids.txt, then runs script.txt, one command a line: sleep MS |
-// print TEXT | printcr TEXT (CR LF) | eprint TEXT (stderr) | exit CODE |
-// waitfor FILE | hang (the default). It ends by itself after 180 s.
+// The tunnel client's double (see docs/development.md); it ends by itself after 180 s. Its script's
+// commands: sleep MS | print TEXT | printcr TEXT (CR LF) | eprint TEXT (stderr) | exit CODE | waitfor FILE | hang.
 #ifdef _WIN32
 #include <fcntl.h>
 #include <io.h>
@@ -22,8 +20,7 @@
 
 int main(int argc, char** argv) {
 #ifdef _WIN32
-  _setmode(_fileno(stdout), _O_BINARY);  // "\n" stays one byte
-  _setmode(_fileno(stderr), _O_BINARY);
+  _setmode(_fileno(stdout), _O_BINARY), _setmode(_fileno(stderr), _O_BINARY);  // "\n" stays one byte
   const std::string cmd = WstrToUtf8(GetCommandLineW());
   const unsigned long pid = GetCurrentProcessId();
 #else
@@ -42,11 +39,9 @@ int main(int argc, char** argv) {
     if (!line.empty() && line.back() == '\r') line.pop_back();
     const size_t blank = line.find(' ');
     const std::string op = line.substr(0, blank), arg = blank == std::string::npos ? "" : line.substr(blank + 1);
-    if (op == "print" || op == "printcr" || op == "eprint") {
-      FILE* to = op == "eprint" ? stderr : stdout;
-      std::fputs((arg + (op == "printcr" ? "\r\n" : "\n")).c_str(), to);
-      std::fflush(to);
-    }
+    FILE* to = op == "eprint" ? stderr : stdout;
+    if (op == "print" || op == "printcr" || op == "eprint")
+      std::fputs((arg + (op == "printcr" ? "\r\n" : "\n")).c_str(), to), std::fflush(to);
     if (op == "sleep") sleepMs(std::atol(arg.c_str()));
     while (op == "waitfor" && !std::ifstream(folder + "/" + arg) && std::chrono::steady_clock::now() < end)
       sleepMs(50);

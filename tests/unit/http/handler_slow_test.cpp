@@ -5,8 +5,6 @@
 #include "http_test_util.h"
 #include "test_util.h"
 
-namespace {
-
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 
@@ -15,18 +13,14 @@ TEST(HandlerTimeouts, SlowHeadsAreDroppedSlowLinksKeptStalledOnesDropped) {
   const std::string body = Pattern(5u << 20);
   auto item = HostItem("abc", dir.Write(L"big.bin", body), body.size());
   const auto t0 = Clock::now();
-
-  // A link taking 4 KiB/s for 75 s keeps the connection (less than the socket buffers hold:
-  // only bytes the peer took count); a reader that stops is dropped.
-  std::string got[2];
-  Clock::duration took[2];
-  std::atomic<bool> ended[2] = {false, false};
+  // A 4 KiB/s link (less than the buffers hold: only bytes taken count) is kept for 75 s, a stalled reader dropped.
+  struct { std::string got; Clock::duration took{}; std::atomic<bool> ended{false}; } links[2];
   std::vector<std::thread> threads;
   for (int i = 0; i < 2; ++i) {
     LoopbackPair p = MakeLoopbackPair();
     threads.emplace_back([&, i, s = p.server] {
       HandleClient(s, nullptr);
-      took[i] = Clock::now() - t0, ended[i] = true;
+      links[i].took = Clock::now() - t0, links[i].ended = true;
     });
     SendText(p.client, Get("/abc?dl=1"));
     threads.emplace_back([&, i, c = p.client] {
@@ -35,14 +29,13 @@ TEST(HandlerTimeouts, SlowHeadsAreDroppedSlowLinksKeptStalledOnesDropped) {
         std::this_thread::sleep_until(tick += 125ms);
         const int n = static_cast<int>(recv(c, buf, sizeof buf, 0));
         if (n <= 0 || i == 1) break;  // n <= 0: the server ended the connection
-        got[i].append(buf, static_cast<size_t>(n));
+        links[i].got.append(buf, static_cast<size_t>(n));
       }
-      if (i == 0) got[0] += ReadAll(c, 10000);
-      else WaitUntil([&] { return ended[1].load(); }, 120000, 100);
+      if (i == 0) links[0].got += ReadAll(c, 10000);
+      else WaitUntil([&] { return links[1].ended.load(); }, 120000, 100);
       closesocket(c);
     });
   }
-
   // Every slot held by a byte every 10 s is freed, without an answer, by the head's overall 15 s deadline.
   EXPECT_TRUE(StartServerIfNeeded(nullptr));  // no early return: threads run
   std::vector<SOCKET> tricklers;
@@ -60,13 +53,10 @@ TEST(HandlerTimeouts, SlowHeadsAreDroppedSlowLinksKeptStalledOnesDropped) {
   for (SOCKET s : tricklers) EXPECT_EQ(ReadAll(s, 1000), ""), closesocket(s);
   StopServer();
   EXPECT_TRUE(WaitUntil([] { return g_activeConns.load() == 0; }, 10000));
-
   for (auto& t : threads) t.join();
-  EXPECT_TRUE(got[0].ends_with("\r\n\r\n" + body)) << got[0].size();
-  EXPECT_GT(took[0], 70s);  // the slow link outlived the floor's window
-  EXPECT_LT(took[1], 100s);
+  EXPECT_TRUE(links[0].got.ends_with("\r\n\r\n" + body)) << links[0].got.size();
+  EXPECT_GT(links[0].took, 70s);  // the slow link outlived the floor's window
+  EXPECT_LT(links[1].took, 100s);
   EXPECT_EQ(item->downloads.load(), 1);
   ClearHosted();
 }
-
-}  // namespace

@@ -14,21 +14,22 @@
 #include "test_util.h"
 
 namespace {
-
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
-
 bool WaitForConns(int n) { return WaitUntil([n] { return g_activeConns.load() == n; }, 10000, 5); }
 bool HealthOk(int port) { return Fetch(port, Get("/__vhhealth")).ends_with("\r\n\r\nvornhale-ok"); }
+bool RemoveAt(size_t i) {  // keeps no reference to the removed item
+  std::shared_ptr<HostedItem> removed;
+  int internetLeft = 0;
+  return RemoveHostedAt(i, removed, internetLeft);
+}
 
 class Server : public ::testing::Test {
  protected:
   void TearDown() override {
-    StopServer();
-    ClearHosted();
+    StopServer(), ClearHosted();
     EXPECT_TRUE(WaitForConns(0));
-    CountDownloadDone(0);
-    DestroyMessageWindow(hwnd_);
+    CountDownloadDone(0), DestroyMessageWindow(hwnd_);
   }
   TempDir dir_;
   HWND hwnd_ = CreateMessageWindow();
@@ -52,8 +53,7 @@ TEST_F(Server, DownloadsAreCountedWhenComplete) {
     EXPECT_EQ(CountDownloadDone(counted ? 2000 : 300), counted) << request;
   }
   Exchange(Get("/big?dl=1"), hwnd_, 1u << 20).Finish(0);  // a reader leaving half way: uncounted, one message
-  EXPECT_EQ(big->downloads.load(), 0);
-  EXPECT_EQ(CountDownloadDone(), 1);
+  EXPECT_EQ(std::pair(big->downloads.load(), CountDownloadDone()), std::pair(0, 1));
 }
 
 // Changed in place: 500; swapped for a link: the held descriptor reads the original.
@@ -93,20 +93,16 @@ TEST_F(Server, TransferOutlivesRemovalAndStop) {
     const SOCKET s = ConnectLoopback(port);
     SendText(s, Get("/abc?dl=1"));
     std::string answer = ReadAll(s, 5000, nullptr, 65536);
-    std::shared_ptr<HostedItem> removed;
-    int internetLeft = -1;
     if (how == "stop") StopServer();
     if (how == "remove all") ClearHosted();
-    EXPECT_TRUE(how != "remove one" || RemoveHostedAt(1, removed, internetLeft));
-    removed.reset();
+    EXPECT_TRUE(how != "remove one" || RemoveAt(1));
     EXPECT_TRUE(how == "stop" ? ConnectLoopback(port) == INVALID_SOCKET  // new connections refused
                               : Fetch(port, Get("/abc")).starts_with("HTTP/1.1 404 Not Found\r\n")) << how;
     EXPECT_TRUE(!weak.expired() && PathExists(zip)) << how;
     bool reset = true;
     answer += ReadAll(s, 10000, &reset);
-    closesocket(s);
     EXPECT_TRUE(!reset && answer.ends_with("\r\n\r\n" + body)) << how;
-    ClearHosted();
+    closesocket(s), ClearHosted();
     EXPECT_TRUE(WaitForConns(0) && weak.expired() && !PathExists(zip)) << how;
     StopServer();
   }
@@ -132,10 +128,8 @@ TEST_F(Server, LanItemsMoveTheListenerOnTheSamePort) {
   ASSERT_TRUE(StartServerIfNeeded(nullptr));
   HostItem("first", {}, 0, true, 0);  // an Internet item: the listener on loopback
   const int port = g_port;
-  std::shared_ptr<HostedItem> removed;
-  int left = 0;
   for (const bool lan : {true, false}) {  // a LAN item hosted, then removed
-    EXPECT_TRUE(lan ? (HostItem("lan", {}, 0), true) : RemoveHostedAt(1, removed, left));
+    EXPECT_TRUE(lan ? (HostItem("lan", {}, 0), true) : RemoveAt(1));
     EXPECT_TRUE(RebindIfModeChanged());
     sockaddr_in a{};
     socklen_t len = sizeof a;
@@ -164,8 +158,7 @@ TEST_F(Server, SixtyFifthConnectionIsRefusedCleanly) {
   EXPECT_EQ(answer + (reset ? "reset" : ""),
             "HTTP/1.1 503 Service Unavailable\r\nRetry-After: 5\r\nX-Content-Type-Options: "
             "nosniff\r\nCache-Control: no-store\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
-  closesocket(held.back());  // one slot frees up
-  held.pop_back();
+  closesocket(held.back()), held.pop_back();  // one slot frees up
   EXPECT_TRUE(WaitForConns(63) && HealthOk(g_port));
   for (SOCKET s : held) closesocket(s);
 }
@@ -190,5 +183,4 @@ TEST_F(Server, LockKeepsWritersOutUntilTheLastTransferEnds) {
   EXPECT_TRUE(weak.expired() && CanWrite(path));
 }
 #endif
-
 }  // namespace

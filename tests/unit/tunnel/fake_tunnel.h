@@ -1,15 +1,22 @@
 // Driving the fake tunnel client and playing the main window's loop for the tunnel messages.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
+#include <fstream>
+#include <iterator>
+#include <sstream>
 #include <string>
 #include <vector>
 
+#include "core/app_messages.h"
 #include "net_client.h"
 #include "platform/message.h"
 #include "platform/process.h"
 #include "platform/text.h"
+#include "sharing/session.h"
 #include "test_util.h"
+#include "tunnel/reader.h"
 
 // The fake's script and records, in a folder announced to children through VH_FAKE_TUNNEL_DIR.
 class FakeTunnel {
@@ -18,23 +25,64 @@ class FakeTunnel {
     SetScript(script);
   }
   void SetScript(const std::string& script) const { dir_.Write(L"script.txt", script); }
-  std::vector<uint32_t> Pids() const;  // every start so far, oldest first
   const std::wstring& Folder() const { return dir_.path(); }
-
+  std::vector<uint32_t> Pids() const {  // every start so far, oldest first
+    std::istringstream in(ReadWholeFile(dir_.File(L"pids.txt")));
+    return {std::istream_iterator<uint32_t>(in), std::istream_iterator<uint32_t>()};
+  }
  private:
   TempDir dir_;
   ScopedEnv env_;
 };
 
 // A child's output until it ends, 30 s pass, or (lineOnly) a line is complete.
-std::string ReadChildOutput(PipeHandle pipe, bool lineOnly = false);
-bool WaitProcessGone(uint32_t pid, unsigned timeoutMs);  // a zombie counts as gone
+inline std::string ReadChildOutput(PipeHandle pipe, bool lineOnly = false) {
+  std::string out;
+  WaitUntil([&] {
+    char buf[1024];
+    uint32_t avail = 0;
+    if (!PeekPipe(pipe, avail)) return true;  // ended
+    const int64_t n = avail ? ReadPipe(pipe, buf, avail < sizeof buf ? avail : sizeof buf) : 0;
+    if (n > 0) out.append(buf, static_cast<size_t>(n));
+    return n < 0 || (avail && n == 0) || (lineOnly && out.find('\n') != std::string::npos);
+  }, 30000, 10);
+  return out;
+}
 
-struct TunnelEvent {  // one tunnel message as the main window received it (READY's string copied)
-  unsigned msg = 0;
-  uintptr_t wParam = 0;
-  std::string address;
-};
-// Tunnel messages until `until` or timeoutMs, recorded, then handled or (!handle) dropped.
-std::vector<TunnelEvent> PumpTunnel(HWND hwnd, unsigned until, unsigned timeoutMs, bool handle);
-void DiscardTunnelMessages();  // drops (and frees) what is still queued
+inline bool WaitProcessGone(uint32_t pid, unsigned timeoutMs) {  // a zombie counts as gone
+  return WaitUntil([pid] {
+#ifdef _WIN32
+    HANDLE h = OpenProcess(SYNCHRONIZE, FALSE, pid);
+    const bool gone = !h || WaitForSingleObject(h, 0) != WAIT_TIMEOUT;
+    if (h) CloseHandle(h);
+    return gone;
+#else
+    std::string stat;
+    std::getline(std::ifstream("/proc/" + std::to_string(pid) + "/stat"), stat);
+    const size_t paren = stat.rfind(')');
+    return paren == std::string::npos || stat.size() < paren + 3 || stat[paren + 2] == 'Z' || stat[paren + 2] == 'X';
+#endif
+  }, timeoutMs);
+}
+
+// One tunnel message as the main window received it (READY's string copied).
+struct TunnelEvent { unsigned msg = 0; uintptr_t wParam = 0; std::string address; };
+// Tunnel messages until `until`, or timeoutMs and then those queued, recorded, then handled or (!handle) dropped.
+inline std::vector<TunnelEvent> PumpTunnel(HWND hwnd, unsigned until, unsigned timeoutMs, bool handle) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  auto msLeft = [&] { return (deadline - std::chrono::steady_clock::now()) / std::chrono::milliseconds(1); };
+  std::vector<TunnelEvent> events;
+  for (AppMessage m; WaitAppMessage(m, static_cast<unsigned>(std::max<int64_t>(0, msLeft())));) {
+    if (m.msg != WM_TUNNEL_FOUND && m.msg != WM_TUNNEL_READY && m.msg != WM_TUNNEL_FAILED) continue;
+    const char* text = reinterpret_cast<const char*>(m.lParam);
+    events.push_back({m.msg, m.wParam, m.msg == WM_TUNNEL_READY && text ? text : ""});
+    if (!handle) ClaimTunnelMessage(m.msg, m.lParam);
+    if (!handle && m.msg == WM_TUNNEL_READY) FreeTunnelAddress(reinterpret_cast<char*>(m.lParam));
+    else if (handle && m.msg == WM_TUNNEL_FOUND) OnTunnelFound(hwnd);
+    else if (handle && m.msg == WM_TUNNEL_READY) OnTunnelReady(hwnd, m.wParam, m.lParam);
+    else if (handle) OnTunnelFailed(hwnd);
+    if (m.msg == until) break;
+  }
+  return events;
+}
+inline void DiscardTunnelMessages() { PumpTunnel(nullptr, 0, 0, false); }  // drops (and frees) what is queued

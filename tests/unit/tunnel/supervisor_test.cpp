@@ -1,17 +1,11 @@
 // The reader and the supervisor against the fake client.
 #include <gtest/gtest.h>
 
-#include "core/app_messages.h"
-#include "core/links.h"
-#include "fake_tunnel.h"
-#include "http/listener.h"
-#include "recording_shell.h"
-#include "sharing/session.h"
-#include "tunnel/reader.h"
-#include "tunnel/supervisor.h"
+#include "fake_tunnel.h"      // with the reader and the session
+#include "http_test_util.h"   // HostItem
+#include "recording_shell.h"  // with the listener and the supervisor
 
 namespace {
-
 const wchar_t kDropped[] = L"Tunnel dropped. Reconnecting...";
 const wchar_t kUnavailable[] = L"Tunnel unavailable. Using LAN links instead.";
 std::mutex g_probedMtx;
@@ -21,15 +15,6 @@ bool ProbeOk(const std::wstring& url) {
   g_probed = url;
   return true;
 }
-
-std::shared_ptr<HostedItem> AddItem(const std::string& slug, int mode) {
-  auto item = std::make_shared<HostedItem>();
-  item->slug = slug, item->mode = mode;
-  std::lock_guard<std::mutex> lock(g_hostedMtx);
-  BuildItemUrl_locked(*item);
-  AppendHosted_locked(item);
-  return item;
-}
 // The public host, then each item's link and mode.
 std::string State(const std::vector<std::shared_ptr<HostedItem>>& items) {
   std::lock_guard<std::mutex> lock(g_hostedMtx);
@@ -37,7 +22,6 @@ std::string State(const std::vector<std::shared_ptr<HostedItem>>& items) {
   for (const auto& item : items) s.append(" ").append(item->url).append(" ").append(std::to_string(item->mode));
   return s;
 }
-
 // An address as the reader hands it over: a heap copy (or null), marked.
 LPARAM ReaderAddress(const char* text) {
   const LPARAM address = reinterpret_cast<LPARAM>(text ? NewTunnelAddress(text) : nullptr);
@@ -48,35 +32,31 @@ LPARAM ReaderAddress(const char* text) {
 class TunnelTest : public ShareTest {
  protected:
   void SetUp() override {
-    ShareTest::SetUp();
-    DiscardTunnelMessages(), SetTunnelProbeForTest(ProbeOk);
+    ShareTest::SetUp(), DiscardTunnelMessages(), SetTunnelProbeForTest(ProbeOk);
     ASSERT_TRUE(StartServerIfNeeded(hwnd_));
   }
   void TearDown() override {
-    StopTunnel(), DiscardTunnelMessages(), SetTunnelProbeForTest(nullptr);
-    ShareTest::TearDown();
+    StopTunnel(), DiscardTunnelMessages(), SetTunnelProbeForTest(nullptr), ShareTest::TearDown();
   }
   void Start() {  // as sharing a new Internet item does
     ASSERT_TRUE(StartTunnelIfNeeded(hwnd_));
     g_tunRetryLeft.store(kTunnelRestarts);
   }
   // The reader's messages as text ("F", "R<wParam><address>", "X"), recorded, not handled.
-  std::string Read(unsigned until, unsigned ms = 10000) {
+  std::string Read(unsigned until) {
     std::string text;
-    for (const auto& e : PumpTunnel(hwnd_, until, ms, false))
-      text += e.msg == WM_TUNNEL_FOUND    ? "F "
-              : e.msg == WM_TUNNEL_FAILED ? "X "
-                                          : "R" + std::to_string(e.wParam).append(e.address) + " ";
+    for (const auto& e : PumpTunnel(hwnd_, until, 10000, false))
+      text += e.msg == WM_TUNNEL_READY ? "R" + std::to_string(e.wParam) + e.address + " "
+                                       : e.msg == WM_TUNNEL_FOUND ? "F " : "X ";
     return text;
   }
   bool ShellUntouched() {  // since the last TestShell().Clear()
-    std::lock_guard<std::mutex> lock(TestShell().mtx);
-    return TestShell().statuses.empty() && TestShell().clipboard.empty() && TestShell().listRefreshes == 0;
+    const RecordedState s = TestShell().Snapshot();
+    return s.statuses.empty() && s.clipboard.empty() && s.listRefreshes == 0;
   }
 };
 
-// Only the first address counts; lines are examined on their first 4096 bytes; the client's end
-// after the publish is reported.
+// Only the first address counts, a line's first 4096 bytes are examined, the end after a publish is reported.
 TEST_F(TunnelTest, ReaderPublishesTheFirstAddressOnly) {
   FakeTunnel fake;
   const std::pair<std::string, std::string> rows[] = {
@@ -101,17 +81,15 @@ TEST_F(TunnelTest, ReaderPublishesTheFirstAddressOnly) {
 TEST_F(TunnelTest, ThreeRestartsThenEveryInternetItemGoesLan) {
   FakeTunnel fake("print INF starting\nexit 1\n");
   const int port = g_port;
-  auto a = AddItem("inet-a", 0), c = AddItem("inet-c", 0);
+  auto a = HostItem("inet-a", {}, 0, true, 0), c = HostItem("inet-c", {}, 0, true, 0);
   RebindIfModeChanged();
   ASSERT_FALSE(g_listenAllIfaces.load());  // Internet items only: loopback
   Start();
   for (int failure = 1; failure <= 4 && g_tunRunning.load(); ++failure)
     ASSERT_FALSE(PumpTunnel(hwnd_, WM_TUNNEL_FAILED, 15000, true).empty()) << "failure " << failure;
   EXPECT_EQ(Statuses(), (std::vector<std::wstring>{kDropped, kDropped, kDropped, kUnavailable}));
-  EXPECT_EQ(a->mode + c->mode, 2);
   EXPECT_TRUE(!g_tunRunning.load() && g_listenAllIfaces.load() && g_port == port);  // moved, same port
-  EXPECT_EQ(fake.Pids().size(), 4u);  // the first start and three restarts
-
+  EXPECT_EQ(std::pair(a->mode + c->mode, fake.Pids().size()), std::pair(2, size_t{4}));  // start, three restarts
   TestShell().Clear();  // without Internet items a failure falls back at once
   fake.SetScript("exit 0\n");
   Start();
@@ -122,7 +100,8 @@ TEST_F(TunnelTest, ThreeRestartsThenEveryInternetItemGoesLan) {
 
 TEST_F(TunnelTest, PublishRelinksEveryItemAndCopiesTheNewest) {
   FakeTunnel fake("print INF |  https://relink-test.trycloudflare.com  |\nhang\n");
-  auto a = AddItem("first-item", 0), lan = AddItem("lan-item", 1), c = AddItem("newest-item", 0);
+  auto a = HostItem("first-item", {}, 0, true, 0), lan = HostItem("lan-item", {}, 0, true, 1);
+  auto c = HostItem("newest-item", {}, 0, true, 0);
   const std::string lanBefore = State({lan}).substr(1), host = "https://relink-test.trycloudflare.com";
   Start();
   PumpTunnel(hwnd_, WM_TUNNEL_READY, 15000, true);
@@ -133,32 +112,26 @@ TEST_F(TunnelTest, PublishRelinksEveryItemAndCopiesTheNewest) {
   EXPECT_EQ(State({a}), " " + host + "/first-item 0");
 }
 
-// Only marked addresses count (not another pointer, nor a static string, which is never freed);
-// unprobed, null (links wait again) and stale (after a stop) addresses.
+// Only marked addresses count (not another pointer, a static); unprobed, null (links wait), stale (after a stop).
 TEST_F(TunnelTest, ForgedNullUnprobedAndStaleAddresses) {
   static char forged[] = "https://forged.trycloudflare.com";
   FakeTunnel fake;
-  auto a = AddItem("inet-item", 0);
-  auto forgeAll = [&] {
-    TestShell().Clear();
-    OnTunnelReady(hwnd_, 1, reinterpret_cast<LPARAM>(forged));
-    OnTunnelReady(hwnd_, 1, 0);
-    OnTunnelFound(hwnd_);
-    OnTunnelFailed(hwnd_);
-    return ShellUntouched();
+  auto a = HostItem("inet-item", {}, 0, true, 0);
+  auto forgeAll = [&] {  // the item's state after the forgeries, if they left the shell untouched
+    TestShell().Clear(), OnTunnelReady(hwnd_, 1, reinterpret_cast<LPARAM>(forged)), OnTunnelReady(hwnd_, 1, 0);
+    OnTunnelFound(hwnd_), OnTunnelFailed(hwnd_);
+    return ShellUntouched() ? State({a}) : "shell touched";
   };
-  EXPECT_TRUE(forgeAll());  // no tunnel: no fallback, no address taken
-  EXPECT_EQ(State({a}), "  0");
+  EXPECT_EQ(forgeAll(), "  0");  // no tunnel: no fallback, no address taken
   Start();
   const LPARAM real = ReaderAddress("https://s.trycloudflare.com");
-  EXPECT_TRUE(forgeAll());  // the mark is for another pointer
+  EXPECT_EQ(forgeAll(), "  0");  // the mark is for another pointer
   OnTunnelReady(hwnd_, 0, real);
   const std::string published = "https://s.trycloudflare.com https://s.trycloudflare.com/inet-item 0";
   EXPECT_EQ(State({a}), published);
   EXPECT_EQ(TestShell().LastStatus(), L"Link ready and copied. Allow a few seconds to come online.");
-  EXPECT_TRUE(forgeAll());  // a published tunnel: no restart, no link replaced
+  EXPECT_EQ(forgeAll(), published);  // a published tunnel: no restart, no link replaced
   EXPECT_TRUE(g_tunRunning.load() && g_tunRetryLeft.load() == kTunnelRestarts);
-  EXPECT_EQ(State({a}), published);
   OnTunnelReady(hwnd_, 1, ReaderAddress(nullptr));
   EXPECT_EQ(State({a}), "  0");
   EXPECT_TRUE(TestShell().clipboard.empty() && TestShell().statuses.empty());
@@ -169,5 +142,4 @@ TEST_F(TunnelTest, ForgedNullUnprobedAndStaleAddresses) {
   EXPECT_TRUE(ShellUntouched());
   EXPECT_STREQ(forged, "https://forged.trycloudflare.com");
 }
-
 }  // namespace

@@ -8,7 +8,6 @@
 #include "tunnel/address.h"
 
 namespace {
-
 TEST(ExtractTunnelURL, Table) {
   const std::string x = "https://x.trycloudflare.com";
   const std::pair<std::string, std::string> cases[] = {
@@ -21,14 +20,13 @@ TEST(ExtractTunnelURL, Table) {
       // The service's own API address, printed when the client fails.
       {"ERR failed: Post \"https://api.trycloudflare.com/tunnel\"", ""}, {"https://API.trycloudflare.com", ""},
       // Only the first "https://" of a line is looked at.
-      {"https://docs.example.com " + x, ""}, {x + " https://second.trycloudflare.com", x},
-  };
+      {"https://docs.example.com " + x, ""}, {x + " https://second.trycloudflare.com", x}};
   for (const auto& [line, want] : cases) EXPECT_EQ(ExtractTunnelURL(line), want) << "line: " << line;
 }
-
-bool Start(ChildProcess& child, ScopedPipe* out, const std::vector<std::wstring>* env = nullptr) {
-  return StartHiddenProcess(L"\"" + ProgramFolder() + kPathSeparator + L"cloudflared" + kExecutableSuffix +
-                            L"\" tunnel", child, out, env);
+bool Start(ChildProcess& child, ScopedPipe* out, const std::vector<std::wstring>* env = nullptr,
+           const std::wstring& program = L"cloudflared", const std::wstring& args = L"tunnel") {
+  return StartHiddenProcess(L"\"" + ProgramFolder() + kPathSeparator + program + kExecutableSuffix + L"\" " + args,
+                            child, out, env);
 }
 uint32_t ExitCode(ChildProcess& child) {
   uint32_t code = 99;
@@ -36,8 +34,7 @@ uint32_t ExitCode(ChildProcess& child) {
   return code;
 }
 
-// Merged output, exit code, an extra environment entry replacing the program's own; no socket of
-// ours lives on in a child; a forced end, or the kill-on-close job's (POSIX: none); a missing program.
+// Merged output, exit code, an env entry over ours, no socket of ours in a child, forced/job ends, no program.
 TEST(ProcessSeam, OutputEnvironmentSocketsEndsAndMissingProgram) {
   FakeTunnel named("print from-extra-env\nexit 0\n"), fake("print out-1\neprint err-1\nprintcr out-2\nexit 7\n");
   ChildProcess child, second, hung, jobbed, missing;
@@ -48,7 +45,6 @@ TEST(ProcessSeam, OutputEnvironmentSocketsEndsAndMissingProgram) {
   const std::vector<std::wstring> env{L"VH_FAKE_TUNNEL_DIR=" + named.Folder(), L"VH_UNUSED=a=b"};
   ASSERT_TRUE(Start(second, &out2, &env));
   EXPECT_EQ(ReadChildOutput(out2.get()) + std::to_string(ExitCode(second)), "from-extra-env\n0");
-
   fake.SetScript("hang\n");
   LoopbackPair p = MakeLoopbackPair();
   ASSERT_TRUE(Start(hung, nullptr) && Start(jobbed, nullptr));
@@ -76,8 +72,7 @@ TEST(NoOrphans, ClientEndsWithTheProgram) {
     FakeTunnel fake("print INF starting\nhang\n");
     ChildProcess helper;
     ScopedPipe out;
-    ASSERT_TRUE(StartHiddenProcess(L"\"" + ProgramFolder() + kPathSeparator + L"tunnel_orphan_helper" +
-                                       kExecutableSuffix + L"\" " + mode, helper, &out));
+    ASSERT_TRUE(Start(helper, &out, nullptr, L"tunnel_orphan_helper", mode));
     const std::string report = ReadChildOutput(out.get(), true);
     ASSERT_EQ(report.rfind("started ", 0), 0u) << report;
     const uint32_t pid = static_cast<uint32_t>(std::strtoul(report.c_str() + 8, nullptr, 10));
@@ -89,5 +84,4 @@ TEST(NoOrphans, ClientEndsWithTheProgram) {
     EXPECT_TRUE(WaitProcessGone(pid, 10000)) << "tunnel client " << pid << " outlived the program";
   }
 }
-
 }  // namespace
