@@ -43,9 +43,9 @@ class TunnelTest : public ShareTest {
     g_tunRetryLeft.store(kTunnelRestarts);
   }
   // The reader's messages as text ("F", "R<wParam><address>", "X"), recorded, not handled.
-  std::string Read(unsigned until) {
+  std::string Read(unsigned until, unsigned timeoutMs = 10000) {
     std::string text;
-    for (const auto& e : PumpTunnel(hwnd_, until, 10000, false))
+    for (const auto& e : PumpTunnel(hwnd_, until, timeoutMs, false))
       text += e.msg == WM_TUNNEL_READY ? "R" + std::to_string(e.wParam) + e.address + " "
                                        : e.msg == WM_TUNNEL_FOUND ? "F " : "X ";
     return text;
@@ -76,6 +76,15 @@ TEST_F(TunnelTest, ReaderPublishesTheFirstAddressOnly) {
     std::lock_guard<std::mutex> lock(g_probedMtx);
     EXPECT_EQ(g_probed, L"https://" + Utf8ToWstr(want) + L".trycloudflare.com/__vhhealth");
   }
+}
+
+// In probe_namespace_test.sh's namespace a test CA's TLS server answers for this host: the real probe.
+TEST_F(TunnelTest, ReachableAddressIsPublishedAsProbed) {
+  if (!std::getenv("VH_PROBE_NAMESPACE")) GTEST_SKIP() << "needs probe_namespace_test.sh";
+  SetTunnelProbeForTest(nullptr);
+  FakeTunnel fake("print INF |  https://foo-bar.trycloudflare.com  |\nhang\n");
+  Start();
+  EXPECT_EQ(Read(WM_TUNNEL_READY, 30000), "F R1https://foo-bar.trycloudflare.com ");
 }
 
 TEST_F(TunnelTest, ThreeRestartsThenEveryInternetItemGoesLan) {
