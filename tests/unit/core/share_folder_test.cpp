@@ -143,6 +143,25 @@ TEST(ArchiveSeam, TakenNameMovesOnAndStaysUntouched) {
                 ReadWholeFile(taken), WstrToUtf8(dir.File(L"x_6.zip")) + " 0 384 theirs");  // 384: 0600
   EXPECT_EQ(ReserveArchivePath(dir.File(L"missing"), L"x", 5), L"");
 }
+
+// Another account owns the archives' usual folder, or a link stands in its place: a private one beside it.
+TEST_F(ShareFolderTest, ForeignArchiveFolderIsLeftAlone) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to give a folder to another account";
+  const std::wstring folder = SampleFolder(L"pics"), usualW = ArchiveFolder();
+  const std::string usual = WstrToUtf8(usualW);
+  for (const bool asLink : {false, true}) {
+    ASSERT_EQ(asLink ? rmdir(usual.c_str()) + symlink(WstrToUtf8(tmp_.path()).c_str(), usual.c_str())
+                     : mkdir(usual.c_str(), 0777) + chown(usual.c_str(), 12345, 12345), 0);
+    ASSERT_TRUE(AddPath(folder, 1, "", hwnd_));
+    const std::wstring archive = Item(0)->path, own = archive.substr(0, archive.rfind(L'/'));
+    struct stat st {};
+    ASSERT_EQ(stat(WstrToUtf8(own).c_str(), &st), 0);
+    EXPECT_EQ(std::tuple(own.rfind(usualW + L"-", 0), st.st_uid, st.st_mode & 0777), std::tuple(0u, 0u, 0700u));
+    ClearHosted(), ReleaseArchiveFolder();
+    EXPECT_FALSE(PathExists(archive) || PathExists(own)) << "outlived the program: " << WstrToUtf8(own);
+  }
+  unlink(usual.c_str());
+}
 #endif
 
 // Internet items wait for the address, later ones are linked at once; the last one stopped ends the client only.

@@ -8,6 +8,7 @@
 #endif
 
 #include "net_client.h"
+#include "platform/adapters.h"
 #include "platform/command_line.h"
 #include "platform/file.h"
 #include "platform/owned.h"
@@ -60,6 +61,19 @@ TEST(SplitCommandLine, Table) {
 #endif
   }
 }
+
+#ifndef _WIN32
+// Default routes that are up, each interface once; other routes, a route that is down, a cut-off line: left out.
+TEST(DefaultRouteInterfaces, LinuxRouteTable) {
+  EXPECT_EQ(DefaultRouteInterfaces("Iface\tDestination\tGateway \tFlags\tRefCnt\tUse\tMetric\tMask\t\tMTU\n"
+                                   "virbr0\t00007AC0\t00000000\t0001\t0\t0\t0\t00FFFFFF\t0\n"
+                                   "wlp2s0\t00000000\t0101A8C0\t0003\t0\t0\t600\t00000000\t0\n"
+                                   "enp3s0\t00000000\t0100000A\t0003\t0\t0\t100\t00000000\t0\n"
+                                   "wlp2s0\t00000000\t0101A8C0\t0003\t0\t0\t700\t00000000\t0\n"
+                                   "tun0\t00000000\t00000000\t0000\t0\t0\t50\t00000000\t0\nbroken\t00000000\n"),
+            (std::vector<std::string>{"wlp2s0", "enp3s0"}));
+}
+#endif
 
 std::vector<int> g_closed;
 void RecordClose(int h) { g_closed.push_back(h); }
