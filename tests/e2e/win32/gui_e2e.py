@@ -2,7 +2,7 @@
 """vornhale.exe driven as a person would, under Wine on a private Xvfb display. A
 session owns its Xvfb, WINEPREFIX and work folder (screenshots in DIR/screenshots)
 and ends exactly those. Only loopback is contacted (a link's host becomes 127.0.0.1)."""
-import argparse, os, re, shutil, signal, subprocess, sys, time, traceback, urllib.parse
+import argparse, os, re, shutil, signal, subprocess, sys, tempfile, time, traceback, urllib.parse
 
 MAIN_CLIENT = (744, 805)   # the main window's client area under Wine at 96 DPI
 LINK_RE = re.compile(r'^(http://[0-9.]+:[0-9]+|https://[a-z0-9-]+\.trycloudflare\.com)/[A-Za-z0-9_-]{3,32}$')
@@ -59,9 +59,13 @@ class Session:
             self.run('wineserver', '-w', timeout=120, quiet=True)
 
     def run(self, *cmd, timeout=60, quiet=False, **kw):
-        """Output captured as text, or dropped when quiet (a daemon may keep it open)."""
-        out = dict(stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL) if quiet else dict(capture_output=True)
-        return subprocess.run(list(cmd), env=self.env, text=True, timeout=timeout, **out, **kw)
+        """Output as text through files, not pipes (dropped when quiet): a service Wine starts on
+        the way inherits them and would hold a pipe open long after the command has ended."""
+        with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+            sink = (subprocess.DEVNULL,) * 2 if quiet else (out, err)
+            r = subprocess.run(list(cmd), env=self.env, timeout=timeout, stdout=sink[0], stderr=sink[1], **kw)
+            r.stdout, r.stderr = (f.seek(0) or f.read().decode(errors='replace') for f in (out, err))
+        return r
 
     def close(self):
         self.run('wineserver', '-k', quiet=True)
@@ -390,7 +394,7 @@ def scenario_desktop(s, a):
 def forge(s, a, proc, label):
     """Another program posts the window's own messages with made-up
     parameters and sends WM_NOTIFY: all ignored, the program runs on."""
-    out = subprocess.run(['wine', a.forger], env=s.env, cwd=s.work, capture_output=True, text=True, timeout=120)
+    out = s.run('wine', a.forger, cwd=s.work, timeout=120)
     check(out.returncode == 0, label + ': the forger found the window\n' + out.stdout)
     time.sleep(3.0)
     check(proc.poll() is None and s.main_windows() != [], label + ': still running after forged messages')
