@@ -196,14 +196,19 @@ def make_file(s, name, size, seed):
         f.write(data)
     return path, data
 
-def cpu_times(procs):
-    def one(p):
+def wait_idle(procs, what):
+    """Until procs have used no CPU time for two seconds (eleven samples alike)."""
+    def times(p):
         try:
             with open('/proc/%d/stat' % p.pid) as f:
                 return f.read().rpartition(')')[2].split()[11:13]
         except OSError:
             return None
-    return [one(p) for p in procs]
+    seen = []
+    def idle():
+        seen.append([times(p) for p in procs])
+        return len(seen) > 10 and seen[-11:].count(seen[-1]) == 11
+    wait_for(idle, 60, what)
 
 def forward(s, *paths, hold=None):
     """Second starts hand their paths to the first, which stages them 300 ms after
@@ -213,11 +218,10 @@ def forward(s, *paths, hold=None):
     before = s.screenshot('before-forward')
     if hold:
         os.kill(hold.pid, signal.SIGSTOP)
-    procs, seen = [s.start(s.winpath(p)) for p in paths], []
+    procs = [s.start(s.winpath(p)) for p in paths]
     if hold:
-        try:   # idle: no CPU time used for two seconds
-            wait_for(lambda: seen.append(cpu_times(procs)) or len(seen) > 10 and seen[-11:].count(seen[-1]) == 11,
-                     60, 'second starts waiting on the first')
+        try:
+            wait_idle(procs, 'second starts waiting on the first')
         finally:
             os.kill(hold.pid, signal.SIGCONT)
     check(all(p.wait(timeout=60) == 0 for p in procs), 'forwarding instances exit 0')
@@ -241,7 +245,8 @@ def row_link(s, row):
     return wait_for(lambda: (c := s.clipboard()) != 'sentinel' and c, 10, 'Copy Link on row %d' % row)
 
 def premium_box(s, *keys):
-    s.keys(*keys) if keys else None
+    if keys:
+        s.keys(*keys)
     s.answer(s.wait_box('Premium feature'), 'Return')
 
 def stop_all(s, answer='y'):
