@@ -12,7 +12,7 @@ stamp="$prefix/.complete-v1"
 
 packages=(
   build-essential cmake ninja-build pkg-config clang libclang-rt-14-dev
-  libqrcodegencpp-dev libsodium-dev libssl-dev libcurl4-openssl-dev libgtest-dev
+  libqrcodegencpp-dev libsodium-dev libssl-dev libcurl4-openssl-dev libgtest-dev libarchive-dev
   g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix mingw-w64-tools
   autoconf automake libtool dpkg-dev
   wine64 wine xvfb xdotool xclip tmux imagemagick zbar-tools

@@ -1,6 +1,6 @@
 // Temporary archives of shared folders: the private folder they live in, a
-// name that no other running instance holds, the links a folder's archive
-// leaves out, and what the user is told when compression fails.
+// name that no other running instance holds, and what the user is told when
+// compression fails.
 #pragma once
 
 #include <cstdint>
@@ -27,16 +27,12 @@ void ReleaseArchiveFolder();
 std::wstring ReserveArchivePath(const std::wstring& folder, const std::wstring& stem, uint64_t tick);
 
 // How a compression that did not succeed ended: no archive file could be
-// made, the compressor did not start, it was still running after the longest
-// wait, or it exited with a code other than 0.
-enum class CompressEnd { kNoArchive, kNotStarted, kTimedOut, kExited };
+// made, the compressor did not start (POSIX: the folder could not be opened),
+// it was still running after the longest wait, it exited with a code other
+// than 0 (Windows), or the archive could not be written (POSIX).
+enum class CompressEnd { kNoArchive, kNotStarted, kTimedOut, kExited, kWriteFailed };
 
 // The message box text for a failed compression. Windows names PowerShell's
-// Compress-Archive; POSIX names zip and, when it ran to its end, its exit code.
-std::wstring CompressFailedText(CompressEnd how, uint32_t exitCode);
-
-// POSIX: called on the compressing thread for each symbolic link that a
-// folder's archive leaves out (it points outside the folder, to a folder or
-// nowhere), with its path inside the folder as the bytes found on disk.
-// Null (the default): not reported.
-extern void (*g_reportLeftOutLink)(const std::string& name);
+// Compress-Archive; POSIX says what failed, with the system's words for
+// `code` (an errno value) where it is not 0.
+std::wstring CompressFailedText(CompressEnd how, uint32_t code);

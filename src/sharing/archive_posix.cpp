@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <mutex>
 #include <sys/stat.h>
@@ -9,8 +10,6 @@
 
 #include "platform/fs.h"
 #include "platform/text.h"
-
-void (*g_reportLeftOutLink)(const std::string& name) = nullptr;
 
 namespace {
 
@@ -67,13 +66,16 @@ std::wstring ReserveArchivePath(const std::wstring& folder, const std::wstring& 
   return std::wstring();
 }
 
-std::wstring CompressFailedText(CompressEnd how, uint32_t exitCode) {
+std::wstring CompressFailedText(CompressEnd how, uint32_t code) {
+  const std::wstring why = code ? L": " + Utf8ToWstr(std::strerror(static_cast<int>(code))) : L"";
   switch (how) {
     case CompressEnd::kNoArchive:
       return L"Could not compress folder: no private temporary folder for the archive.";
-    case CompressEnd::kNotStarted: return L"Could not compress folder: zip could not be started.";
-    case CompressEnd::kTimedOut: return L"Could not compress folder: zip did not finish within 10 minutes.";
+    case CompressEnd::kNotStarted: return L"Could not compress folder: it could not be opened" + why + L".";
+    case CompressEnd::kTimedOut:
+      return L"Could not compress folder: archiving did not finish within 10 minutes.";
     case CompressEnd::kExited: break;
+    case CompressEnd::kWriteFailed: return L"Could not compress folder: writing the archive failed" + why + L".";
   }
-  return L"Could not compress folder: zip exited with code " + std::to_wstring(exitCode) + L".";
+  return L"Could not compress folder.";
 }

@@ -3,8 +3,6 @@
 #include "platform/fs.h"
 #include "platform/module.h"
 
-void (*g_reportLeftOutLink)(const std::string& name) = nullptr;
-
 std::wstring ArchiveFolder() {
   const std::wstring temp = TempFolderPath();
   if (temp.empty()) return std::wstring();

@@ -1,7 +1,10 @@
-// The command line of the outside program that compresses a folder into a zip
-// archive. Exit code 0 means a complete archive now exists at the destination.
+// Compressing a shared folder into its temporary zip archive. Windows runs
+// PowerShell's Compress-Archive as a hidden child process; POSIX writes the
+// archive in this process (sharing/folder_zip.h).
 #pragma once
 
+#include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -18,16 +21,21 @@ constexpr const wchar_t* kCompressArchiveVar = L"VH_COMPRESS_ARCHIVE";
 std::wstring PowerShellCompressCommand();
 
 // The "NAME=value" entries the compressor is started with: the folder and the
-// archive path under kCompressFolderVar and kCompressArchiveVar. Info-ZIP
-// (POSIX) takes its paths from its command line and ignores them.
+// archive path under kCompressFolderVar and kCompressArchiveVar.
 std::vector<std::wstring> CompressorEnvironment(const std::wstring& folder,
                                                 const std::wstring& archive);
 
-// The command line this system runs: PowerShellCompressCommand on Windows; on
-// POSIX Info-ZIP run inside the folder on a list of names written beside the
-// archive (archive + ".names", removed by the command as it starts): the
-// archive holds the folder's files, a link to a regular file inside the
-// folder as a copy of that file under the link's name, and no other link
-// (each reported through g_reportLeftOutLink, sharing/archive.h). An empty
-// folder gives an empty archive.
-std::wstring CompressorCommandLine(const std::wstring& folder, const std::wstring& archive);
+// What a compression under way is told when it asks whether to go on.
+enum class CompressStop { kGoOn, kCancelled, kTimedOut };
+
+// How a compression ended.
+enum class CompressOutcome { kDone, kFailed, kCancelled, kTooLarge };
+
+// Compresses `folder` into `archive` (a file ReserveArchivePath made), asking
+// `stop` at least every 50 ms. kDone: a complete archive is there. kTooLarge
+// (POSIX): the archive grew past `capBytes` and writing stopped. kFailed:
+// `failText` says why. The caller deletes the archive after anything but
+// kDone. Windows leaves the cap to the caller.
+CompressOutcome CompressInto(const std::wstring& folder, const std::wstring& archive,
+                             const std::function<CompressStop()>& stop, uint64_t capBytes,
+                             std::wstring& failText);

@@ -21,7 +21,6 @@ namespace {
 const wchar_t kCustomLinkSingleOnly[] =
     L"Custom link can only be set when sharing a single item.\nClear the custom link to share "
     L"multiple items at once.";
-const wchar_t kSelectRowFirst[] = L"Select a row in the list first.";
 
 }  // namespace
 
@@ -54,7 +53,7 @@ void ShowNewestShare(HWND hwnd) {
 
 void StopSelected(HWND hwnd, int row) {
   if (row < 0) {
-    SetStatus(kSelectRowFirst);
+    ShellNote(StatusNote::kSelectRowFirst);
     return;
   }
   std::shared_ptr<HostedItem> removed;
@@ -68,7 +67,7 @@ void StopSelected(HWND hwnd, int row) {
     RebindIfModeChanged();
   RefreshListView(hwnd);
   ShowLatestLink(hwnd);
-  if (empty) SetStatus(L"Sharing stopped. Drop a file above to share again.");
+  if (empty) ShellNote(StatusNote::kSharingStopped);
   removed.reset();  // the file closes (and an archive goes) after the views moved on
 }
 
@@ -82,12 +81,12 @@ void EndAllSharing(HWND hwnd) {
   StopEverything();
   RefreshListView(hwnd);
   ShowLatestLink(hwnd);
-  SetStatus(L"All sharing stopped.");
+  ShellNote(StatusNote::kAllStopped);
 }
 
 void StopAll(HWND hwnd) {
   if (HostedCount() == 0) {
-    SetStatus(L"Nothing to stop.");
+    ShellNote(StatusNote::kNothingToStop);
     return;
   }
   if (ShellMessageBox(hwnd, L"Stop sharing all hosted files?", kCaption,
@@ -107,7 +106,7 @@ bool ConfirmCloseWhileSharing(HWND hwnd) {
 }
 
 void OnTunnelFound(HWND) {
-  if (TakeTunnelFound()) SetStatus(L"Public link found. Checking it's reachable...");
+  if (TakeTunnelFound()) ShellNote(StatusNote::kTunnelFound);
 }
 
 void OnTunnelReady(HWND hwnd, WPARAM probeOk, LPARAM address) {
@@ -123,15 +122,14 @@ void OnTunnelReady(HWND hwnd, WPARAM probeOk, LPARAM address) {
   const std::string url = LatestHostedUrl();
   if (url.empty()) return;
   CopyTextToClipboard(Utf8ToWstr(url));
-  SetStatus(probeOk != 0 ? L"Link ready and copied to clipboard."
-                         : L"Link ready and copied. Allow a few seconds to come online.");
+  ShellNote(probeOk != 0 ? StatusNote::kLinkReady : StatusNote::kLinkReadyUnprobed);
 }
 
 void OnTunnelFailed(HWND hwnd) {
   if (!TakeTunnelFailure()) return;
   if (AnyHostedInMode(0) && g_tunRetryLeft.load() > 0) {
     g_tunRetryLeft.fetch_sub(1);
-    SetStatus(L"Tunnel dropped. Reconnecting...");
+    ShellNote(StatusNote::kTunnelDropped);
     if (StartTunnelIfNeeded(hwnd)) return;
   }
   // Give up on the tunnel: every Internet item becomes a same-network item.
@@ -146,7 +144,7 @@ void OnTunnelFailed(HWND hwnd) {
   if (g_serverRunning.load()) RebindIfModeChanged();
   RefreshListView(hwnd);
   ShowLatestLink(hwnd);
-  SetStatus(L"Tunnel unavailable. Using LAN links instead.");
+  ShellNote(StatusNote::kTunnelGaveUp);
 }
 
 bool OnSharingMessage(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {

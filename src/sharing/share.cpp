@@ -16,7 +16,6 @@
 #include "platform/file.h"
 #include "platform/fs.h"
 #include "platform/module.h"
-#include "platform/process.h"
 #include "platform/text.h"
 #include "sharing/archive.h"
 #include "sharing/compress.h"
@@ -32,8 +31,6 @@ constexpr int kMaxFiles = 3;
 constexpr int kMaxFolders = 1;
 constexpr uint64_t kMaxFileSize = 1073741824;  // 1 GiB; the messages call it 1 GB
 constexpr unsigned kCompressTimeoutMs = 600000;  // 10 minutes
-constexpr unsigned kCompressorEndWaitMs = 5000;  // after a forced end, before deleting
-constexpr unsigned kCompressPollMs = 50;  // how often a waiting compression looks for a stop
 constexpr size_t kSelectionNameMax = 200;
 constexpr size_t kSelectionTextMax = 255;  // a 256-character buffer with its terminator
 
@@ -56,13 +53,6 @@ const wchar_t kTooLargeText[] = L"File exceeds the 1 GB limit for the free tier.
 const wchar_t kNoServerText[] =
     L"Could not start the local server.\nCheck your firewall settings and try again.";
 
-const wchar_t kStatusChooseMode[] = L"Choose a mode, then click Start Sharing.";
-const wchar_t kStatusCompressing[] = L"Compressing folder... (this may take a moment)";
-const wchar_t kStatusCompressFailed[] = L"Folder compression failed.";
-const wchar_t kStatusLanReady[] = L"LAN link ready and copied to clipboard.";
-const wchar_t kStatusLinkReady[] = L"Link ready and copied to clipboard.";
-const wchar_t kStatusTunnelStarting[] = L"Starting Cloudflare tunnel (up to 60s)...";
-const wchar_t kStatusNoClient[] = L"cloudflared.exe missing using LAN link instead.";
 
 void ShowBox(HWND owner, const wchar_t* text, unsigned icon) {
   ShellMessageBox(owner, text, kCaption, kMbOk | icon);
@@ -96,11 +86,9 @@ std::wstring SelectionText(const std::vector<std::wstring>& kept, int files, int
   return text;
 }
 
-enum class CompressOutcome { kDone, kFailed, kCancelled };
-
-// Runs the compressor for `folder` and waits for it. `archive` is set once
-// this call has made the archive's file, so that the caller deletes only an
-// archive of its own after a failure; `failText` says why it failed.
+// Compresses `folder` into a new archive. `archive` is set once this call
+// has made the archive's file, so that the caller deletes only an archive of
+// its own after a failure; `failText` says why it failed.
 CompressOutcome CompressFolder(const std::wstring& folder, std::wstring& archive,
                                std::wstring& failText) {
   std::wstring name = PathLastComponent(folder);
@@ -108,7 +96,7 @@ CompressOutcome CompressFolder(const std::wstring& folder, std::wstring& archive
   const uint64_t tick = TickCountMs();
   const std::wstring dir = ArchiveFolder();
 
-  SetStatus(kStatusCompressing);
+  ShellNote(StatusNote::kCompressing);
   ShellPumpMessages();
   failText = CompressFailedText(CompressEnd::kNoArchive, 0);
   if (dir.empty()) return CompressOutcome::kFailed;  // nothing of ours in a folder we cannot trust
@@ -116,30 +104,12 @@ CompressOutcome CompressFolder(const std::wstring& folder, std::wstring& archive
   archive = ReserveArchivePath(dir, name, tick);
   if (archive.empty()) return CompressOutcome::kFailed;
 
-  failText = CompressFailedText(CompressEnd::kNotStarted, 0);
-  ChildProcess child;
-  const std::vector<std::wstring> env = CompressorEnvironment(folder, archive);
-  if (!StartHiddenProcess(CompressorCommandLine(folder, archive), child, nullptr, &env))
-    return CompressOutcome::kFailed;
-  AssignChildToJob(child);  // ends with the program if it is closed meanwhile
   const auto deadline =
       std::chrono::steady_clock::now() + std::chrono::milliseconds(g_compressTimeoutMs.load());
-  while (!WaitChild(child, kCompressPollMs)) {
-    const bool cancelled = g_compressCancelled.load();
-    if (cancelled || std::chrono::steady_clock::now() >= deadline) {
-      // End it, and let it release the archive before the caller deletes it.
-      TerminateChild(child);
-      WaitChild(child, kCompressorEndWaitMs);
-      if (cancelled) return CompressOutcome::kCancelled;
-      failText = CompressFailedText(CompressEnd::kTimedOut, 0);
-      return CompressOutcome::kFailed;
-    }
-  }
-  uint32_t code = 1;
-  if (!ChildExitCode(child, code)) code = 1;
-  if (code == 0) return CompressOutcome::kDone;
-  failText = CompressFailedText(CompressEnd::kExited, code);
-  return CompressOutcome::kFailed;
+  return CompressInto(folder, archive, [deadline] {
+    if (g_compressCancelled.load()) return CompressStop::kCancelled;
+    return std::chrono::steady_clock::now() >= deadline ? CompressStop::kTimedOut : CompressStop::kGoOn;
+  }, kMaxFileSize, failText);
 }
 
 }  // namespace
@@ -200,7 +170,7 @@ void OnPathsSelected(const std::vector<std::wstring>& paths) {
   g_pendingPaths = std::move(kept);
   ShellSetSelectionText(text);
   ShellEnableStart(true);
-  SetStatus(kStatusChooseMode);
+  ShellNote(StatusNote::kStaged);
 }
 
 bool AddPath(const std::wstring& path, int mode, const std::string& customSlug, HWND hwnd) {
@@ -221,8 +191,12 @@ bool AddPath(const std::wstring& path, int mode, const std::string& customSlug, 
   if (outcome != CompressOutcome::kDone) {
     if (!archive.empty()) DeleteFilePath(archive);
     if (outcome == CompressOutcome::kCancelled) return false;  // the program is stopping
+    if (outcome == CompressOutcome::kTooLarge) {  // as an archive that was finished would be
+      ShowBox(hwnd, kTooLargeText, kMbIconWarning);
+      return false;
+    }
     ShowBox(hwnd, failText.c_str(), kMbIconError);
-    SetStatus(kStatusCompressFailed);
+    ShellNote(StatusNote::kCompressFailed);
     return false;
   }
   return AddHostedItem(archive, mode, customSlug, hwnd, true, archive);
@@ -298,19 +272,19 @@ bool AddHostedItem(const std::wstring& path, int mode, const std::string& custom
   }
 
   if (itemMode == 1) {
-    SetStatus(kStatusLanReady);
+    ShellNote(StatusNote::kLanReady);
   } else if (g_tunRunning) {
-    if (g_tunReady) SetStatus(kStatusLinkReady);
+    if (g_tunReady) ShellNote(StatusNote::kLinkReady);
   } else if (StartTunnelIfNeeded(hwnd)) {
     g_tunRetryLeft = kTunnelRestarts;
-    SetStatus(kStatusTunnelStarting);
+    ShellNote(StatusNote::kTunnelStarting);
   } else {
     {
       std::lock_guard<std::mutex> guard(g_hostedMtx);
       item->mode = 1;
       BuildItemUrl_locked(*item);
     }
-    SetStatus(kStatusNoClient);
+    ShellNote(StatusNote::kNoTunnelClient);
   }
   if (g_serverRunning) RebindIfModeChanged();
   return true;

@@ -13,10 +13,14 @@
 #include "tunnel/supervisor.h"
 
 struct RecordedBox { std::wstring text, caption; unsigned type; };
+struct RecordedSkip { std::string path; SkipReason why; int error; };
+struct RecordedProgress { uint64_t files, bytes; bool finished; };
 struct RecordedState {
   std::vector<RecordedBox> boxes;
   std::vector<std::wstring> statuses, clipboard;  // clipboard: every text copied, oldest first
   std::wstring selection;
+  std::vector<RecordedSkip> skipped;  // entries left out of folder archives
+  std::vector<RecordedProgress> progress;
   bool startEnabled = false;
   int pumps = 0, listRefreshes = 0, latestRefreshes = 0, nextAnswer = 1;  // the boxes' answer (IDOK)
 };

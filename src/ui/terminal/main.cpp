@@ -7,6 +7,7 @@
 #include "share_args.h"
 #include "share_session.h"
 #include "term_os.h"
+#include "terminal_view.h"
 
 #ifndef VH_VERSION
 #define VH_VERSION "unknown"
@@ -24,6 +25,7 @@ int main(int argc, char** argv) {
     case CommandKind::kVersion: std::printf("vornhale %s\n", VH_VERSION); return 0;
     case CommandKind::kError: break;
   }
-  std::fprintf(stderr, "vornhale: %s\n%s", command.error.c_str(), UsageText().c_str());
+  // The error may echo an argument: escaped, so it cannot steer the terminal.
+  std::fprintf(stderr, "vornhale: %s\n%s", EscapeForTerminal(command.error).c_str(), UsageText().c_str());
   return 2;
 }

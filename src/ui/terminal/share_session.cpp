@@ -13,7 +13,7 @@
 #include "platform/message.h"
 #include "platform/net.h"
 #include "platform/text.h"
-#include "sharing/archive.h"
+#include "sharing/archive.h"  // ReleaseArchiveFolder
 #include "sharing/session.h"
 #include "sharing/share.h"
 #include "sharing/shell.h"
@@ -54,7 +54,8 @@ void DrainMessages() {
 // cannot be shared is named on standard error with the reason; one whose name
 // is not valid UTF-8 is refused (it would reach the system with replacement
 // characters) and handed on as an empty path, which names nothing, so that an
-// all-refused batch still gets the usual message.
+// all-refused batch still gets the usual message. So is a FIFO, socket or
+// device, which holds nothing to download.
 std::vector<std::wstring> CheckedPaths(const std::vector<std::string>& args) {
   std::vector<std::wstring> paths;
   for (const std::string& arg : args) {
@@ -63,7 +64,14 @@ std::vector<std::wstring> CheckedPaths(const std::vector<std::string>& args) {
       paths.emplace_back();
       continue;
     }
-    const std::wstring path = Utf8ToWstr(AbsoluteSharePath(arg));
+    const std::string absolute = AbsoluteSharePath(arg);
+    SkipReason special = SkipReason::kDevice;
+    if (IsSpecialFile(absolute, special)) {
+      PrintSkippedPath(arg, SkipReasonText(special, 0));
+      paths.emplace_back();
+      continue;
+    }
+    const std::wstring path = Utf8ToWstr(absolute);
     bool isFolder = false;
     errno = 0;
     if (!ReadPathKind(path, isFolder)) {
@@ -84,8 +92,8 @@ int RunShare(const ShareOptions& options) {
   g_hMain = CreateMessageWindow();
   // Before any other thread starts: the signals then reach the waiter only.
   StartStopSignalWaiter(g_hMain, kWmStopRequested, OnStopSignal);
-  g_reportLeftOutLink = PrintLeftOutLink;
   g_terminalColour = StdoutIsColourTerminal();
+  g_stderrTerminal = StderrIsTerminal();
   NetStartup();
   vh::IdentityStore::RestoreSetAsideKey();  // as the window's start-up
   vh::IdentityStore::Init();  // as the window's start-up; sharing does not depend on it
@@ -109,7 +117,7 @@ int RunShare(const ShareOptions& options) {
   DrainMessages();
   ReleaseArchiveFolder();
   if (stopped) {
-    SetStatus(L"All sharing stopped.");
+    ShellNote(StatusNote::kAllStopped);
     exitCode = 0;
   }
   EndStopSignalWaiter();

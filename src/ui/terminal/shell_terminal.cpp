@@ -16,6 +16,7 @@
 #include "terminal_view.h"
 
 bool g_terminalColour = false;
+bool g_stderrTerminal = false;
 
 namespace {
 
@@ -23,6 +24,8 @@ constexpr const char* kMessagePrefix = "Vorn-Hale: ";
 constexpr const char* kProgramPrefix = "vornhale: ";
 // A table is printed at most this often; every finished download refreshes.
 constexpr uint64_t kTableIntervalMs = 1000;
+// The archiving progress line is redrawn at most this often.
+constexpr uint64_t kProgressIntervalMs = 1000;
 
 // The link last printed for each item, so that a link is printed once when it
 // becomes known and again only when it changes (publish, restart, fallback).
@@ -32,8 +35,16 @@ std::vector<std::string> g_printedTable;
 uint64_t g_tablePrintedAt = 0;
 bool g_tableEverPrinted = false;
 bool g_tablePending = false;
+// The archiving progress line: when it was last drawn, and whether it stands
+// on standard error now (to be cleared before any other line there).
+uint64_t g_progressDrawnAt = 0;
+bool g_progressShown = false;
 
 void WriteBlock(std::FILE* f, const std::string& block) {
+  if (g_progressShown) {  // the progress line goes; what follows starts clean
+    std::fputs("\r\x1b[K", stderr);
+    g_progressShown = false;
+  }
   std::fwrite(block.data(), 1, block.size(), f);
   std::fflush(f);
 }
@@ -59,7 +70,7 @@ void PrintNewLinks(const std::vector<std::shared_ptr<HostedItem>>& items) {
     } else {
       g_printedLinks.emplace_back(item, url);
     }
-    std::string block = url + "\n";
+    std::string block = EscapeForTerminal(url) + "\n";
     const std::vector<std::string> qr = QrHalfBlockLines(url, g_terminalColour);
     for (const std::string& line : qr) block += line + "\n";
     if (qr.empty()) block += "(this link is too long for a QR code)\n";
@@ -88,12 +99,33 @@ void PrintTableIfChanged(const std::vector<std::shared_ptr<HostedItem>>& items) 
 }  // namespace
 
 int ShellMessageBox(HWND, const std::wstring& text, const wchar_t*, unsigned type) {
-  WriteBlock(stderr, kMessagePrefix + WstrToUtf8(text) + "\n");
+  WriteBlock(stderr, EscapeLines(kMessagePrefix + WstrToUtf8(text)));
   return (type & 0xF) == kMbYesNo ? kIdNo : 1;
 }
 
 void SetStatus(const wchar_t* text) {
-  if (text) WriteBlock(stdout, WstrToUtf8(text) + "\n");
+  if (text) WriteBlock(stdout, EscapeLines(WstrToUtf8(text)));
+}
+
+void ShellNote(StatusNote note) {
+  if (const char* text = TerminalStatusText(note)) WriteBlock(stdout, std::string(text) + "\n");
+}
+
+void ShellReportSkipped(const std::string& path, SkipReason why, int error) {
+  PrintSkippedPath(path, SkipReasonText(why, error));
+}
+
+void ShellArchiveProgress(uint64_t files, uint64_t bytes, bool finished) {
+  if (!g_stderrTerminal) return;
+  if (finished) {
+    WriteBlock(stderr, std::string());  // clears a progress line
+    return;
+  }
+  const uint64_t now = TickCountMs();
+  if (g_progressDrawnAt != 0 && now - g_progressDrawnAt < kProgressIntervalMs) return;
+  g_progressDrawnAt = now;
+  WriteBlock(stderr, "\r" + ArchiveProgressText(files, bytes) + "\x1b[K");
+  g_progressShown = true;
 }
 
 void ShellSetSelectionText(const std::wstring&) {}
@@ -121,14 +153,9 @@ void PrintSkippedPath(const std::string& path, const std::string& reason) {
                          reason + "\n");
 }
 
-void PrintLeftOutLink(const std::string& name) {
-  WriteBlock(stderr, kProgramPrefix + std::string("left out link ") + EscapeForTerminal(name) +
-                         ": it points outside the folder or to a folder\n");
-}
-
 void ShowLatestLink(HWND) { PrintNewLinks(SnapshotHosted()); }
 
 void CopyTextToClipboard(const std::wstring& text) {
   if (!g_terminalColour || text.empty()) return;  // a log or a pipe has no clipboard
-  WriteBlock(stdout, ClipboardSequence(WstrToUtf8(text)));
+  WriteBlock(stdout, ClipboardSequence(WstrToUtf8(text)) + kCopiedText + "\n");
 }

@@ -1,9 +1,12 @@
 // What the terminal program needs from the system beyond the shared seam:
-// stop requests (Ctrl-C, SIGTERM, a closed terminal) and whether standard
-// output is a terminal.
+// stop requests (Ctrl-C, SIGTERM, a closed terminal), whether standard output
+// and error are terminals, and what kind of file a path is.
 #pragma once
 
+#include <string>
+
 #include "platform/types.h"
+#include "sharing/shell.h"  // SkipReason
 
 // Call first in main: an ignored SIGCHLD inherited from the parent would let
 // the system reap our children, and their exit codes would be lost.
@@ -25,3 +28,11 @@ void EndStopSignalWaiter();
 
 // Standard output is a terminal that understands colour codes.
 bool StdoutIsColourTerminal();
+
+// Standard error is a terminal.
+bool StderrIsTerminal();
+
+// True when the path (links followed) is a FIFO, a socket or a device, with
+// the matching reason in `why`; false for anything else, also when it cannot
+// be read.
+bool IsSpecialFile(const std::string& path, SkipReason& why);

@@ -2,6 +2,7 @@
 
 #include <pthread.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -69,4 +70,16 @@ bool StdoutIsColourTerminal() {
   if (!isatty(STDOUT_FILENO)) return false;
   const char* term = std::getenv("TERM");
   return term && *term && std::strcmp(term, "dumb") != 0;
+}
+
+bool StderrIsTerminal() { return isatty(STDERR_FILENO) != 0; }
+
+bool IsSpecialFile(const std::string& path, SkipReason& why) {
+  struct stat st {};
+  if (path.empty() || ::stat(path.c_str(), &st) != 0) return false;
+  if (S_ISFIFO(st.st_mode)) why = SkipReason::kFifo;
+  else if (S_ISSOCK(st.st_mode)) why = SkipReason::kSocket;
+  else if (S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode)) why = SkipReason::kDevice;
+  else return false;
+  return true;
 }

@@ -1,6 +1,7 @@
 // The terminal program's side of the shell functions (sharing/shell.h):
 // message boxes go to standard error as one block "Vorn-Hale: " + text,
-// status texts to standard output one line each, every item's link on a line
+// status notes in the terminal's words (TerminalStatusText) to standard output
+// one line each, every item's link on a line
 // of its own as soon as it is known, followed by its QR code, and the table of
 // hosted items when it changed, at most once a second (a refresh within a
 // second of the last table waits for FlushHostedTable). Lines about single
@@ -13,6 +14,9 @@
 // QR codes with explicit colours (standard output is a colour terminal).
 // Set once before sharing starts.
 extern bool g_terminalColour;
+// Standard error is a terminal: an archiving shows its progress there on one
+// line, redrawn at most once a second. Set once before sharing starts.
+extern bool g_stderrTerminal;
 
 // Prints the table if a refresh is waiting and a second has passed since the
 // last table (or at once with `now`). How long until a waiting table is due
@@ -21,7 +25,3 @@ unsigned FlushHostedTable(bool now, unsigned idleMs);
 
 // "vornhale: skipped PATH: REASON" on standard error.
 void PrintSkippedPath(const std::string& path, const std::string& reason);
-
-// "vornhale: left out link NAME: it points outside the folder or to a folder"
-// on standard error (the reporter of sharing/archive.h).
-void PrintLeftOutLink(const std::string& name);

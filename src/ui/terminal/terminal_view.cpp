@@ -2,10 +2,12 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <cstring>
 #include <qrcodegen/qrcodegen.hpp>
 
 #include "platform/hex.h"
 #include "text/http_text.h"
+#include "text/utf8.h"
 
 namespace {
 
@@ -26,28 +28,6 @@ size_t DisplayWidth(const std::string& s) {
     if ((c & 0xC0) != 0x80) ++n;
   }
   return n;
-}
-
-// Length of the valid UTF-8 sequence that starts at s[i], 0 when none does.
-size_t Utf8SequenceLength(const std::string& s, size_t i) {
-  const auto at = [&](size_t k) { return k < s.size() ? static_cast<unsigned char>(s[k]) : 0u; };
-  const auto cont = [&](size_t k) { return (at(k) & 0xC0u) == 0x80u; };
-  const unsigned c = at(i);
-  if (c < 0x80) return 1;
-  if (c >= 0xC2 && c <= 0xDF) return cont(i + 1) ? 2 : 0;
-  if (c >= 0xE0 && c <= 0xEF) {
-    // E0 excludes overlong forms, ED the UTF-16 surrogates.
-    const unsigned lo = c == 0xE0 ? 0xA0 : 0x80;
-    const unsigned hi = c == 0xED ? 0x9F : 0xBF;
-    return at(i + 1) >= lo && at(i + 1) <= hi && cont(i + 2) ? 3 : 0;
-  }
-  if (c >= 0xF0 && c <= 0xF4) {
-    // F0 excludes overlong forms, F4 code points above U+10FFFF.
-    const unsigned lo = c == 0xF0 ? 0x90 : 0x80;
-    const unsigned hi = c == 0xF4 ? 0x8F : 0xBF;
-    return at(i + 1) >= lo && at(i + 1) <= hi && cont(i + 2) && cont(i + 3) ? 4 : 0;
-  }
-  return 0;
 }
 
 void AppendEscapedByte(std::string& out, unsigned char b) {
@@ -79,15 +59,6 @@ std::string EscapeForTerminal(const std::string& bytes) {
     i += len;
   }
   return out;
-}
-
-bool IsValidUtf8(const std::string& bytes) {
-  for (size_t i = 0; i < bytes.size();) {
-    const size_t len = Utf8SequenceLength(bytes, i);
-    if (len == 0) return false;
-    i += len;
-  }
-  return true;
 }
 
 std::vector<std::string> QrHalfBlockLines(const std::string& text, bool colour) {
@@ -167,4 +138,62 @@ std::string ClipboardSequence(const std::string& utf8) {
     out += {kBase64[v >> 18], kBase64[(v >> 12) & 63], kBase64[(v >> 6) & 63], '='};
   }
   return out + "\a";
+}
+
+const char* TerminalStatusText(StatusNote note) {
+  switch (note) {
+    case StatusNote::kStaged: return nullptr;
+    case StatusNote::kCompressing: return "Archiving the folder... (this may take a moment)";
+    case StatusNote::kCompressFailed: return "The folder could not be archived.";
+    case StatusNote::kLanReady: return "LAN link ready.";
+    case StatusNote::kLinkReady: return "Link ready.";
+    case StatusNote::kTunnelStarting: return "Starting Cloudflare tunnel (up to 60s)...";
+    case StatusNote::kNoTunnelClient:
+      return "cloudflared not found next to vornhale or on PATH: using a LAN link instead.";
+    case StatusNote::kTunnelFound: return "Public link found. Checking it's reachable...";
+    case StatusNote::kLinkReadyUnprobed: return "Link ready. Allow a few seconds for it to come online.";
+    case StatusNote::kTunnelDropped: return "Tunnel dropped. Reconnecting...";
+    case StatusNote::kTunnelGaveUp: return "Tunnel unavailable. Using LAN links instead.";
+    case StatusNote::kSharingStopped: return "Sharing stopped.";
+    case StatusNote::kAllStopped: return "All sharing stopped.";
+    case StatusNote::kNothingToStop: return "Nothing to stop.";
+    case StatusNote::kSelectRowFirst: return nullptr;  // there are no rows to select
+  }
+  return nullptr;
+}
+
+std::string SkipReasonText(SkipReason why, int error) {
+  switch (why) {
+    case SkipReason::kUnreadable: return std::string("cannot be read: ") + std::strerror(error);
+    case SkipReason::kFifo: return "it is a FIFO, not a file";
+    case SkipReason::kSocket: return "it is a socket, not a file";
+    case SkipReason::kDevice: return "it is a device, not a file";
+    case SkipReason::kNotUtf8: return "the name is not valid UTF-8";
+    case SkipReason::kTooDeep: return "the path is too deep";
+    case SkipReason::kChanged: return "it changed while it was read";
+    case SkipReason::kLinkOutside: return "the link leads outside the folder";
+    case SkipReason::kLinkToFolder: return "the link leads to a folder";
+    case SkipReason::kLinkBroken: return "the link leads nowhere";
+    case SkipReason::kLinkNotSafe: return "this system cannot follow links safely";
+    case SkipReason::kArchiveItself: return "it is the archive being written";
+  }
+  return "left out";
+}
+
+std::string ArchiveProgressText(uint64_t files, uint64_t bytes) {
+  return "Archiving: " + std::to_string(files) + (files == 1 ? " file, " : " files, ") +
+         FmtSizeUtf8(bytes) + " read";
+}
+
+std::string EscapeLines(const std::string& text) {
+  std::string out;
+  size_t start = 0;
+  while (start <= text.size()) {
+    const size_t end = text.find('\n', start);
+    out += EscapeForTerminal(text.substr(start, end == std::string::npos ? std::string::npos : end - start));
+    out += "\n";
+    if (end == std::string::npos) break;
+    start = end + 1;
+  }
+  return out;
 }

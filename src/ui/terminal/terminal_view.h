@@ -6,6 +6,9 @@
 #include <string>
 #include <vector>
 
+#include "sharing/shell.h"  // StatusNote, SkipReason
+#include "text/utf8.h"     // IsValidUtf8
+
 // Modules of quiet zone around the symbol on every side.
 constexpr int kQrQuietModules = 4;
 
@@ -25,9 +28,6 @@ std::vector<std::string> QrHalfBlockLines(const std::string& text, bool colour);
 // that a name can neither steer the terminal nor break a line.
 std::string EscapeForTerminal(const std::string& bytes);
 
-// The bytes are valid UTF-8 (no overlong forms, surrogates or code points
-// above U+10FFFF).
-bool IsValidUtf8(const std::string& bytes);
 
 // One hosted item as the table shows it.
 struct HostedRow {
@@ -53,3 +53,23 @@ std::vector<std::string> FormatHostedTable(const std::vector<HostedRow>& rows);
 // The terminal control sequence that puts text on the clipboard (OSC 52,
 // base64 text, ended by BEL); terminals without it ignore the sequence.
 std::string ClipboardSequence(const std::string& utf8);
+
+// The terminal's words for a status note; null where it says nothing (a
+// selection is shared at once, there is no Start Sharing to click). Nothing
+// here claims a copy to the clipboard: the terminal says so where it wrote
+// the sequence (kCopiedText).
+const char* TerminalStatusText(StatusNote note);
+
+// The line printed after the clipboard sequence.
+constexpr const char* kCopiedText = "Link copied to clipboard.";
+
+// The REASON of "vornhale: skipped PATH: REASON" for an entry left out of a
+// folder's archive (`error`: the errno value of kUnreadable).
+std::string SkipReasonText(SkipReason why, int error);
+
+// The progress line of an archiving: "Archiving: N file(s), SIZE read".
+std::string ArchiveProgressText(uint64_t files, uint64_t bytes);
+
+// Every line of a text escaped (EscapeForTerminal) and ended by a newline:
+// for texts that are meant to span lines, such as message boxes.
+std::string EscapeLines(const std::string& text);

@@ -35,6 +35,12 @@ void SetStatus(const wchar_t* text) {
   SetWindowTextW(GetDlgItem(g_hMain, IDC_STATUS), text);
 }
 
+void ShellNote(StatusNote note) { SetStatus(WindowStatusText(note)); }
+
+// Windows archives through PowerShell, which reports nothing per entry.
+void ShellReportSkipped(const std::string&, SkipReason, int) {}
+void ShellArchiveProgress(uint64_t, uint64_t, bool) {}
+
 int ShellMessageBox(HWND owner, const std::wstring& text, const wchar_t* caption, unsigned type) {
   return MessageBoxW(owner, text.c_str(), caption, type);
 }
