@@ -4,6 +4,13 @@ Chromium, installed when missing), tunnel (the fake client publishing, and one t
 import argparse, json, os, re, shutil, signal, subprocess, sys, threading, time, urllib.parse, zipfile
 
 BLOCKS = {" ": (False, False), "\u2580": (True, False), "\u2584": (False, True), "\u2588": (True, True)}
+# The window's words, which a terminal transcript never holds (stdout is no terminal here: nothing is copied).
+WINDOW_WORDS = ("click Start Sharing", "cloudflared.exe", "copied", "Close it in any other app", "Drop a file",
+                "Compressing folder")
+
+def check_terminal_words(lines, label):
+    bad = [l for l in lines if any(w in l for w in WINDOW_WORDS)]
+    check(not bad, "%s: window wording %r" % (label, bad))
 
 def check(cond, msg):
     if not cond:
@@ -111,42 +118,54 @@ def share_file(exe, work, env):
         prog.check_qr(i, work)
         row = r"^  payload\.bin\s+File\s+3\.0 MB\s+LAN\s+Active\s+%d\s+" + re.escape(link) + "$"
         prog.wait_line(row % 0)
-        check(prog.lines[0] == "Choose a mode, then click Start Sharing." and prog.lines[i - 1] ==
-              "LAN link ready and copied to clipboard.", "lines: %r" % prog.lines[:i])
+        check(prog.lines[:i] == ["LAN link ready."], "lines: %r" % prog.lines[:i])
         check(fetch(loopback(link)) == data, "curl download differs")
         prog.wait_line(row % 1)
         prog.stop(signal.SIGINT)
         check(prog.err == [], "unexpected messages: %r" % prog.err)
+        check_terminal_words(prog.lines, "a file")
 
 def share_folder(exe, work, env):
     folder = fresh_dir(work, "holiday photos")
-    files = {"a.txt": b"alpha\n", "sub/b.bin": os.urandom(70000)}
+    files = {"a.txt": b"alpha\n", "sub/b.bin": os.urandom(70000), "-": b"dash", "new\nline": b"nl"}
     for rel, content in files.items():
         write(os.path.join(folder, rel), content)
-    # A link to a file inside travels as a copy; links out, to a folder and a loop are left out and named.
+    # A link to a file inside travels as a copy; links out, to a folder and a loop are left out and named, as is a FIFO.
     for name, target in (("copy.bin", "sub/b.bin"), ("outside", os.path.abspath(__file__)), ("sub-link", "sub"),
                          ("loop", "loop")):
         os.symlink(target, os.path.join(folder, name))
+    os.mkfifo(os.path.join(folder, "pipe"))
     files["copy.bin"] = files["sub/b.bin"]
     with Program(exe, ["--lan", folder + "/"], env) as prog:
         link = prog.lines[prog.wait_line(r"^  holiday photos_\d+\.zip\s+Folder\s.* (http://\S+)$")].split()[-1]
-        with zipfile.ZipFile(write(os.path.join(work, "got.zip"), fetch(loopback(link)))) as z:
+        got_zip = write(os.path.join(work, "got.zip"), fetch(loopback(link)))
+        with zipfile.ZipFile(got_zip) as z:
             got = {m.filename: z.read(m) for m in z.infolist() if not m.is_dir()}
-            check(got == files, "archive holds %r" % sorted(got))
+            check(got == {"holiday photos/" + k: v for k, v in files.items()}, "archive holds %r" % sorted(got))
             check(all((m.external_attr >> 16) & 0o170000 != 0o120000 for m in z.infolist()), "a link entry")
-        want = sorted("vornhale: left out link %s: it points outside the folder or to a folder" % n
-                      for n in ("outside", "sub-link", "loop"))
-        check(sorted(prog.err) == want, "left-out links reported: %r" % prog.err)
+        r = subprocess.run(["unzip", "-tqq", got_zip], capture_output=True, timeout=60)
+        check(r.returncode == 0, "unzip -t: %r" % r.stdout)
+        want = sorted("vornhale: skipped %s/%s: %s" % (folder, n, why) for n, why in (
+            ("outside", "the link leads outside the folder"), ("sub-link", "the link leads to a folder"),
+            ("loop", "the link leads nowhere"), ("pipe", "it is a FIFO, not a file")))
+        check(sorted(prog.err) == want, "left out: %r" % prog.err)
+        check(prog.lines[0] == "Archiving the folder... (this may take a moment)", "first line %r" % prog.lines[0])
         prog.stop(signal.SIGTERM)
+        check_terminal_words(prog.lines + prog.err, "a folder")
 
 def refusals(exe, w, env):
     """Exit codes and the terminal's own texts (the core's refusal and compressor texts are tested there)."""
     missing, photos = os.path.join(w, "nothing-here"), os.path.dirname(write(os.path.join(w, "photos", "a"), "a"))
+    fifo = os.path.join(w, "a-fifo")
+    if not os.path.exists(fifo):
+        os.mkfifo(fifo)
     skipped = "vornhale: skipped %s: %s\n"
     cases = [  # (arguments, exit code, standard error or None for the usage)
         (["--lan", missing, "", os.path.join(w, os.fsdecode(b"bad\xff\x1b]0;t\x07\r\n"))], 1,
          skipped % (missing, "No such file or directory") + skipped % ("", "the path is empty")
          + skipped % (os.path.join(w, "bad\\xFF\\x1B]0;t\\x07\\x0D\\x0A"), "the name is not valid UTF-8")
+         + "Vorn-Hale: None of the dropped paths could be opened.\n"),
+        (["--lan", fifo], 1, skipped % (fifo, "it is a FIFO, not a file")
          + "Vorn-Hale: None of the dropped paths could be opened.\n"),
         (["--lan"], 2, None)]
     for argv, code, err in cases:
@@ -155,20 +174,47 @@ def refusals(exe, w, env):
         got, label = r.stderr.decode(), "%r: exit code %d, stderr %r" % (argv, r.returncode, r.stderr)
         check(r.returncode == code and b"http" not in r.stdout, label)
         check(got == err if err else got.startswith("vornhale: ") and "usage: vornhale share" in got, label)
-    # A zip (earlier on PATH) that hangs: Ctrl-C ends it at once.
-    bin_dir = fresh_dir(w, "bin")
-    os.chmod(write(os.path.join(bin_dir, "zip"), "#!/bin/sh\necho partial\nexec sleep 60\n"), 0o755)
-    with Program(exe, ["--lan", photos], dict(env, PATH=bin_dir + ":" + os.environ["PATH"])) as prog:
-        prog.wait_line(r"^Compressing folder")
-        time.sleep(0.3)
-        prog.stop(timeout=2)
-        check(prog.err == [], "stop during compression: messages %r" % prog.err)
+        if err:
+            check_terminal_words(r.stdout.decode().splitlines() + got.splitlines(), label)
+    # Usage errors echo the argument escaped: no raw control byte reaches the terminal.
+    evil = "-\x1b]52;c;ZXZpbA==\x07x"
+    for argv in (["share", "--lan", evil], [evil[1:]]):
+        r = subprocess.run([exe] + argv, capture_output=True, timeout=60, env=dict(os.environ, **env))
+        raw = [c for c in r.stdout + r.stderr if c < 0x20 and c not in b"\n" or c == 0x7F]
+        check(r.returncode == 2 and not raw and b"\\x1B]52;c;ZXZpbA==\\x07x" in r.stderr, "usage error: %r" % r.stderr[:200])
+    # Ctrl-C while a large folder is archived: ends within a second, exit 0, no archive, no child meanwhile.
+    big = fresh_dir(w, "big")
+    for i in range(200):
+        with open(os.path.join(big, "zeros%d" % i), "wb") as f:
+            f.truncate(8 << 20)
+    with Program(exe, ["--lan", big], env) as prog:
+        prog.wait_line(r"^Archiving the folder")
+        time.sleep(0.5)
+        check(prog.proc.poll() is None, "archiving ended early")
+        children = open("/proc/%d/task/%d/children" % (prog.proc.pid, prog.proc.pid)).read().split()
+        check(children == [], "children while archiving: %r" % children)
+        prog.stop(timeout=1)
+        check(prog.err == [], "stop during archiving: messages %r" % prog.err)
+    own = os.path.join(env["TMPDIR"], "vornhale-%d" % os.geteuid())
+    check(os.listdir(own) == [], "archives left: %r" % os.listdir(own))
+    shutil.rmtree(big)
+
+def no_client(exe, work, env):
+    """--internet without a tunnel client: a LAN link, and the client named as on Linux."""
+    data = b"no tunnel here\n"
+    with Program(exe, [write(os.path.join(work, "lonely.txt"), data)], dict(env, PATH="/usr/bin:/bin")) as prog:
+        i = prog.wait_line(r"^http://\S+$")
+        check(prog.lines[:i] == ["cloudflared not found next to vornhale or on PATH: using a LAN link instead."],
+              "lines: %r" % prog.lines[:i])
+        check(fetch(loopback(prog.lines[i])) == data, "download")
+        prog.stop()
+        check_terminal_words(prog.lines + prog.err, "no client")
 
 def lan(a):
     enter_private_network()
     work = fresh_dir(a.work)
     env = {"XDG_CONFIG_HOME": os.path.join(work, "cfg"), "TMPDIR": fresh_dir(work, "tmp")}
-    for step in (share_file, share_folder, refusals):
+    for step in (share_file, share_folder, refusals, no_client):
         step(a.exe, work, env)
     own = os.path.join(env["TMPDIR"], "vornhale-%d" % os.geteuid())
     check(not os.path.isdir(own) or os.listdir(own) == [], "temporary archives left: %r" % os.listdir(own))
