@@ -124,6 +124,7 @@ void ShellArchiveProgress(uint64_t files, uint64_t bytes, bool finished) {
   const uint64_t now = TickCountMs();
   if (g_progressDrawnAt != 0 && now - g_progressDrawnAt < kProgressIntervalMs) return;
   g_progressDrawnAt = now;
+  g_progressShown = false;  // overwritten in place, not cleared first
   WriteBlock(stderr, "\r" + ArchiveProgressText(files, bytes) + "\x1b[K");
   g_progressShown = true;
 }

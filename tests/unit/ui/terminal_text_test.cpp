@@ -1,6 +1,7 @@
 // The terminal program's text helpers: command line, paths, the hosted table (the QR: terminal scenarios).
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <filesystem>
 #include <tuple>
 
@@ -59,6 +60,22 @@ TEST(TerminalEscape, ControlsAndInvalidBytesBecomeVisible) {
       // An overlong form, a surrogate, a code point above U+10FFFF.
       {"\xC0\xAF \xED\xA0\x80 \xF4\x90\x80\x80", "\\xC0\\xAF \\xED\\xA0\\x80 \\xF4\\x90\\x80\\x80", false}};
   for (const auto& c : cases) EXPECT_TRUE(EscapeForTerminal(c.in) == c.out && IsValidUtf8(c.in) == c.valid) << c.out;
+  // A message spanning lines keeps its line breaks, and only those.
+  EXPECT_EQ(EscapeLines("a\x1b[2J\n\nb\r"), "a\\x1B[2J\n\nb\\x0D\n");
+}
+
+// The terminal's own words: no window wording, and the tunnel client named as on Linux.
+TEST(TerminalWords, NotesSayWhatFitsATerminal) {
+  for (int n = 0; n <= static_cast<int>(StatusNote::kSelectRowFirst); ++n) {
+    const char* text = TerminalStatusText(static_cast<StatusNote>(n));
+    const std::string t = text ? text : "";
+    for (const char* window : {"click", "Drop a file", "cloudflared.exe", "copied", "Select a row"})
+      EXPECT_EQ(t.find(window), std::string::npos) << n << ": " << t;
+  }
+  EXPECT_EQ(TerminalStatusText(StatusNote::kStaged), nullptr);
+  EXPECT_EQ(std::string(TerminalStatusText(StatusNote::kNoTunnelClient)),
+            "cloudflared not found next to vornhale or on PATH: using a LAN link instead.");
+  EXPECT_EQ(SkipReasonText(SkipReason::kUnreadable, EACCES), "cannot be read: Permission denied");
 }
 
 TEST(TerminalClipboard, Osc52CarriesBase64Text) {
