@@ -1,6 +1,7 @@
 // Folders through the real compressor (the archive writer; under Wine a PowerShell double), Internet items (a double).
 #include <filesystem>
 #include <algorithm>
+#include <fstream>
 #include <regex>
 #include <thread>
 
@@ -388,33 +389,50 @@ TEST(FolderZip, EveryEntryArchivedWithItsBytesOrNamed) {
   RemoveTree(root);
 }
 
-// How a run ends: an empty folder is the 22-byte end record; past the cap, on a stop or a time-out it ends early.
-TEST(FolderZip, EmptyCapStopAndTimeOut) {
+// How a run ends: an empty folder is the 22-byte end record; past the cap, on a stop or a time-out it ends early. A
+// file that grows, or is rewritten at its size, while it is read is named and left out (the archive stays empty).
+TEST(FolderZip, EndsAndFilesChangedWhileRead) {
   TempDir tmp;
-  const std::string base = WstrToUtf8(tmp.path()), archive = base + "/a.zip";
-  fs::create_directories(base + "/empty"), fs::create_directories(base + "/full");
+  const std::string base = WstrToUtf8(tmp.path()), archive = base + "/a.zip", kEmptyZip = std::string("PK\5\6") + std::string(18, '\0');
   std::string noise(2 << 20, '\0');
   std::mt19937 gen(7);
   for (char& c : noise) c = static_cast<char>(gen());
-  WriteFileAt(Utf8ToWstr(base + "/full/noise"), noise), WriteFileAt(Utf8ToWstr(base + "/full/z"), "z");
+  const auto append = [&] { std::ofstream(base + "/grow/f", std::ios::app) << "more"; };
+  const auto rewrite = [&] {  // same size, later time
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    std::fstream(base + "/same/f", std::ios::in | std::ios::out | std::ios::binary).write("XXXX", 4);
+  };
   int asked = 0;
-  const struct { const char* folder; uint64_t cap; CompressStop after2; ZipEnd end; } cases[] = {
-      {"empty", 0, CompressStop::kGoOn, ZipEnd::kDone}, {"full", 1 << 20, CompressStop::kGoOn, ZipEnd::kTooLarge},
-      {"full", 0, CompressStop::kCancelled, ZipEnd::kCancelled}, {"full", 0, CompressStop::kTimedOut, ZipEnd::kTimedOut},
-      {"missing", 0, CompressStop::kGoOn, ZipEnd::kNoFolder}};
+  const struct { const char* folder; uint64_t cap; CompressStop third; std::function<void()> atThird; ZipEnd end; std::string skipped; } cases[] = {
+      {"empty", 0, CompressStop::kGoOn, nullptr, ZipEnd::kDone, ""},
+      {"full", 1 << 20, CompressStop::kGoOn, nullptr, ZipEnd::kTooLarge, ""},
+      {"full", 0, CompressStop::kCancelled, nullptr, ZipEnd::kCancelled, ""},
+      {"full", 0, CompressStop::kTimedOut, nullptr, ZipEnd::kTimedOut, ""},
+      {"missing", 0, CompressStop::kGoOn, nullptr, ZipEnd::kNoFolder, ""},
+      {"grow", 0, CompressStop::kGoOn, append, ZipEnd::kDone, SkipLine("f", SkipReason::kChanged)},
+      {"same", 0, CompressStop::kGoOn, rewrite, ZipEnd::kDone, SkipLine("f", SkipReason::kChanged)}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.folder + std::to_string(static_cast<int>(c.end)));
+    fs::remove_all(base + "/" + c.folder);
+    if (c.folder != std::string("missing")) fs::create_directories(base + "/" + c.folder);
+    if (c.folder != std::string("empty") && c.folder != std::string("missing")) {
+      WriteFileAt(Utf8ToWstr(base + "/" + c.folder + "/f"), noise);
+    }
     WriteFileAt(Utf8ToWstr(archive), "old bytes");
     FolderZipHooks hooks;
     hooks.capBytes = c.cap;
     asked = 0;
-    hooks.stop = [&] { return ++asked > 2 ? c.after2 : CompressStop::kGoOn; };
+    hooks.stop = [&] {
+      if (++asked == 3 && c.atThird) c.atThird();
+      return asked >= 3 ? c.third : CompressStop::kGoOn;
+    };
     const ZipRun run = RunZip(base + "/" + c.folder, archive, -1, hooks);
     EXPECT_EQ(run.end, c.end);
+    EXPECT_EQ(run.skipped, c.skipped.empty() ? std::vector<std::string>{} : std::vector<std::string>{c.skipped});
     if (c.end == ZipEnd::kDone) {
-      EXPECT_EQ(ReadWholeFile(Utf8ToWstr(archive)), std::string("PK\5\6") + std::string(18, '\0'));
+      EXPECT_EQ(ReadWholeFile(Utf8ToWstr(archive)), kEmptyZip);
     }
-    if (c.after2 != CompressStop::kGoOn) {
+    if (c.third != CompressStop::kGoOn) {
       EXPECT_EQ(asked, 3);  // nothing more read after the answer
     }
   }
