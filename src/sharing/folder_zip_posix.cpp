@@ -80,6 +80,7 @@ void Skip(Writer& w, const std::string& rel, SkipReason why, int error = 0) {
 
 la_ssize_t WriteOut(archive*, void* data, const void* buf, size_t n) {
   Writer& w = *static_cast<Writer*>(data);
+  if (w.end != ZipEnd::kDone) return -1;  // a dropped archive takes nothing more
   if (w.written + n > w.hooks.capBytes) return Failed(w, ZipEnd::kTooLarge, 0), -1;
   const char* p = static_cast<const char*>(buf);
   for (size_t done = 0; done < n;) {
@@ -323,8 +324,9 @@ bool OpenArchive(Writer& w) {
 }
 
 ZipEnd Finish(Writer& w, int& error) {
-  if (w.end == ZipEnd::kDone && archive_write_close(w.ar) != ARCHIVE_OK) Failed(w, ZipEnd::kWriteFailed, EIO);
-  if (w.end != ZipEnd::kDone) archive_write_fail(w.ar);  // no central directory for a dropped archive
+  // Closed also when dropped (archive_write_fail would leak the output buffer); WriteOut then refuses
+  // the central directory.
+  if (archive_write_close(w.ar) != ARCHIVE_OK) Failed(w, ZipEnd::kWriteFailed, EIO);
   archive_write_free(w.ar);
   w.ar = nullptr;
   if (w.hooks.progress) w.hooks.progress(w.files, w.bytes, true);
