@@ -32,7 +32,8 @@ enum class CompressStop { kGoOn, kCancelled, kTimedOut };
 enum class CompressOutcome { kDone, kFailed, kCancelled, kTooLarge };
 
 // Compresses `folder` into `archive` (a file ReserveArchivePath made), asking
-// `stop` at least every 50 ms. kDone: a complete archive is there. kTooLarge
+// `stop` all along (Windows every 50 ms; POSIX before each entry and each
+// 256 KiB read). kDone: a complete archive is there. kTooLarge
 // (POSIX): the archive grew past `capBytes` and writing stopped. kFailed:
 // `failText` says why. The caller deletes the archive after anything but
 // kDone. Windows leaves the cap to the caller.

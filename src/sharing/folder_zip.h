@@ -32,6 +32,9 @@ struct FolderZipHooks {
   std::function<CompressStop()> stop;       // asked before each entry and each 256 KiB
   std::function<void(const std::string& path, SkipReason why, int error)> skipped;
   std::function<void(uint64_t files, uint64_t bytes, bool finished)> progress;
+  // Links are resolved by walking descriptors, as where openat2 is missing
+  // or filtered (tests set it to run that path here).
+  bool resolveByWalk = false;
 };
 
 enum class ZipEnd { kDone, kCancelled, kTimedOut, kTooLarge, kNoFolder, kWriteFailed };

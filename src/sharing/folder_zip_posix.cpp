@@ -26,6 +26,7 @@ constexpr size_t kMemorySpool = 8 * 1024 * 1024;   // larger files wait in a tem
 // Longer names are left out: unzip cuts them and no system extracts them.
 constexpr size_t kMaxEntryName = PATH_MAX - 1;
 constexpr int kBeneathRetries = 8;                 // openat2 answers EAGAIN on a rename race
+constexpr int kMaxLinkHops = 40;                   // as the kernel's own limit
 
 void CloseFd(int fd) { ::close(fd); }
 using ScopedFd = Owned<int, -1, CloseFd>;
@@ -205,22 +206,70 @@ void AddOpenedFile(Writer& w, int fd, const std::string& rel) {
   if (ReadConsistently(w, fd, st, rel, spool)) WriteSpooled(w, rel, st, spool);
 }
 
-int OpenBeneath(const Writer& w, const std::string& path) {
-  open_how how{};
-  how.flags = O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
-  how.resolve = RESOLVE_BENEATH | RESOLVE_NO_MAGICLINKS;
-  for (int i = 0; i < kBeneathRetries; ++i) {
-    const long fd = ::syscall(SYS_openat2, w.rootFd, path.c_str(), &how, sizeof how);
-    if (fd >= 0 || errno != EAGAIN) return static_cast<int>(fd);
-  }
-  return -1;
-}
-
 std::string ReadLinkAt(int dirFd, const char* name) {
   std::string target(PATH_MAX, '\0');
   const ssize_t n = ::readlinkat(dirFd, name, target.data(), target.size());
   target.resize(n > 0 ? static_cast<size_t>(n) : 0);
   return target;
+}
+
+// Opens `path` beneath the folder where openat2 is missing: one component at
+// a time, each opened relative to the folder held before it without following
+// links; links are read and resolved here and ".." steps back along the
+// folders held, so nothing renamed meanwhile leads above the folder. Fails as
+// openat2 with RESOLVE_BENEATH would (EXDEV, ELOOP, ENOENT, ...).
+int OpenBeneathByWalk(int rootFd, const std::string& path) {
+  std::vector<ScopedFd> held;  // the folders below the root on the way
+  std::vector<std::string> rest;  // components still to go, the next one last
+  const auto push = [&](const std::string& p) {
+    for (size_t end = p.size(), slash; end != std::string::npos && end > 0; end = slash) {
+      slash = p.rfind('/', end - 1);
+      const size_t from = slash == std::string::npos ? 0 : slash + 1;
+      rest.push_back(p.substr(from, end - from));
+      if (slash == std::string::npos) break;
+    }
+  };
+  push(path);
+  for (int hops = 0; !rest.empty();) {
+    const std::string c = std::move(rest.back());
+    rest.pop_back();
+    const int dir = held.empty() ? rootFd : held.back().get();
+    if (c.empty() || c == ".") continue;
+    if (c == "..") {
+      if (held.empty()) return errno = EXDEV, -1;
+      held.pop_back();
+      continue;
+    }
+    struct stat st {};
+    if (::fstatat(dir, c.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return -1;
+    if (S_ISLNK(st.st_mode)) {
+      const std::string target = ReadLinkAt(dir, c.c_str());
+      if (++hops > kMaxLinkHops || target.empty()) return errno = ELOOP, -1;
+      if (target[0] == '/') return errno = EXDEV, -1;
+      push(target);
+      continue;
+    }
+    const int flags = rest.empty() ? O_RDONLY | O_NONBLOCK | O_NOCTTY : O_RDONLY | O_DIRECTORY;
+    ScopedFd fd(::openat(dir, c.c_str(), flags | O_NOFOLLOW | O_CLOEXEC));
+    if (!fd) return errno == ELOOP ? (errno = EAGAIN, -1) : -1;  // swapped for a link meanwhile
+    if (rest.empty()) return fd.release();
+    held.push_back(std::move(fd));
+  }
+  return ::fcntl(rootFd, F_DUPFD_CLOEXEC, 0);  // the path named the folder itself
+}
+
+int OpenBeneath(const Writer& w, const std::string& path) {
+  if (w.hooks.resolveByWalk) return OpenBeneathByWalk(w.rootFd, path);
+  open_how how{};
+  how.flags = O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+  how.resolve = RESOLVE_BENEATH | RESOLVE_NO_MAGICLINKS;
+  for (int i = 0; i < kBeneathRetries; ++i) {
+    const long fd = ::syscall(SYS_openat2, w.rootFd, path.c_str(), &how, sizeof how);
+    if (fd >= 0) return static_cast<int>(fd);
+    if (errno == ENOSYS || errno == EPERM) return OpenBeneathByWalk(w.rootFd, path);  // old kernel, or filtered
+    if (errno != EAGAIN) return -1;
+  }
+  return -1;
 }
 
 // A link is stored as a copy of its target when that resolves beneath the
@@ -239,7 +288,6 @@ void AddLink(Writer& w, int dirFd, const char* name, const std::string& rel) {
     switch (errno) {
       case EXDEV: return Skip(w, rel, SkipReason::kLinkOutside);
       case ENOENT: case ELOOP: case ENOTDIR: return Skip(w, rel, SkipReason::kLinkBroken);
-      case ENOSYS: return Skip(w, rel, SkipReason::kLinkNotSafe);
       case ENAMETOOLONG: return Skip(w, rel, SkipReason::kTooDeep);
       case EAGAIN: return Skip(w, rel, SkipReason::kChanged);
       default: return Skip(w, rel, SkipReason::kUnreadable, errno);

@@ -55,7 +55,6 @@ enum class SkipReason {
   kLinkOutside,    // a link leading outside the folder
   kLinkToFolder,   // a link to a folder (which could loop)
   kLinkBroken,     // a link to nothing, or a loop of links
-  kLinkNotSafe,    // the system cannot resolve links beneath a folder
   kArchiveItself,  // the archive being written
 };
 // Names an entry left out of a folder's archive: `path` is the folder's path

@@ -174,7 +174,6 @@ std::string SkipReasonText(SkipReason why, int error) {
     case SkipReason::kLinkOutside: return "the link leads outside the folder";
     case SkipReason::kLinkToFolder: return "the link leads to a folder";
     case SkipReason::kLinkBroken: return "the link leads nowhere";
-    case SkipReason::kLinkNotSafe: return "this system cannot follow links safely";
     case SkipReason::kArchiveItself: return "it is the archive being written";
   }
   return "left out";

@@ -345,9 +345,10 @@ TEST(FolderZip, EveryEntryArchivedWithItsBytesOrNamed) {
   const std::pair<std::string, std::string> links[] = {  // name, target; stored as a copy when it stays inside
       {"in", "sub/b.bin"}, {"sub/up", "../a.txt"}, {"abs-in", root + "/a.txt"}, {"out", "../outside.txt"},
       {"abs-out", base + "/outside.txt"}, {"to-sub", "sub"}, {"to-root", root}, {"none", "nothing"}, {"loop", "loop"},
-      {"via-link", "in"}};
+      {"via-link", "in"}, {"via-dir", "to-sub/b.bin"}, {"sub/round", "../sub/../a.txt"}, {"sub/escape", "../../outside.txt"}};
   for (const auto& [name, target] : links) ASSERT_EQ(symlink(target.c_str(), (root + "/" + name).c_str()), 0) << name;
   stored("in", "bravo"), stored("sub/up", "alpha\n"), stored("abs-in", "alpha\n"), stored("via-link", "bravo");
+  stored("via-dir", "bravo"), stored("sub/round", "alpha\n"), skipped.push_back(SkipLine("sub/escape", SkipReason::kLinkOutside));
   skipped.push_back(SkipLine("out", SkipReason::kLinkOutside)), skipped.push_back(SkipLine("abs-out", SkipReason::kLinkOutside));
   skipped.push_back(SkipLine("to-sub", SkipReason::kLinkToFolder)), skipped.push_back(SkipLine("to-root", SkipReason::kLinkToFolder));
   skipped.push_back(SkipLine("none", SkipReason::kLinkBroken)), skipped.push_back(SkipLine("loop", SkipReason::kLinkBroken));
@@ -371,21 +372,26 @@ TEST(FolderZip, EveryEntryArchivedWithItsBytesOrNamed) {
   skipped.push_back(SkipLine(tooDeep.substr(0, 2 * kZipMaxDepth + 1), SkipReason::kTooDeep));
   close(rootFd);
 
-  const ZipRun run = RunZip(root, archive, uid);
-  close(sock);
-  ASSERT_EQ(run.end, ZipEnd::kDone);
-  std::sort(want.begin(), want.end());
-  std::vector<std::string> got = run.listing, gotSkipped = run.skipped;
-  std::sort(got.begin(), got.end()), std::sort(skipped.begin(), skipped.end()), std::sort(gotSkipped.begin(), gotSkipped.end());
+  std::sort(want.begin(), want.end()), std::sort(skipped.begin(), skipped.end());
   const auto without = [](std::vector<std::string> a, const std::vector<std::string>& b) {  // a's lines not in b, cut
     std::erase_if(a, [&](const std::string& x) { return std::find(b.begin(), b.end(), x) != b.end(); });
     for (std::string& x : a) x = x.substr(0, 120);
     return a;
   };
-  EXPECT_EQ(without(want, got), std::vector<std::string>{}) << "missing from the archive";
-  EXPECT_EQ(without(got, want), std::vector<std::string>{}) << "in the archive unasked";
-  EXPECT_EQ(got.size(), want.size());
-  EXPECT_EQ(gotSkipped, skipped);
+  for (const bool byWalk : {false, true}) {  // links resolved by openat2, and as where it is missing
+    SCOPED_TRACE(byWalk ? "descriptor walk" : "openat2");
+    FolderZipHooks hooks;
+    hooks.resolveByWalk = byWalk;
+    const ZipRun run = RunZip(root, archive, uid, hooks);
+    ASSERT_EQ(run.end, ZipEnd::kDone);
+    std::vector<std::string> got = run.listing, gotSkipped = run.skipped;
+    std::sort(got.begin(), got.end()), std::sort(gotSkipped.begin(), gotSkipped.end());
+    EXPECT_EQ(without(want, got), std::vector<std::string>{}) << "missing from the archive";
+    EXPECT_EQ(without(got, want), std::vector<std::string>{}) << "in the archive unasked";
+    EXPECT_EQ(got.size(), want.size());
+    EXPECT_EQ(gotSkipped, skipped);
+  }
+  close(sock);
   RemoveTree(root);
 }
 
@@ -448,7 +454,7 @@ TEST(FolderZip, SwappedLinksNeverLeadOutside) {
   WriteFileAt(Utf8ToWstr(base + "/outside.txt"), secret + std::string(100, 'o'));
   std::string large(12 << 20, 'L');
   WriteFileAt(Utf8ToWstr(root + "/large.bin"), large);
-  constexpr int kSmall = 8;
+  constexpr int kSmall = 32;
   std::atomic<bool> done{false};
   std::thread swapper([&] {
     for (int round = 0; !done.load(); ++round) {
@@ -461,13 +467,14 @@ TEST(FolderZip, SwappedLinksNeverLeadOutside) {
         }
         rename(spare.c_str(), name.c_str());
       }
-      std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
   });
   int storedSmall = 0;
-  for (int run = 0; run < 5; ++run) {
+  for (int run = 0; run < 6; ++run) {
     WriteFileAt(Utf8ToWstr(archive), "");
-    const ZipRun r = RunZip(root, archive);
+    FolderZipHooks hooks;
+    hooks.resolveByWalk = run % 2 == 1;  // every other run as where openat2 is missing
+    const ZipRun r = RunZip(root, archive, -1, hooks);
     ASSERT_EQ(r.end, ZipEnd::kDone);
     for (const std::string& line : ZipListing(archive, secret)) {
       EXPECT_EQ(line.find('!'), std::string::npos) << line;
