@@ -83,6 +83,18 @@ constexpr unsigned kHangTimeoutMs = 500;  // the big folder takes seconds
 #endif
 
 #ifndef _WIN32
+// The lines a forked child writes to the pipe `fds` until it ends; closes the pipe and reaps the child.
+std::vector<std::string> ReadLinesOf(pid_t child, int fds[2], int& status) {
+  close(fds[1]);
+  std::string out;
+  char buf[4096];
+  for (ssize_t n; (n = read(fds[0], buf, sizeof buf)) > 0;) out.append(buf, static_cast<size_t>(n));
+  close(fds[0]);
+  waitpid(child, &status, 0);
+  std::vector<std::string> lines;
+  for (size_t at = 0, nl; (nl = out.find('\n', at)) != std::string::npos; at = nl + 1) lines.push_back(out.substr(at, nl - at));
+  return lines;
+}
 // Every entry of a zip as Python's zipfile reads it (after its testzip and `unzip -t` passed): name hex, "=",
 // the bytes (hex; over 4 KiB: "#size", and "!" when they hold `marker`), "+" for the UTF-8 flag.
 std::vector<std::string> ZipListing(const std::string& zip, const std::string& marker = "-") {
@@ -102,14 +114,8 @@ std::vector<std::string> ZipListing(const std::string& zip, const std::string& m
     execl("/bin/sh", "sh", "-c", cmd.c_str(), script.c_str(), zip.c_str(), marker.c_str(), (char*)nullptr);
     _exit(127);
   } else {
-    close(fds[1]);
-    std::string out;
-    char buf[4096];
-    for (ssize_t n; (n = read(fds[0], buf, sizeof buf)) > 0;) out.append(buf, static_cast<size_t>(n));
-    close(fds[0]);
     int status = 0;
-    waitpid(child, &status, 0);
-    for (size_t at = 0, nl; (nl = out.find('\n', at)) != std::string::npos; at = nl + 1) lines.push_back(out.substr(at, nl - at));
+    lines = ReadLinesOf(child, fds, status);
     if (status != 0) lines.push_back("readers failed: " + std::to_string(status));
   }
   return lines;
@@ -257,8 +263,8 @@ std::string SkipLine(const std::string& rel, SkipReason why, int error = 0) {
 ZipRun RunZip(const std::string& folder, const std::string& archive, int uid = -1, FolderZipHooks hooks = {}) {
   ZipRun run;
   if (hooks.capBytes == 0) hooks.capBytes = 1ull << 30;
-  int fds[2];
-  if (pipe(fds) != 0) return run;
+  int fds[2] = {-1, -1};
+  if (uid >= 0 && pipe(fds) != 0) return run;
   hooks.skipped = [&](const std::string& path, SkipReason why, int error) {
     const std::string line = SkipLine(path.substr(folder.size() + 1), why, error);
     if (uid < 0) return run.skipped.push_back(line);
@@ -273,20 +279,14 @@ ZipRun RunZip(const std::string& folder, const std::string& archive, int uid = -
     if (setgroups(0, nullptr) || setresgid(uid, uid, uid) || setresuid(uid, uid, uid)) _exit(98);
     _exit(static_cast<int>(WriteFolderZip(folder, archive, hooks, error)));
   } else {
-    close(fds[1]);
-    std::string out;
-    char buf[4096];
-    for (ssize_t n; (n = read(fds[0], buf, sizeof buf)) > 0;) out.append(buf, static_cast<size_t>(n));
     int status = 0;
-    waitpid(child, &status, 0);
-    run.end = static_cast<ZipEnd>(WEXITSTATUS(status));
-    for (size_t at = 0, nl; (nl = out.find('\n', at)) != std::string::npos; at = nl + 1) {
+    for (const std::string& hex : ReadLinesOf(child, fds, status)) {
       std::string line;
-      for (size_t i = at; i + 1 < nl; i += 2) line.push_back(static_cast<char>(std::stoi(out.substr(i, 2), nullptr, 16)));
+      for (size_t i = 0; i + 1 < hex.size(); i += 2) line.push_back(static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16)));
       run.skipped.push_back(line);
     }
+    run.end = static_cast<ZipEnd>(WEXITSTATUS(status));
   }
-  close(fds[0]), close(fds[1]);
   if (run.end == ZipEnd::kDone) run.listing = ZipListing(archive);
   return run;
 }
