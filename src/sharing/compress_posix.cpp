@@ -20,30 +20,6 @@ namespace {
 constexpr const wchar_t kEmptyZipEscaped[] =
     L"PK\\005\\006\\0\\0\\0\\0\\0\\0\\0\\0\\0\\0\\0\\0\\0\\0\\0\\0\\0\\0";
 
-// One argument for the Windows-style split of the process seam
-// (SplitCommandLine): double-quoted, backslashes before a quote doubled and
-// the quote escaped, trailing backslashes doubled.
-std::wstring QuoteArgument(const std::wstring& arg) {
-  std::wstring out = L"\"";
-  size_t backslashes = 0;
-  for (const wchar_t c : arg) {
-    if (c == L'\\') {
-      ++backslashes;
-      continue;
-    }
-    if (c == L'"') {
-      out.append(backslashes * 2 + 1, L'\\');
-    } else {
-      out.append(backslashes, L'\\');
-    }
-    out.push_back(c);
-    backslashes = 0;
-  }
-  out.append(backslashes * 2, L'\\');
-  out.push_back(L'"');
-  return out;
-}
-
 // What goes into the archive, as paths relative to the folder.
 struct FolderListing {
   std::string root;                // the folder with every link resolved
@@ -131,7 +107,7 @@ bool WriteNewFile(const std::string& path, const std::string& bytes) {
 // output, which the shell opens at the destination: a forced end then leaves
 // nothing but the destination file (zip's own temporary file would stay next
 // to it otherwise). The shell removes the list as soon as it has it open.
-std::wstring CompressorCommandLine(const std::wstring& folder, const std::wstring& archive) {
+std::vector<std::wstring> CompressorArguments(const std::wstring& folder, const std::wstring& archive) {
   FolderListing listing;
   const std::string folderUtf8 = WstrToUtf8(folder);
   char resolved[PATH_MAX];
@@ -142,7 +118,7 @@ std::wstring CompressorCommandLine(const std::wstring& folder, const std::wstrin
   }
   if (listing.count == 0 && !listing.root.empty()) {
     const std::wstring script = std::wstring(L"printf '") + kEmptyZipEscaped + L"' > \"$0\"";
-    return L"/bin/sh -c " + QuoteArgument(script) + L" " + QuoteArgument(archive);
+    return {L"/bin/sh", L"-c", script, archive};
   }
   // The list's name follows from the archive's, which this instance holds
   // exclusively: anything there is a leftover of an ended run.
@@ -153,8 +129,7 @@ std::wstring CompressorCommandLine(const std::wstring& folder, const std::wstrin
   static const wchar_t kScript[] =
       L"d=$0 a=$1 l=$2; shift 2; exec < \"$l\" && rm -f -- \"$l\" && cd -- \"$d\" && "
       L"exec zip -q -nw -@ - \"$@\" > \"$a\"";
-  std::wstring line = L"/bin/sh -c " + QuoteArgument(kScript) + L" " + QuoteArgument(folder) + L" " +
-                      QuoteArgument(archive) + L" " + QuoteArgument(list);
-  for (const std::string& name : listing.lined) line += L" " + QuoteArgument(Utf8ToWstr(name));
-  return line;
+  std::vector<std::wstring> args{L"/bin/sh", L"-c", kScript, folder, archive, list};
+  for (const std::string& name : listing.lined) args.push_back(Utf8ToWstr(name));
+  return args;
 }

@@ -119,7 +119,7 @@ CompressOutcome CompressFolder(const std::wstring& folder, std::wstring& archive
   failText = CompressFailedText(CompressEnd::kNotStarted, 0);
   ChildProcess child;
   const std::vector<std::wstring> env = CompressorEnvironment(folder, archive);
-  if (!StartHiddenProcess(CompressorCommandLine(folder, archive), child, nullptr, &env))
+  if (!StartHiddenProcess(CompressorArguments(folder, archive), child, nullptr, &env))
     return CompressOutcome::kFailed;
   AssignChildToJob(child);  // ends with the program if it is closed meanwhile
   const auto deadline =
@@ -150,12 +150,12 @@ void SetCompressTimeoutForTest(unsigned timeoutMs) {
 
 void SetCompressionCancelled(bool cancelled) { g_compressCancelled = cancelled; }
 
-std::wstring PowerShellCompressCommand() {
+std::vector<std::wstring> PowerShellCompressArguments(const std::wstring& powershell) {
   // -LiteralPath, not -Path: -Path treats [ ] * ? in a folder name as wildcards,
   // so "photos [2023]" would fail or, worse, compress a sibling folder.
-  return std::wstring(L"powershell.exe -NoProfile -NonInteractive -Command \"Compress-Archive ") +
-         L"-LiteralPath $env:" + kCompressFolderVar + L" -DestinationPath $env:" +
-         kCompressArchiveVar + L" -Force\"";
+  return {powershell, L"-NoProfile", L"-NonInteractive", L"-Command",
+          std::wstring(L"Compress-Archive -LiteralPath $env:") + kCompressFolderVar +
+              L" -DestinationPath $env:" + kCompressArchiveVar + L" -Force"};
 }
 
 std::vector<std::wstring> CompressorEnvironment(const std::wstring& folder,

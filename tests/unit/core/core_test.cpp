@@ -3,6 +3,7 @@
 
 #include "core/links.h"
 #include "net_client.h"
+#include "platform/command_line.h"
 #include "platform/module.h"
 #include "platform/random.h"
 #include "text/slug.h"
@@ -113,7 +114,7 @@ TEST(ChoosePreferredIp, ReachableThenWifiThenGatewayThenListOrder) {
 }
 
 TEST(Client, CommandLineAndPlace) {
-  EXPECT_EQ(CloudflaredCommandLine(L"C:\\Vorn Hale\\cloudflared.exe", 20000),
+  EXPECT_EQ(JoinCommandLine(CloudflaredArguments(L"C:\\Vorn Hale\\cloudflared.exe", 20000)),
             L"\"C:\\Vorn Hale\\cloudflared.exe\" tunnel --no-autoupdate --protocol http2 --url http://localhost:20000");
 #ifdef _WIN32
   EXPECT_EQ(GetCloudflaredPath(), ProgramFolder() + L"\\cloudflared.exe");  // nowhere else
