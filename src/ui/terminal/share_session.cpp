@@ -85,6 +85,7 @@ int RunShare(const ShareOptions& options) {
   // Before any other thread starts: the signals then reach the waiter only.
   StartStopSignalWaiter(g_hMain, kWmStopRequested, OnStopSignal);
   g_reportLeftOutLink = PrintLeftOutLink;
+  SweepLeftArchives();  // what an earlier run left behind; archives of running instances stay
   g_terminalColour = StdoutIsColourTerminal();
   NetStartup();
   vh::IdentityStore::RestoreSetAsideKey();  // as the window's start-up

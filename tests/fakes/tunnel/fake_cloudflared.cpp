@@ -5,6 +5,8 @@
 #include <fcntl.h>
 #include <io.h>
 #include <windows.h>
+
+#include <shellapi.h>
 #else
 #include <unistd.h>
 #endif

@@ -1,4 +1,5 @@
 // Folders through the real compressor (Info-ZIP; under Wine a PowerShell double), Internet items (a double).
+#include <atomic>
 #include <filesystem>
 #include <regex>
 #include <thread>
@@ -14,7 +15,10 @@
 #include "tunnel/reader.h"
 
 #ifndef _WIN32
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #endif
 
 namespace fs = std::filesystem;
@@ -133,15 +137,59 @@ TEST_F(ShareFolderTest, CompressorFailureHangStopAndRefusalLeaveNothingBehind) {
 }
 
 #ifndef _WIN32
-// Names are taken exclusively (0600): a taken one (another instance's) is skipped and never touched.
+// Names are taken exclusively (0600) and marked live: a taken one (another instance's) is skipped and never touched.
 TEST(ArchiveSeam, TakenNameMovesOnAndStaysUntouched) {
   TempDir dir;
-  const std::wstring taken = dir.Write(L"x_5.zip", "theirs"), mine = ReserveArchivePath(dir.path(), L"x", 5);
+  ScopedFile hold;
+  const std::wstring taken = dir.Write(L"x_5.zip", "theirs"), mine = ReserveArchivePath(dir.path(), L"x", 5, hold);
   struct stat st {};
   ASSERT_EQ(stat(WstrToUtf8(mine).c_str(), &st), 0);
   EXPECT_EQ(WstrToUtf8(mine) + " " + std::to_string(st.st_size) + " " + std::to_string(st.st_mode & 0777) + " " +
                 ReadWholeFile(taken), WstrToUtf8(dir.File(L"x_6.zip")) + " 0 384 theirs");  // 384: 0600
-  EXPECT_EQ(ReserveArchivePath(dir.File(L"missing"), L"x", 5), L"");
+  const int probe = open(WstrToUtf8(mine).c_str(), O_RDONLY | O_CLOEXEC);
+  EXPECT_EQ(flock(probe, LOCK_EX | LOCK_NB), -1) << "not marked live";
+  close(probe);
+  EXPECT_EQ(ReserveArchivePath(dir.File(L"missing"), L"x", 5, hold), L"");
+  EXPECT_FALSE(hold.valid());
+}
+
+// A start-up sweep deletes what no instance holds: a live mark (reserved, or held by an item) keeps an archive;
+// other names, folders and links stay.
+TEST_F(ShareFolderTest, StartUpSweepKeepsLiveArchives) {
+  const std::wstring dir = ::ArchiveFolder();
+  ScopedFile reserved, item;
+  const std::wstring live = ReserveArchivePath(dir, L"live", 1, reserved), held = WriteFileAt(dir + L"/held_2.zip", "z"),
+                     left = WriteFileAt(dir + L"/left_3.zip", "old");
+  item = ScopedFile(OpenFileShareRead(held, HoldKind::kReadAndDelete));
+  ASSERT_TRUE(HoldArchive(item.get()));
+  const std::wstring other = WriteFileAt(dir + L"/notes.txt", "n"), sub = dir + L"/sub.zip", link = dir + L"/l.zip";
+  ASSERT_EQ(mkdir(WstrToUtf8(sub).c_str(), 0700) + symlink(WstrToUtf8(left).c_str(), WstrToUtf8(link).c_str()), 0);
+  EXPECT_EQ(SweepLeftArchives(), 1);
+  for (const auto& [path, kept] : {std::pair(live, true), {held, true}, {left, false}, {other, true}, {sub, true}})
+    EXPECT_EQ(PathExists(path), kept) << WstrToUtf8(path);
+  struct stat st {};
+  EXPECT_EQ(lstat(WstrToUtf8(link).c_str(), &st), 0) << "a link is not followed nor taken";
+  reserved.reset(), item.reset();
+  EXPECT_EQ(SweepLeftArchives(), 2);
+  unlink(WstrToUtf8(link).c_str()), rmdir(WstrToUtf8(sub).c_str()), unlink(WstrToUtf8(other).c_str());
+}
+
+// Reservations made while other sweeps run all the time: every name handed out still names a live archive.
+TEST_F(ShareFolderTest, ReservationSurvivesConcurrentSweeps) {
+  const std::wstring dir = ::ArchiveFolder();
+  std::atomic<bool> done{false};
+  std::thread sweeper([&] {
+    for (int i = 0; i < 100000 && !done.load(); ++i) SweepLeftArchives();
+  });
+  std::vector<std::pair<std::wstring, ScopedFile>> got(300);
+  for (size_t i = 0; i < got.size(); ++i) got[i].first = ReserveArchivePath(dir, L"r", 10 * i, got[i].second);
+  done = true;
+  sweeper.join();
+  for (const auto& [path, hold] : got) {
+    struct stat named {}, opened {};
+    ASSERT_TRUE(hold.valid() && stat(WstrToUtf8(path).c_str(), &named) == 0 && fstat(hold.get(), &opened) == 0);
+    EXPECT_EQ(named.st_ino, opened.st_ino) << WstrToUtf8(path);
+  }
 }
 
 // Another account owns the archives' usual folder, or a link stands in its place: a private one beside it.
