@@ -9,7 +9,9 @@
 void (*g_reportLeftOutLink)(const std::string& name) = nullptr;
 
 namespace {
-using ScopedFind = Owned<HANDLE, INVALID_HANDLE_VALUE, FindClose>;
+// A find handle as an integer: INVALID_HANDLE_VALUE (-1) cannot be a pointer template argument.
+void CloseFind(intptr_t h) { FindClose(reinterpret_cast<HANDLE>(h)); }
+using ScopedFind = Owned<intptr_t, -1, CloseFind>;
 }  // namespace
 
 std::wstring ArchiveFolder() {
@@ -23,7 +25,7 @@ int SweepLeftArchives() {
   const std::wstring dir = ArchiveFolder();
   if (dir.empty()) return 0;
   WIN32_FIND_DATAW found{};
-  ScopedFind find(FindFirstFileW((dir + L"\\*.zip").c_str(), &found));
+  ScopedFind find(reinterpret_cast<intptr_t>(FindFirstFileW((dir + L"\\*.zip").c_str(), &found)));
   if (!find.valid()) return 0;
   int deleted = 0;
   do {
@@ -32,7 +34,7 @@ int SweepLeftArchives() {
     if (n < 5 || CompareStringOrdinal(found.cFileName + n - 4, 4, L".zip", 4, TRUE) != CSTR_EQUAL) continue;
     // An archive in use (held by a running instance) cannot be deleted.
     if (DeleteFileW((dir + kPathSeparator + found.cFileName).c_str())) ++deleted;
-  } while (FindNextFileW(find.get(), &found));
+  } while (FindNextFileW(reinterpret_cast<HANDLE>(find.get()), &found));
   return deleted;
 }
 

@@ -14,7 +14,9 @@
 #include "sharing/session.h"
 #include "tunnel/reader.h"
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -31,6 +33,19 @@ const wchar_t kCompressFailed[] = L"Could not compress folder.\n\nPowerShell's C
 const wchar_t* const kCompressHung = kCompressFailed;
 const std::wstring kArchiveLeaf = L"vornhale";
 fs::path FsPath(const std::wstring& p) { return fs::path(p); }
+// The PowerShell double put where the system's own copy lives (once per run); the copy beside this binary is a
+// planted one that must never run. The folder the system's copy records its paths in.
+std::wstring SystemPowerShellFolder() {
+  static const std::wstring folder = [] {
+    wchar_t system[MAX_PATH] = {};
+    const std::wstring dir = std::wstring(system, GetSystemDirectoryW(system, MAX_PATH)) + L"\\WindowsPowerShell\\v1.0";
+    std::error_code ec;
+    fs::create_directories(fs::path(dir), ec);
+    CopyFileW((ProgramFolder() + L"\\powershell.exe").c_str(), (dir + L"\\powershell.exe").c_str(), FALSE);
+    return dir;
+  }();
+  return folder;
+}
 // The compressor fails (exit 1 after half an archive) or hangs while this lives.
 struct BrokenCompressor : ScopedEnv {
   explicit BrokenCompressor(const std::string& how) : ScopedEnv("VH_FAKE_POWERSHELL", how) {}
@@ -52,6 +67,9 @@ struct BrokenCompressor {  // a zip earlier on PATH
 
 // The user's temporary folder moved into a private one, so the archives' folder can be checked for leftovers.
 struct ShareFolderTest : ShareTest {
+#ifdef _WIN32
+  void SetUp() override { ShareTest::SetUp(), SystemPowerShellFolder(); }
+#endif
   void TearDown() override {
     SetCompressTimeoutForTest(0), StopTunnel(), DiscardTunnelMessages(), SetTunnelProbeForTest(nullptr);
     ShareTest::TearDown();
@@ -90,7 +108,9 @@ TEST_F(ShareFolderTest, FoldersAreCompressedSharedAndDownloaded) {
     EXPECT_EQ(TestShell().pumps, 1);
 #ifdef _WIN32  // the double received exactly the folder and the archive
     EXPECT_EQ(zip, "archive of " + WstrToUtf8(folder) + "\n");
-    EXPECT_EQ(ReadWholeFile(ProgramFolder() + L"\\powershell_paths.txt"), WstrToUtf8(folder + L"\n" + item->path + L"\n"));
+    EXPECT_EQ(ReadWholeFile(SystemPowerShellFolder() + L"\\powershell_paths.txt"),
+              WstrToUtf8(folder + L"\n" + item->path + L"\n"));
+    EXPECT_FALSE(PathExists(ProgramFolder() + L"\\powershell_paths.txt")) << "the copy beside the program ran";
 #else
     EXPECT_TRUE(zip.size() == item->size && zip.rfind("PK", 0) == 0 && zip.find("a.txt") != std::string::npos);
 #endif

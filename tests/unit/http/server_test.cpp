@@ -56,6 +56,23 @@ TEST_F(Server, DownloadsAreCountedWhenComplete) {
   EXPECT_EQ(std::pair(big->downloads.load(), CountDownloadDone()), std::pair(0, 1));
 }
 
+// The file's last-write time two seconds later. Windows: through a handle that only writes attributes, which the
+// item's lock lets in (std::filesystem would ask for write access).
+void SetTimeLater(const std::wstring& path) {
+#ifdef _WIN32
+  HANDLE h = CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES | FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                         nullptr, OPEN_EXISTING, 0, nullptr);
+  FILETIME t{};
+  ASSERT_TRUE(h != INVALID_HANDLE_VALUE && GetFileTime(h, nullptr, nullptr, &t));
+  const uint64_t later = ((uint64_t{t.dwHighDateTime} << 32) | t.dwLowDateTime) + 20000000;  // 100-ns units
+  t.dwLowDateTime = static_cast<DWORD>(later), t.dwHighDateTime = static_cast<DWORD>(later >> 32);
+  EXPECT_TRUE(SetFileTime(h, nullptr, nullptr, &t));
+  CloseHandle(h);
+#else
+  fs::last_write_time(fs::path(path), fs::last_write_time(fs::path(path)) + 2s);
+#endif
+}
+
 // Changed in place or only its time set: 500; swapped for a link: the held handle reads the original.
 TEST_F(Server, FileChangedAfterSharing) {
   const std::string original = Pattern(300000);
@@ -70,11 +87,10 @@ TEST_F(Server, FileChangedAfterSharing) {
 #else
     auto item = HostItem("abc", dir_.Write(L"s.bin", original), original.size());
 #endif
-    const auto t = fs::last_write_time(fs::path(path));
     if (change == "larger") dir_.Write(L"s.bin", Pattern(400000));
-    if (change == "later") dir_.Write(L"s.bin", std::string(300000, 'x')), fs::last_write_time(fs::path(path), t + 2s);
+    if (change == "later") dir_.Write(L"s.bin", std::string(300000, 'x')), SetTimeLater(path);
     if (change == "link") fs::remove(fs::path(path)), fs::create_symlink(other, path);
-    if (change == "touched") fs::last_write_time(fs::path(path), t + 2s);
+    if (change == "touched") SetTimeLater(path);
     const std::string answer = Ask(Get("/abc?dl=1"));
     EXPECT_TRUE(change == "link" ? BodyOf(answer) == original : answer == kFileChangedAnswer) << change;
     EXPECT_EQ(item->downloads.load(), change == "link" ? 1 : 0);
@@ -82,6 +98,7 @@ TEST_F(Server, FileChangedAfterSharing) {
   }
 }
 
+#ifndef _WIN32  // Wine 8 makes no folder links (the GUI scenario "planted" points a Unix link under Wine instead)
 // Shared through a folder link that is then pointed at another folder holding a file of the same name and size:
 // the original bytes (or 500), never the other file's.
 TEST_F(Server, FolderLinkPointedElsewhereAfterSharing) {
@@ -98,6 +115,7 @@ TEST_F(Server, FolderLinkPointedElsewhereAfterSharing) {
     EXPECT_TRUE(answer == kFileChangedAnswer || BodyOf(answer) == original) << answer.substr(0, 200);
   }
 }
+#endif
 
 // A transfer outlives its item's removal or a stop; the item (lock) goes at its end, an archive at the removal
 // (POSIX: its name at once; Windows: when the last handle closes).

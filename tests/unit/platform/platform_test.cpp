@@ -60,7 +60,9 @@ TEST(CommandLine, SplitAndJoinTable) {
     for (const std::wstring& text : {line, joined}) {
       int argc = 0;  // the system's own splitting agrees (of an empty line it names the program)
       LPWSTR* argv = want.empty() ? nullptr : CommandLineToArgvW(text.c_str(), &argc);
-      if (argv) EXPECT_EQ(std::vector<std::wstring>(argv, argv + argc), want) << WstrToUtf8(text);
+      if (argv) {
+        EXPECT_EQ(std::vector<std::wstring>(argv, argv + argc), want) << WstrToUtf8(text);
+      }
       LocalFree(argv);
     }
 #endif
