@@ -232,6 +232,21 @@ TEST_F(ShareFolderTest, ForeignArchiveFolderIsLeftAlone) {
 }
 #endif
 
+#ifdef _WIN32
+// A start-up sweep deletes the archives it can: one held by an item (a running instance) cannot be; other names stay.
+TEST_F(ShareFolderTest, StartUpSweepKeepsHeldArchives) {
+  const std::wstring dir = ::ArchiveFolder(), held = WriteFileAt(dir + L"\\held_2.zip", "z");
+  const std::wstring left = WriteFileAt(dir + L"\\left_3.ZIP", "old"), other = WriteFileAt(dir + L"\\notes.zipped", "n");
+  ScopedFile item(OpenFileShareRead(held, HoldKind::kReadAndDelete));
+  ASSERT_TRUE(item.valid() && HoldArchive(item.get()));
+  EXPECT_EQ(SweepLeftArchives(), 1);
+  EXPECT_EQ(std::tuple(PathExists(held), PathExists(left), PathExists(other)), std::tuple(true, false, true));
+  item.reset();
+  EXPECT_EQ(SweepLeftArchives(), 1);
+  DeleteFilePath(other);
+}
+#endif
+
 // Internet items wait for the address, later ones are linked at once; the last one stopped ends the client only.
 TEST_F(ShareFolderTest, InternetItemsFollowTheTunnel) {
   SetTunnelProbeForTest([](const std::wstring&) { return true; });
