@@ -1,5 +1,6 @@
 // The program and arguments of the outside program that compresses a folder
-// into a zip archive. Exit code 0 means a complete archive now exists at the destination.
+// into a zip archive. Exit code 0 means a complete archive now exists at the
+// destination.
 #pragma once
 
 #include <string>
@@ -28,10 +29,10 @@ std::vector<std::wstring> CompressorEnvironment(const std::wstring& folder,
 // own copy, GetSystemDirectoryW() + "\WindowsPowerShell\v1.0\powershell.exe",
 // never one found by a search (a copy beside the program or in the current
 // folder is not run); an empty program name when the system folder cannot be
-// read, which fails the start. POSIX: Info-ZIP run inside the folder on a list of names written beside the
-// archive (archive + ".names", removed by the command as it starts): the
-// archive holds the folder's files, a link to a regular file inside the
-// folder as a copy of that file under the link's name, and no other link
-// (each reported through g_reportLeftOutLink, sharing/archive.h). An empty
-// folder gives an empty archive.
+// read, which fails the start. POSIX: Info-ZIP run inside the folder on a list
+// of names written beside the archive (archive + ".names", removed by the
+// command as it starts): the archive holds the folder's files, a link to a
+// regular file inside the folder as a copy of that file under the link's
+// name, and no other link (each reported through g_reportLeftOutLink,
+// sharing/archive.h). An empty folder gives an empty archive.
 std::vector<std::wstring> CompressorArguments(const std::wstring& folder, const std::wstring& archive);
