@@ -43,16 +43,17 @@ bool StillNamed(int fd, const std::string& path) {
 }
 
 // Deletes the archive at `path` unless a live mark is on it. The exclusive
-// lock is taken before the name is checked, so a file created, marked or
-// renamed meanwhile is never the one deleted.
+// lock comes before the name check, so a file marked live meanwhile is never
+// deleted. Left open: another sweep deleting this file and a reservation
+// taking the same name again between the check and the unlink (names carry
+// the millisecond of the share).
 bool SweepOne(const std::string& path) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-  if (fd < 0) return false;
+  ScopedFile fd(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+  if (!fd.valid()) return false;
+  const int h = static_cast<int>(fd.get());
   struct stat st {};
-  const bool gone = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && ::flock(fd, LOCK_EX | LOCK_NB) == 0 &&
-                    StillNamed(fd, path) && ::unlink(path.c_str()) == 0;
-  ::close(fd);
-  return gone;
+  return fstat(h, &st) == 0 && S_ISREG(st.st_mode) && ::flock(h, LOCK_EX | LOCK_NB) == 0 && StillNamed(h, path) &&
+         ::unlink(path.c_str()) == 0;
 }
 
 using ScopedDir = Owned<DIR*, static_cast<DIR*>(nullptr), ::closedir>;
