@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
 
 #include "fake_tunnel.h"
 #include "platform/module.h"
@@ -72,6 +73,31 @@ TEST(ProcessSeam, OutputEnvironmentArgumentsSocketsEndsAndMissingProgram) {
 #endif
   EXPECT_FALSE(missing.valid() || none.valid());
 }
+
+#ifndef _WIN32  // Wine's CreateProcessW starts no program this deep: long_folder_wine.sh starts it as Explorer would
+// A program in a folder whose path is longer than 260 characters still finds its own folder (the double reads its
+// script there).
+TEST(ProcessSeam, ProgramInALongFolderFindsItsFolder) {
+  TempDir dir;
+  std::wstring folder = dir.path();
+  for (const wchar_t c : {L'a', L'b', L'c'}) {
+    folder += kPathSeparator + std::wstring(100, c);
+    std::filesystem::create_directory(std::filesystem::path(folder));
+  }
+  const std::wstring exe = folder + kPathSeparator + L"cloudflared" + kExecutableSuffix;
+  std::filesystem::copy_file(std::filesystem::path(ProgramFolder() + kPathSeparator + L"cloudflared" +
+                                                   kExecutableSuffix), std::filesystem::path(exe));
+  std::filesystem::permissions(std::filesystem::path(exe), std::filesystem::perms::owner_exec,
+                               std::filesystem::perm_options::add);
+  WriteFileAt(folder + kPathSeparator + L"script.txt", "print found its folder\nexit 0\n");
+  const std::vector<std::wstring> env{L"VH_FAKE_TUNNEL_DIR="};  // its own folder, as ProgramFolder says
+  ChildProcess child;
+  ScopedPipe out;
+  ASSERT_TRUE(StartHiddenProcess({exe, L"tunnel"}, child, &out, &env));
+  EXPECT_EQ(ReadChildOutput(out.get()), "found its folder\n");
+  TerminateChild(child), WaitChild(child, 5000);
+}
+#endif
 
 // No client outlives the program, ended without clean-up ("exit") or killed ("wait").
 TEST(NoOrphans, ClientEndsWithTheProgram) {
