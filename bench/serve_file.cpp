@@ -31,13 +31,11 @@ int main(int argc, char** argv) {
   item->slug = "bench";
   item->mode = 1;
   item->fileHandle = OpenFileShareRead(item->path);
-  FileStamp stamp;
-  if (item->fileHandle == kInvalidFileHandle || !ReadFileStamp(item->fileHandle, stamp)) {
+  if (item->fileHandle == kInvalidFileHandle || !ReadFileStamp(item->fileHandle, item->stamp)) {
     std::fprintf(stderr, "cannot open %s\n", argv[1]);
     return 1;
   }
-  item->size = stamp.size;
-  item->modified = stamp.modified;
+  item->size = item->stamp.size;
   {
     std::lock_guard<std::mutex> lock(g_hostedMtx);
     g_hosted.push_back(item);

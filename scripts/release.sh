@@ -2,6 +2,7 @@
 # Builds the Windows release of the committed sources (HEAD):
 #
 #   dist/vornhale-VERSION-win64.zip   vornhale.exe, README.txt, THIRD-PARTY-NOTICES.txt
+#   dist/SHA256SUMS                    the zip's SHA-256, as `sha256sum -c` reads it
 #
 # Two runs on the same commit give the same bytes, wherever the checkout is.
 # The notices are the Debian copyright files of the packages that hold every
@@ -71,6 +72,7 @@ while IFS= read -r f; do
   real=$(readlink -f "$f")
   lib=$(basename "$real")
   case "$real" in
+    "$(readlink -f "$out")"/delay-import/*) continue ;;  # delay-import tables made by dlltool from the DLLs' export names
     "$(readlink -f "$deps")"/*)
       # Cross-built by scripts/bootstrap.sh from these packages' Debian sources.
       case "$lib" in
@@ -138,5 +140,8 @@ zipname=vornhale-$version-win64.zip
 rm -f "$build/$zipname"
 (cd "$stage" && TZ=UTC zip -X -D -9 -q "$build/$zipname" "${files[@]}")
 mv -f "$build/$zipname" "$dist/$zipname"
+# The sum file names the zip alone (no folder), so it checks wherever both lie.
+(cd "$dist" && sha256sum -- "$zipname" >SHA256SUMS.new && mv -f SHA256SUMS.new SHA256SUMS)
 echo "release: $dist/$zipname"
+echo "release: $dist/SHA256SUMS"
 sha256sum "$dist/$zipname" "$stage/vornhale.exe"

@@ -11,9 +11,19 @@ std::vector<std::shared_ptr<HostedItem>>& g_hosted = *new std::vector<std::share
 std::mutex& g_hostedMtx = *new std::mutex;
 std::string& g_tunHost = *new std::string;
 
+namespace {
+// An item leaving the registry takes its archive with it at once, even while a
+// download still reads it (through its own handle): so no archive outlives
+// its share, also when the program ends before that download does.
+void DropArchive(const HostedItem& item) {
+  if (!item.tempZip.empty()) DeleteHeldFile(item.fileHandle, item.tempZip);
+}
+}  // namespace
+
 HostedItem::~HostedItem() {
+  DropArchive(*this);
   if (fileHandle != kInvalidFileHandle) CloseFileHandle(fileHandle);
-  if (!tempZip.empty()) DeleteFilePath(tempZip);
+  if (!tempZip.empty()) DeleteFilePath(tempZip);  // one held without the right to delete
 }
 
 std::shared_ptr<HostedItem> FindHostedBySlug(const std::string& slug) {
@@ -64,6 +74,7 @@ bool RemoveHostedAt(size_t index, std::shared_ptr<HostedItem>& removed, int& int
   std::lock_guard<std::mutex> lock(g_hostedMtx);
   if (index >= g_hosted.size()) return false;
   removed = g_hosted[index];
+  DropArchive(*removed);
   g_hosted.erase(g_hosted.begin() + static_cast<std::ptrdiff_t>(index));
   internetLeft = 0;
   for (const auto& item : g_hosted) {
@@ -102,5 +113,6 @@ void ClearTunnelHost() {
 
 void ClearHosted() {
   std::lock_guard<std::mutex> lock(g_hostedMtx);
+  for (const auto& item : g_hosted) DropArchive(*item);
   g_hosted.clear();
 }

@@ -17,22 +17,23 @@ struct HostedItem {
   std::wstring path;             // the file the server streams
   std::string name;              // UTF-8 last component of path
   uint64_t size = 0;             // read once at creation
-  int64_t modified = 0;          // last change of the held file at creation (FileStamp)
+  FileStamp stamp;               // the held file at creation: size, last change, identity
   std::string slug;              // link path segment; set under g_hostedMtx at insertion
   int32_t mode = 0;              // 0 Internet, 1 same network; only ever 0 -> 1
   std::string url;               // complete link, empty while waiting for the tunnel
   std::atomic<int32_t> downloads{0};
   bool isFolder = false;
   std::wstring tempZip;          // archive to delete on destruction (folders only)
-  // Share-read lock on path, opened at creation. POSIX: every request reads
-  // through (a duplicate of) this descriptor, never through path again.
+  // Share-read lock on path, opened at creation. Every request reads through
+  // (a re-opening of) this handle, never through path again.
   FileHandle fileHandle = kInvalidFileHandle;
 
   HostedItem() = default;
   HostedItem(const HostedItem&) = delete;
   HostedItem& operator=(const HostedItem&) = delete;
-  // Closes the lock first, then deletes the archive: the lock does not share
-  // delete access, so the archive can only go once the handle is closed.
+  // Deletes the archive through the held handle (DeleteHeldFile), closes the
+  // handle, then deletes the archive by its path, for a handle held without
+  // the right to delete (the lock does not share delete access).
   ~HostedItem();
 };
 
@@ -51,8 +52,9 @@ void CountHostedByKind(int& files, int& folders);
 size_t HostedCount();
 bool AnyHostedInMode(int32_t mode);
 
-// Remove one item by row index. False (and nothing changed) when the index is
-// not below the count. On success `removed` keeps the item alive for the caller
+// Remove one item by row index; its archive, if any, is deleted at once (it
+// stays readable for downloads under way). False (and nothing changed) when
+// the index is not below the count. On success `removed` keeps the item alive for the caller
 // and `internetLeft` is the number of remaining items with mode 0.
 bool RemoveHostedAt(size_t index, std::shared_ptr<HostedItem>& removed, int& internetLeft);
 
@@ -69,6 +71,7 @@ void ForEachHosted_locked(const std::function<void(HostedItem&)>& visit);
 // Empties g_tunHost under g_hostedMtx; links are kept.
 void ClearTunnelHost();
 
-// Release and clear every element under the lock; items nobody else holds are
-// destroyed right there.
+// Release and clear every element under the lock, deleting every archive at
+// once as RemoveHostedAt does; items nobody else holds are destroyed right
+// there.
 void ClearHosted();

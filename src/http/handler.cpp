@@ -60,12 +60,12 @@ void SendText(SOCKET s, const char* text, size_t len) {
 // The planned file answer. Returns after the last byte or the first failure;
 // the caller closes the socket.
 void SendFile(SOCKET s, HWND hwnd, HostedItem& item, const ResponsePlan& plan) {
-  // The file must still be the one that was shared: a change in size or time
-  // means its bytes are no longer those the planned length promises.
-  ScopedFile file(OpenHeldFileForReading(item.fileHandle, item.path));
+  // The file must still be the one that was shared: a change in size, time or
+  // identity means its bytes are no longer those the planned length promises.
+  ScopedFile file(OpenHeldFileForReading(item.fileHandle));
   FileStamp stamp;
   if (!file.valid() || !ReadFileStamp(file.get(), stamp) || stamp.size != item.size ||
-      stamp.modified != item.modified) {
+      !(stamp == item.stamp)) {
     SendText(s, kFileChangedAnswer, sizeof kFileChangedAnswer - 1);
     return;
   }

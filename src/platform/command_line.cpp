@@ -2,6 +2,26 @@
 
 namespace {
 bool IsBlank(wchar_t c) { return c == L' ' || c == L'\t'; }
+
+void AppendQuotedArgument(std::wstring& out, const std::wstring& arg) {
+  if (!arg.empty() && arg.find_first_of(L" \t\"") == std::wstring::npos) {
+    out += arg;  // backslashes are literal when no quote follows them
+    return;
+  }
+  out += L'"';
+  size_t backslashes = 0;
+  for (const wchar_t c : arg) {
+    if (c == L'\\') {
+      ++backslashes;
+      continue;
+    }
+    out.append(c == L'"' ? backslashes * 2 + 1 : backslashes, L'\\');
+    out += c;
+    backslashes = 0;
+  }
+  out.append(backslashes * 2, L'\\');
+  out += L'"';
+}
 }  // namespace
 
 std::vector<std::wstring> SplitCommandLine(const std::wstring& commandLine) {
@@ -61,4 +81,14 @@ std::vector<std::wstring> SplitCommandLine(const std::wstring& commandLine) {
     args.push_back(arg);
   }
   return args;
+}
+
+std::wstring JoinCommandLine(const std::vector<std::wstring>& args) {
+  if (args.empty() || args[0].find(L'"') != std::wstring::npos) return std::wstring();
+  std::wstring line = L"\"" + args[0] + L"\"";
+  for (size_t i = 1; i < args.size(); ++i) {
+    line += L' ';
+    AppendQuotedArgument(line, args[i]);
+  }
+  return line;
 }

@@ -1,5 +1,6 @@
-// Splitting one command line into arguments the way Windows programs split
-// theirs, so that one command-line text starts the same child on both systems.
+// One command line and its arguments, by the rules Windows programs split
+// theirs with (CommandLineToArgvW): the Windows process start joins a child's
+// argument list into the one line CreateProcessW takes.
 #pragma once
 
 #include <string>
@@ -13,3 +14,11 @@
 // 2n+1 give n backslashes and a literal quote; other backslashes are literal.
 // An empty or all-blank line gives an empty vector.
 std::vector<std::wstring> SplitCommandLine(const std::wstring& commandLine);
+
+// The inverse of SplitCommandLine for the arguments it can carry: the program
+// name (first element) always in double quotes, as it is, so it must not hold
+// a double quote; every other argument as it is when it is not empty and holds
+// no blank, tab or double quote, else double-quoted with a backslash before
+// each quote and the backslashes that precede a quote or the closing quote
+// doubled. Empty for an empty vector or a program name holding a double quote.
+std::wstring JoinCommandLine(const std::vector<std::wstring>& args);

@@ -7,7 +7,7 @@
 
 #include "platform/text.h"
 
-FileHandle OpenFileShareRead(const std::wstring& path) {
+FileHandle OpenFileShareRead(const std::wstring& path, HoldKind) {
   const std::string p = WstrToUtf8(path);
   if (p.empty()) return kInvalidFileHandle;
   // O_NONBLOCK: a FIFO would otherwise wait in open for a writer. It is
@@ -43,6 +43,8 @@ bool ReadFileStamp(FileHandle h, FileStamp& stamp) {
   if (h == kInvalidFileHandle || fstat(static_cast<int>(h), &st) != 0) return false;
   stamp.size = static_cast<uint64_t>(st.st_size);
   stamp.modified = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+  stamp.volume = static_cast<uint64_t>(st.st_dev);
+  stamp.index = static_cast<uint64_t>(st.st_ino);
   return true;
 }
 
@@ -54,7 +56,7 @@ int64_t ReadFileAt(FileHandle h, uint64_t offset, char* buf, size_t len) {
   return n;
 }
 
-FileHandle OpenHeldFileForReading(FileHandle held, const std::wstring&) {
+FileHandle OpenHeldFileForReading(FileHandle held) {
   if (held == kInvalidFileHandle) return kInvalidFileHandle;
   const int fd = fcntl(static_cast<int>(held), F_DUPFD_CLOEXEC, 0);
   return fd < 0 ? kInvalidFileHandle : fd;
@@ -63,4 +65,13 @@ FileHandle OpenHeldFileForReading(FileHandle held, const std::wstring&) {
 bool DeleteFilePath(const std::wstring& path) {
   const std::string p = WstrToUtf8(path);
   return !p.empty() && ::unlink(p.c_str()) == 0;
+}
+
+bool DeleteHeldFile(FileHandle held, const std::wstring& path) {
+  const std::string p = WstrToUtf8(path);
+  struct stat named{}, opened{};
+  if (held == kInvalidFileHandle || p.empty() || fstat(static_cast<int>(held), &opened) != 0 ||
+      ::lstat(p.c_str(), &named) != 0 || named.st_dev != opened.st_dev || named.st_ino != opened.st_ino)
+    return false;
+  return ::unlink(p.c_str()) == 0;
 }

@@ -4,8 +4,9 @@
 
 static HANDLE AsHandle(FileHandle h) { return reinterpret_cast<HANDLE>(h); }
 
-FileHandle OpenFileShareRead(const std::wstring& path) {
-  HANDLE h = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+FileHandle OpenFileShareRead(const std::wstring& path, HoldKind kind) {
+  const DWORD access = kind == HoldKind::kReadAndDelete ? GENERIC_READ | DELETE : GENERIC_READ;
+  HANDLE h = CreateFileW(path.c_str(), access, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                          FILE_ATTRIBUTE_NORMAL, nullptr);
   return reinterpret_cast<FileHandle>(h);  // INVALID_HANDLE_VALUE is -1
 }
@@ -21,12 +22,15 @@ bool GetFileSizeByHandle(FileHandle h, uint64_t& size) {
   return true;
 }
 
-// The time stays 0: the item's lock keeps the file's bytes as they were shared,
-// while anyone may still set its times (that needs no write access), which
-// must not fail a download.
 bool ReadFileStamp(FileHandle h, FileStamp& stamp) {
-  stamp.modified = 0;
-  return GetFileSizeByHandle(h, stamp.size);
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (!GetFileInformationByHandle(AsHandle(h), &info)) return false;
+  stamp.size = (static_cast<uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+  stamp.modified = static_cast<int64_t>((static_cast<uint64_t>(info.ftLastWriteTime.dwHighDateTime) << 32) |
+                                        info.ftLastWriteTime.dwLowDateTime);
+  stamp.volume = info.dwVolumeSerialNumber;
+  stamp.index = (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+  return true;
 }
 
 int64_t ReadFileAt(FileHandle h, uint64_t offset, char* buf, size_t len) {
@@ -41,8 +45,23 @@ int64_t ReadFileAt(FileHandle h, uint64_t offset, char* buf, size_t len) {
   return got;
 }
 
-FileHandle OpenHeldFileForReading(FileHandle, const std::wstring& path) {
-  return OpenFileShareRead(path);
+FileHandle OpenHeldFileForReading(FileHandle held) {
+  if (held == kInvalidFileHandle || held == 0) return kInvalidFileHandle;
+  // Sharing deletion as well lets the re-open in beside a held archive, whose
+  // handle has delete access; the held handle still keeps deleters out.
+  HANDLE h = ReOpenFile(AsHandle(held), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, 0);
+  if (h != INVALID_HANDLE_VALUE) return reinterpret_cast<FileHandle>(h);
+  HANDLE self = GetCurrentProcess();
+  if (!DuplicateHandle(self, AsHandle(held), self, &h, 0, FALSE, DUPLICATE_SAME_ACCESS))
+    return kInvalidFileHandle;
+  return reinterpret_cast<FileHandle>(h);
 }
 
 bool DeleteFilePath(const std::wstring& path) { return DeleteFileW(path.c_str()) != FALSE; }
+
+bool DeleteHeldFile(FileHandle held, const std::wstring&) {
+  if (held == kInvalidFileHandle || held == 0) return false;
+  FILE_DISPOSITION_INFO info{};
+  info.DeleteFile = TRUE;
+  return SetFileInformationByHandle(AsHandle(held), FileDispositionInfo, &info, sizeof info) != FALSE;
+}

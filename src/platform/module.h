@@ -11,7 +11,7 @@ extern const wchar_t kPathSeparator[];
 extern const wchar_t kExecutableSuffix[];
 
 // Folder of the running program's executable, without a trailing separator
-// (GetModuleFileNameW into 260 characters / /proc/self/exe); empty on failure.
+// (GetModuleFileNameW, of any length / /proc/self/exe); empty on failure.
 std::wstring ProgramFolder();
 
 // Folders searched for a helper program, in order. Windows: the program's own

@@ -13,7 +13,7 @@ const wchar_t kExecutableSuffix[] = L"";
 std::wstring ProgramFolder() {
   char buf[4096];
   const ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
-  if (n <= 0) return std::wstring();
+  if (n <= 0 || n >= static_cast<ssize_t>(sizeof buf - 1)) return std::wstring();  // none, or cut short
   std::string path(buf, static_cast<size_t>(n));
   const size_t cut = path.rfind('/');
   if (cut == std::string::npos) return std::wstring();

@@ -1,20 +1,22 @@
-// Child processes: a hidden child started from one command line, optionally
-// with its standard output and standard error merged into one pipe that only
-// the program reads; peek, read, forced end, wait and exit code; and the job
-// that ends children together with the program.
+// Child processes: a hidden child started from a program and its arguments,
+// optionally with its standard output and standard error merged into one pipe
+// that only the program reads; peek, read, forced end, wait and exit code;
+// and the job that ends children together with the program.
 //
-// Windows: CreateProcessW (no application name, CREATE_NO_WINDOW, SW_HIDE),
-// PeekNamedPipe, TerminateProcess, a kill-on-job-close job object.
+// Windows: CreateProcessW with the program's full path as the application
+// name (so no folder is searched: neither the program's own nor the current
+// one) and the arguments joined into one command line by JoinCommandLine
+// (platform/command_line.h); CREATE_NO_WINDOW, SW_HIDE, PeekNamedPipe,
+// TerminateProcess, a kill-on-job-close job object.
 //
-// POSIX: fork + exec of the command line split the way Windows programs split
-// theirs (double quotes group, backslashes escape a quote). The child leads
-// its own process group, so a forced end reaches everything it started, and
-// gets PR_SET_PDEATHSIG(SIGKILL), so it dies with the program even when the
-// program itself is killed. Linux sends that signal when the *thread* that
-// forked ends, not the process: every fork therefore happens on one spawner
-// thread that lives until the program ends, whichever thread asks for the
-// start. Grandchildren are not covered by the death signal (only by the
-// group kill of TerminateChild).
+// POSIX: fork + exec of the argument list as it is (a program name without a
+// slash is looked up on PATH). The child leads its own process group, so a
+// forced end reaches everything it started, and gets PR_SET_PDEATHSIG
+// (SIGKILL), so it dies with the program even when the program itself is
+// killed. Linux sends that signal when the *thread* that forked ends, not the
+// process: every fork therefore happens on one spawner thread that lives until
+// the program ends, whichever thread asks for the start. Grandchildren are not
+// covered by the death signal (only by the group kill of TerminateChild).
 #pragma once
 
 #include <cstddef>
@@ -73,16 +75,17 @@ class ChildProcess {
   }
 };
 
-// Starts a hidden child from one command line (quote paths that may hold
-// blanks). With outputRead, the child's standard output and standard error
+// Starts a hidden child: argv[0] is the program (Windows: a full path, which
+// is also the first word of the command line; a relative one is refused),
+// the rest its arguments, passed as they are. With outputRead, the child's standard output and standard error
 // share the write end of a new pipe, whose read end (inherited by nobody
 // else) goes to *outputRead; standard input is empty. Without it the child
 // gets no standard streams. With extraEnv, each "NAME=value" entry is set in
 // the child's environment on top of the program's own (replacing a variable
 // of that name; Windows compares names without regard to case). False, with
-// nothing left open, when the pipe or the process could not be created
-// (POSIX: also when exec failed).
-bool StartHiddenProcess(const std::wstring& commandLine, ChildProcess& child,
+// nothing left open, when argv is empty or the pipe or the process could not
+// be created (POSIX: also when exec failed).
+bool StartHiddenProcess(const std::vector<std::wstring>& argv, ChildProcess& child,
                         ScopedPipe* outputRead,
                         const std::vector<std::wstring>* extraEnv = nullptr);
 

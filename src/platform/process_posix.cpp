@@ -18,7 +18,6 @@
 #include <unistd.h>
 #include <vector>
 
-#include "platform/command_line.h"
 #include "platform/text.h"
 
 JobHandle g_hJob = 0;
@@ -142,9 +141,8 @@ std::vector<std::string> ChildEnvironment(const std::vector<std::wstring>& extra
   return entries;
 }
 
-bool StartOnThisThread(const std::wstring& commandLine, ChildProcess& child, ScopedPipe* outputRead,
-                       const std::vector<std::wstring>* extraEnv) {
-  const std::vector<std::wstring> wargs = SplitCommandLine(commandLine);
+bool StartOnThisThread(const std::vector<std::wstring>& wargs, ChildProcess& child,
+                       ScopedPipe* outputRead, const std::vector<std::wstring>* extraEnv) {
   if (wargs.empty() || wargs[0].empty()) return false;
   std::vector<std::string> args;
   for (const auto& w : wargs) args.push_back(WstrToUtf8(w));
@@ -280,10 +278,10 @@ void ChildProcess::reset() {
   exitStatus = 0;
 }
 
-bool StartHiddenProcess(const std::wstring& commandLine, ChildProcess& child,
+bool StartHiddenProcess(const std::vector<std::wstring>& argv, ChildProcess& child,
                         ScopedPipe* outputRead, const std::vector<std::wstring>* extraEnv) {
   bool ok = false;
-  RunOnSpawnerThread([&] { ok = StartOnThisThread(commandLine, child, outputRead, extraEnv); });
+  RunOnSpawnerThread([&] { ok = StartOnThisThread(argv, child, outputRead, extraEnv); });
   return ok;
 }
 

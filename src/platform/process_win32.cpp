@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <vector>
 
+#include "platform/command_line.h"
+
 JobHandle g_hJob = 0;
 
 namespace {
@@ -47,6 +49,12 @@ std::vector<wchar_t> EnvironmentBlock(const std::vector<std::wstring>& extra) {
   block.push_back(L'\0');
   return block;
 }
+
+// "X:\..." or "\\server\...": a path that names one file without any search.
+bool IsFullPath(const std::wstring& p) {
+  if (p.size() > 2 && p[1] == L':' && (p[2] == L'\\' || p[2] == L'/')) return true;
+  return p.size() > 2 && p[0] == L'\\' && p[1] == L'\\';
+}
 }  // namespace
 
 void ClosePipeHandle(PipeHandle h) {
@@ -61,8 +69,10 @@ void ChildProcess::reset() {
   exitStatus = 0;
 }
 
-bool StartHiddenProcess(const std::wstring& commandLine, ChildProcess& child,
+bool StartHiddenProcess(const std::vector<std::wstring>& argv, ChildProcess& child,
                         ScopedPipe* outputRead, const std::vector<std::wstring>* extraEnv) {
+  const std::wstring commandLine = JoinCommandLine(argv);
+  if (commandLine.empty() || !IsFullPath(argv[0])) return false;
   OwnedHandle readEnd;
   OwnedHandle writeEnd;
   if (outputRead) {
@@ -119,7 +129,7 @@ bool StartHiddenProcess(const std::wstring& commandLine, ChildProcess& child,
     flags |= CREATE_UNICODE_ENVIRONMENT;
   }
   PROCESS_INFORMATION pi{};
-  const BOOL ok = CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, outputRead ? TRUE : FALSE,
+  const BOOL ok = CreateProcessW(argv[0].c_str(), cmd.data(), nullptr, nullptr, outputRead ? TRUE : FALSE,
                                  flags, extraEnv ? env.data() : nullptr, nullptr, &si, &pi);
   if (six.lpAttributeList) DeleteProcThreadAttributeList(six.lpAttributeList);
   // The child has its own copy of the write end now; closing ours lets the

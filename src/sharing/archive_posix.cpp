@@ -3,12 +3,15 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <mutex>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include "platform/fs.h"
+#include "platform/owned.h"
 #include "platform/text.h"
 
 namespace {
@@ -17,17 +20,53 @@ namespace {
 // compressed a folder of the same name in the same millisecond).
 constexpr int kArchiveNameTries = 1000;
 
+constexpr char kArchiveSuffix[] = ".zip";
+
 std::mutex g_ownFolderMtx;
 // The mkdtemp folder made because another account holds the usual name;
 // empty while none was needed.
 std::string g_ownFolder;
 
+// The usual archive folder, $TMPDIR/vornhale-<uid>; empty when no temporary
+// folder is known.
+std::wstring UsualArchiveFolder() {
+  const std::wstring temp = TempFolderPath();
+  return temp.empty() ? std::wstring() : temp + L"vornhale-" + std::to_wstring(::geteuid());
+}
+
+// True when `path` still names the file `fd` is open on.
+bool StillNamed(int fd, const std::string& path) {
+  struct stat named {}, opened {};
+  return fstat(fd, &opened) == 0 && ::lstat(path.c_str(), &named) == 0 &&
+         named.st_dev == opened.st_dev && named.st_ino == opened.st_ino;
+}
+
+// Deletes the archive at `path` unless a live mark is on it. The exclusive
+// lock comes before the name check, so a file marked live meanwhile is never
+// deleted. Left open: another sweep deleting this file and a reservation
+// taking the same name again between the check and the unlink (names carry
+// the millisecond of the share).
+bool SweepOne(const std::string& path) {
+  ScopedFile fd(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+  if (!fd.valid()) return false;
+  const int h = static_cast<int>(fd.get());
+  struct stat st {};
+  return fstat(h, &st) == 0 && S_ISREG(st.st_mode) && ::flock(h, LOCK_EX | LOCK_NB) == 0 && StillNamed(h, path) &&
+         ::unlink(path.c_str()) == 0;
+}
+
+using ScopedDir = Owned<DIR*, static_cast<DIR*>(nullptr), ::closedir>;
+
+bool EndsWith(const std::string& name, const char* suffix) {
+  const std::string s(suffix);
+  return name.size() > s.size() && name.compare(name.size() - s.size(), s.size(), s) == 0;
+}
+
 }  // namespace
 
 std::wstring ArchiveFolder() {
-  const std::wstring temp = TempFolderPath();
-  if (temp.empty()) return std::wstring();
-  const std::wstring dir = temp + L"vornhale-" + std::to_wstring(::geteuid());
+  const std::wstring dir = UsualArchiveFolder();
+  if (dir.empty()) return std::wstring();
   if (EnsureOwnFolder(dir)) return dir;
 
   // Someone else holds the name (or it is not a folder of ours): never write
@@ -52,18 +91,49 @@ void ReleaseArchiveFolder() {
   g_ownFolder.clear();
 }
 
-std::wstring ReserveArchivePath(const std::wstring& folder, const std::wstring& stem, uint64_t tick) {
+std::wstring ReserveArchivePath(const std::wstring& folder, const std::wstring& stem, uint64_t tick,
+                                ScopedFile& hold) {
+  hold.reset();
   for (int i = 0; i < kArchiveNameTries; ++i) {
     const std::wstring path =
         folder + L"/" + stem + L"_" + std::to_wstring(tick + static_cast<uint64_t>(i)) + L".zip";
-    const int fd = ::open(WstrToUtf8(path).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-    if (fd >= 0) {
-      ::close(fd);
+    const std::string p = WstrToUtf8(path);
+    ScopedFile fd(::open(p.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+    if (!fd.valid()) {
+      if (errno != EEXIST) break;
+      continue;
+    }
+    // A sweep may have taken the new file before the mark was on it: then the
+    // name no longer leads here, and the next number is tried.
+    if (HoldArchive(fd.get()) && StillNamed(static_cast<int>(fd.get()), p)) {
+      hold = std::move(fd);
       return path;
     }
-    if (errno != EEXIST) break;
   }
   return std::wstring();
+}
+
+bool HoldArchive(FileHandle h) {
+  if (h == kInvalidFileHandle) return false;
+  int r;
+  do {
+    r = ::flock(static_cast<int>(h), LOCK_SH);
+  } while (r != 0 && errno == EINTR);
+  return r == 0;
+}
+
+int SweepLeftArchives() {
+  const std::wstring dir = UsualArchiveFolder();
+  if (dir.empty() || !EnsureOwnFolder(dir)) return 0;  // never in a folder that is not ours
+  const std::string d = WstrToUtf8(dir);
+  ScopedDir listing(::opendir(d.c_str()));
+  if (!listing.valid()) return 0;
+  int deleted = 0;
+  while (const dirent* e = ::readdir(listing.get())) {
+    const std::string name = e->d_name;
+    if (EndsWith(name, kArchiveSuffix) && SweepOne(d + "/" + name)) ++deleted;
+  }
+  return deleted;
 }
 
 std::wstring CompressFailedText(CompressEnd how, uint32_t code) {

@@ -12,13 +12,17 @@
 constexpr const wchar_t* kCompressFolderVar = L"VH_COMPRESS_FOLDER";
 constexpr const wchar_t* kCompressArchiveVar = L"VH_COMPRESS_ARCHIVE";
 
-// Windows: PowerShell's Compress-Archive, one double-quoted command that takes
-// both paths from the environment, so no folder name is ever parsed as code
-// (PowerShell ends a single-quoted string at any of five quote characters):
-//   powershell.exe -NoProfile -NonInteractive -Command "Compress-Archive
+// Windows: PowerShell's Compress-Archive, one command that takes both paths
+// from the environment, so no folder name is ever parsed as code (PowerShell
+// ends a single-quoted string at any of five quote characters). With
+// `powershell` the program's path, the arguments joined give:
+//   "POWERSHELL" -NoProfile -NonInteractive -Command "Compress-Archive
 //   -LiteralPath $env:VH_COMPRESS_FOLDER -DestinationPath
 //   $env:VH_COMPRESS_ARCHIVE -Force"
-std::wstring PowerShellCompressCommand();
+// Windows starts the system's own copy, GetSystemDirectoryW() +
+// "\WindowsPowerShell\v1.0\powershell.exe", never one found by a search (a
+// copy beside the program or in the current folder is not run).
+std::vector<std::wstring> PowerShellCompressArguments(const std::wstring& powershell);
 
 // The "NAME=value" entries the compressor is started with: the folder and the
 // archive path under kCompressFolderVar and kCompressArchiveVar.

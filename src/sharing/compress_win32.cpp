@@ -1,5 +1,7 @@
 #include "sharing/compress.h"
 
+#include <windows.h>
+
 #include "platform/process.h"
 #include "sharing/archive.h"
 
@@ -7,6 +9,20 @@ namespace {
 
 constexpr unsigned kCompressorEndWaitMs = 5000;  // after a forced end, before deleting
 constexpr unsigned kCompressPollMs = 50;         // how often a waiting compression asks `stop`
+constexpr const wchar_t* kPowerShellInSystem = L"\\WindowsPowerShell\\v1.0\\powershell.exe";
+
+// The system's PowerShell; empty (which fails the start) when the system
+// folder cannot be read.
+std::wstring SystemPowerShell() {
+  std::wstring dir(MAX_PATH, L'\0');
+  for (int tries = 0; tries < 4; ++tries) {
+    const UINT n = GetSystemDirectoryW(dir.data(), static_cast<UINT>(dir.size()));
+    if (n == 0) return std::wstring();
+    if (n < dir.size()) return dir.substr(0, n) + kPowerShellInSystem;
+    dir.assign(n, L'\0');  // n counts the terminator when the buffer was short
+  }
+  return std::wstring();
+}
 
 }  // namespace
 
@@ -18,7 +34,7 @@ CompressOutcome CompressInto(const std::wstring& folder, const std::wstring& arc
   failText = CompressFailedText(CompressEnd::kNotStarted, 0);
   ChildProcess child;
   const std::vector<std::wstring> env = CompressorEnvironment(folder, archive);
-  if (!StartHiddenProcess(PowerShellCompressCommand(), child, nullptr, &env))
+  if (!StartHiddenProcess(PowerShellCompressArguments(SystemPowerShell()), child, nullptr, &env))
     return CompressOutcome::kFailed;
   AssignChildToJob(child);
   while (!WaitChild(child, kCompressPollMs)) {

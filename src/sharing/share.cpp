@@ -88,8 +88,9 @@ std::wstring SelectionText(const std::vector<std::wstring>& kept, int files, int
 
 // Compresses `folder` into a new archive. `archive` is set once this call
 // has made the archive's file, so that the caller deletes only an archive of
-// its own after a failure; `failText` says why it failed.
-CompressOutcome CompressFolder(const std::wstring& folder, std::wstring& archive,
+// its own after a failure; `hold` keeps it marked live until the item holds
+// it; `failText` says why it failed.
+CompressOutcome CompressFolder(const std::wstring& folder, std::wstring& archive, ScopedFile& hold,
                                std::wstring& failText) {
   std::wstring name = PathLastComponent(folder);
   if (name.empty()) name = L"folder";
@@ -101,7 +102,7 @@ CompressOutcome CompressFolder(const std::wstring& folder, std::wstring& archive
   failText = CompressFailedText(CompressEnd::kNoArchive, 0);
   if (dir.empty()) return CompressOutcome::kFailed;  // nothing of ours in a folder we cannot trust
   if (g_compressCancelled.load()) return CompressOutcome::kCancelled;
-  archive = ReserveArchivePath(dir, name, tick);
+  archive = ReserveArchivePath(dir, name, tick, hold);
   if (archive.empty()) return CompressOutcome::kFailed;
 
   const auto deadline =
@@ -120,12 +121,12 @@ void SetCompressTimeoutForTest(unsigned timeoutMs) {
 
 void SetCompressionCancelled(bool cancelled) { g_compressCancelled = cancelled; }
 
-std::wstring PowerShellCompressCommand() {
+std::vector<std::wstring> PowerShellCompressArguments(const std::wstring& powershell) {
   // -LiteralPath, not -Path: -Path treats [ ] * ? in a folder name as wildcards,
   // so "photos [2023]" would fail or, worse, compress a sibling folder.
-  return std::wstring(L"powershell.exe -NoProfile -NonInteractive -Command \"Compress-Archive ") +
-         L"-LiteralPath $env:" + kCompressFolderVar + L" -DestinationPath $env:" +
-         kCompressArchiveVar + L" -Force\"";
+  return {powershell, L"-NoProfile", L"-NonInteractive", L"-Command",
+          std::wstring(L"Compress-Archive -LiteralPath $env:") + kCompressFolderVar +
+              L" -DestinationPath $env:" + kCompressArchiveVar + L" -Force"};
 }
 
 std::vector<std::wstring> CompressorEnvironment(const std::wstring& folder,
@@ -187,7 +188,8 @@ bool AddPath(const std::wstring& path, int mode, const std::string& customSlug, 
   }
   std::wstring archive;
   std::wstring failText;
-  const CompressOutcome outcome = CompressFolder(path, archive, failText);
+  ScopedFile hold;  // until the item holds the archive itself
+  const CompressOutcome outcome = CompressFolder(path, archive, hold, failText);
   if (outcome != CompressOutcome::kDone) {
     if (!archive.empty()) DeleteFilePath(archive);
     if (outcome == CompressOutcome::kCancelled) return false;  // the program is stopping
@@ -225,8 +227,11 @@ bool AddHostedItem(const std::wstring& path, int mode, const std::string& custom
     if (r != SlugResult::kOk) return refuse(SlugResultMessage(r), SlugResultIcon(r));
   }
 
-  ScopedFile lock(OpenFileShareRead(path));
-  if (!lock.valid()) return refuse(kCannotLockText, kMbIconError);
+  // An archive of ours is held with the right to delete it, and marked live so
+  // that no other instance's start-up sweep takes it.
+  ScopedFile lock(OpenFileShareRead(path, tempZip.empty() ? HoldKind::kRead : HoldKind::kReadAndDelete));
+  if (!lock.valid() || (!tempZip.empty() && !HoldArchive(lock.get())))
+    return refuse(kCannotLockText, kMbIconError);
   FileStamp stamp;
   if (!ReadFileStamp(lock.get(), stamp)) {
     lock.reset();
@@ -247,7 +252,7 @@ bool AddHostedItem(const std::wstring& path, int mode, const std::string& custom
   item->path = path;
   item->name = WstrToUtf8(PathLastComponent(path));
   item->size = size;
-  item->modified = stamp.modified;
+  item->stamp = stamp;
   item->fileHandle = lock.release();
   item->mode = mode == 0 ? 0 : 1;
   item->isFolder = isFolder;

@@ -31,7 +31,7 @@ bool StartTunnelIfNeeded(HWND hwnd) {
 
   ChildProcess proc;
   ScopedPipe readEnd;
-  if (!StartHiddenProcess(CloudflaredCommandLine(path, g_port), proc, &readEnd)) return false;
+  if (!StartHiddenProcess(CloudflaredArguments(path, g_port), proc, &readEnd)) return false;
   AssignChildToJob(proc);  // no job, or a failed assignment: StopTunnel still ends it
 
   g_tunProc = std::move(proc);

@@ -1,14 +1,16 @@
 #!/bin/sh
-# check_exe.sh EXE VERSION: imports only what Windows 10/11 ships, < 5 MB, VERSION in resources, no link time.
+# check_exe.sh EXE VERSION: imports at start-up only KnownDLLs (which Windows takes from System32 alone) and the
+# side-by-side common controls, < 5 MB, VERSION in resources, no link time. Any other DLL must be delay-loaded.
 set -u
 exe=$1 version=$2 fails=0
 fail() { echo "FAIL: $*"; fails=$((fails + 1)); }
 dump=$(x86_64-w64-mingw32-objdump -p "$exe") || { echo "FAIL: objdump cannot read $exe"; exit 1; }
 dlls=$(printf '%s\n' "$dump" | sed -n 's/^[[:space:]]*DLL Name: *//p' | tr 'A-Z' 'a-z' | sed 's/\.dll$//')
 [ -n "$dlls" ] || fail "no import table found"
-allowed='kernel32|user32|gdi32|advapi32|shell32|ole32|oleaut32|comctl32|comdlg32|ws2_32|iphlpapi|winhttp|bcrypt'
-allowed="$allowed|shlwapi|msvcrt|uxtheme|dwmapi|crypt32|secur32|version|ntdll|userenv|api-ms-win-crt-.*"  # UCRT too
-bad=$(printf '%s\n' $dlls | grep -vxE "$allowed") && fail "imports $(echo $bad)"
+known='kernel32|ntdll|user32|gdi32|advapi32|shell32|ole32|oleaut32|comdlg32|ws2_32|shlwapi|msvcrt|imm32|psapi'
+known="$known|rpcrt4|sechost|setupapi|shcore|normaliz|nsi|wldap32|imagehlp|gdiplus|msctf|combase|clbcatq|coml2"
+allowed="$known|comctl32"  # comctl32 6 comes side by side, as the manifest names it
+bad=$(printf '%s\n' $dlls | grep -vxE "$allowed") && fail "imports at start-up $(echo $bad)"
 size=$(stat -c %s "$exe")
 [ "$size" -lt 5242880 ] || fail "$size bytes, want under 5 MB"
 printf '%s\n' "$dump" | grep -q '^Time/Date[[:space:]]*Thu Jan  1 00:00:00 1970' || fail "PE header has a link time"

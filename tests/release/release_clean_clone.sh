@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# release_clean_clone.sh REPO DEPS WORK VERSION: a fresh clone's release zip checked; rebuilt elsewhere: same bytes.
+# release_clean_clone.sh REPO DEPS WORK VERSION: a fresh clone's release zip and SHA256SUMS checked; rebuilt
+# elsewhere: same bytes.
 set -uo pipefail
 repo=$1 deps=$2 work=$3 version=$4 fails=0
 fail() { echo "FAIL: $*"; fails=$((fails + 1)); }
@@ -15,6 +16,8 @@ mkdir -p "$work" && work=$(cd "$work" && pwd)
 release clone "$(git -C "$repo" rev-parse HEAD)" || { echo "FAIL: release of a fresh clone"; exit 1; }
 zip=$work/clone-dist/vornhale-$version-win64.zip unpacked=$work/unpacked
 rm -rf "$unpacked" && mkdir -p "$unpacked" && unzip -q "$zip" -d "$unpacked" || { echo "FAIL: unzip $zip"; exit 1; }
+(cd "$work/clone-dist" && sha256sum -c --strict SHA256SUMS) || fail "sha256sum -c does not accept SHA256SUMS"
+[ "$(wc -l <"$work/clone-dist/SHA256SUMS")" = 1 ] || fail "SHA256SUMS holds more than the zip's line"
 listing=$(unzip -Z1 "$zip" | tr '\n' ' ')
 [ "$listing" = "vornhale.exe README.txt THIRD-PARTY-NOTICES.txt " ] || fail "zip holds: $listing"
 sh "$(dirname "$0")/check_exe.sh" "$unpacked/vornhale.exe" "$version" || fail "exe checks"
@@ -34,5 +37,7 @@ for pair in "libsodium.a|Frank Denis" "libqrcodegencpp.a|Project Nayuki" "libmin
   grep -qF -- "${pair#*|}" "$notices" || fail "notices lack '${pair#*|}'"
 done
 release second/elsewhere "$(git -C "$work/clone" rev-parse HEAD)" '2001-02-03 04:05:06' || fail "second release"
-cmp "$zip" "$work/second/elsewhere-dist/${zip##*/}" || fail "the second release differs"
+for f in "${zip##*/}" SHA256SUMS; do
+  cmp "$work/clone-dist/$f" "$work/second/elsewhere-dist/$f" || fail "the second release's $f differs"
+done
 [ "$fails" = 0 ] && echo "release_clean_clone: all passed"

@@ -19,9 +19,8 @@ inline std::shared_ptr<HostedItem> HostItem(const std::string& slug, const std::
   auto item = std::make_shared<HostedItem>();
   item->path = path, item->name = "file.bin", item->size = size, item->slug = slug, item->mode = mode;
   item->isFolder = !tempZip.empty(), item->tempZip = tempZip;
-  FileStamp stamp;
-  if (!path.empty()) item->fileHandle = OpenFileShareRead(path);
-  if (ReadFileStamp(item->fileHandle, stamp)) item->modified = stamp.modified;
+  if (!path.empty()) item->fileHandle = OpenFileShareRead(path, tempZip.empty() ? HoldKind::kRead : HoldKind::kReadAndDelete);
+  ReadFileStamp(item->fileHandle, item->stamp);
   if (!lock) CloseFileHandle(item->fileHandle), item->fileHandle = kInvalidFileHandle;
   std::lock_guard<std::mutex> guard(g_hostedMtx);
   BuildItemUrl_locked(*item), AppendHosted_locked(item);

@@ -92,6 +92,7 @@ int RunShare(const ShareOptions& options) {
   g_hMain = CreateMessageWindow();
   // Before any other thread starts: the signals then reach the waiter only.
   StartStopSignalWaiter(g_hMain, kWmStopRequested, OnStopSignal);
+  SweepLeftArchives();  // what an earlier run left behind; archives of running instances stay
   g_terminalColour = StdoutIsColourTerminal();
   g_stderrTerminal = StderrIsTerminal();
   NetStartup();

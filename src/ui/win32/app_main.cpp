@@ -18,6 +18,7 @@
 #include "platform/net.h"
 #include "platform/process.h"
 #include "selftest/selftest.h"
+#include "sharing/archive.h"
 #include "sharing/shell.h"
 #include "tunnel/client.h"
 #include "tunnel/supervisor.h"
@@ -176,6 +177,10 @@ int RunMessageLoop(HWND main) {
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE hInstance, HINSTANCE, PWSTR, int nCmdShow) {
+  // Before anything loads a DLL: the ones not imported at start-up (the
+  // delay-loaded IPHLPAPI, WINHTTP and bcrypt) come from System32 only, never
+  // from the program's folder, where anything may have been downloaded.
+  SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
   if (WantsSelfTest()) return RunSelfTests();
 
   if (!NetStartup()) return 1;
@@ -200,6 +205,9 @@ int WINAPI wWinMain(HINSTANCE hInstance, HINSTANCE, PWSTR, int nCmdShow) {
     return ForwardToFirstInstance(pathArg);
   }
 
+  // The first instance of this login: archives an earlier run left behind
+  // (ended without its clean-up) are no one's now.
+  SweepLeftArchives();
   RegisterClasses(hInstance);
 
   // The manifest declares the program aware of the system DPI: Windows does

@@ -476,6 +476,17 @@ void DeleteAndClear(T& h) {
   h = nullptr;
 }
 
+// The session is ending (log-off, shut-down): Windows may end the program
+// without any further message once this returns, so every share ends here,
+// as Stop All does, and its archive goes with it.
+LRESULT OnEndSession(WPARAM ending) {
+  if (ending) {
+    SetCompressionCancelled(true);  // a folder still being compressed is given up
+    StopEverything();
+  }
+  return 0;
+}
+
 LRESULT OnDestroy() {
   // Nothing may leave a joinable thread behind: both calls do nothing unless
   // their service still runs, and both need the network stack.
@@ -507,6 +518,8 @@ LRESULT CALLBACK MainProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     case WM_CREATE: return OnCreate(hwnd);
     case WM_DESTROY: return OnDestroy();
     case WM_CLOSE: return OnClose(hwnd);
+    case WM_QUERYENDSESSION: return TRUE;  // never holds up a log-off; WM_ENDSESSION stops sharing
+    case WM_ENDSESSION: return OnEndSession(wParam);
     case WM_ERASEBKGND: return OnEraseBackground(hwnd, reinterpret_cast<HDC>(wParam));
     case WM_GETMINMAXINFO: return OnGetMinMaxInfo(lParam);
     case WM_COPYDATA: return OnCopyData(hwnd, lParam);

@@ -1,7 +1,7 @@
 """`vornhale share` driven as a person would with real clients, every connection to loopback (a link's host
 becomes 127.0.0.1), in a private network namespace where possible. Scenarios: lan, browser (headless
 Chromium, installed when missing), tunnel (the fake client publishing, and one that keeps ending)."""
-import argparse, json, os, re, shutil, signal, subprocess, sys, threading, time, urllib.parse, zipfile
+import argparse, json, os, re, shutil, signal, socket, subprocess, sys, threading, time, urllib.parse, zipfile
 
 BLOCKS = {" ": (False, False), "\u2580": (True, False), "\u2584": (False, True), "\u2588": (True, True)}
 # The window's words, which a terminal transcript never holds (stdout is no terminal here: nothing is copied).
@@ -210,11 +210,40 @@ def no_client(exe, work, env):
         prog.stop()
         check_terminal_words(prog.lines + prog.err, "no client")
 
+def leftovers(exe, w, env):
+    """A killed run's archive goes at the next start; a running instance's stays and is served; Ctrl-C during a
+    download (the server still sending) exits 0 and leaves no archive."""
+    own = os.path.join(env["TMPDIR"], "vornhale-%d" % os.geteuid())
+    archives = lambda: sorted(n for n in os.listdir(own) if n.endswith(".zip"))
+    folders = [os.path.dirname(write(os.path.join(w, name, "big.bin"), os.urandom(24 << 20))) for name in ("k", "b")]
+    row = r"^  %s_\d+\.zip\s+Folder\s.* (http://\S+)$"
+    with Program(exe, ["--lan", folders[0]], env) as killed:
+        killed.wait_line(row % "k", 60)
+        killed.proc.kill()
+        killed.proc.wait(10)
+    left = archives()
+    check(len(left) == 1 and left[0].startswith("k_"), "after kill -9: %r" % left)
+    with Program(exe, ["--lan", folders[1]], env) as running:
+        link = running.lines[running.wait_line(row % "b", 60)].split()[-1]
+        kept = archives()
+        check(len(kept) == 1 and kept[0].startswith("b_"), "the killed run's archive stayed: %r" % kept)
+        with Program(exe, ["--lan", write(os.path.join(w, "c.txt"), "c")], env) as second:
+            second.wait_line(r"^http://\S+/\S+$")
+            check(archives() == kept, "a second start took the running instance's archive: %r" % archives())
+            zipfile.ZipFile(write(os.path.join(w, "b.zip"), fetch(loopback(link)))).testzip()
+            second.stop()
+        url = urllib.parse.urlsplit(loopback(link))
+        with socket.create_connection(("127.0.0.1", url.port), timeout=10) as s:
+            s.sendall(b"GET %s?dl=1 HTTP/1.1\r\nHost: x\r\n\r\n" % url.path.encode())
+            check(s.recv(65536).startswith(b"HTTP/1.1 200 OK"), "no download under way")
+            running.stop(signal.SIGINT)
+            check(archives() == [], "the archive outlived a stop during a download: %r" % archives())
+
 def lan(a):
     enter_private_network()
     work = fresh_dir(a.work)
     env = {"XDG_CONFIG_HOME": os.path.join(work, "cfg"), "TMPDIR": fresh_dir(work, "tmp")}
-    for step in (share_file, share_folder, refusals, no_client):
+    for step in (share_file, share_folder, refusals, no_client, leftovers):
         step(a.exe, work, env)
     own = os.path.join(env["TMPDIR"], "vornhale-%d" % os.geteuid())
     check(not os.path.isdir(own) or os.listdir(own) == [], "temporary archives left: %r" % os.listdir(own))

@@ -261,9 +261,21 @@ def expect_served(link, name, data):
 def expect_gone(link):  # the stop runs once the message box has closed
     wait_for(lambda: fetch(link, timeout=5)[0] != 200, 10, 'link still served: ' + link)
 
+def install_powershell(s, a):
+    """The PowerShell double where the system's own copy lives (over Wine's placeholder); the folder it
+    records its paths in."""
+    folder = os.path.join(s.env['WINEPREFIX'], 'drive_c', 'windows', 'system32', 'WindowsPowerShell', 'v1.0')
+    os.makedirs(folder, exist_ok=True)
+    shutil.copy(a.fake_powershell, os.path.join(folder, 'powershell.exe'))
+    return folder
+
+def compressor_paths(folder):
+    with open(os.path.join(folder, 'powershell_paths.txt'), encoding='utf-8') as f:
+        return f.read().split('\n')
+
 def scenario_desktop(s, a):
     """Same-network sharing without a tunnel client, from start to a close queued behind a share."""
-    shutil.copy(a.fake_powershell, os.path.join(s.appdir, 'powershell.exe'))
+    powershell = install_powershell(s, a)
     path, data = make_file(s, 'relatório ünï.bin', 150000, 7)
     first = s.start(s.winpath(path), '--self-test')  # only element 1 counts
     s.wait_main()
@@ -372,8 +384,7 @@ def scenario_desktop(s, a):
     folder = os.path.dirname(make_file(s, os.path.join('Mom\u2019s photos', 'a.jpg'), 5000, 1)[0])
     forward(s, folder)
     link = share(s, timeout=60)
-    with open(os.path.join(s.appdir, 'powershell_paths.txt'), encoding='utf-8') as f:
-        got = f.read().split('\n')
+    got = compressor_paths(powershell)
     check(got[0] == s.winpath(folder) and got[1].endswith('.zip') and got[2:] == [''], 'compressor paths %r' % got)
     check(fetch(link, '?dl=1')[1] == ('archive of %s\n' % got[0]).encode(), 'the archive made for the folder is served')
     s.keys('alt+F4')
@@ -465,11 +476,64 @@ def scenario_internet(s, a):
     check(first.wait(timeout=30) == 0, 'closed after Yes: exit code 0')
     expect_gone(lan_link)
 
-SCENARIOS = {'desktop': (scenario_desktop, 96), 'internet': (scenario_internet, 144)}
+def scenario_planted(s, a):
+    """Started from a folder where anyone may drop files (a Downloads folder): DLLs and PowerShell planted
+    beside the program and in the current folder never run; an archive an earlier run left is swept; a
+    session's end (another program sends what Windows sends at log-off) leaves no archive."""
+    dlls = ('iphlpapi.dll', 'winhttp.dll', 'bcrypt.dll')
+    for name in dlls:
+        shutil.copy(a.planted_dll, os.path.join(s.appdir, name))
+    for where in (s.appdir, s.work):  # beside the program, and the current folder
+        shutil.copy(a.fake_powershell, os.path.join(where, 'powershell.exe'))
+    powershell = install_powershell(s, a)
+    temp = s.run('wine', 'cmd', '/c', 'echo %TEMP%').stdout.strip()
+    archives = os.path.join(s.run('winepath', '-u', temp).stdout.strip(), 'vornhale')
+    os.makedirs(archives, exist_ok=True)
+    with open(os.path.join(archives, 'left by a crash_1.zip'), 'wb') as f:
+        f.write(b'PK old')
+    zips = lambda: sorted(n for n in os.listdir(archives) if n.endswith('.zip'))
+    markers = lambda: sorted(n for n in os.listdir(s.appdir) if n.endswith('.loaded'))
+    s.env['WINEDLLOVERRIDES'] = 'iphlpapi,winhttp,bcrypt=n,b'  # native first, as Windows searches
+    # Shared through a folder link (a Unix one: Wine shows it as the folder), which is then pointed at
+    # another folder holding a file of the same name and size.
+    data, other = make_file(s, os.path.join('a', 'notes.bin'), 70000, 3)[1], make_file(s, os.path.join('b', 'notes.bin'), 70000, 5)[1]
+    via = os.path.join(s.work, 'via')
+    os.symlink(os.path.join(s.work, 'a'), via)
+    first = s.start(s.winpath(os.path.join(via, 'notes.bin')))
+    s.wait_main()
+    s.answer(s.wait_box(), 'n')  # No to fetching the missing tunnel client
+    check(markers() == [], 'no planted DLL loaded at start-up: %r' % markers())
+    check(zips() == [], 'the archive an earlier run left is gone: %r' % zips())
+    link = share(s, 'alt+n')
+    expect_served(link, 'notes.bin', data)
+    os.remove(via), os.symlink(os.path.join(s.work, 'b'), via)
+    got = fetch(link, '?dl=1')
+    check(got[1] != other and got in ((200, data), (500, got[1])), 'the link pointed elsewhere: %d' % got[0])
+    stop_all(s)
+    expect_gone(link)
+    folder = os.path.dirname(make_file(s, os.path.join('planted folder', 'a.bin'), 100, 4)[0])
+    forward(s, folder)
+    link = share(s, timeout=60)
+    got = compressor_paths(powershell)
+    check(got[0] == s.winpath(folder) and fetch(link, '?dl=1')[1] == ('archive of %s\n' % got[0]).encode(),
+          'the system\'s PowerShell compressed the folder')
+    check(not any(os.path.exists(os.path.join(w, 'powershell_paths.txt')) for w in (s.appdir, s.work)),
+          'the PowerShell beside the program and the one in the current folder did not run')
+    check(len(zips()) == 1, 'the folder\'s archive: %r' % zips())
+    out = s.run('wine', a.forger, 'endsession', cwd=s.work, timeout=120)
+    check(out.returncode == 0 and 'WM_QUERYENDSESSION: answered 1' in out.stdout, 'log-off asked\n' + out.stdout)
+    check(zips() == [], 'no archive after the session ended: %r' % zips())
+    expect_gone(link)
+    check(markers() == [], 'no planted DLL loaded after sharing: %r' % markers())
+    s.keys('alt+F4')
+    check(first.wait(timeout=60) == 0, 'closed with nothing hosted: exit code 0')
+
+SCENARIOS = {'desktop': (scenario_desktop, 96), 'internet': (scenario_internet, 144),
+             'planted': (scenario_planted, 96)}
 
 def main():
     ap = argparse.ArgumentParser()
-    for opt in ('--exe', '--work', '--fake-tunnel', '--fake-powershell', '--forger'):
+    for opt in ('--exe', '--work', '--fake-tunnel', '--fake-powershell', '--forger', '--planted-dll'):
         ap.add_argument(opt)
     ap.add_argument('scenario', choices=sorted(SCENARIOS))
     a = ap.parse_args()

@@ -1,9 +1,12 @@
 // The tunnel client's double (see docs/development.md); it ends by itself after 180 s. Its script's
-// commands: sleep MS | print TEXT | printcr TEXT (CR LF) | eprint TEXT (stderr) | exit CODE | waitfor FILE | hang.
+// commands: sleep MS | print TEXT | printcr TEXT (CR LF) | eprint TEXT (stderr) | exit CODE | waitfor FILE | hang |
+// args (each argument after the program's name on a line of its own, in <>, as the system split them).
 #ifdef _WIN32
 #include <fcntl.h>
 #include <io.h>
 #include <windows.h>
+
+#include <shellapi.h>
 #else
 #include <unistd.h>
 #endif
@@ -28,6 +31,16 @@ int main(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) cmd += std::string(" ") + argv[i];
   const unsigned long pid = static_cast<unsigned long>(getpid());
 #endif
+  std::string args;
+#ifdef _WIN32
+  int n = 0;
+  if (LPWSTR* w = CommandLineToArgvW(GetCommandLineW(), &n)) {
+    for (int i = 1; i < n; ++i) args += "<" + WstrToUtf8(w[i]) + ">\n";
+    LocalFree(w);
+  }
+#else
+  for (int i = 1; i < argc; ++i) args += std::string("<") + argv[i] + ">\n";
+#endif
   const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(180);
   auto sleepMs = [](long ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); };
   const char* dir = std::getenv("VH_FAKE_TUNNEL_DIR");
@@ -42,6 +55,7 @@ int main(int argc, char** argv) {
     FILE* to = op == "eprint" ? stderr : stdout;
     if (op == "print" || op == "printcr" || op == "eprint")
       std::fputs((arg + (op == "printcr" ? "\r\n" : "\n")).c_str(), to), std::fflush(to);
+    if (op == "args") std::fputs(args.c_str(), stdout), std::fflush(stdout);
     if (op == "sleep") sleepMs(std::atol(arg.c_str()));
     while (op == "waitfor" && !std::ifstream(folder + "/" + arg) && std::chrono::steady_clock::now() < end)
       sleepMs(50);

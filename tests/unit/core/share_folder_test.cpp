@@ -1,4 +1,5 @@
 // Folders through the real compressor (the archive writer; under Wine a PowerShell double), Internet items (a double).
+#include <atomic>
 #include <filesystem>
 #include <algorithm>
 #include <fstream>
@@ -18,16 +19,18 @@
 #include "sharing/session.h"
 #include "tunnel/reader.h"
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <fcntl.h>
 #include <grp.h>
+#include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <sys/wait.h>
 
 #include <algorithm>
-#include <atomic>
 #include <csignal>
 #include <cstring>
 #include <random>
@@ -45,6 +48,19 @@ const wchar_t kCompressFailed[] = L"Could not compress folder.\n\nPowerShell's C
 const wchar_t* const kCompressHung = kCompressFailed;
 const std::wstring kArchiveLeaf = L"vornhale";
 fs::path FsPath(const std::wstring& p) { return fs::path(p); }
+// The PowerShell double put where the system's own copy lives (once per run); the copy beside this binary is a
+// planted one that must never run. The folder the system's copy records its paths in.
+std::wstring SystemPowerShellFolder() {
+  static const std::wstring folder = [] {
+    wchar_t system[MAX_PATH] = {};
+    const std::wstring dir = std::wstring(system, GetSystemDirectoryW(system, MAX_PATH)) + L"\\WindowsPowerShell\\v1.0";
+    std::error_code ec;
+    fs::create_directories(fs::path(dir), ec);
+    CopyFileW((ProgramFolder() + L"\\powershell.exe").c_str(), (dir + L"\\powershell.exe").c_str(), FALSE);
+    return dir;
+  }();
+  return folder;
+}
 // The compressor fails (exit 1 after half an archive) or hangs while this lives.
 struct BrokenCompressor : ScopedEnv {
   explicit BrokenCompressor(const std::string& how) : ScopedEnv("VH_FAKE_POWERSHELL", how) {}
@@ -135,6 +151,9 @@ std::string ZipLine(const std::string& name, const std::string& bytes) {
 
 // The user's temporary folder moved into a private one, so the archives' folder can be checked for leftovers.
 struct ShareFolderTest : ShareTest {
+#ifdef _WIN32
+  void SetUp() override { ShareTest::SetUp(), SystemPowerShellFolder(); }
+#endif
   void TearDown() override {
     SetCompressTimeoutForTest(0), StopTunnel(), DiscardTunnelMessages(), SetTunnelProbeForTest(nullptr);
     ShareTest::TearDown();
@@ -173,7 +192,9 @@ TEST_F(ShareFolderTest, FoldersAreCompressedSharedAndDownloaded) {
     EXPECT_EQ(TestShell().pumps, 1);
 #ifdef _WIN32  // the double received exactly the folder and the archive
     EXPECT_EQ(zip, "archive of " + WstrToUtf8(folder) + "\n");
-    EXPECT_EQ(ReadWholeFile(ProgramFolder() + L"\\powershell_paths.txt"), WstrToUtf8(folder + L"\n" + item->path + L"\n"));
+    EXPECT_EQ(ReadWholeFile(SystemPowerShellFolder() + L"\\powershell_paths.txt"),
+              WstrToUtf8(folder + L"\n" + item->path + L"\n"));
+    EXPECT_FALSE(PathExists(ProgramFolder() + L"\\powershell_paths.txt")) << "the copy beside the program ran";
 #else
     EXPECT_EQ(zip.size(), item->size);
     EXPECT_EQ(ZipListing(WstrToUtf8(item->path)), std::vector<std::string>{ZipLine(stem + "/a.txt", "alpha\n")});
@@ -221,15 +242,59 @@ TEST_F(ShareFolderTest, CompressorFailureHangStopAndRefusalLeaveNothingBehind) {
 }
 
 #ifndef _WIN32
-// Names are taken exclusively (0600): a taken one (another instance's) is skipped and never touched.
+// Names are taken exclusively (0600) and marked live: a taken one (another instance's) is skipped and never touched.
 TEST(ArchiveSeam, TakenNameMovesOnAndStaysUntouched) {
   TempDir dir;
-  const std::wstring taken = dir.Write(L"x_5.zip", "theirs"), mine = ReserveArchivePath(dir.path(), L"x", 5);
+  ScopedFile hold;
+  const std::wstring taken = dir.Write(L"x_5.zip", "theirs"), mine = ReserveArchivePath(dir.path(), L"x", 5, hold);
   struct stat st {};
   ASSERT_EQ(stat(WstrToUtf8(mine).c_str(), &st), 0);
   EXPECT_EQ(WstrToUtf8(mine) + " " + std::to_string(st.st_size) + " " + std::to_string(st.st_mode & 0777) + " " +
                 ReadWholeFile(taken), WstrToUtf8(dir.File(L"x_6.zip")) + " 0 384 theirs");  // 384: 0600
-  EXPECT_EQ(ReserveArchivePath(dir.File(L"missing"), L"x", 5), L"");
+  const int probe = open(WstrToUtf8(mine).c_str(), O_RDONLY | O_CLOEXEC);
+  EXPECT_EQ(flock(probe, LOCK_EX | LOCK_NB), -1) << "not marked live";
+  close(probe);
+  EXPECT_EQ(ReserveArchivePath(dir.File(L"missing"), L"x", 5, hold), L"");
+  EXPECT_FALSE(hold.valid());
+}
+
+// A start-up sweep deletes what no instance holds: a live mark (reserved, or held by an item) keeps an archive;
+// other names, folders and links stay.
+TEST_F(ShareFolderTest, StartUpSweepKeepsLiveArchives) {
+  const std::wstring dir = ::ArchiveFolder();
+  ScopedFile reserved, item;
+  const std::wstring live = ReserveArchivePath(dir, L"live", 1, reserved), held = WriteFileAt(dir + L"/held_2.zip", "z"),
+                     left = WriteFileAt(dir + L"/left_3.zip", "old");
+  item = ScopedFile(OpenFileShareRead(held, HoldKind::kReadAndDelete));
+  ASSERT_TRUE(HoldArchive(item.get()));
+  const std::wstring other = WriteFileAt(dir + L"/notes.txt", "n"), sub = dir + L"/sub.zip", link = dir + L"/l.zip";
+  ASSERT_EQ(mkdir(WstrToUtf8(sub).c_str(), 0700) + symlink(WstrToUtf8(left).c_str(), WstrToUtf8(link).c_str()), 0);
+  EXPECT_EQ(SweepLeftArchives(), 1);
+  for (const auto& [path, kept] : {std::pair(live, true), {held, true}, {left, false}, {other, true}, {sub, true}})
+    EXPECT_EQ(PathExists(path), kept) << WstrToUtf8(path);
+  struct stat st {};
+  EXPECT_EQ(lstat(WstrToUtf8(link).c_str(), &st), 0) << "a link is not followed nor taken";
+  reserved.reset(), item.reset();
+  EXPECT_EQ(SweepLeftArchives(), 2);
+  unlink(WstrToUtf8(link).c_str()), rmdir(WstrToUtf8(sub).c_str()), unlink(WstrToUtf8(other).c_str());
+}
+
+// Reservations made while other sweeps run all the time: every name handed out still names a live archive.
+TEST_F(ShareFolderTest, ReservationSurvivesConcurrentSweeps) {
+  const std::wstring dir = ::ArchiveFolder();
+  std::atomic<bool> done{false};
+  std::thread sweeper([&] {
+    for (int i = 0; i < 100000 && !done.load(); ++i) SweepLeftArchives();
+  });
+  std::vector<std::pair<std::wstring, ScopedFile>> got(300);
+  for (size_t i = 0; i < got.size(); ++i) got[i].first = ReserveArchivePath(dir, L"r", 10 * i, got[i].second);
+  done = true;
+  sweeper.join();
+  for (const auto& [path, hold] : got) {
+    struct stat named {}, opened {};
+    ASSERT_TRUE(hold.valid() && stat(WstrToUtf8(path).c_str(), &named) == 0 && fstat(hold.get(), &opened) == 0);
+    EXPECT_EQ(named.st_ino, opened.st_ino) << WstrToUtf8(path);
+  }
 }
 
 // Another account owns the archives' usual folder, or a link stands in its place: a private one beside it.
@@ -488,6 +553,21 @@ TEST(FolderZip, SwappedLinksNeverLeadOutside) {
   done = true;
   swapper.join();
   EXPECT_GT(storedSmall, 0);  // the race was run with the files in place, too
+}
+#endif
+
+#ifdef _WIN32
+// A start-up sweep deletes the archives it can: one held by an item (a running instance) cannot be; other names stay.
+TEST_F(ShareFolderTest, StartUpSweepKeepsHeldArchives) {
+  const std::wstring dir = ::ArchiveFolder(), held = WriteFileAt(dir + L"\\held_2.zip", "z");
+  const std::wstring left = WriteFileAt(dir + L"\\left_3.ZIP", "old"), other = WriteFileAt(dir + L"\\notes.zipped", "n");
+  ScopedFile item(OpenFileShareRead(held, HoldKind::kReadAndDelete));
+  ASSERT_TRUE(item.valid() && HoldArchive(item.get()));
+  EXPECT_EQ(SweepLeftArchives(), 1);
+  EXPECT_EQ(std::tuple(PathExists(held), PathExists(left), PathExists(other)), std::tuple(true, false, true));
+  item.reset();
+  EXPECT_EQ(SweepLeftArchives(), 1);
+  DeleteFilePath(other);
 }
 #endif
 

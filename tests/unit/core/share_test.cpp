@@ -4,6 +4,7 @@
 #include <regex>
 
 #include "platform/fs.h"
+#include "platform/command_line.h"
 #include "platform/module.h"
 #include "recording_shell.h"
 #include "sharing/compress.h"
@@ -34,9 +35,10 @@ TEST(PathLastComponent, Table) {
 }
 
 // No path ever enters the command: PowerShell reads both from the environment.
-TEST(PowerShellCompressCommand, PathsTravelInTheEnvironment) {
-  EXPECT_EQ(PowerShellCompressCommand(), L"powershell.exe -NoProfile -NonInteractive -Command \"Compress-Archive "
-            L"-LiteralPath $env:VH_COMPRESS_FOLDER -DestinationPath $env:VH_COMPRESS_ARCHIVE -Force\"");
+TEST(PowerShellCompressArguments, PathsTravelInTheEnvironment) {
+  EXPECT_EQ(JoinCommandLine(PowerShellCompressArguments(L"C:\\windows\\system32\\WindowsPowerShell\\v1.0\\powershell.exe")),
+            L"\"C:\\windows\\system32\\WindowsPowerShell\\v1.0\\powershell.exe\" -NoProfile -NonInteractive -Command "
+            L"\"Compress-Archive -LiteralPath $env:VH_COMPRESS_FOLDER -DestinationPath $env:VH_COMPRESS_ARCHIVE -Force\"");
 }
 
 // Hosted files and folders, selected ones, staged or not; refused: the free-tier box, the earlier batch kept.

@@ -56,24 +56,41 @@ TEST_F(Server, DownloadsAreCountedWhenComplete) {
   EXPECT_EQ(std::pair(big->downloads.load(), CountDownloadDone()), std::pair(0, 1));
 }
 
-// Changed in place: 500; swapped for a link: the held descriptor reads the original.
+// The file's last-write time two seconds later. Windows: through a handle that only writes attributes, which the
+// item's lock lets in (std::filesystem would ask for write access).
+void SetTimeLater(const std::wstring& path) {
+#ifdef _WIN32
+  HANDLE h = CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES | FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                         nullptr, OPEN_EXISTING, 0, nullptr);
+  FILETIME t{};
+  ASSERT_TRUE(h != INVALID_HANDLE_VALUE && GetFileTime(h, nullptr, nullptr, &t));
+  const uint64_t later = ((uint64_t{t.dwHighDateTime} << 32) | t.dwLowDateTime) + 20000000;  // 100-ns units
+  t.dwLowDateTime = static_cast<DWORD>(later), t.dwHighDateTime = static_cast<DWORD>(later >> 32);
+  EXPECT_TRUE(SetFileTime(h, nullptr, nullptr, &t));
+  CloseHandle(h);
+#else
+  fs::last_write_time(fs::path(path), fs::last_write_time(fs::path(path)) + 2s);
+#endif
+}
+
+// Changed in place or only its time set: 500; swapped for a link: the held handle reads the original.
 TEST_F(Server, FileChangedAfterSharing) {
   const std::string original = Pattern(300000);
   const std::wstring path = dir_.File(L"s.bin"), other = dir_.Write(L"other.bin", std::string(300000, 'o'));
   auto gone = HostItem("gone", dir_.File(L"missing.bin"), 10, false);
   EXPECT_EQ(Ask(Get("/gone?dl=1")), kFileChangedAnswer);  // cannot be opened
-  for (const std::string change : {"larger", "later", "link"}) {
+  for (const std::string change : {"larger", "later", "link", "touched"}) {
     fs::remove(fs::path(path));
-#ifdef _WIN32
-    if (change != "larger") break;  // a held file cannot change here: unlocked, changed in place only
-    auto item = HostItem("abc", dir_.Write(L"s.bin", original), original.size(), false);
+#ifdef _WIN32  // the lock keeps writers out, not a change of times: unlocked for the writes
+    if (change == "later" || change == "link") continue;
+    auto item = HostItem("abc", dir_.Write(L"s.bin", original), original.size(), change == "touched");
 #else
     auto item = HostItem("abc", dir_.Write(L"s.bin", original), original.size());
 #endif
-    const auto t = fs::last_write_time(fs::path(path));
     if (change == "larger") dir_.Write(L"s.bin", Pattern(400000));
-    if (change == "later") dir_.Write(L"s.bin", std::string(300000, 'x')), fs::last_write_time(fs::path(path), t + 2s);
+    if (change == "later") dir_.Write(L"s.bin", std::string(300000, 'x')), SetTimeLater(path);
     if (change == "link") fs::remove(fs::path(path)), fs::create_symlink(other, path);
+    if (change == "touched") SetTimeLater(path);
     const std::string answer = Ask(Get("/abc?dl=1"));
     EXPECT_TRUE(change == "link" ? BodyOf(answer) == original : answer == kFileChangedAnswer) << change;
     EXPECT_EQ(item->downloads.load(), change == "link" ? 1 : 0);
@@ -81,7 +98,27 @@ TEST_F(Server, FileChangedAfterSharing) {
   }
 }
 
-// A transfer outlives its item's removal or a stop; the item (lock, archive) goes at its end.
+#ifndef _WIN32  // Wine 8 makes no folder links (the GUI scenario "planted" points a Unix link under Wine instead)
+// Shared through a folder link that is then pointed at another folder holding a file of the same name and size:
+// the original bytes (or 500), never the other file's.
+TEST_F(Server, FolderLinkPointedElsewhereAfterSharing) {
+  const std::string original = Pattern(300000);
+  const fs::path a(dir_.File(L"a")), b(dir_.File(L"b")), via(dir_.File(L"via"));
+  fs::create_directories(a), fs::create_directories(b);
+  WriteFileAt((a / "s.bin").wstring(), original), WriteFileAt((b / "s.bin").wstring(), std::string(300000, 'o'));
+  fs::create_directory_symlink(a, via);
+  auto item = HostItem("abc", (via / "s.bin").wstring(), original.size());
+  ASSERT_NE(item->fileHandle, kInvalidFileHandle);
+  fs::remove(via), fs::create_directory_symlink(b, via);
+  for (int round = 0; round < 2; ++round) {
+    const std::string answer = Ask(Get("/abc?dl=1"));
+    EXPECT_TRUE(answer == kFileChangedAnswer || BodyOf(answer) == original) << answer.substr(0, 200);
+  }
+}
+#endif
+
+// A transfer outlives its item's removal or a stop; the item (lock) goes at its end, an archive at the removal
+// (POSIX: its name at once; Windows: when the last handle closes).
 TEST_F(Server, TransferOutlivesRemovalAndStop) {
   const std::string body = Pattern(16u << 20);
   for (const std::string how : {"remove one", "remove all", "stop"}) {
@@ -98,7 +135,10 @@ TEST_F(Server, TransferOutlivesRemovalAndStop) {
     EXPECT_TRUE(how != "remove one" || RemoveAt(1));
     EXPECT_TRUE(how == "stop" ? ConnectLoopback(port) == INVALID_SOCKET  // new connections refused
                               : Fetch(port, Get("/abc")).starts_with("HTTP/1.1 404 Not Found\r\n")) << how;
-    EXPECT_TRUE(!weak.expired() && PathExists(zip)) << how;
+    EXPECT_FALSE(weak.expired()) << how;
+#ifndef _WIN32
+    EXPECT_EQ(PathExists(zip), how == "stop") << how;
+#endif
     bool reset = true;
     answer += ReadAll(s, 10000, &reset);
     EXPECT_TRUE(!reset && answer.ends_with("\r\n\r\n" + body)) << how;

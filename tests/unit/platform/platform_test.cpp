@@ -42,24 +42,32 @@ TEST(FileSeam, OpenReadAtOffsetsAndDelete) {
   EXPECT_FALSE(PathExists(p) || DeleteFilePath(p));
 }
 
-// Child programs and the compressor are started from one command line: the rules Windows applies.
-TEST(SplitCommandLine, Table) {
+// The rules Windows applies to one command line, and the joining of an argument list that they split back unchanged.
+TEST(CommandLine, SplitAndJoinTable) {
   const std::pair<std::wstring, std::vector<std::wstring>> cases[] = {
       {L"", {}}, {L"   ", {}}, {L"\"C:\\Program Files\\x.exe\" tunnel", {L"C:\\Program Files\\x.exe", L"tunnel"}},
       {L"\"/opt/v h/cloudflared\" a\tb", {L"/opt/v h/cloudflared", L"a", L"b"}},
       {L"p \"two words\" x\"y z\"w", {L"p", L"two words", L"xy zw"}},
       {L"p a\\\\b c\\d", {L"p", L"a\\\\b", L"c\\d"}}, {L"p a\\\"b", {L"p", L"a\"b"}},
       {L"p a\\\\\"b c\"", {L"p", L"a\\b c"}}, {L"p \"\"", {L"p", L""}}, {L"p \"a\"\"b\"", {L"p", L"a\"b"}},
+      {L"p \"a b\\\\\" \"\t\" \\\\\\\"\"", {L"p", L"a b\\", L"\t", L"\\\""}},
   };
   for (const auto& [line, want] : cases) {
     EXPECT_EQ(SplitCommandLine(line), want) << WstrToUtf8(line);
+    const std::wstring joined = JoinCommandLine(want);
+    EXPECT_EQ(SplitCommandLine(joined), want) << WstrToUtf8(joined);
 #ifdef _WIN32
-    int argc = 0;  // the system's own splitting agrees (of an empty line it names the program)
-    LPWSTR* argv = want.empty() ? nullptr : CommandLineToArgvW(line.c_str(), &argc);
-    if (argv) EXPECT_EQ(std::vector<std::wstring>(argv, argv + argc), want) << WstrToUtf8(line);
-    LocalFree(argv);
+    for (const std::wstring& text : {line, joined}) {
+      int argc = 0;  // the system's own splitting agrees (of an empty line it names the program)
+      LPWSTR* argv = want.empty() ? nullptr : CommandLineToArgvW(text.c_str(), &argc);
+      if (argv) {
+        EXPECT_EQ(std::vector<std::wstring>(argv, argv + argc), want) << WstrToUtf8(text);
+      }
+      LocalFree(argv);
+    }
 #endif
   }
+  EXPECT_EQ(JoinCommandLine({L"C:\\a\"b.exe", L"x"}), L"");  // a program name cannot carry a quote
 }
 
 #ifndef _WIN32

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
 
 #include "fake_tunnel.h"
 #include "platform/module.h"
@@ -24,9 +25,9 @@ TEST(ExtractTunnelURL, Table) {
   for (const auto& [line, want] : cases) EXPECT_EQ(ExtractTunnelURL(line), want) << "line: " << line;
 }
 bool Start(ChildProcess& child, ScopedPipe* out, const std::vector<std::wstring>* env = nullptr,
-           const std::wstring& program = L"cloudflared", const std::wstring& args = L"tunnel") {
-  return StartHiddenProcess(L"\"" + ProgramFolder() + kPathSeparator + program + kExecutableSuffix + L"\" " + args,
-                            child, out, env);
+           const std::wstring& program = L"cloudflared", std::vector<std::wstring> args = {L"tunnel"}) {
+  args.insert(args.begin(), ProgramFolder() + kPathSeparator + program + kExecutableSuffix);
+  return StartHiddenProcess(args, child, out, env);
 }
 uint32_t ExitCode(ChildProcess& child) {
   uint32_t code = 99;
@@ -34,17 +35,20 @@ uint32_t ExitCode(ChildProcess& child) {
   return code;
 }
 
-// Merged output, exit code, an env entry over ours, no socket of ours in a child, forced/job ends, no program.
-TEST(ProcessSeam, OutputEnvironmentSocketsEndsAndMissingProgram) {
-  FakeTunnel named("print from-extra-env\nexit 0\n"), fake("print out-1\neprint err-1\nprintcr out-2\nexit 7\n");
+// Merged output, exit code, an env entry over ours, arguments as given, no socket of ours in a child, forced/job
+// ends, no program or (Windows) one named without its full path.
+TEST(ProcessSeam, OutputEnvironmentArgumentsSocketsEndsAndMissingProgram) {
+  FakeTunnel named("print from-extra-env\nargs\nexit 0\n"), fake("print out-1\neprint err-1\nprintcr out-2\nexit 7\n");
   ChildProcess child, second, hung, jobbed, missing;
   ScopedPipe out, out2, none;
   ASSERT_TRUE(Start(child, &out));
   EXPECT_EQ(ReadChildOutput(out.get()) + std::to_string(ExitCode(child)), "out-1\nerr-1\nout-2\r\n7");
   EXPECT_EQ(fake.Pids(), std::vector<uint32_t>{child.pid});
   const std::vector<std::wstring> env{L"VH_FAKE_TUNNEL_DIR=" + named.Folder(), L"VH_UNUSED=a=b"};
-  ASSERT_TRUE(Start(second, &out2, &env));
-  EXPECT_EQ(ReadChildOutput(out2.get()) + std::to_string(ExitCode(second)), "from-extra-env\n0");
+  ASSERT_TRUE(Start(second, &out2, &env, L"cloudflared",
+                    {L"two words", L"", L"q\"uote", L"tail\\", L"a\\\\\"b c", L"\t", L"x\\y", L"n\u00e9 \u2019"}));
+  EXPECT_EQ(ReadChildOutput(out2.get()) + std::to_string(ExitCode(second)),
+            "from-extra-env\n<two words>\n<>\n<q\"uote>\n<tail\\>\n<a\\\\\"b c>\n<\t>\n<x\\y>\n<n\u00e9 \u2019>\n0");
   fake.SetScript("hang\n");
   LoopbackPair p = MakeLoopbackPair();
   ASSERT_TRUE(Start(hung, nullptr) && Start(jobbed, nullptr));
@@ -62,9 +66,38 @@ TEST(ProcessSeam, OutputEnvironmentSocketsEndsAndMissingProgram) {
   TerminateChild(jobbed);
 #endif
   EXPECT_TRUE(WaitChild(jobbed, 5000));
-  EXPECT_FALSE(StartHiddenProcess(L"\"" + fake.Folder() + L"/no-such-program\" x", missing, &none));
+  EXPECT_FALSE(StartHiddenProcess({fake.Folder() + L"/no-such-program", L"x"}, missing, &none) ||
+               StartHiddenProcess({}, missing, &none));
+#ifdef _WIN32  // a bare name would be searched for, beside the program first
+  EXPECT_FALSE(StartHiddenProcess({L"cloudflared.exe", L"tunnel"}, missing, &none));
+#endif
   EXPECT_FALSE(missing.valid() || none.valid());
 }
+
+#ifndef _WIN32  // Wine's CreateProcessW starts no program this deep: long_folder_wine.sh starts it as Explorer would
+// A program in a folder whose path is longer than 260 characters still finds its own folder (the double reads its
+// script there).
+TEST(ProcessSeam, ProgramInALongFolderFindsItsFolder) {
+  TempDir dir;
+  std::wstring folder = dir.path();
+  for (const wchar_t c : {L'a', L'b', L'c'}) {
+    folder += kPathSeparator + std::wstring(100, c);
+    std::filesystem::create_directory(std::filesystem::path(folder));
+  }
+  const std::wstring exe = folder + kPathSeparator + L"cloudflared" + kExecutableSuffix;
+  std::filesystem::copy_file(std::filesystem::path(ProgramFolder() + kPathSeparator + L"cloudflared" +
+                                                   kExecutableSuffix), std::filesystem::path(exe));
+  std::filesystem::permissions(std::filesystem::path(exe), std::filesystem::perms::owner_exec,
+                               std::filesystem::perm_options::add);
+  WriteFileAt(folder + kPathSeparator + L"script.txt", "print found its folder\nexit 0\n");
+  const std::vector<std::wstring> env{L"VH_FAKE_TUNNEL_DIR="};  // its own folder, as ProgramFolder says
+  ChildProcess child;
+  ScopedPipe out;
+  ASSERT_TRUE(StartHiddenProcess({exe, L"tunnel"}, child, &out, &env));
+  EXPECT_EQ(ReadChildOutput(out.get()), "found its folder\n");
+  TerminateChild(child), WaitChild(child, 5000);
+}
+#endif
 
 // No client outlives the program, ended without clean-up ("exit") or killed ("wait").
 TEST(NoOrphans, ClientEndsWithTheProgram) {
@@ -72,7 +105,7 @@ TEST(NoOrphans, ClientEndsWithTheProgram) {
     FakeTunnel fake("print INF starting\nhang\n");
     ChildProcess helper;
     ScopedPipe out;
-    ASSERT_TRUE(Start(helper, &out, nullptr, L"tunnel_orphan_helper", mode));
+    ASSERT_TRUE(Start(helper, &out, nullptr, L"tunnel_orphan_helper", {mode}));
     const std::string report = ReadChildOutput(out.get(), true);
     ASSERT_EQ(report.rfind("started ", 0), 0u) << report;
     const uint32_t pid = static_cast<uint32_t>(std::strtoul(report.c_str() + 8, nullptr, 10));
