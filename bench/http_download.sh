@@ -103,7 +103,7 @@ base=${VH_BENCH_BASE:-}
 if [ -n "$base" ]; then
   "$base" "$tmp/www/file.bin" > "$tmp/base.out" 2>&1 &
   pids+=($!); base_pid=$!
-  for _ in $(seq 100); do grep -q '^port ' "$tmp/base.out" && break; sleep 0.1; done
+  for _ in $(seq 100); do grep -qs '^port ' "$tmp/base.out" && break; sleep 0.1; done
   base_port=$(awk '/^port /{print $2}' "$tmp/base.out")
 fi
 

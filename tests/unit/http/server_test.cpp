@@ -162,6 +162,21 @@ TEST_F(Server, LanItemsMoveTheListenerOnTheSamePort) {
 #endif
 }
 
+// The listener reads the head in pieces as they come and hands what it read to the answering thread.
+TEST_F(Server, HeadsArriveInPieces) {
+  ASSERT_TRUE(StartServerIfNeeded(nullptr));
+  const std::pair<std::vector<std::string>, std::string> rows[] = {
+      {{"GET /__vhhealth HTTP/1.1\r\n\r\n"}, "HTTP/1.1 200 OK\r\n"},
+      {{"GET /__vh", "health HTTP/1.1\r\nHost: x\r", "\n\r\n"}, "HTTP/1.1 200 OK\r\n"},
+      {{"GET /__vhhealth HTTP/1.1\r\nX: " + std::string(9000, 'x'), std::string(9000, 'y')}, "HTTP/1.1 413 "}};
+  for (const auto& [pieces, status] : rows) {
+    const SOCKET s = ConnectLoopback(g_port);
+    for (const std::string& piece : pieces) SendText(s, piece), std::this_thread::sleep_for(50ms);
+    EXPECT_TRUE(ReadAll(s).starts_with(status)) << pieces.size();
+    closesocket(s);
+  }
+}
+
 // Silent clients hold no thread; 64 stalled downloads from the tunnel client's address (not limited
 // per device) hold them all; the next request gets the 503 and an orderly end (no reset).
 TEST_F(Server, SixtyFifthConnectionIsRefusedCleanly) {
