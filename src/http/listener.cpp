@@ -245,8 +245,10 @@ void PauseAccepting(WaitingRoom& room) {
 }
 
 // Takes the connections waiting on the listening socket into the room; a
-// full room closes its longest-waiting connection for each newcomer.
-void AcceptNewcomers(SOCKET listening, WaitingRoom& room) {
+// full room closes its longest-waiting connection for each newcomer. A head
+// that came with the connection (the usual case) is read at once, saving a
+// wait for it.
+void AcceptNewcomers(SOCKET listening, WaitingRoom& room, HWND hwnd) {
   for (int i = 0; i < kAcceptBurst; ++i) {
     uint32_t peer = 0;
     ScopedSocket c(AcceptConnection(listening, &peer));
@@ -256,8 +258,11 @@ void AcceptNewcomers(SOCKET listening, WaitingRoom& room) {
     }
     SetNoInherit(c.get());
     if (!SetNonBlocking(c.get(), true)) continue;
+    Waiting w{std::move(c), peer, NowMs() + kHeadDeadlineMs, {}};
+    ReadWaiting(w, hwnd);
+    if (!w.s.valid()) continue;  // answered, or gone already
     if (room.conns.size() >= room.capacity) room.conns.erase(room.conns.begin());
-    room.conns.push_back(Waiting{std::move(c), peer, NowMs() + kHeadDeadlineMs, {}});
+    room.conns.push_back(std::move(w));
   }
 }
 
@@ -309,7 +314,7 @@ void ServeRound(WaitingRoom& room, std::vector<PollSlot>& slots, SOCKET listenin
   for (size_t i = 0; i < room.conns.size(); ++i)
     if (slots[i + 1].ready) ReadWaiting(room.conns[i], hwnd);
   std::erase_if(room.conns, [](const Waiting& w) { return !w.s.valid(); });
-  if (accepting && slots.back().ready) AcceptNewcomers(listening, room);
+  if (accepting && slots.back().ready) AcceptNewcomers(listening, room, hwnd);
   DropExpired(room, NowMs());
 }
 
