@@ -30,7 +30,6 @@ void ShutdownSend(SOCKET s) { shutdown(s, SHUT_WR); }
 void ShutdownBoth(SOCKET s) { shutdown(s, SHUT_RDWR); }
 void SetNoInherit(SOCKET s) { fcntl(s, F_SETFD, fcntl(s, F_GETFD) | FD_CLOEXEC); }
 
-
 bool SetNonBlocking(SOCKET s, bool on) {
   const int flags = fcntl(s, F_GETFL);
   if (flags < 0) return false;

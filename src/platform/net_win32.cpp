@@ -22,7 +22,6 @@ void SetNoInherit(SOCKET s) {
   SetHandleInformation(reinterpret_cast<HANDLE>(s), HANDLE_FLAG_INHERIT, 0);
 }
 
-
 bool SetNonBlocking(SOCKET s, bool on) {
   u_long mode = on ? 1 : 0;
   return ioctlsocket(s, FIONBIO, &mode) == 0;
