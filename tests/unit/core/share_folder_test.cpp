@@ -42,6 +42,7 @@ const wchar_t kCompressFailed[] = L"Could not compress folder.\n\nPowerShell's C
                                   L"PowerShell is installed and the folder isn't in use.";
 const wchar_t* const kCompressHung = kCompressFailed;
 const std::wstring kArchiveLeaf = L"vornhale";
+const std::wstring kLeftArchive = L"left_3.ZIP";  // archive names compare without case
 fs::path FsPath(const std::wstring& p) { return fs::path(p); }
 // The PowerShell double put where the system's own copy lives (once per run); the copy beside this binary is a
 // planted one that must never run. The folder the system's copy records its paths in.
@@ -66,6 +67,7 @@ constexpr unsigned kHangTimeoutMs = 1500;
 const wchar_t kCompressFailed[] = L"Could not compress folder: writing the archive failed: File too large.";
 const wchar_t kCompressHung[] = L"Could not compress folder: archiving did not finish within 10 minutes.";
 const std::wstring kArchiveLeaf = L"vornhale-" + std::to_wstring(geteuid());
+const std::wstring kLeftArchive = L"left_3.zip";
 fs::path FsPath(const std::wstring& p) { return fs::path(WstrToUtf8(p)); }  // names need not suit the C locale
 // "fail": the archive's write fails (a file size limit); "hang": a folder that takes seconds to archive.
 struct BrokenCompressor {
@@ -236,6 +238,32 @@ TEST_F(ShareFolderTest, CompressorFailureHangStopAndRefusalLeaveNothingBehind) {
   EXPECT_TRUE(NoArchives());
 }
 
+// A start-up sweep deletes what no instance holds: an archive an item holds (POSIX: or a reserved one) stays;
+// other names (POSIX: folders and links) stay.
+TEST_F(ShareFolderTest, StartUpSweepKeepsLiveArchives) {
+  const std::wstring dir = ::ArchiveFolder() + kPathSeparator, held = WriteFileAt(dir + L"held_2.zip", "z");
+  const std::wstring left = WriteFileAt(dir + kLeftArchive, "old"), other = WriteFileAt(dir + L"notes.zipped", "n");
+  ScopedFile reserved, item(OpenFileShareRead(held, HoldKind::kReadAndDelete));
+  ASSERT_TRUE(item.valid() && HoldArchive(item.get()));
+  std::wstring live;
+#ifndef _WIN32
+  live = ReserveArchivePath(::ArchiveFolder(), L"live", 1, reserved);
+  const std::wstring sub = dir + L"sub.zip", link = dir + L"l.zip";
+  ASSERT_EQ(mkdir(WstrToUtf8(sub).c_str(), 0700) + symlink(WstrToUtf8(left).c_str(), WstrToUtf8(link).c_str()), 0);
+#endif
+  EXPECT_EQ(SweepLeftArchives(), 1);
+  EXPECT_EQ(std::tuple(PathExists(held), PathExists(left), PathExists(other), live.empty() || PathExists(live)),
+            std::tuple(true, false, true, true));
+#ifndef _WIN32
+  struct stat st {};
+  EXPECT_TRUE(PathExists(sub) && lstat(WstrToUtf8(link).c_str(), &st) == 0) << "a folder or a link was taken";
+  unlink(WstrToUtf8(link).c_str()), rmdir(WstrToUtf8(sub).c_str());
+#endif
+  reserved.reset(), item.reset();
+  EXPECT_EQ(SweepLeftArchives(), live.empty() ? 1 : 2);
+  DeleteFilePath(other);
+}
+
 #ifndef _WIN32
 // Names are taken exclusively (0600): a taken one (another instance's) is skipped and never touched.
 TEST(ArchiveSeam, TakenNameMovesOnAndStaysUntouched) {
@@ -248,27 +276,6 @@ TEST(ArchiveSeam, TakenNameMovesOnAndStaysUntouched) {
                 ReadWholeFile(taken), WstrToUtf8(dir.File(L"x_6.zip")) + " 0 384 theirs");  // 384: 0600
   EXPECT_EQ(ReserveArchivePath(dir.File(L"missing"), L"x", 5, hold), L"");
   EXPECT_FALSE(hold.valid());
-}
-
-// A start-up sweep deletes what no instance holds: a live mark (reserved, or held by an item) keeps an archive;
-// other names, folders and links stay.
-TEST_F(ShareFolderTest, StartUpSweepKeepsLiveArchives) {
-  const std::wstring dir = ::ArchiveFolder();
-  ScopedFile reserved, item;
-  const std::wstring live = ReserveArchivePath(dir, L"live", 1, reserved), held = WriteFileAt(dir + L"/held_2.zip", "z"),
-                     left = WriteFileAt(dir + L"/left_3.zip", "old");
-  item = ScopedFile(OpenFileShareRead(held, HoldKind::kReadAndDelete));
-  ASSERT_TRUE(HoldArchive(item.get()));
-  const std::wstring other = WriteFileAt(dir + L"/notes.txt", "n"), sub = dir + L"/sub.zip", link = dir + L"/l.zip";
-  ASSERT_EQ(mkdir(WstrToUtf8(sub).c_str(), 0700) + symlink(WstrToUtf8(left).c_str(), WstrToUtf8(link).c_str()), 0);
-  EXPECT_EQ(SweepLeftArchives(), 1);
-  for (const auto& [path, kept] : {std::pair(live, true), {held, true}, {left, false}, {other, true}, {sub, true}})
-    EXPECT_EQ(PathExists(path), kept) << WstrToUtf8(path);
-  struct stat st {};
-  EXPECT_EQ(lstat(WstrToUtf8(link).c_str(), &st), 0) << "a link is not followed nor taken";
-  reserved.reset(), item.reset();
-  EXPECT_EQ(SweepLeftArchives(), 2);
-  unlink(WstrToUtf8(link).c_str()), rmdir(WstrToUtf8(sub).c_str()), unlink(WstrToUtf8(other).c_str());
 }
 
 // Reservations made while other sweeps run all the time: every name handed out still names a live archive.
@@ -536,21 +543,6 @@ TEST(FolderZip, SwappedLinksNeverLeadOutside) {
   done = true;
   swapper.join();
   EXPECT_GT(storedSmall, 0);  // the race was run with the files in place, too
-}
-#endif
-
-#ifdef _WIN32
-// A start-up sweep deletes the archives it can: one held by an item (a running instance) cannot be; other names stay.
-TEST_F(ShareFolderTest, StartUpSweepKeepsHeldArchives) {
-  const std::wstring dir = ::ArchiveFolder(), held = WriteFileAt(dir + L"\\held_2.zip", "z");
-  const std::wstring left = WriteFileAt(dir + L"\\left_3.ZIP", "old"), other = WriteFileAt(dir + L"\\notes.zipped", "n");
-  ScopedFile item(OpenFileShareRead(held, HoldKind::kReadAndDelete));
-  ASSERT_TRUE(item.valid() && HoldArchive(item.get()));
-  EXPECT_EQ(SweepLeftArchives(), 1);
-  EXPECT_EQ(std::tuple(PathExists(held), PathExists(left), PathExists(other)), std::tuple(true, false, true));
-  item.reset();
-  EXPECT_EQ(SweepLeftArchives(), 1);
-  DeleteFilePath(other);
 }
 #endif
 
