@@ -8,6 +8,7 @@
 
 #include "core/app_messages.h"
 #include "fake_tunnel.h"
+#include "platform/hex.h"
 #include "platform/module.h"
 #include "platform/random.h"
 #include "recording_shell.h"
@@ -134,9 +135,8 @@ std::vector<std::string> ZipListing(const std::string& zip, const std::string& m
   return lines;
 }
 std::string Hex(const std::string& bytes) {
-  static const char kDigits[] = "0123456789abcdef";
   std::string out;
-  for (unsigned char c : bytes) out += {kDigits[c >> 4], kDigits[c & 15]};
+  for (unsigned char c : bytes) AppendHexByte(out, c, true);
   return out;
 }
 // The ZipListing line of an entry with these bytes (a name beyond ASCII carries the UTF-8 flag).
@@ -346,7 +346,8 @@ ZipRun RunZip(const std::string& folder, const std::string& archive, int uid = -
     int status = 0;
     for (const std::string& hex : ReadLinesOf(child, fds, status)) {
       std::string line;
-      for (size_t i = 0; i + 1 < hex.size(); i += 2) line.push_back(static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16)));
+      for (size_t i = 0; i + 1 < hex.size(); i += 2)
+        line.push_back(static_cast<char>(HexDigitValue(hex[i]) * 16 + HexDigitValue(hex[i + 1])));
       run.skipped.push_back(line);
     }
     run.end = static_cast<ZipEnd>(WEXITSTATUS(status));
