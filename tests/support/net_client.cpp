@@ -64,18 +64,12 @@ std::string ReadAll(SOCKET s, unsigned timeoutMs, bool* reset, size_t maxBytes) 
   if (reset) *reset = n < 0;
   return out;
 }
-std::string Fetch(int port, const std::string& request, bool* reset) {
-  const SOCKET s = ConnectLoopback(port);
-  SendText(s, request);
-  const std::string answer = ReadAll(s, 10000, reset);
-  closesocket(s);
-  return answer;
-}
-std::string FetchFrom(const char* from, int port, const std::string& request, unsigned timeoutMs) {
+std::string Fetch(int port, const std::string& req, bool* reset) { return FetchFrom(nullptr, port, req, 10000, reset); }
+std::string FetchFrom(const char* from, int port, const std::string& request, unsigned timeoutMs, bool* reset) {
   const SOCKET s = ConnectFrom(from, port);
   if (s == INVALID_SOCKET) return "";
   SendText(s, request);
-  const std::string answer = ReadAll(s, timeoutMs);
+  const std::string answer = ReadAll(s, timeoutMs, reset);
   closesocket(s);
   return answer;
 }

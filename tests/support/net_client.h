@@ -17,8 +17,10 @@ bool SendText(SOCKET s, const std::string& bytes);
 std::string ReadAll(SOCKET s, unsigned timeoutMs = 5000, bool* reset = nullptr, size_t maxBytes = 1u << 30);
 // One request on a new connection to 127.0.0.1:port: the whole answer.
 std::string Fetch(int port, const std::string& request, bool* reset = nullptr);
-// Fetch from the loopback address `from`, waiting at most timeoutMs for each piece of the answer.
-std::string FetchFrom(const char* from, int port, const std::string& request, unsigned timeoutMs = 10000);
+// Fetch from the loopback address `from` (nullptr: any), waiting at most timeoutMs for each piece of the answer;
+// "" when no connection is made.
+std::string FetchFrom(const char* from, int port, const std::string& request, unsigned timeoutMs = 10000,
+                      bool* reset = nullptr);
 inline std::string Get(const std::string& target, const std::string& headers = "", const std::string& method = "GET") {
   return method + " " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n" + headers + "\r\n";
 }

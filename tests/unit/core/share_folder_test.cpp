@@ -1,13 +1,14 @@
 // Folders through the real compressor (the archive writer; under Wine a PowerShell double), Internet items (a double).
+#include <algorithm>
 #include <atomic>
 #include <filesystem>
-#include <algorithm>
 #include <fstream>
 #include <regex>
 #include <thread>
 
 #include "core/app_messages.h"
 #include "fake_tunnel.h"
+#include "platform/hex.h"
 #include "platform/module.h"
 #include "platform/random.h"
 #include "recording_shell.h"
@@ -24,18 +25,13 @@
 #else
 #include <fcntl.h>
 #include <grp.h>
-#include <sys/file.h>
 #include <sys/resource.h>
-#include <sys/socket.h>
-#include <sys/un.h>
-#include <sys/wait.h>
-
-#include <algorithm>
-#include <csignal>
-#include <cstring>
-#include <random>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+#include <csignal>
+#include <random>
 #endif
 
 namespace fs = std::filesystem;
@@ -47,6 +43,7 @@ const wchar_t kCompressFailed[] = L"Could not compress folder.\n\nPowerShell's C
                                   L"PowerShell is installed and the folder isn't in use.";
 const wchar_t* const kCompressHung = kCompressFailed;
 const std::wstring kArchiveLeaf = L"vornhale";
+const std::wstring kLeftArchive = L"left_3.ZIP";  // archive names compare without case
 fs::path FsPath(const std::wstring& p) { return fs::path(p); }
 // The PowerShell double put where the system's own copy lives (once per run); the copy beside this binary is a
 // planted one that must never run. The folder the system's copy records its paths in.
@@ -71,6 +68,7 @@ constexpr unsigned kHangTimeoutMs = 1500;
 const wchar_t kCompressFailed[] = L"Could not compress folder: writing the archive failed: File too large.";
 const wchar_t kCompressHung[] = L"Could not compress folder: archiving did not finish within 10 minutes.";
 const std::wstring kArchiveLeaf = L"vornhale-" + std::to_wstring(geteuid());
+const std::wstring kLeftArchive = L"left_3.zip";
 fs::path FsPath(const std::wstring& p) { return fs::path(WstrToUtf8(p)); }  // names need not suit the C locale
 // "fail": the archive's write fails (a file size limit); "hang": a folder that takes seconds to archive.
 struct BrokenCompressor {
@@ -137,9 +135,8 @@ std::vector<std::string> ZipListing(const std::string& zip, const std::string& m
   return lines;
 }
 std::string Hex(const std::string& bytes) {
-  static const char kDigits[] = "0123456789abcdef";
   std::string out;
-  for (unsigned char c : bytes) out += {kDigits[c >> 4], kDigits[c & 15]};
+  for (unsigned char c : bytes) AppendHexByte(out, c, true);
   return out;
 }
 // The ZipListing line of an entry with these bytes (a name beyond ASCII carries the UTF-8 flag).
@@ -241,8 +238,34 @@ TEST_F(ShareFolderTest, CompressorFailureHangStopAndRefusalLeaveNothingBehind) {
   EXPECT_TRUE(NoArchives());
 }
 
+// A start-up sweep deletes what no instance holds: an archive an item holds (POSIX: or a reserved one) stays;
+// other names (POSIX: folders and links) stay.
+TEST_F(ShareFolderTest, StartUpSweepKeepsLiveArchives) {
+  const std::wstring dir = ::ArchiveFolder() + kPathSeparator, held = WriteFileAt(dir + L"held_2.zip", "z");
+  const std::wstring left = WriteFileAt(dir + kLeftArchive, "old"), other = WriteFileAt(dir + L"notes.zipped", "n");
+  ScopedFile reserved, item(OpenFileShareRead(held, HoldKind::kReadAndDelete));
+  ASSERT_TRUE(item.valid() && HoldArchive(item.get()));
+  std::wstring live;
 #ifndef _WIN32
-// Names are taken exclusively (0600) and marked live: a taken one (another instance's) is skipped and never touched.
+  live = ReserveArchivePath(::ArchiveFolder(), L"live", 1, reserved);
+  const std::wstring sub = dir + L"sub.zip", link = dir + L"l.zip";
+  ASSERT_EQ(mkdir(WstrToUtf8(sub).c_str(), 0700) + symlink(WstrToUtf8(left).c_str(), WstrToUtf8(link).c_str()), 0);
+#endif
+  EXPECT_EQ(SweepLeftArchives(), 1);
+  EXPECT_EQ(std::tuple(PathExists(held), PathExists(left), PathExists(other), live.empty() || PathExists(live)),
+            std::tuple(true, false, true, true));
+#ifndef _WIN32
+  struct stat st {};
+  EXPECT_TRUE(PathExists(sub) && lstat(WstrToUtf8(link).c_str(), &st) == 0) << "a folder or a link was taken";
+  unlink(WstrToUtf8(link).c_str()), rmdir(WstrToUtf8(sub).c_str());
+#endif
+  reserved.reset(), item.reset();
+  EXPECT_EQ(SweepLeftArchives(), live.empty() ? 1 : 2);
+  DeleteFilePath(other);
+}
+
+#ifndef _WIN32
+// Names are taken exclusively (0600): a taken one (another instance's) is skipped and never touched.
 TEST(ArchiveSeam, TakenNameMovesOnAndStaysUntouched) {
   TempDir dir;
   ScopedFile hold;
@@ -251,32 +274,8 @@ TEST(ArchiveSeam, TakenNameMovesOnAndStaysUntouched) {
   ASSERT_EQ(stat(WstrToUtf8(mine).c_str(), &st), 0);
   EXPECT_EQ(WstrToUtf8(mine) + " " + std::to_string(st.st_size) + " " + std::to_string(st.st_mode & 0777) + " " +
                 ReadWholeFile(taken), WstrToUtf8(dir.File(L"x_6.zip")) + " 0 384 theirs");  // 384: 0600
-  const int probe = open(WstrToUtf8(mine).c_str(), O_RDONLY | O_CLOEXEC);
-  EXPECT_EQ(flock(probe, LOCK_EX | LOCK_NB), -1) << "not marked live";
-  close(probe);
   EXPECT_EQ(ReserveArchivePath(dir.File(L"missing"), L"x", 5, hold), L"");
   EXPECT_FALSE(hold.valid());
-}
-
-// A start-up sweep deletes what no instance holds: a live mark (reserved, or held by an item) keeps an archive;
-// other names, folders and links stay.
-TEST_F(ShareFolderTest, StartUpSweepKeepsLiveArchives) {
-  const std::wstring dir = ::ArchiveFolder();
-  ScopedFile reserved, item;
-  const std::wstring live = ReserveArchivePath(dir, L"live", 1, reserved), held = WriteFileAt(dir + L"/held_2.zip", "z"),
-                     left = WriteFileAt(dir + L"/left_3.zip", "old");
-  item = ScopedFile(OpenFileShareRead(held, HoldKind::kReadAndDelete));
-  ASSERT_TRUE(HoldArchive(item.get()));
-  const std::wstring other = WriteFileAt(dir + L"/notes.txt", "n"), sub = dir + L"/sub.zip", link = dir + L"/l.zip";
-  ASSERT_EQ(mkdir(WstrToUtf8(sub).c_str(), 0700) + symlink(WstrToUtf8(left).c_str(), WstrToUtf8(link).c_str()), 0);
-  EXPECT_EQ(SweepLeftArchives(), 1);
-  for (const auto& [path, kept] : {std::pair(live, true), {held, true}, {left, false}, {other, true}, {sub, true}})
-    EXPECT_EQ(PathExists(path), kept) << WstrToUtf8(path);
-  struct stat st {};
-  EXPECT_EQ(lstat(WstrToUtf8(link).c_str(), &st), 0) << "a link is not followed nor taken";
-  reserved.reset(), item.reset();
-  EXPECT_EQ(SweepLeftArchives(), 2);
-  unlink(WstrToUtf8(link).c_str()), rmdir(WstrToUtf8(sub).c_str()), unlink(WstrToUtf8(other).c_str());
 }
 
 // Reservations made while other sweeps run all the time: every name handed out still names a live archive.
@@ -347,7 +346,8 @@ ZipRun RunZip(const std::string& folder, const std::string& archive, int uid = -
     int status = 0;
     for (const std::string& hex : ReadLinesOf(child, fds, status)) {
       std::string line;
-      for (size_t i = 0; i + 1 < hex.size(); i += 2) line.push_back(static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16)));
+      for (size_t i = 0; i + 1 < hex.size(); i += 2)
+        line.push_back(static_cast<char>(HexDigitValue(hex[i]) * 16 + HexDigitValue(hex[i + 1])));
       run.skipped.push_back(line);
     }
     run.end = static_cast<ZipEnd>(WEXITSTATUS(status));
@@ -398,15 +398,7 @@ TEST(FolderZip, EveryEntryArchivedWithItsBytesOrNamed) {
   for (const auto& f : plain) file(f.name, f.bytes), stored(f.name, f.bytes);
   file("bad\xFF", "x"), skipped.push_back(SkipLine("bad\xFF", SkipReason::kNotUtf8));
   mkfifo((root + "/fifo").c_str(), 0644), skipped.push_back(SkipLine("fifo", SkipReason::kFifo));
-  const int sock = socket(AF_UNIX, SOCK_STREAM, 0);
-  sockaddr_un addr{};
-  addr.sun_family = AF_UNIX;
-  const std::string sockPath = root + "/sock";
-  if (sockPath.size() < sizeof addr.sun_path) {
-    std::memcpy(addr.sun_path, sockPath.c_str(), sockPath.size());
-    ASSERT_EQ(bind(sock, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
-    skipped.push_back(SkipLine("sock", SkipReason::kSocket));
-  }
+  mknod((root + "/sock").c_str(), S_IFSOCK | 0644, 0), skipped.push_back(SkipLine("sock", SkipReason::kSocket));
   const std::pair<std::string, std::string> links[] = {  // name, target; stored as a copy when it stays inside
       {"in", "sub/b.bin"}, {"sub/up", "../a.txt"}, {"abs-in", root + "/a.txt"}, {"out", "../outside.txt"},
       {"abs-out", base + "/outside.txt"}, {"to-sub", "sub"}, {"to-root", root}, {"none", "nothing"}, {"loop", "loop"},
@@ -456,7 +448,6 @@ TEST(FolderZip, EveryEntryArchivedWithItsBytesOrNamed) {
     EXPECT_EQ(got.size(), want.size());
     EXPECT_EQ(gotSkipped, skipped);
   }
-  close(sock);
   RemoveTree(root);
 }
 
@@ -553,21 +544,6 @@ TEST(FolderZip, SwappedLinksNeverLeadOutside) {
   done = true;
   swapper.join();
   EXPECT_GT(storedSmall, 0);  // the race was run with the files in place, too
-}
-#endif
-
-#ifdef _WIN32
-// A start-up sweep deletes the archives it can: one held by an item (a running instance) cannot be; other names stay.
-TEST_F(ShareFolderTest, StartUpSweepKeepsHeldArchives) {
-  const std::wstring dir = ::ArchiveFolder(), held = WriteFileAt(dir + L"\\held_2.zip", "z");
-  const std::wstring left = WriteFileAt(dir + L"\\left_3.ZIP", "old"), other = WriteFileAt(dir + L"\\notes.zipped", "n");
-  ScopedFile item(OpenFileShareRead(held, HoldKind::kReadAndDelete));
-  ASSERT_TRUE(item.valid() && HoldArchive(item.get()));
-  EXPECT_EQ(SweepLeftArchives(), 1);
-  EXPECT_EQ(std::tuple(PathExists(held), PathExists(left), PathExists(other)), std::tuple(true, false, true));
-  item.reset();
-  EXPECT_EQ(SweepLeftArchives(), 1);
-  DeleteFilePath(other);
 }
 #endif
 
