@@ -4,12 +4,11 @@
 #include <memory>
 #include <string>
 
-#include "core/app_messages.h"
+#include "core/events.h"
 #include "core/registry.h"
 #include "http/request.h"
 #include "http/transfer_floor.h"
 #include "platform/file.h"
-#include "platform/message.h"
 #include "platform/sendfile.h"
 
 namespace {
@@ -107,7 +106,7 @@ void SendFile(SOCKET s, HWND hwnd, HostedItem& item, const ResponsePlan& plan) {
     NoteTransferProgress(floor, NowMs(), handed > queued ? handed - queued : 0);
   }
   if (left == 0) item.downloads.fetch_add(1);
-  PostWindowMessage(hwnd, WM_DOWNLOAD_DONE, 0, 0);
+  PushEvent(hwnd, AppEvent{EventKind::kDownloadDone});
 }
 
 // Reads the request head into req until CheckHead finds it complete or too

@@ -34,7 +34,7 @@ bool BindListenSocket(int port, bool allIfaces);
 
 // Starts the server on a free random port in 20000-49999 unless it runs;
 // refreshes g_cachedLanIp first. True when the server runs on return. Ended
-// downloads are posted to hwnd (WM_DOWNLOAD_DONE), also after a re-bind.
+// downloads are reported as kDownloadDone events waking hwnd, also after a re-bind.
 bool StartServerIfNeeded(HWND hwnd);
 
 // While running: re-binds on the same port when the wanted address (any item

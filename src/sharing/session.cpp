@@ -6,7 +6,7 @@
 #include <utility>
 #include <vector>
 
-#include "core/app_messages.h"
+#include "core/events.h"
 #include "core/links.h"
 #include "core/registry.h"
 #include "http/listener.h"
@@ -105,16 +105,15 @@ bool ConfirmCloseWhileSharing(HWND hwnd) {
   return true;
 }
 
-void OnTunnelFound(HWND) {
-  if (TakeTunnelFound()) ShellNote(StatusNote::kTunnelFound);
+void OnTunnelFound(HWND, const AppEvent& event) {
+  if (TakeTunnelFound(event)) ShellNote(StatusNote::kTunnelFound);
 }
 
-void OnTunnelReady(HWND hwnd, WPARAM probeOk, LPARAM address) {
-  std::string host;
-  if (!TakeTunnelAddress(address, host)) return;
+void OnTunnelReady(HWND hwnd, const AppEvent& event) {
+  if (!TakeTunnelAddress(event)) return;
   {
     std::lock_guard<std::mutex> lock(g_hostedMtx);
-    g_tunHost = std::move(host);
+    g_tunHost = event.address;
     ForEachHosted_locked(BuildItemUrl_locked);
   }
   RefreshListView(hwnd);
@@ -122,13 +121,12 @@ void OnTunnelReady(HWND hwnd, WPARAM probeOk, LPARAM address) {
   const std::string url = LatestHostedUrl();
   if (url.empty()) return;
   CopyTextToClipboard(Utf8ToWstr(url));
-  ShellNote(probeOk != 0 ? StatusNote::kLinkReady : StatusNote::kLinkReadyUnprobed);
+  ShellNote(event.probeOk ? StatusNote::kLinkReady : StatusNote::kLinkReadyUnprobed);
 }
 
-void OnTunnelFailed(HWND hwnd) {
-  if (!TakeTunnelFailure()) return;
-  if (AnyHostedInMode(0) && g_tunRetryLeft.load() > 0) {
-    g_tunRetryLeft.fetch_sub(1);
+void OnTunnelFailed(HWND hwnd, const AppEvent& event) {
+  if (!TakeTunnelFailure(event)) return;
+  if (AnyHostedInMode(0) && UseTunnelRestart()) {
     ShellNote(StatusNote::kTunnelDropped);
     if (StartTunnelIfNeeded(hwnd)) return;
   }
@@ -147,12 +145,15 @@ void OnTunnelFailed(HWND hwnd) {
   ShellNote(StatusNote::kTunnelGaveUp);
 }
 
-bool OnSharingMessage(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
-  switch (msg) {
-    case WM_TUNNEL_FOUND: OnTunnelFound(hwnd); return true;
-    case WM_TUNNEL_READY: OnTunnelReady(hwnd, wParam, lParam); return true;
-    case WM_TUNNEL_FAILED: OnTunnelFailed(hwnd); return true;
-    case WM_DOWNLOAD_DONE: RefreshListView(hwnd); return true;
+void OnSharingEvent(HWND hwnd, const AppEvent& event) {
+  switch (event.kind) {
+    case EventKind::kTunnelFound: OnTunnelFound(hwnd, event); return;
+    case EventKind::kTunnelReady: OnTunnelReady(hwnd, event); return;
+    case EventKind::kTunnelFailed: OnTunnelFailed(hwnd, event); return;
+    case EventKind::kDownloadDone: RefreshListView(hwnd); return;
   }
-  return false;
+}
+
+void HandleSharingEvents(HWND hwnd) {
+  for (AppEvent event; PopEvent(event);) OnSharingEvent(hwnd, event);
 }

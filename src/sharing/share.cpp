@@ -278,10 +278,10 @@ bool AddHostedItem(const std::wstring& path, int mode, const std::string& custom
 
   if (itemMode == 1) {
     ShellNote(StatusNote::kLanReady);
-  } else if (g_tunRunning) {
-    if (g_tunReady) ShellNote(StatusNote::kLinkReady);
+  } else if (TunnelRunning()) {
+    if (TunnelPublished()) ShellNote(StatusNote::kLinkReady);
   } else if (StartTunnelIfNeeded(hwnd)) {
-    g_tunRetryLeft = kTunnelRestarts;
+    ArmTunnelRestarts();
     ShellNote(StatusNote::kTunnelStarting);
   } else {
     {

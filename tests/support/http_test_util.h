@@ -5,7 +5,7 @@
 #include <mutex>
 #include <thread>
 
-#include "core/app_messages.h"
+#include "core/events.h"
 #include "core/links.h"
 #include "core/registry.h"
 #include "http/handler.h"
@@ -26,11 +26,12 @@ inline std::shared_ptr<HostedItem> HostItem(const std::string& slug, const std::
   BuildItemUrl_locked(*item), AppendHosted_locked(item);
   return item;
 }
-// WM_DOWNLOAD_DONE messages: up to firstMs for the first, 300 ms (firstMs 0: none) for each further one.
+// kDownloadDone events: up to firstMs for the first, 300 ms (firstMs 0: none) for each further one.
 inline int CountDownloadDone(unsigned firstMs = 2000) {
   int count = 0;
   AppMessage m;
-  for (unsigned wait = firstMs; WaitAppMessage(m, wait); wait = firstMs ? 300 : 0) count += m.msg == WM_DOWNLOAD_DONE;
+  for (unsigned wait = firstMs; WaitAppMessage(m, wait); wait = firstMs ? 300 : 0)
+    for (AppEvent e; PopEvent(e);) count += e.kind == EventKind::kDownloadDone;
   return count;
 }
 

@@ -46,8 +46,9 @@ class ShareTest : public ::testing::Test {
   void TearDown() override {
     StopTunnel(), ClearHosted(), StopServer(), g_pendingPaths.clear();
     for (AppMessage m; WaitAppMessage(m, 0);) continue;
+    for (AppEvent e; PopEvent(e);) continue;
     g_hMain = nullptr, DestroyMessageWindow(hwnd_);
-    EXPECT_FALSE(HostedCount() || g_serverRunning.load() || g_tunRunning.load());
+    EXPECT_FALSE(HostedCount() || g_serverRunning.load() || TunnelRunning());
   }
   std::vector<RecordedBox> Boxes() { return TestShell().Snapshot().boxes; }
   std::vector<std::wstring> Statuses() { return TestShell().Snapshot().statuses; }

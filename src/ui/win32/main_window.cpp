@@ -532,7 +532,7 @@ LRESULT CALLBACK MainProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     case WM_CTLCOLORSTATIC: return OnCtlColorStatic(reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam));
     case WM_DROPFILES: return OnDropFiles(wParam);
     case WM_SHELL_PATH: return OnShellPath(hwnd, lParam);
+    case WM_APP_EVENTS: HandleSharingEvents(hwnd); return 0;
   }
-  if (OnSharingMessage(hwnd, msg, wParam, lParam)) return 0;
   return DefWindowProcW(hwnd, msg, wParam, lParam);
 }

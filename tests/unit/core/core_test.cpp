@@ -1,9 +1,11 @@
 // The registry, slugs, links and where the tunnel client is looked for (none beside this binary).
 #include <gtest/gtest.h>
 
+#include "core/events.h"
 #include "core/links.h"
 #include "net_client.h"
 #include "platform/command_line.h"
+#include "platform/message.h"
 #include "platform/module.h"
 #include "platform/random.h"
 #include "text/slug.h"
@@ -57,6 +59,23 @@ TEST_F(Core, ItemsReleaseTheirFilesWithTheLastReference) {
   }
   removed.reset(), held.reset();
   EXPECT_FALSE(PathExists(zipA) || PathExists(zipB));
+}
+
+// Events come out in the order pushed; a push wakes its window with an empty message; a full queue drops the push.
+TEST(Events, OrderWakeUpsAndAFullQueue) {
+  const HWND wake = CreateMessageWindow();
+  for (AppEvent e; PopEvent(e);) continue;
+  for (uint32_t i = 0; i < kMaxQueuedEvents; ++i)
+    ASSERT_TRUE(PushEvent(i == 0 ? wake : nullptr, AppEvent{EventKind::kTunnelFound, i}));
+  EXPECT_FALSE(PushEvent(wake, AppEvent{EventKind::kTunnelReady, 1, true, "https://x.trycloudflare.com"}));
+  std::string wakes;
+  for (AppMessage m; WaitAppMessage(m, 0);)
+    wakes += std::to_string(m.msg) + (m.hwnd == wake ? " " : "? ") + std::to_string(m.wParam + m.lParam) + ";";
+  EXPECT_EQ(wakes, "1025 0;");
+  uint32_t next = 0;
+  for (AppEvent e; PopEvent(e) && e.kind == EventKind::kTunnelFound && e.generation == next;) ++next;
+  EXPECT_EQ(next, kMaxQueuedEvents);
+  DestroyMessageWindow(wake);
 }
 
 // b -> alphabet[b % 36]; 252..255 discarded (no bias), the fill carried to the next draw; a failed draw: "!"s.

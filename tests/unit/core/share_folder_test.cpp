@@ -6,7 +6,7 @@
 #include <regex>
 #include <thread>
 
-#include "core/app_messages.h"
+#include "core/events.h"
 #include "fake_tunnel.h"
 #include "platform/module.h"
 #include "platform/random.h"
@@ -584,8 +584,8 @@ TEST_F(ShareFolderTest, InternetItemsFollowTheTunnel) {
   ExpectBox(L"");
   EXPECT_TRUE(Item(1)->url.empty() && TestShell().clipboard.empty());  // "(waiting for tunnel...)", nothing copied
   EXPECT_EQ(Statuses(), std::vector<std::wstring>{L"Starting Cloudflare tunnel (up to 60s)..."});
-  EXPECT_EQ(g_tunRetryLeft.load(), 3);
-  ASSERT_EQ(PumpTunnel(hwnd_, WM_TUNNEL_READY, 15000, true).size(), 2u);
+  EXPECT_EQ(TunnelRestartsLeft(), 3);
+  ASSERT_EQ(PumpTunnel(hwnd_, EventKind::kTunnelReady, 15000, true).size(), 2u);
   EXPECT_EQ(Item(1)->url, "https://share-item.trycloudflare.com/first");
   TestShell().Clear();
   ASSERT_TRUE(AddPath(f, 0, "second", hwnd_));
@@ -593,9 +593,9 @@ TEST_F(ShareFolderTest, InternetItemsFollowTheTunnel) {
   EXPECT_EQ(Statuses(), std::vector<std::wstring>{L"Link ready and copied to clipboard."});
   ASSERT_EQ(fake.Pids().size(), 1u);
   StopSelected(hwnd_, 2);
-  EXPECT_TRUE(g_tunRunning.load());
+  EXPECT_TRUE(TunnelRunning());
   StopSelected(hwnd_, 1);
-  EXPECT_FALSE(g_tunRunning.load());
+  EXPECT_FALSE(TunnelRunning());
   EXPECT_TRUE(WaitProcessGone(fake.Pids()[0], 5000));
   EXPECT_EQ(FetchBody("lan-stays"), "i");
 }
