@@ -29,7 +29,7 @@ int main(int argc, char** argv) {
   item->path = file.wstring();
   item->name = file.filename().string();
   item->slug = "bench";
-  item->mode = 1;
+  item->mode = ShareMode::kLan;
   item->fileHandle = OpenFileShareRead(item->path);
   if (item->fileHandle == kInvalidFileHandle || !ReadFileStamp(item->fileHandle, item->stamp)) {
     std::fprintf(stderr, "cannot open %s\n", argv[1]);

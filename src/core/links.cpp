@@ -11,7 +11,7 @@ constexpr const char* kLinkLocalPrefix = "169.254.";  // 169.254.0.0/16 in dotte
 }  // namespace
 
 void BuildItemUrl_locked(HostedItem& item) {
-  if (item.mode == 0) {
+  if (item.mode == ShareMode::kInternet) {
     item.url = g_tunHost.empty() ? std::string() : g_tunHost + "/" + item.slug;
     return;
   }

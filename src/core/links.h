@@ -14,7 +14,7 @@ extern std::string g_cachedLanIp;
 // (http/listener.cpp) on the GUI thread.
 extern int g_port;
 
-// Sets item.url from its mode and slug: Internet (mode 0) g_tunHost + "/" + slug,
+// Sets item.url from its mode and slug: Internet g_tunHost + "/" + slug,
 // or empty while g_tunHost is empty; same network "http://" + address + ":" +
 // g_port + "/" + slug, the address being g_cachedLanIp or "127.0.0.1" while it
 // is empty. The caller holds g_hostedMtx.

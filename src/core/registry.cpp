@@ -62,7 +62,7 @@ size_t HostedCount() {
   return g_hosted.size();
 }
 
-bool AnyHostedInMode(int32_t mode) {
+bool AnyHostedInMode(ShareMode mode) {
   std::lock_guard<std::mutex> lock(g_hostedMtx);
   for (const auto& item : g_hosted) {
     if (item->mode == mode) return true;
@@ -78,7 +78,7 @@ bool RemoveHostedAt(size_t index, std::shared_ptr<HostedItem>& removed, int& int
   g_hosted.erase(g_hosted.begin() + static_cast<std::ptrdiff_t>(index));
   internetLeft = 0;
   for (const auto& item : g_hosted) {
-    if (item->mode == 0) ++internetLeft;
+    if (item->mode == ShareMode::kInternet) ++internetLeft;
   }
   return true;
 }

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "core/share_mode.h"
 #include "platform/file.h"
 
 // One shared file, or one folder compressed into a temporary archive.
@@ -19,7 +20,7 @@ struct HostedItem {
   uint64_t size = 0;             // read once at creation
   FileStamp stamp;               // the held file at creation: size, last change, identity
   std::string slug;              // link path segment; set under g_hostedMtx at insertion
-  int32_t mode = 0;              // 0 Internet, 1 same network; only ever 0 -> 1
+  ShareMode mode = ShareMode::kInternet;  // only ever kInternet -> kLan
   std::string url;               // complete link, empty while waiting for the tunnel
   std::atomic<int32_t> downloads{0};
   bool isFolder = false;
@@ -50,12 +51,12 @@ std::shared_ptr<HostedItem> LatestHosted();
 std::vector<std::shared_ptr<HostedItem>> SnapshotHosted();  // GUI thread only
 void CountHostedByKind(int& files, int& folders);
 size_t HostedCount();
-bool AnyHostedInMode(int32_t mode);
+bool AnyHostedInMode(ShareMode mode);
 
 // Remove one item by row index; its archive, if any, is deleted at once (it
 // stays readable for downloads under way). False (and nothing changed) when
 // the index is not below the count. On success `removed` keeps the item alive for the caller
-// and `internetLeft` is the number of remaining items with mode 0.
+// and `internetLeft` is the number of remaining Internet items.
 bool RemoveHostedAt(size_t index, std::shared_ptr<HostedItem>& removed, int& internetLeft);
 
 // The url of item `index`, copied under the lock; empty when there is none.

@@ -136,7 +136,7 @@ bool StartServerIfNeeded(HWND hwnd) {
   if (g_serverRunning.load()) return true;
   g_serverWindow = hwnd;
   g_cachedLanIp = GetPreferredNetworkIP();
-  const bool wanted = AnyHostedInMode(1);
+  const bool wanted = AnyHostedInMode(ShareMode::kLan);
 
   const auto ticks = std::chrono::steady_clock::now().time_since_epoch().count();
   std::mt19937 rng(static_cast<uint32_t>(ticks));
@@ -166,7 +166,7 @@ void SetServerNotice(ServerNoticeFn fn) { g_serverNotice = fn; }
 bool RebindIfModeChanged() {
   if (!g_serverRunning.load()) return true;
   g_cachedLanIp = GetPreferredNetworkIP();
-  const bool wanted = AnyHostedInMode(1);
+  const bool wanted = AnyHostedInMode(ShareMode::kLan);
   if (wanted == g_listenAllIfaces.load()) return true;
 
   const int port = g_port;

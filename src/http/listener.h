@@ -2,7 +2,7 @@
 // every accepted connection. The control functions run on the GUI thread only.
 //
 // The socket listens on all IPv4 interfaces exactly when some hosted item is in
-// same-network mode (mode 1), else on 127.0.0.1 (the tunnel client connects
+// same-network mode (ShareMode::kLan), else on 127.0.0.1 (the tunnel client connects
 // there). The port, drawn once at start, stays while the server runs, across
 // moves between the two addresses.
 #pragma once
@@ -38,7 +38,7 @@ bool BindListenSocket(int port, bool allIfaces);
 bool StartServerIfNeeded(HWND hwnd);
 
 // While running: re-binds on the same port when the wanted address (any item
-// in mode 1 -> all interfaces) differs from the current one. False when that
+// same-network -> all interfaces) differs from the current one. False when that
 // failed: the server stays stopped, the notice below tells the user, and the
 // next StartServerIfNeeded draws a new port.
 bool RebindIfModeChanged();

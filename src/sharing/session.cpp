@@ -24,7 +24,7 @@ const wchar_t kCustomLinkSingleOnly[] =
 
 }  // namespace
 
-int StartSharing(int mode, const std::string& typedLink, bool (*stopRequested)()) {
+int StartSharing(ShareMode mode, const std::string& typedLink, bool (*stopRequested)()) {
   if (g_pendingPaths.empty()) return -1;
   const std::string custom = TrimSpacesTabs(typedLink);
   if (!custom.empty() && g_pendingPaths.size() > 1) {
@@ -126,7 +126,7 @@ void OnTunnelReady(HWND hwnd, const AppEvent& event) {
 
 void OnTunnelFailed(HWND hwnd, const AppEvent& event) {
   if (!TakeTunnelFailure(event)) return;
-  if (AnyHostedInMode(0) && UseTunnelRestart()) {
+  if (AnyHostedInMode(ShareMode::kInternet) && UseTunnelRestart()) {
     ShellNote(StatusNote::kTunnelDropped);
     if (StartTunnelIfNeeded(hwnd)) return;
   }
@@ -134,8 +134,8 @@ void OnTunnelFailed(HWND hwnd, const AppEvent& event) {
   {
     std::lock_guard<std::mutex> lock(g_hostedMtx);
     ForEachHosted_locked([](HostedItem& item) {
-      if (item.mode != 0) return;
-      item.mode = 1;
+      if (item.mode != ShareMode::kInternet) return;
+      item.mode = ShareMode::kLan;
       BuildItemUrl_locked(item);
     });
   }

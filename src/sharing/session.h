@@ -8,15 +8,16 @@
 #include <string>
 
 #include "core/events.h"
+#include "core/share_mode.h"
 #include "platform/types.h"
 
-// Start Sharing: shares every staged path (mode 0 Internet, 1 same network)
+// Start Sharing: shares every staged path in `mode`
 // with the custom link as typed (trimmed here; only for a single path). -1
 // when nothing was staged, or when a custom link came with several paths (a
 // warning box; the selection stays staged); otherwise the selection is used
 // up and the result is the number of items created. `stopRequested`, when
 // given, is asked before each path.
-int StartSharing(int mode, const std::string& typedLink, bool (*stopRequested)() = nullptr);
+int StartSharing(ShareMode mode, const std::string& typedLink, bool (*stopRequested)() = nullptr);
 
 // After a Start Sharing that created items: the latest-link views show the
 // newest item, and its link, if it has one yet, goes to the clipboard.

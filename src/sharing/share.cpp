@@ -174,7 +174,7 @@ void OnPathsSelected(const std::vector<std::wstring>& paths) {
   ShellNote(StatusNote::kStaged);
 }
 
-bool AddPath(const std::wstring& path, int mode, const std::string& customSlug, HWND hwnd) {
+bool AddPath(const std::wstring& path, ShareMode mode, const std::string& customSlug, HWND hwnd) {
   bool isFolder = false;
   if (!ReadPathKind(path, isFolder)) {
     ShowBox(hwnd, kPathNotFoundText, kMbIconError);
@@ -204,7 +204,7 @@ bool AddPath(const std::wstring& path, int mode, const std::string& customSlug, 
   return AddHostedItem(archive, mode, customSlug, hwnd, true, archive);
 }
 
-bool AddHostedItem(const std::wstring& path, int mode, const std::string& customSlug, HWND hwnd,
+bool AddHostedItem(const std::wstring& path, ShareMode mode, const std::string& customSlug, HWND hwnd,
                    bool isFolder, const std::wstring& tempZip) {
   // A refusal before the item exists deletes the archive here (nothing else
   // would); once the item exists, its destructor does.
@@ -254,10 +254,10 @@ bool AddHostedItem(const std::wstring& path, int mode, const std::string& custom
   item->size = size;
   item->stamp = stamp;
   item->fileHandle = lock.release();
-  item->mode = mode == 0 ? 0 : 1;
+  item->mode = mode;
   item->isFolder = isFolder;
   item->tempZip = tempZip;
-  const int itemMode = item->mode;
+  const ShareMode itemMode = item->mode;
 
   SlugResult chosen;
   {
@@ -276,7 +276,7 @@ bool AddHostedItem(const std::wstring& path, int mode, const std::string& custom
     return false;
   }
 
-  if (itemMode == 1) {
+  if (itemMode == ShareMode::kLan) {
     ShellNote(StatusNote::kLanReady);
   } else if (TunnelRunning()) {
     if (TunnelPublished()) ShellNote(StatusNote::kLinkReady);
@@ -286,7 +286,7 @@ bool AddHostedItem(const std::wstring& path, int mode, const std::string& custom
   } else {
     {
       std::lock_guard<std::mutex> guard(g_hostedMtx);
-      item->mode = 1;
+      item->mode = ShareMode::kLan;
       BuildItemUrl_locked(*item);
     }
     ShellNote(StatusNote::kNoTunnelClient);

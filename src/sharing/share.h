@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "core/share_mode.h"
 #include "platform/types.h"
 
 // Paths accepted by the last selection, waiting for Start Sharing.
@@ -16,11 +17,11 @@ void OnPathsSelected(const std::vector<std::wstring>& paths);
 // Whether the hosted items plus the given numbers stay within the caps
 // (3 files or 1 folder, never both).
 bool WouldFitFreeCap(int addFiles, int addFolders);
-// Shares one staged path; mode 0 Internet, 1 same network. customSlug is UTF-8,
+// Shares one staged path in `mode`. customSlug is UTF-8,
 // already trimmed, empty for a random link. True when an item was created.
-bool AddPath(const std::wstring& path, int mode, const std::string& customSlug, HWND hwnd);
+bool AddPath(const std::wstring& path, ShareMode mode, const std::string& customSlug, HWND hwnd);
 
-bool AddHostedItem(const std::wstring& path, int mode, const std::string& customSlug, HWND hwnd,
+bool AddHostedItem(const std::wstring& path, ShareMode mode, const std::string& customSlug, HWND hwnd,
                    bool isFolder, const std::wstring& tempZip);
 
 // Tests: the longest wait for the folder compressor in ms (0 restores the

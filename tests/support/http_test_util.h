@@ -15,7 +15,7 @@
 
 // Hosts path as sharing does (link, held handle unless !lock, stamp); a tempZip makes it a folder's archive.
 inline std::shared_ptr<HostedItem> HostItem(const std::string& slug, const std::wstring& path, uint64_t size,
-                                            bool lock = true, int mode = 1, const std::wstring& tempZip = {}) {
+                                            bool lock = true, ShareMode mode = ShareMode::kLan, const std::wstring& tempZip = {}) {
   auto item = std::make_shared<HostedItem>();
   item->path = path, item->name = "file.bin", item->size = size, item->slug = slug, item->mode = mode;
   item->isFolder = !tempZip.empty(), item->tempZip = tempZip;

@@ -112,7 +112,7 @@ void RefreshListView(HWND hwnd) {
     swprintf(downloads, 16, L"%d", static_cast<int>(item.downloads.load()));
     SetItemText(list, row, 1, item.isFolder ? L"Folder" : L"File");
     SetItemText(list, row, 2, FormatSizeW(item.size));
-    SetItemText(list, row, 3, item.mode == 0 ? L"Internet" : L"LAN");
+    SetItemText(list, row, 3, item.mode == ShareMode::kInternet ? L"Internet" : L"LAN");
     SetItemText(list, row, 4, L"Active");
     SetItemText(list, row, 5, item.url.empty() ? L"(waiting for tunnel...)" : Utf8ToWstr(item.url));
     SetItemText(list, row, 6, downloads);

@@ -299,7 +299,8 @@ LRESULT OnGetMinMaxInfo(LPARAM lParam) {
 // ---- commands ----
 
 void OnStartSharing(HWND hwnd) {
-  const int mode = SendMessageW(GetDlgItem(hwnd, IDC_MODE_LAN), BM_GETCHECK, 0, 0) == BST_CHECKED ? 1 : 0;
+  const bool lan = SendMessageW(GetDlgItem(hwnd, IDC_MODE_LAN), BM_GETCHECK, 0, 0) == BST_CHECKED;
+  const ShareMode mode = lan ? ShareMode::kLan : ShareMode::kInternet;
   wchar_t buf[kCustomLinkUnits] = {};
   GetWindowTextW(GetDlgItem(hwnd, IDC_CUSTOM_LINK), buf, kCustomLinkUnits);
   const int added = StartSharing(mode, WstrToUtf8(buf));

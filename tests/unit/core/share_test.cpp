@@ -50,8 +50,8 @@ TEST_F(Share, SelectionCapsTextsAndMissingPaths) {
   for (const auto& [hostedFiles, hostedFolders, files, folders, staged] : cases) {
     SCOPED_TRACE(testing::Message() << hostedFiles << hostedFolders << files << folders);
     ClearHosted();
-    for (int i = 0; i < hostedFiles; ++i) ASSERT_TRUE(AddHostedItem(dir.Write(L"h", "h"), 1, "", hwnd_, false, L""));
-    ASSERT_TRUE(!hostedFolders || AddHostedItem(dir.Write(L"z.zip", "PK"), 1, "", hwnd_, true, dir.File(L"z.zip")));
+    for (int i = 0; i < hostedFiles; ++i) ASSERT_TRUE(AddHostedItem(dir.Write(L"h", "h"), ShareMode::kLan, "", hwnd_, false, L""));
+    ASSERT_TRUE(!hostedFolders || AddHostedItem(dir.Write(L"z.zip", "PK"), ShareMode::kLan, "", hwnd_, true, dir.File(L"z.zip")));
     g_pendingPaths = {previous};
     TestShell().Clear();
     std::vector<std::wstring> batch;
@@ -84,7 +84,7 @@ TEST_F(Share, SelectionCapsTextsAndMissingPaths) {
 TEST_F(Share, LanItemsAndCaps) {
   TempDir dir;
   const std::wstring f = WriteFileAt(dir.path() + kPathSeparator + L"notes \xe9t\xe9.txt", "hello");
-  for (int i = 0; i < 3; ++i) ASSERT_TRUE(AddPath(f, 1, "", hwnd_));  // the same file thrice: three items
+  for (int i = 0; i < 3; ++i) ASSERT_TRUE(AddPath(f, ShareMode::kLan, "", hwnd_));  // the same file thrice: three items
   ExpectBox(L"");
   const auto item = Item(0);
   EXPECT_EQ(item->name + std::to_string(item->size), "notes \xc3\xa9t\xc3\xa9.txt5");
@@ -94,7 +94,7 @@ TEST_F(Share, LanItemsAndCaps) {
   EXPECT_EQ(FetchBody(item->slug), "hello");
   for (const std::wstring& more : {f, Folder(dir, L"folder")}) {  // refused before anything is compressed
     TestShell().Clear();
-    EXPECT_FALSE(AddPath(more, 1, "", hwnd_));
+    EXPECT_FALSE(AddPath(more, ShareMode::kLan, "", hwnd_));
     ExpectBox(kFreeTier, kMbIconInformation, kCaptionPremium);
     EXPECT_EQ(TestShell().pumps + Statuses().size(), 0u);
   }
@@ -109,7 +109,7 @@ TEST_F(Share, RefusalsLeaveTheRegistryUnchanged) {
   const std::wstring f = dir.Write(L"exact.bin", ""), over = dir.Write(L"over.bin", "");
   std::filesystem::resize_file(f, 1073741824u);
   std::filesystem::resize_file(over, 1073741825u);
-  ASSERT_TRUE(AddPath(f, 1, "taken-link", hwnd_));
+  ASSERT_TRUE(AddPath(f, ShareMode::kLan, "taken-link", hwnd_));
 #ifdef _WIN32
   const std::wstring odd = dir.Write(L"busy.txt", "busy");
   std::ofstream writer(std::filesystem::path(odd), std::ios::app);  // someone is writing it
@@ -126,7 +126,7 @@ TEST_F(Share, RefusalsLeaveTheRegistryUnchanged) {
   for (const auto& c : cases) {
     SCOPED_TRACE(WstrToUtf8(c.path) + " " + c.custom);
     TestShell().Clear();
-    EXPECT_FALSE(AddPath(c.path, 1, c.custom, hwnd_));
+    EXPECT_FALSE(AddPath(c.path, ShareMode::kLan, c.custom, hwnd_));
     ExpectBox(c.text, c.icon);
     EXPECT_EQ(HostedCount() + Statuses().size(), 1u);
   }
@@ -137,16 +137,17 @@ TEST_F(Share, StartSharingAndTheLatestLink) {
   ScopedEnv path("PATH", WstrToUtf8(empty.path()));  // no tunnel client anywhere
   const std::wstring a = dir.Write(L"a.txt", "a"), b = dir.Write(L"b.txt", "b");
   using V = std::vector<std::wstring>;
-  const struct { V staged; int mode; std::string typed; bool stop; int want; std::wstring box; V statuses; } cases[] = {
-      {{}, 1, "", false, -1, L"", {}},
-      {{a, b}, 1, " my-link", false, -1, L"Custom link can only be set when sharing a single item.\nClear the "
+  constexpr ShareMode kLan = ShareMode::kLan, kInet = ShareMode::kInternet;
+  const struct { V staged; ShareMode mode; std::string typed; bool stop; int want; std::wstring box; V statuses; } cases[] = {
+      {{}, kLan, "", false, -1, L"", {}},
+      {{a, b}, kLan, " my-link", false, -1, L"Custom link can only be set when sharing a single item.\nClear the "
                                          L"custom link to share multiple items at once.", {}},
-      {{a}, 1, " \tmy-link\t ", false, 1, L"", {kLanReady}},
-      {{a}, 1, "\nmy-link", false, 0, L"Custom link must be 3 to 32 characters and contain only letters, digits, "
+      {{a}, kLan, " \tmy-link\t ", false, 1, L"", {kLanReady}},
+      {{a}, kLan, "\nmy-link", false, 0, L"Custom link must be 3 to 32 characters and contain only letters, digits, "
                                       L"hyphens, or underscores.", {}},  // only spaces and tabs are trimmed
-      {{a, b}, 1, " \t", false, 2, L"", {kLanReady, kLanReady}},
-      {{a, b}, 1, "", true, 0, L"", {}},
-      {{a}, 0, "", false, 1, L"", {L"cloudflared.exe missing using LAN link instead."}}};
+      {{a, b}, kLan, " \t", false, 2, L"", {kLanReady, kLanReady}},
+      {{a, b}, kLan, "", true, 0, L"", {}},
+      {{a}, kInet, "", false, 1, L"", {L"cloudflared.exe missing using LAN link instead."}}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.typed + std::to_string(c.want));
     ClearHosted();
@@ -159,18 +160,18 @@ TEST_F(Share, StartSharingAndTheLatestLink) {
     EXPECT_EQ(HostedCount(), static_cast<size_t>(std::max(c.want, 0)));
     if (c.want <= 0) continue;
     const auto newest = Item(HostedCount() - 1);
-    EXPECT_EQ(newest->mode, 1);  // an Internet item without a client falls back at once
+    EXPECT_EQ(newest->mode, ShareMode::kLan);  // an Internet item without a client falls back at once
     EXPECT_TRUE(g_listenAllIfaces.load());  // and the server re-binds for it
     ShowNewestShare(hwnd_);
     EXPECT_EQ(TestShell().clipboard, std::vector<std::wstring>{Utf8ToWstr(newest->url)});
-    EXPECT_EQ(FetchBody(c.want == 1 && c.mode ? "my-link" : newest->slug), c.want > 1 ? "b" : "a");
+    EXPECT_EQ(FetchBody(c.want == 1 && c.mode == kLan ? "my-link" : newest->slug), c.want > 1 ? "b" : "a");
   }
 }
 
 TEST_F(Share, StopSelectedStopAllAndCloseWithTheUsersAnswers) {
   TempDir dir;
   auto share = [&] {
-    for (const wchar_t* name : {L"f0", L"f1"}) ASSERT_TRUE(AddPath(dir.Write(name, "x"), 1, "", hwnd_));
+    for (const wchar_t* name : {L"f0", L"f1"}) ASSERT_TRUE(AddPath(dir.Write(name, "x"), ShareMode::kLan, "", hwnd_));
     TestShell().Clear();
   };
   StopSelected(hwnd_, -1);

@@ -126,7 +126,7 @@ TEST_F(Server, TransferOutlivesRemovalAndStop) {
     ASSERT_TRUE(StartServerIfNeeded(nullptr));
     const int port = g_port;
     HostItem("keep", dir_.Write(L"keep.txt", "k"), 1);
-    std::weak_ptr<HostedItem> weak = HostItem("abc", zip, body.size(), true, 1, zip);
+    std::weak_ptr<HostedItem> weak = HostItem("abc", zip, body.size(), true, ShareMode::kLan, zip);
     const SOCKET s = ConnectLoopback(port);
     SendText(s, Get("/abc?dl=1"));
     std::string answer = ReadAll(s, 5000, nullptr, 65536);
@@ -166,7 +166,7 @@ TEST_F(Server, AnswersEndWithoutAReset) {
 
 TEST_F(Server, LanItemsMoveTheListenerOnTheSamePort) {
   ASSERT_TRUE(StartServerIfNeeded(nullptr));
-  HostItem("first", {}, 0, true, 0);  // an Internet item: the listener on loopback
+  HostItem("first", {}, 0, true, ShareMode::kInternet);  // an Internet item: the listener on loopback
   const int port = g_port;
   for (const bool lan : {true, false}) {  // a LAN item hosted, then removed
     EXPECT_TRUE(lan ? (HostItem("lan", {}, 0), true) : RemoveAt(1));

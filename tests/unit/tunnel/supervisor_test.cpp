@@ -19,7 +19,7 @@ bool ProbeOk(const std::wstring& url) {
 std::string State(const std::vector<std::shared_ptr<HostedItem>>& items) {
   std::lock_guard<std::mutex> lock(g_hostedMtx);
   std::string s = g_tunHost;
-  for (const auto& item : items) s.append(" ").append(item->url).append(" ").append(std::to_string(item->mode));
+  for (const auto& item : items) s.append(" ").append(item->url).append(" ").append(std::to_string(static_cast<int>(item->mode)));
   return s;
 }
 // An event as a reader of tunnel start `generation` pushes it.
@@ -92,7 +92,7 @@ TEST_F(TunnelTest, ReachableAddressIsPublishedAsProbed) {
 TEST_F(TunnelTest, ThreeRestartsThenEveryInternetItemGoesLan) {
   FakeTunnel fake("print INF starting\nexit 1\n");
   const int port = g_port;
-  auto a = HostItem("inet-a", {}, 0, true, 0), c = HostItem("inet-c", {}, 0, true, 0);
+  auto a = HostItem("inet-a", {}, 0, true, ShareMode::kInternet), c = HostItem("inet-c", {}, 0, true, ShareMode::kInternet);
   RebindIfModeChanged();
   ASSERT_FALSE(g_listenAllIfaces.load());  // Internet items only: loopback
   Start();
@@ -100,7 +100,7 @@ TEST_F(TunnelTest, ThreeRestartsThenEveryInternetItemGoesLan) {
     ASSERT_FALSE(PumpTunnel(hwnd_, EventKind::kTunnelFailed, 15000, true).empty()) << "failure " << failure;
   EXPECT_EQ(Statuses(), (std::vector<std::wstring>{kDropped, kDropped, kDropped, kUnavailable}));
   EXPECT_TRUE(!TunnelRunning() && g_listenAllIfaces.load() && g_port == port);  // moved, same port
-  EXPECT_EQ(std::pair(a->mode + c->mode, fake.Pids().size()), std::pair(2, size_t{4}));  // start, three restarts
+  EXPECT_EQ(std::tuple(a->mode, c->mode, fake.Pids().size()), std::tuple(ShareMode::kLan, ShareMode::kLan, size_t{4}));  // start, three restarts
   TestShell().Clear();  // without Internet items a failure falls back at once
   fake.SetScript("exit 0\n");
   Start();
@@ -111,8 +111,8 @@ TEST_F(TunnelTest, ThreeRestartsThenEveryInternetItemGoesLan) {
 
 TEST_F(TunnelTest, PublishRelinksEveryItemAndCopiesTheNewest) {
   FakeTunnel fake("print INF |  https://relink-test.trycloudflare.com  |\nhang\n");
-  auto a = HostItem("first-item", {}, 0, true, 0), lan = HostItem("lan-item", {}, 0, true, 1);
-  auto c = HostItem("newest-item", {}, 0, true, 0);
+  auto a = HostItem("first-item", {}, 0, true, ShareMode::kInternet), lan = HostItem("lan-item", {}, 0, true, ShareMode::kLan);
+  auto c = HostItem("newest-item", {}, 0, true, ShareMode::kInternet);
   const std::string lanBefore = State({lan}).substr(1), host = "https://relink-test.trycloudflare.com";
   Start();
   PumpTunnel(hwnd_, EventKind::kTunnelReady, 15000, true);
@@ -126,7 +126,7 @@ TEST_F(TunnelTest, PublishRelinksEveryItemAndCopiesTheNewest) {
 // Only the running start's events count (not an earlier start's, not an empty wake-up); unprobed, empty (links wait), stale (after a stop).
 TEST_F(TunnelTest, ForeignEmptyUnprobedAndStaleEvents) {
   FakeTunnel fake;
-  auto a = HostItem("inet-item", {}, 0, true, 0);
+  auto a = HostItem("inet-item", {}, 0, true, ShareMode::kInternet);
   auto forgeAll = [&](uint32_t generation) {  // the item's state after the forgeries, if they left the shell untouched
     TestShell().Clear(), HandleSharingEvents(hwnd_);  // woken to an empty queue
     for (EventKind kind : {EventKind::kTunnelReady, EventKind::kTunnelFound, EventKind::kTunnelFailed})
