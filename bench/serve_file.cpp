@@ -36,10 +36,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   item->size = item->stamp.size;
-  {
-    std::lock_guard<std::mutex> lock(g_hostedMtx);
-    g_hosted.push_back(item);
-  }
+  WithHostedLocked([&item](HostedLock& lock) { AppendHosted_locked(lock, item); });
 
   SOCKET ls = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
   int one = 1;

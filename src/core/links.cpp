@@ -10,9 +10,10 @@ constexpr const char* kLoopbackIp = "127.0.0.1";
 constexpr const char* kLinkLocalPrefix = "169.254.";  // 169.254.0.0/16 in dotted decimal
 }  // namespace
 
-void BuildItemUrl_locked(HostedItem& item) {
+void BuildItemUrl_locked(const HostedLock& lock, HostedItem& item) {
   if (item.mode == ShareMode::kInternet) {
-    item.url = g_tunHost.empty() ? std::string() : g_tunHost + "/" + item.slug;
+    const std::string& host = TunnelHost_locked(lock);
+    item.url = host.empty() ? std::string() : host + "/" + item.slug;
     return;
   }
   const std::string& address = g_cachedLanIp.empty() ? std::string(kLoopbackIp) : g_cachedLanIp;

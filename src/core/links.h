@@ -14,11 +14,11 @@ extern std::string g_cachedLanIp;
 // (http/listener.cpp) on the GUI thread.
 extern int g_port;
 
-// Sets item.url from its mode and slug: Internet g_tunHost + "/" + slug,
-// or empty while g_tunHost is empty; same network "http://" + address + ":" +
+// Sets item.url from its mode and slug: Internet the tunnel's public address
+// + "/" + slug, or empty while there is none; same network "http://" + address + ":" +
 // g_port + "/" + slug, the address being g_cachedLanIp or "127.0.0.1" while it
-// is empty. The caller holds g_hostedMtx.
-void BuildItemUrl_locked(HostedItem& item);
+// is empty.
+void BuildItemUrl_locked(const HostedLock& lock, HostedItem& item);
 
 // The first IPv4 address, in list order, of the up, non-loopback adapters
 // with the highest key, compared in this order: outside 169.254.0.0/16, on a

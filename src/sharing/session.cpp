@@ -111,11 +111,10 @@ void OnTunnelFound(HWND, const AppEvent& event) {
 
 void OnTunnelReady(HWND hwnd, const AppEvent& event) {
   if (!TakeTunnelAddress(event)) return;
-  {
-    std::lock_guard<std::mutex> lock(g_hostedMtx);
-    g_tunHost = event.address;
-    ForEachHosted_locked(BuildItemUrl_locked);
-  }
+  WithHostedLocked([&event](HostedLock& lock) {
+    SetTunnelHost_locked(lock, event.address);
+    ForEachHosted_locked(lock, [&lock](HostedItem& item) { BuildItemUrl_locked(lock, item); });
+  });
   RefreshListView(hwnd);
   ShowLatestLink(hwnd);
   const std::string url = LatestHostedUrl();
@@ -131,14 +130,13 @@ void OnTunnelFailed(HWND hwnd, const AppEvent& event) {
     if (StartTunnelIfNeeded(hwnd)) return;
   }
   // Give up on the tunnel: every Internet item becomes a same-network item.
-  {
-    std::lock_guard<std::mutex> lock(g_hostedMtx);
-    ForEachHosted_locked([](HostedItem& item) {
+  WithHostedLocked([](HostedLock& lock) {
+    ForEachHosted_locked(lock, [&lock](HostedItem& item) {
       if (item.mode != ShareMode::kInternet) return;
       item.mode = ShareMode::kLan;
-      BuildItemUrl_locked(item);
+      BuildItemUrl_locked(lock, item);
     });
-  }
+  });
   if (g_serverRunning.load()) RebindIfModeChanged();
   RefreshListView(hwnd);
   ShowLatestLink(hwnd);

@@ -259,17 +259,15 @@ bool AddHostedItem(const std::wstring& path, ShareMode mode, const std::string& 
   item->tempZip = tempZip;
   const ShareMode itemMode = item->mode;
 
-  SlugResult chosen;
-  {
-    std::lock_guard<std::mutex> guard(g_hostedMtx);
+  SlugResult chosen = SlugResult::kOk;
+  WithHostedLocked([&](HostedLock& lock) {
     std::string slug;
-    chosen = ChooseSlug_locked(customSlug, slug);
-    if (chosen == SlugResult::kOk) {
-      item->slug = slug;
-      BuildItemUrl_locked(*item);
-      AppendHosted_locked(item);
-    }
-  }
+    chosen = ChooseSlug_locked(lock, customSlug, slug);
+    if (chosen != SlugResult::kOk) return;
+    item->slug = slug;
+    BuildItemUrl_locked(lock, *item);
+    AppendHosted_locked(lock, item);
+  });
   if (chosen != SlugResult::kOk) {
     item.reset();  // closes the lock and deletes the archive
     ShowBox(hwnd, SlugResultMessage(chosen), SlugResultIcon(chosen));
@@ -284,11 +282,10 @@ bool AddHostedItem(const std::wstring& path, ShareMode mode, const std::string& 
     ArmTunnelRestarts();
     ShellNote(StatusNote::kTunnelStarting);
   } else {
-    {
-      std::lock_guard<std::mutex> guard(g_hostedMtx);
+    WithHostedLocked([&item](HostedLock& lock) {
       item->mode = ShareMode::kLan;
-      BuildItemUrl_locked(*item);
-    }
+      BuildItemUrl_locked(lock, *item);
+    });
     ShellNote(StatusNote::kNoTunnelClient);
   }
   if (g_serverRunning) RebindIfModeChanged();

@@ -22,8 +22,7 @@ inline std::shared_ptr<HostedItem> HostItem(const std::string& slug, const std::
   if (!path.empty()) item->fileHandle = OpenFileShareRead(path, tempZip.empty() ? HoldKind::kRead : HoldKind::kReadAndDelete);
   ReadFileStamp(item->fileHandle, item->stamp);
   if (!lock) CloseFileHandle(item->fileHandle), item->fileHandle = kInvalidFileHandle;
-  std::lock_guard<std::mutex> guard(g_hostedMtx);
-  BuildItemUrl_locked(*item), AppendHosted_locked(item);
+  WithHostedLocked([&item](HostedLock& lock) { BuildItemUrl_locked(lock, *item), AppendHosted_locked(lock, item); });
   return item;
 }
 // kDownloadDone events: up to firstMs for the first, 300 ms (firstMs 0: none) for each further one.

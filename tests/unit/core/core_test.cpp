@@ -17,8 +17,7 @@ std::shared_ptr<HostedItem> Insert(const std::string& slug, const std::wstring& 
   item->slug = slug;
   item->path = item->tempZip = zip;
   if (!zip.empty()) item->fileHandle = OpenFileShareRead(zip, HoldKind::kReadAndDelete);
-  std::lock_guard<std::mutex> lock(g_hostedMtx);
-  AppendHosted_locked(item);
+  WithHostedLocked([&item](HostedLock& lock) { AppendHosted_locked(lock, item); });
   return item;
 }
 
@@ -107,9 +106,8 @@ TEST_F(Core, SlugChoiceGivesUpAfter64Attempts) {
   for (const bool failing : {true, false}) {
     Script({}, failing ? 0 : -1);  // otherwise zeros only: "aaaaaaaaaaaa"
     if (!failing) Insert("aaaaaaaaaaaa");
-    std::lock_guard<std::mutex> lock(g_hostedMtx);
     std::string slug;
-    EXPECT_EQ(ChooseSlug_locked("", slug), SlugResult::kNoToken);
+    WithHostedLocked([&slug](HostedLock& lock) { EXPECT_EQ(ChooseSlug_locked(lock, "", slug), SlugResult::kNoToken); });
     EXPECT_EQ(slug + std::to_string(g_draws), "64");
   }
 }

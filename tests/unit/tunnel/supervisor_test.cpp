@@ -17,8 +17,7 @@ bool ProbeOk(const std::wstring& url) {
 }
 // The public host, then each item's link and mode.
 std::string State(const std::vector<std::shared_ptr<HostedItem>>& items) {
-  std::lock_guard<std::mutex> lock(g_hostedMtx);
-  std::string s = g_tunHost;
+  std::string s = TunnelHost();
   for (const auto& item : items) s.append(" ").append(item->url).append(" ").append(std::to_string(static_cast<int>(item->mode)));
   return s;
 }
