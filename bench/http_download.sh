@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Download benchmark over loopback: our request handler (bench/serve_file)
-# against nginx (sendfile on) and lighttpd, each serving the same 1 GiB file,
+# Download benchmark over loopback: our server (bench/serve_file: the
+# program's listener and request handler) against nginx (sendfile on) and
+# lighttpd, each serving the same 1 GiB file,
 # fetched by 1 client and by 32 clients at once with curl. Prints throughput,
 # server CPU seconds per GiB served, and ratios to the best peer.
 # Informational only: nothing here gates CI.
@@ -15,6 +16,8 @@
 #   bench/http_download.sh [BUILD_DIR]      (default build/linux; builds serve_file)
 #   VH_BENCH_SIZE_MB=256 bench/http_download.sh   (smaller file for a quick look)
 #   VH_BENCH_ROUNDS=5                       (rounds; default 5)
+#   VH_BENCH_BASE=other/bench/serve_file    (a second build of ours, e.g. of the
+#                                            main branch, measured as "base")
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -96,6 +99,14 @@ pids+=($!); ours_pid=$!
 for _ in $(seq 100); do grep -q '^port ' "$tmp/ours.out" && break; sleep 0.1; done
 ours_port=$(awk '/^port /{print $2}' "$tmp/ours.out")
 
+base=${VH_BENCH_BASE:-}
+if [ -n "$base" ]; then
+  "$base" "$tmp/www/file.bin" > "$tmp/base.out" 2>&1 &
+  pids+=($!); base_pid=$!
+  for _ in $(seq 100); do grep -qs '^port ' "$tmp/base.out" && break; sleep 0.1; done
+  base_port=$(awk '/^port /{print $2}' "$tmp/base.out")
+fi
+
 # nginx, sendfile on, one worker per core.
 nginx_port=$(free_port)
 cat > "$tmp/nginx/nginx.conf" <<CONF
@@ -134,6 +145,7 @@ lighttpd -D -f "$tmp/lighttpd.conf" &
 pids+=($!); light_pid=$!
 
 wait_port "$ours_port"; wait_port "$nginx_port"; wait_port "$light_port"
+[ -z "$base" ] || wait_port "$base_port"
 
 # run NAME PID URL CLIENTS -> "throughput_MiB/s cpu_s_per_GiB"
 run() {
@@ -161,6 +173,10 @@ url[ours]="http://127.0.0.1:$ours_port/bench?dl=1"; pid[ours]=$ours_pid
 url[nginx]="http://127.0.0.1:$nginx_port/file.bin"; pid[nginx]=$nginx_pid
 url[lighttpd]="http://127.0.0.1:$light_port/file.bin"; pid[lighttpd]=$light_pid
 servers=(ours nginx lighttpd)
+if [ -n "$base" ]; then
+  url[base]="http://127.0.0.1:$base_port/bench?dl=1"; pid[base]=$base_pid
+  servers+=(base)
+fi
 
 # Warm the page cache and every server once.
 for name in "${servers[@]}"; do curl -s -o /dev/null --max-time "$max_time" "${url[$name]}"; done
@@ -187,7 +203,7 @@ done
 
 printf '\nmedians of %s rounds\n%-9s %-8s %14s %12s\n' "$rounds" clients server "MiB/s" "CPU s/GiB"
 for n in 1 "$many"; do
-  for name in ours nginx lighttpd; do
+  for name in "${servers[@]}"; do
     printf '%-9s %-8s %14s %12s\n' "$n" "$name" "${tput[$name.$n]}" "${cpu[$name.$n]}"
   done
 done
@@ -198,4 +214,7 @@ for n in 1 "$many"; do
     'BEGIN { best = a > b ? a : b;
              printf "%s clients: throughput ours/best peer %.2f (target >= 0.95); CPU/GiB ours/nginx %.2f (target <= 1.00)\n",
                     n, o / best, (nc > 0 ? oc / nc : 0) }'
+  [ -z "$base" ] || awk -v o="${tput[ours.$n]}" -v b="${tput[base.$n]}" -v oc="${cpu[ours.$n]}" \
+      -v bc="${cpu[base.$n]}" -v n="$n" \
+    'BEGIN { printf "%s clients: ours/base throughput %.2f, CPU/GiB %.2f\n", n, o / b, (bc > 0 ? oc / bc : 0) }'
 done

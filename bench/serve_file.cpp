@@ -1,26 +1,24 @@
-// Benchmark server: hosts one file under the slug "bench" and answers every
-// connection on 127.0.0.1 with HandleClient on a detached thread, the way the
-// program's listener does. Prints "port N" once it listens; runs until killed.
+// Benchmark server: hosts one file under the slug "bench" and serves it through
+// the program's own listener (accept thread, waiting room, connection threads)
+// on 127.0.0.1. Prints "port N" once it listens; runs until killed.
 //
-//   serve_file FILE [PORT]
-#include <atomic>
+//   serve_file FILE
 #include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 #include <memory>
 #include <mutex>
-#include <string>
-#include <thread>
 
+#include "core/events.h"
+#include "core/links.h"
 #include "core/registry.h"
-#include "http/handler.h"
+#include "http/listener.h"
 #include "platform/file.h"
 #include "platform/message.h"
-#include "platform/net_os.h"
+#include "platform/net.h"
 
 int main(int argc, char** argv) {
   if (argc < 2) {
-    std::fprintf(stderr, "usage: serve_file FILE [PORT]\n");
+    std::fprintf(stderr, "usage: serve_file FILE\n");
     return 2;
   }
   NetStartup();
@@ -29,7 +27,7 @@ int main(int argc, char** argv) {
   item->path = file.wstring();
   item->name = file.filename().string();
   item->slug = "bench";
-  item->mode = ShareMode::kLan;
+  item->mode = ShareMode::kInternet;  // an Internet item: the listener stays on 127.0.0.1
   item->fileHandle = OpenFileShareRead(item->path);
   if (item->fileHandle == kInvalidFileHandle || !ReadFileStamp(item->fileHandle, item->stamp)) {
     std::fprintf(stderr, "cannot open %s\n", argv[1]);
@@ -38,36 +36,17 @@ int main(int argc, char** argv) {
   item->size = item->stamp.size;
   WithHostedLocked([&item](HostedLock& lock) { AppendHosted_locked(lock, item); });
 
-  SOCKET ls = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-  int one = 1;
-  setsockopt(ls, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  a.sin_port = htons(static_cast<uint16_t>(argc > 2 ? std::atoi(argv[2]) : 0));
-  socklen_t len = sizeof a;
-  if (bind(ls, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || listen(ls, 128) != 0 ||
-      getsockname(ls, reinterpret_cast<sockaddr*>(&a), &len) != 0) {
-    std::perror("listen");
+  const HWND window = CreateMessageWindow();
+  if (!StartServerIfNeeded(window)) {
+    std::fprintf(stderr, "cannot listen\n");
     return 1;
   }
-  std::printf("port %d\n", ntohs(a.sin_port));
+  std::printf("port %d\n", g_port);
   std::fflush(stdout);
-
-  const HWND window = CreateMessageWindow();
-  // The download messages would pile up in the queue without a main window.
-  std::thread([] {
-    AppMessage m;
-    for (;;) WaitAppMessage(m, 1000);
-  }).detach();
-
+  // The ended downloads would pile up in the queues without a main window.
+  AppMessage m;
   for (;;) {
-    SOCKET s = accept(ls, nullptr, nullptr);
-    if (s == INVALID_SOCKET) continue;
-    try {
-      std::thread(HandleClient, s, window).detach();
-    } catch (const std::exception&) {
-      closesocket(s);
-    }
+    WaitAppMessage(m, 1000);
+    for (AppEvent e; PopEvent(e);) continue;
   }
 }

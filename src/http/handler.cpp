@@ -13,9 +13,6 @@
 
 namespace {
 
-// The whole request head must arrive within this time of the connection's
-// start, however the bytes trickle in.
-constexpr int64_t kHeadDeadlineMs = 15000;
 // Each send of a header or a page; the file body is bounded by the transfer
 // floor instead (transfer_floor.h).
 constexpr unsigned kSendTimeoutMs = 60000;
@@ -146,18 +143,18 @@ void CloseGracefully(SOCKET s) {
   CloseSocket(s);
 }
 
-void HandleClient(SOCKET s, HWND hwnd) {
-  // The connection's thread starts right after accept: the head's deadline
-  // counts from here.
+void HandleClient(SOCKET s, HWND hwnd) { HandleClientWithHead(s, hwnd, std::string()); }
+
+void HandleClientWithHead(SOCKET s, HWND hwnd, std::string req) {
+  // Whatever is still missing of the head must arrive within the deadline,
+  // counted from here.
   const int64_t headDeadlineMs = NowMs() + kHeadDeadlineMs;
   SetSendTimeoutMs(s, kSendTimeoutMs);
   // Answers go out as header and body in separate sends; Nagle's algorithm
   // would hold the second back until the first is acknowledged.
   SetNoDelay(s);
 
-  std::string req;
-  req.reserve(kRecvChunk);
-  if (!ReadHead(s, req, headDeadlineMs)) {
+  if (CheckHead(req, 0) == HeadState::kIncomplete && !ReadHead(s, req, headDeadlineMs)) {
     CloseSocket(s);
     return;
   }

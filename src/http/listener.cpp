@@ -1,12 +1,18 @@
 #include "http/listener.h"
 
+#include <algorithm>
 #include <chrono>
+#include <climits>
 #include <cstdint>
 #include <random>
+#include <string>
 #include <system_error>
+#include <utility>
+#include <vector>
 
 #include "core/registry.h"
 #include "http/handler.h"
+#include "http/request.h"
 
 std::atomic<SOCKET> g_listenSock{kInvalidSocket};
 std::thread g_serverThread;
@@ -29,8 +35,48 @@ constexpr int k503Len = static_cast<int>(sizeof k503 - 1);
 constexpr int kMaxRefusing = 16;
 std::atomic<int> g_refusingConns{0};
 
-// A failing accept (e.g. no descriptors left) is retried after this pause.
-constexpr std::chrono::milliseconds kAcceptBackoff{50};
+// A failing accept (e.g. no descriptors left) or poll is retried after this pause.
+constexpr int64_t kAcceptBackoffMs = 50;
+// Accepts per wake-up, so that a flood of connections cannot starve the reads.
+constexpr int kAcceptBurst = 64;
+// Descriptors left to everything but waiting connections (connection threads,
+// their files, the tunnel client's pipes) when the descriptor limit is low.
+constexpr size_t kReservedDescriptors = 256;
+// Bytes read from a waiting connection per readiness.
+constexpr size_t kRecvChunk = 2048;
+
+// Wakes the accept thread from its wait (a stop or a re-bind). Opened before
+// the thread starts, closed after it has been joined.
+std::atomic<SOCKET> g_wakeSock{kInvalidSocket};
+std::atomic<int> g_waitingConns{0};
+
+// The peer of each connection thread, as address + 1 (0: a free slot). The
+// accept thread claims a slot before it starts a thread, the thread frees it
+// at its end; plain atomics, so nothing is destroyed under threads still
+// running as the process ends.
+constexpr uint64_t kFreeSlot = 0;
+std::atomic<uint64_t> g_slotPeer[kMaxConnections];
+
+// A connection waiting for its request head.
+struct Waiting {
+  ScopedSocket s;
+  uint32_t peer = 0;
+  int64_t deadlineMs = 0;
+  std::string head;  // what arrived so far
+};
+
+// The accept thread's own state.
+struct WaitingRoom {
+  std::vector<Waiting> conns;  // in order of arrival: the first has waited longest
+  size_t capacity = kMaxWaiting;
+  int64_t acceptPausedUntilMs = 0;
+};
+
+int64_t NowMs() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
 
 constexpr const wchar_t* kRebindFailed = L"Server rebind failed. Stop all and restart sharing.";
 
@@ -65,15 +111,35 @@ void JoinAcceptThread() {
   if (g_serverThread.joinable()) g_serverThread.join();
 }
 
-// Starts g_serverThread on the accept loop; false if the thread library fails.
+void CloseWakeSocket() {
+  const SOCKET s = g_wakeSock.exchange(kInvalidSocket);
+  if (s != kInvalidSocket) CloseSocket(s);
+}
+
+// Starts g_serverThread on the accept loop with a fresh wake socket; false if
+// either cannot be had.
 bool StartAcceptThread() {
   JoinAcceptThread();
+  CloseWakeSocket();
+  g_wakeSock.store(OpenWakeSocket());
+  if (g_wakeSock.load() == kInvalidSocket) return false;
   try {
     g_serverThread = std::thread(ServerThreadProc, g_serverWindow);
   } catch (const std::system_error&) {
+    CloseWakeSocket();
     return false;
   }
   return true;
+}
+
+// Ends the accept loop: the cleared flag is seen once the wake-up ends its
+// wait; the waiting connections are closed as the thread ends.
+void EndAcceptThread() {
+  g_serverRunning.exchange(false);
+  const SOCKET wake = g_wakeSock.load();
+  if (wake != kInvalidSocket) SendWake(wake);
+  JoinAcceptThread();
+  CloseWakeSocket();
 }
 
 // Undoes a start whose accept thread could not be started.
@@ -85,8 +151,11 @@ void AbandonStart() {
 struct ConnectionTask {
   SOCKET s;
   HWND hwnd;
-  void operator()() const {
-    HandleClient(s, hwnd);
+  int slot;
+  std::string head;
+  void operator()() {
+    HandleClientWithHead(s, hwnd, std::move(head));
+    g_slotPeer[slot].store(kFreeSlot);
     g_activeConns.fetch_sub(1);
   }
 };
@@ -117,14 +186,150 @@ void RefuseConnection(SOCKET s) {
   }
 }
 
+// A free thread slot for a connection from peer, claimed; -1 when none is
+// free or the peer (a device, not the tunnel client) holds its share already.
+int ClaimSlot(uint32_t peer) {
+  const uint64_t mine = uint64_t{peer} + 1;
+  int held = 0;
+  int free = -1;
+  for (int i = 0; i < kMaxConnections; ++i) {
+    const uint64_t p = g_slotPeer[i].load();
+    if (p == kFreeSlot && free < 0) free = i;
+    held += p == mine;
+  }
+  if (free < 0 || (peer != kTunnelPeer && held >= kMaxPerDevice)) return -1;
+  g_slotPeer[free].store(mine);
+  return free;
+}
+
+// A head is complete (or too large): the connection leaves the room for a
+// thread of its own, or gets the 503 when none is free for it.
+void Dispatch(Waiting& w, HWND hwnd) {
+  const SOCKET s = w.s.release();
+  SetNonBlocking(s, false);
+  const int slot = g_activeConns.load() < kMaxConnections ? ClaimSlot(w.peer) : -1;
+  if (slot < 0) {
+    RefuseConnection(s);
+    return;
+  }
+  g_activeConns.fetch_add(1);
+  try {
+    std::thread(ConnectionTask{s, hwnd, slot, std::move(w.head)}).detach();
+  } catch (const std::system_error&) {
+    g_slotPeer[slot].store(kFreeSlot);
+    g_activeConns.fetch_sub(1);
+    CloseSocket(s);
+  }
+}
+
+// Reads what has arrived on a ready connection. A peer that ends or fails
+// before its head is complete is closed without an answer.
+void ReadWaiting(Waiting& w, HWND hwnd) {
+  char buf[kRecvChunk];
+  const int n = RecvSome(w.s.get(), buf, sizeof buf);
+  if (n < 0 && SocketWouldBlock()) return;
+  if (n <= 0) {
+    w.s.reset();
+    return;
+  }
+  const size_t before = w.head.size();
+  w.head.append(buf, static_cast<size_t>(n));
+  if (CheckHead(w.head, before) != HeadState::kIncomplete) Dispatch(w, hwnd);
+}
+
+// A failing accept: when descriptors ran out, the longest waiting gives its
+// up; accepting pauses a moment so that a lasting failure does not spin.
+void PauseAccepting(WaitingRoom& room) {
+  if (SocketOutOfDescriptors() && !room.conns.empty()) room.conns.erase(room.conns.begin());
+  room.acceptPausedUntilMs = NowMs() + kAcceptBackoffMs;
+}
+
+// Takes the connections waiting on the listening socket into the room; a
+// full room closes its longest-waiting connection for each newcomer. A head
+// that came with the connection (the usual case) is read at once, saving a
+// wait for it.
+void AcceptNewcomers(SOCKET listening, WaitingRoom& room, HWND hwnd) {
+  for (int i = 0; i < kAcceptBurst; ++i) {
+    uint32_t peer = 0;
+    ScopedSocket c(AcceptConnection(listening, &peer));
+    if (!c) {
+      if (!SocketWouldBlock()) PauseAccepting(room);  // reads the failure first
+      return;
+    }
+    SetNoInherit(c.get());
+    if (!SetNonBlocking(c.get(), true)) continue;
+    Waiting w{std::move(c), peer, NowMs() + kHeadDeadlineMs, {}};
+    ReadWaiting(w, hwnd);
+    if (!w.s.valid()) continue;  // answered, or gone already
+    if (room.conns.size() >= room.capacity) room.conns.erase(room.conns.begin());
+    room.conns.push_back(std::move(w));
+  }
+}
+
+// Closes, without an answer, the connections whose head is late.
+void DropExpired(WaitingRoom& room, int64_t now) {
+  auto late = room.conns.begin();
+  while (late != room.conns.end() && late->deadlineMs <= now) ++late;
+  room.conns.erase(room.conns.begin(), late);
+}
+
+size_t WaitingCapacity() {
+  const size_t limit = DescriptorLimit();
+  const size_t spare = limit > kReservedDescriptors ? limit - kReservedDescriptors : 0;
+  return std::clamp(spare, size_t{kMaxConnections}, kMaxWaiting);
+}
+
+// Until the nearest deadline (the first connection's) or the end of an accept
+// pause; -1 (no limit) with neither.
+int PollTimeoutMs(const WaitingRoom& room, int64_t now) {
+  int64_t until = room.conns.empty() ? INT64_MAX : room.conns.front().deadlineMs;
+  if (room.acceptPausedUntilMs > now) until = std::min(until, room.acceptPausedUntilMs);
+  if (until == INT64_MAX) return -1;
+  return static_cast<int>(std::clamp<int64_t>(until - now, 0, INT_MAX));
+}
+
+bool Accepting(const WaitingRoom& room, int64_t now) { return room.acceptPausedUntilMs <= now; }
+
+// The wake socket, every waiting connection, then the listening socket unless
+// accepting pauses.
+void FillPollSlots(std::vector<PollSlot>& slots, const WaitingRoom& room, SOCKET listening,
+                   SOCKET wake, int64_t now) {
+  slots.clear();
+  slots.push_back(PollSlot{wake});
+  for (const Waiting& w : room.conns) slots.push_back(PollSlot{w.s.get()});
+  if (Accepting(room, now)) slots.push_back(PollSlot{listening});
+}
+
+// One wait and what it found: reads, then newcomers, then late heads.
+void ServeRound(WaitingRoom& room, std::vector<PollSlot>& slots, SOCKET listening, SOCKET wake,
+                HWND hwnd) {
+  const int64_t now = NowMs();
+  const bool accepting = Accepting(room, now);
+  FillPollSlots(slots, room, listening, wake, now);
+  if (PollReadable(slots.data(), slots.size(), PollTimeoutMs(room, now)) < 0) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(kAcceptBackoffMs));
+    return;
+  }
+  if (slots[0].ready) DrainWake(wake);
+  for (size_t i = 0; i < room.conns.size(); ++i)
+    if (slots[i + 1].ready) ReadWaiting(room.conns[i], hwnd);
+  std::erase_if(room.conns, [](const Waiting& w) { return !w.s.valid(); });
+  if (accepting && slots.back().ready) AcceptNewcomers(listening, room, hwnd);
+  DropExpired(room, NowMs());
+}
+
 }  // namespace
+
+int WaitingConnectionCount() { return g_waitingConns.load(); }
 
 bool BindListenSocket(int port, bool allIfaces) {
   const SOCKET s = OpenTcpSocket();
   if (s == kInvalidSocket) return false;
   SetNoInherit(s);
   SetReuseAddress(s);
-  if (!BindIPv4(s, port, allIfaces) || !ListenOn(s, kListenBacklog)) {
+  // Non-blocking: a connection that is gone again between the wake-up and
+  // accept must not hold the accept thread.
+  if (!BindIPv4(s, port, allIfaces) || !ListenOn(s, kListenBacklog) || !SetNonBlocking(s, true)) {
     CloseSocket(s);
     return false;
   }
@@ -170,9 +375,8 @@ bool RebindIfModeChanged() {
   if (wanted == g_listenAllIfaces.load()) return true;
 
   const int port = g_port;
-  g_serverRunning.exchange(false);
+  EndAcceptThread();
   CloseListenSocket();
-  JoinAcceptThread();
 
   if (!BindListenSocket(port, wanted)) {
     Notify(kRebindFailed);
@@ -190,36 +394,22 @@ bool RebindIfModeChanged() {
 
 void StopServer() {
   if (!g_serverRunning.load()) return;
-  g_serverRunning.exchange(false);
+  EndAcceptThread();
   CloseListenSocket();
-  JoinAcceptThread();
   g_port = 0;
   g_listenAllIfaces.exchange(false);
 }
 
 void ServerThreadProc(HWND hwnd) {
-  int failures = 0;
+  const SOCKET listening = g_listenSock.load();
+  const SOCKET wake = g_wakeSock.load();
+  WaitingRoom room;
+  room.capacity = WaitingCapacity();
+  std::vector<PollSlot> slots;
   while (g_serverRunning.load()) {
-    const SOCKET c = AcceptConnection(g_listenSock.load());
-    if (c == kInvalidSocket) {
-      // A stop ends the loop at its test. Anything else is retried, at once the
-      // first time, then after a pause, so that a lasting failure (descriptors
-      // exhausted) does not spin a core.
-      if (++failures > 1 && g_serverRunning.load()) std::this_thread::sleep_for(kAcceptBackoff);
-      continue;
-    }
-    failures = 0;
-    SetNoInherit(c);
-    if (g_activeConns.load() >= kMaxConnections) {
-      RefuseConnection(c);
-      continue;
-    }
-    g_activeConns.fetch_add(1);
-    try {
-      std::thread(ConnectionTask{c, hwnd}).detach();
-    } catch (const std::system_error&) {
-      g_activeConns.fetch_sub(1);
-      CloseSocket(c);
-    }
+    ServeRound(room, slots, listening, wake, hwnd);
+    g_waitingConns.store(static_cast<int>(room.conns.size()));
   }
+  room.conns.clear();  // closes them
+  g_waitingConns.store(0);
 }

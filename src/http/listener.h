@@ -8,6 +8,8 @@
 #pragma once
 
 #include <atomic>
+#include <cstddef>
+#include <cstdint>
 #include <thread>
 
 #include "core/links.h"  // g_port, g_cachedLanIp
@@ -16,6 +18,16 @@
 
 constexpr int kListenBacklog = 32;
 constexpr int kMaxConnections = 64;  // connection threads at once; the next one gets a 503
+// Of those, the most one peer address holds; its next request gets the 503.
+// The tunnel client (kTunnelPeer) carries every Internet recipient and is not
+// limited this way; every other address, other loopback ones included, is a device.
+constexpr int kMaxPerDevice = 16;
+constexpr uint32_t kTunnelPeer = 0x7F000001;  // 127.0.0.1
+// Accepted connections wait for their request head on the accept thread, not
+// on a connection thread. At most this many wait at once (fewer when the
+// descriptor limit is low); a newcomer beyond that closes the one that has
+// waited longest.
+constexpr size_t kMaxWaiting = 1024;
 constexpr int kPortMin = 20000;
 constexpr int kPortMax = 49999;
 constexpr int kPortTries = 30;
@@ -27,6 +39,9 @@ extern std::thread g_serverThread;           // the accept thread
 extern std::atomic<bool> g_serverRunning;    // the accept loop runs while true
 extern std::atomic<bool> g_listenAllIfaces;  // bound to 0.0.0.0 (true) or 127.0.0.1
 extern std::atomic<int> g_activeConns;       // connection threads started and not finished
+
+// Connections accepted and still waiting for their request head.
+int WaitingConnectionCount();
 
 // Creates, binds (SO_REUSEADDR) and starts listening on a socket for `port` on
 // all interfaces or on 127.0.0.1; on success stores it in g_listenSock.
@@ -49,9 +64,10 @@ bool RebindIfModeChanged();
 using ServerNoticeFn = void (*)(const wchar_t* text);
 void SetServerNotice(ServerNoticeFn fn);
 
-// While running: ends the accept thread and closes the listening socket.
-// Running connections go on to their end.
+// While running: ends the accept thread and closes the listening socket and
+// the connections waiting for their head. Running connections go on to their end.
 void StopServer();
 
-// The accept loop (run on g_serverThread with the window of the last start).
+// The accept loop and waiting room (run on g_serverThread with the window of
+// the last start).
 void ServerThreadProc(HWND hwnd);

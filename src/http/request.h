@@ -12,6 +12,10 @@
 
 // A head that has not ended after this many bytes gets the 413 answer.
 constexpr size_t kMaxHead = 16384;
+// The whole request head must arrive within this time of the connection's
+// acceptance, however the bytes trickle in; a connection without one by then
+// is closed without an answer.
+constexpr int64_t kHeadDeadlineMs = 15000;
 
 enum class HeadState { kIncomplete, kComplete, kTooLarge };
 

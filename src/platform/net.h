@@ -2,8 +2,11 @@
 // OS's own names are in platform/net_os.h, for the seam's files and the tests.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
+
+#include "platform/owned.h"
 
 // Winsock's own SOCKET type (UINT_PTR) on Windows, a descriptor on POSIX; the
 // two declarations agree, so net_os.h's system headers may follow.
@@ -25,14 +28,50 @@ void NetCleanup();
 SOCKET OpenTcpSocket();
 // closesocket / close.
 void CloseSocket(SOCKET s);
+using ScopedSocket = Owned<SOCKET, kInvalidSocket, CloseSocket>;
 // SO_REUSEADDR on.
 void SetReuseAddress(SOCKET s);
 // Binds s to `port` on all IPv4 interfaces (allIfaces) or on 127.0.0.1.
 bool BindIPv4(SOCKET s, int port, bool allIfaces);
 bool ListenOn(SOCKET s, int backlog);
-// The next connection on a listening socket (its peer's address is not
-// kept); kInvalidSocket on failure.
-SOCKET AcceptConnection(SOCKET listening);
+// The next connection on a listening socket; kInvalidSocket on failure (on a
+// non-blocking socket also when none is waiting: SocketWouldBlock()). When
+// peerIPv4 is given it receives the peer's IPv4 address in host byte order
+// (127.0.0.1 is 0x7F000001), 0 for a peer of another family.
+SOCKET AcceptConnection(SOCKET listening, uint32_t* peerIPv4 = nullptr);
+
+// Non-blocking (true) or blocking (false) calls on s; false when refused. On
+// Windows an accepted socket inherits the listening socket's mode.
+bool SetNonBlocking(SOCKET s, bool on);
+// Whether the last failed socket call on this thread only found nothing to do
+// on a non-blocking socket (EAGAIN / EWOULDBLOCK / WSAEWOULDBLOCK).
+bool SocketWouldBlock();
+// Whether the last failed socket call on this thread found no descriptor or
+// buffer space left (EMFILE, ENFILE, ENOBUFS / WSAEMFILE, WSAENOBUFS).
+bool SocketOutOfDescriptors();
+
+// One socket to watch for input (poll / WSAPoll). `ready` is set when a read
+// will not block: bytes, the peer's end, an error, or a connection waiting to
+// be accepted.
+struct PollSlot {
+  SOCKET s = kInvalidSocket;
+  bool ready = false;
+};
+// Waits until some slot is ready or timeoutMs passes (below 0: no limit).
+// The number of ready slots, 0 after the time-out, below 0 on failure.
+int PollReadable(PollSlot* slots, size_t count, int timeoutMs);
+
+// A datagram socket on 127.0.0.1 connected to itself, non-blocking: a thread
+// waiting in PollReadable on it is woken by SendWake from any other thread.
+// kInvalidSocket on failure.
+SOCKET OpenWakeSocket();
+void SendWake(SOCKET wake);
+// Reads and discards the wake-ups that arrived.
+void DrainWake(SOCKET wake);
+
+// How many descriptors this process may hold at once (the soft descriptor
+// limit on POSIX; a large number on Windows, whose sockets have no such limit).
+size_t DescriptorLimit();
 
 // One send / recv call: the bytes moved, 0 when the peer ended its side
 // (recv), below 0 on an error or a time-out.

@@ -1,5 +1,7 @@
 #include "platform/net_os.h"
 
+#include <vector>
+
 bool NetStartup() {
   WSADATA data{};
   return WSAStartup(MAKEWORD(2, 2), &data) == 0;
@@ -20,3 +22,24 @@ void SetNoInherit(SOCKET s) {
   SetHandleInformation(reinterpret_cast<HANDLE>(s), HANDLE_FLAG_INHERIT, 0);
 }
 
+bool SetNonBlocking(SOCKET s, bool on) {
+  u_long mode = on ? 1 : 0;
+  return ioctlsocket(s, FIONBIO, &mode) == 0;
+}
+
+bool SocketWouldBlock() { return WSAGetLastError() == WSAEWOULDBLOCK; }
+bool SocketOutOfDescriptors() {
+  const int e = WSAGetLastError();
+  return e == WSAEMFILE || e == WSAENOBUFS;
+}
+
+int PollReadable(PollSlot* slots, size_t count, int timeoutMs) {
+  std::vector<WSAPOLLFD> fds(count);
+  for (size_t i = 0; i < count; ++i) fds[i] = WSAPOLLFD{slots[i].s, POLLRDNORM, 0};
+  const int n = WSAPoll(fds.data(), static_cast<ULONG>(count), timeoutMs < 0 ? -1 : timeoutMs);
+  for (size_t i = 0; i < count; ++i) slots[i].ready = n > 0 && fds[i].revents != 0;
+  return n;
+}
+
+// Windows counts no descriptors against a per-process limit for sockets.
+size_t DescriptorLimit() { return 1u << 20; }

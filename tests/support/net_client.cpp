@@ -38,10 +38,14 @@ LoopbackPair MakeLoopbackPair() {
   closesocket(ls);
   return p;
 }
-SOCKET ConnectLoopback(int port) {
+SOCKET ConnectLoopback(int port) { return ConnectFrom(nullptr, port); }
+SOCKET ConnectFrom(const char* from, int port) {
   SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+  sockaddr_in source = Loopback(0);
   const sockaddr_in a = Loopback(port);
-  if (connect(s, reinterpret_cast<const sockaddr*>(&a), sizeof a) == 0) return s;
+  const bool bound = !from || (inet_pton(AF_INET, from, &source.sin_addr) == 1 &&
+                               bind(s, reinterpret_cast<const sockaddr*>(&source), sizeof source) == 0);
+  if (bound && connect(s, reinterpret_cast<const sockaddr*>(&a), sizeof a) == 0) return s;
   closesocket(s);
   return INVALID_SOCKET;
 }
@@ -64,6 +68,14 @@ std::string Fetch(int port, const std::string& request, bool* reset) {
   const SOCKET s = ConnectLoopback(port);
   SendText(s, request);
   const std::string answer = ReadAll(s, 10000, reset);
+  closesocket(s);
+  return answer;
+}
+std::string FetchFrom(const char* from, int port, const std::string& request, unsigned timeoutMs) {
+  const SOCKET s = ConnectFrom(from, port);
+  if (s == INVALID_SOCKET) return "";
+  SendText(s, request);
+  const std::string answer = ReadAll(s, timeoutMs);
   closesocket(s);
   return answer;
 }

@@ -10,11 +10,15 @@
 struct LoopbackPair { SOCKET server = INVALID_SOCKET, client = INVALID_SOCKET; };
 LoopbackPair MakeLoopbackPair();
 SOCKET ConnectLoopback(int port);  // INVALID_SOCKET on failure
+// From the loopback address `from` ("127.0.0.2": another device to the server) to 127.0.0.1:port.
+SOCKET ConnectFrom(const char* from, int port);
 bool SendText(SOCKET s, const std::string& bytes);
 // Reads until the peer closes, an error (`reset`), the time-out (ms, per receive) or maxBytes.
 std::string ReadAll(SOCKET s, unsigned timeoutMs = 5000, bool* reset = nullptr, size_t maxBytes = 1u << 30);
 // One request on a new connection to 127.0.0.1:port: the whole answer.
 std::string Fetch(int port, const std::string& request, bool* reset = nullptr);
+// Fetch from the loopback address `from`, waiting at most timeoutMs for each piece of the answer.
+std::string FetchFrom(const char* from, int port, const std::string& request, unsigned timeoutMs = 10000);
 inline std::string Get(const std::string& target, const std::string& headers = "", const std::string& method = "GET") {
   return method + " " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n" + headers + "\r\n";
 }

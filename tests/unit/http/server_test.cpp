@@ -6,6 +6,7 @@
 #include <windows.h>
 #else
 #include <fcntl.h>
+#include <sys/resource.h>
 #endif
 
 #include "http/listener.h"
@@ -18,6 +19,20 @@ namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 bool WaitForConns(int n) { return WaitUntil([n] { return g_activeConns.load() == n; }, 10000, 5); }
 bool HealthOk(int port) { return Fetch(port, Get("/__vhhealth")).ends_with("\r\n\r\nvornhale-ok"); }
+constexpr char k503[] =
+    "HTTP/1.1 503 Service Unavailable\r\nRetry-After: 5\r\nX-Content-Type-Options: "
+    "nosniff\r\nCache-Control: no-store\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
+// Ten tries, 300 ms apart, for an item's page from the device `from`: how many got all of it within 3 s.
+int PagesWithin3s(const char* from, const std::string& target) {
+  int answered = 0;
+  for (int i = 0; i < 10; ++i, std::this_thread::sleep_for(300ms)) {
+    const auto t0 = std::chrono::steady_clock::now();
+    const std::string page = FetchFrom(from, g_port, Get(target), 3000);
+    answered += page.starts_with("HTTP/1.1 200 OK\r\n") && page.ends_with("</html>") &&
+                std::chrono::steady_clock::now() - t0 < 3s;
+  }
+  return answered;
+}
 bool RemoveAt(size_t i) {  // keeps no reference to the removed item
   std::shared_ptr<HostedItem> removed;
   int internetLeft = 0;
@@ -187,21 +202,121 @@ TEST_F(Server, LanItemsMoveTheListenerOnTheSamePort) {
 #endif
 }
 
-// 64 silent clients fill every slot; the next gets the 503 and an orderly end (no reset).
+// The listener reads the head in pieces as they come and hands what it read to the answering thread.
+TEST_F(Server, HeadsArriveInPieces) {
+  ASSERT_TRUE(StartServerIfNeeded(nullptr));
+  const std::pair<std::vector<std::string>, std::string> rows[] = {
+      {{"GET /__vhhealth HTTP/1.1\r\n\r\n"}, "HTTP/1.1 200 OK\r\n"},
+      {{"GET /__vh", "health HTTP/1.1\r\nHost: x\r", "\n\r\n"}, "HTTP/1.1 200 OK\r\n"},
+      {{"GET /__vhhealth HTTP/1.1\r\nX: " + std::string(9000, 'x'), std::string(9000, 'y')}, "HTTP/1.1 413 "}};
+  for (const auto& [pieces, status] : rows) {
+    const SOCKET s = ConnectLoopback(g_port);
+    for (const std::string& piece : pieces) SendText(s, piece), std::this_thread::sleep_for(50ms);
+    EXPECT_TRUE(ReadAll(s).starts_with(status)) << pieces.size();
+    closesocket(s);
+  }
+}
+
+// Silent clients hold no thread; 64 stalled downloads from the tunnel client's address (not limited
+// per device) hold them all; the next request gets the 503 and an orderly end (no reset).
 TEST_F(Server, SixtyFifthConnectionIsRefusedCleanly) {
   ASSERT_TRUE(StartServerIfNeeded(nullptr));
+  HostItem("big", dir_.Write(L"big.bin", std::string(16u << 20, 'b')), 16u << 20, true, ShareMode::kInternet);
   std::vector<SOCKET> held;
   for (int i = 0; i < 64; ++i) held.push_back(ConnectLoopback(g_port));
+  EXPECT_TRUE(WaitUntil([] { return WaitingConnectionCount() == 64; }) && g_activeConns.load() == 0);
+  EXPECT_TRUE(HealthOk(g_port));
+  for (SOCKET s : held) SendText(s, Get("/big?dl=1"));
   ASSERT_TRUE(WaitForConns(64));
   bool reset = true;
   const std::string answer = Fetch(g_port, Get("/__vhhealth"), &reset);
-  EXPECT_EQ(answer + (reset ? "reset" : ""),
-            "HTTP/1.1 503 Service Unavailable\r\nRetry-After: 5\r\nX-Content-Type-Options: "
-            "nosniff\r\nCache-Control: no-store\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
+  EXPECT_EQ(answer + (reset ? "reset" : ""), k503);
   closesocket(held.back()), held.pop_back();  // one slot frees up
   EXPECT_TRUE(WaitForConns(63) && HealthOk(g_port));
   for (SOCKET s : held) closesocket(s);
 }
+
+// 64 downloads from one device, read at 500 bytes a second: 16 go on, the rest get the 503, and
+// another device is answered at once.
+TEST_F(Server, OneDeviceHoldsAtMostItsShareOfThreads) {
+  ASSERT_TRUE(StartServerIfNeeded(nullptr));
+  HostItem("big", dir_.Write(L"big.bin", std::string(16u << 20, 'b')), 16u << 20, true, ShareMode::kInternet);
+  HostItem("page", dir_.Write(L"p.txt", "p"), 1, true, ShareMode::kInternet);
+  std::vector<SOCKET> conns, admitted;
+  for (int i = 0; i < 64; ++i) conns.push_back(ConnectFrom("127.0.0.2", g_port)), SendText(conns.back(), Get("/big?dl=1"));
+  int refused = 0;
+  for (SOCKET s : conns) {
+    bool reset = true;
+    const std::string first = ReadAll(s, 5000, &reset, sizeof k503 - 1);
+    if (first.starts_with("HTTP/1.1 200 OK\r\n")) admitted.push_back(s);
+    else refused += first == k503 && ReadAll(s, 5000, &reset).empty() && !reset;
+  }
+  EXPECT_EQ(std::pair(admitted.size(), refused), std::pair(size_t{kMaxPerDevice}, 64 - kMaxPerDevice));
+  std::atomic<bool> done{false};
+  std::atomic<int> still{0};
+  std::thread reader([&] {  // 50 bytes every 100 ms each
+    char buf[50];
+    for (int round = 0; !done.load() && round < 600; ++round, std::this_thread::sleep_for(100ms)) {
+      int open = 0;
+      for (SOCKET s : admitted) open += recv(s, buf, sizeof buf, 0) == sizeof buf;
+      still = open;
+    }
+  });
+  EXPECT_GE(PagesWithin3s("127.0.0.3", "/page"), 9);
+  done = true, reader.join();
+  EXPECT_EQ(still.load(), kMaxPerDevice);
+  for (SOCKET s : conns) closesocket(s);
+}
+
+// 128 silent connections from four devices, re-opened the moment one is dropped, keep nobody out.
+TEST_F(Server, IdleConnectionsKeepNobodyOut) {
+  ASSERT_TRUE(StartServerIfNeeded(nullptr));
+  HostItem("page", dir_.Write(L"p.txt", "p"), 1, true, ShareMode::kInternet);
+  std::atomic<bool> done{false};
+  std::atomic<int> reopened{0};
+  std::thread idle([&] {
+    const char* devices[] = {"127.0.0.10", "127.0.0.11", "127.0.0.12", "127.0.0.13"};
+    std::vector<PollSlot> slots(128);
+    for (size_t i = 0; i < slots.size(); ++i) slots[i].s = ConnectFrom(devices[i % 4], g_port);
+    for (int round = 0; !done.load() && round < 3000; ++round) {
+      PollReadable(slots.data(), slots.size(), 10);
+      char b;
+      for (size_t i = 0; i < slots.size(); ++i)
+        if (slots[i].ready && recv(slots[i].s, &b, 1, 0) <= 0)
+          closesocket(slots[i].s), slots[i].s = ConnectFrom(devices[i % 4], g_port), ++reopened;
+    }
+    for (const PollSlot& p : slots) closesocket(p.s);
+  });
+  EXPECT_TRUE(WaitUntil([] { return WaitingConnectionCount() >= 128; }));
+  EXPECT_GE(PagesWithin3s("127.0.0.20", "/page"), 9);
+  EXPECT_EQ(g_activeConns.load(), 0);
+  done = true, idle.join();
+}
+
+#ifndef _WIN32
+// With few descriptors the room is smaller (64 here): a newcomer closes the one that waited longest.
+TEST_F(Server, FullWaitingRoomClosesTheLongestWaiting) {
+  rlimit was{};
+  getrlimit(RLIMIT_NOFILE, &was);
+  rlimit low = was;
+  low.rlim_cur = 300;  // 300 - 256 kept for the rest: the floor of 64
+  ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &low), 0);
+  const bool started = StartServerIfNeeded(nullptr);
+  std::vector<SOCKET> conns;
+  for (int i = 0; i < 100 && started; ++i) conns.push_back(ConnectFrom("127.0.0.30", g_port));
+  EXPECT_TRUE(WaitUntil([] { return WaitingConnectionCount() == 64; }));
+  int closedFirst = 0, openLast = 0;  // closed: the end without a byte; open: the read times out
+  for (int i = 0; i < 100 && started; ++i) {
+    bool timedOut = false;
+    const bool asWanted = ReadAll(conns[i], i < 36 ? 2000 : 50, &timedOut).empty() && timedOut == (i >= 36);
+    (i < 36 ? closedFirst : openLast) += asWanted;
+  }
+  EXPECT_EQ(std::pair(closedFirst, openLast), std::pair(36, 64));
+  EXPECT_TRUE(started && HealthOk(g_port));
+  for (SOCKET s : conns) closesocket(s);
+  setrlimit(RLIMIT_NOFILE, &was);
+}
+#endif
 
 #ifdef _WIN32
 bool CanWrite(const std::wstring& path) {
