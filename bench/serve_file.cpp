@@ -41,7 +41,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "cannot listen\n");
     return 1;
   }
-  std::printf("port %d\n", g_port);
+  std::printf("port %d\n", ServerPort());
   std::fflush(stdout);
   // The ended downloads would pile up in the queues without a main window.
   AppMessage m;

@@ -12,7 +12,7 @@
 #include <cstdint>
 #include <thread>
 
-#include "core/links.h"  // g_port, g_cachedLanIp
+#include "core/links.h"  // ServerPort, LanAddress
 #include "platform/net.h"
 #include "platform/types.h"
 
@@ -32,23 +32,24 @@ constexpr int kPortMin = 20000;
 constexpr int kPortMax = 49999;
 constexpr int kPortTries = 30;
 
-// The listening socket, kInvalidSocket while stopped. Written on the GUI thread,
-// read afresh by the accept thread for every accept (hence atomic).
-extern std::atomic<SOCKET> g_listenSock;
-extern std::thread g_serverThread;           // the accept thread
-extern std::atomic<bool> g_serverRunning;    // the accept loop runs while true
-extern std::atomic<bool> g_listenAllIfaces;  // bound to 0.0.0.0 (true) or 127.0.0.1
-extern std::atomic<int> g_activeConns;       // connection threads started and not finished
+// The server's state, this file's own: whether the accept loop runs, whether
+// it listens on all interfaces (else on 127.0.0.1), the connection threads
+// started and not finished, and the listening socket (kInvalidSocket while
+// stopped; tests check its flags). Any thread may ask.
+bool ServerRunning();
+bool ListeningOnAllInterfaces();
+int ActiveConnectionCount();
+SOCKET ListeningSocket();
 
 // Connections accepted and still waiting for their request head.
 int WaitingConnectionCount();
 
 // Creates, binds (SO_REUSEADDR) and starts listening on a socket for `port` on
-// all interfaces or on 127.0.0.1; on success stores it in g_listenSock.
+// all interfaces or on 127.0.0.1; on success it is the listening socket.
 bool BindListenSocket(int port, bool allIfaces);
 
 // Starts the server on a free random port in 20000-49999 unless it runs;
-// refreshes g_cachedLanIp first. True when the server runs on return. Ended
+// refreshes the LAN address first (RefreshLanAddress). True when the server runs on return. Ended
 // downloads are reported as kDownloadDone events waking hwnd, also after a re-bind.
 bool StartServerIfNeeded(HWND hwnd);
 
@@ -68,6 +69,6 @@ void SetServerNotice(ServerNoticeFn fn);
 // the connections waiting for their head. Running connections go on to their end.
 void StopServer();
 
-// The accept loop and waiting room (run on g_serverThread with the window of
+// The accept loop and waiting room (run on the accept thread with the window of
 // the last start).
 void ServerThreadProc(HWND hwnd);

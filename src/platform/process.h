@@ -108,14 +108,12 @@ bool ChildExitCode(ChildProcess& child, uint32_t& code);
 
 // The job object that ends every member when the program's last handle to it
 // closes (kill-on-job-close). Nothing on POSIX, where the death signal above
-// does that job.
-using JobHandle = intptr_t;
-extern JobHandle g_hJob;  // 0 when none (not created, or creation failed)
+// does that job. The job is process_win32.cpp's own.
 
-// Creates g_hJob (no name, default security, limit flag 0x2000; the result of
+// Creates the job (no name, default security, limit flag 0x2000; the result of
 // setting the limit is not checked). False when the job could not be created.
 bool CreateKillOnCloseJob();
-// Closes g_hJob, which ends every member still running.
+// Closes the job, which ends every member still running.
 void CloseKillOnCloseJob();
-// Adds the child to g_hJob; false when there is no job or it failed.
+// Adds the child to the job; false when there is no job or it failed.
 bool AssignChildToJob(const ChildProcess& child);

@@ -20,8 +20,6 @@
 
 #include "platform/text.h"
 
-JobHandle g_hJob = 0;
-
 namespace {
 
 // Linux delivers PR_SET_PDEATHSIG when the thread that forked ends. Forking on
@@ -346,6 +344,6 @@ bool ChildExitCode(ChildProcess& child, uint32_t& code) {
 
 bool CreateKillOnCloseJob() { return false; }
 
-void CloseKillOnCloseJob() { g_hJob = 0; }
+void CloseKillOnCloseJob() {}
 
 bool AssignChildToJob(const ChildProcess&) { return false; }

@@ -7,10 +7,10 @@
 
 #include "platform/command_line.h"
 
-JobHandle g_hJob = 0;
-
 namespace {
 using OwnedHandle = Owned<HANDLE, static_cast<HANDLE>(nullptr), CloseHandle>;
+
+OwnedHandle g_hJob;  // the kill-on-job-close job; none until CreateKillOnCloseJob
 
 HANDLE AsHandle(intptr_t h) { return reinterpret_cast<HANDLE>(h); }
 intptr_t FromHandle(HANDLE h) { return reinterpret_cast<intptr_t>(h); }
@@ -183,22 +183,19 @@ bool ChildExitCode(ChildProcess& child, uint32_t& code) {
 }
 
 bool CreateKillOnCloseJob() {
-  if (g_hJob) return true;
-  HANDLE job = CreateJobObjectW(nullptr, nullptr);
-  if (!job) return false;
+  if (g_hJob.valid()) return true;
+  OwnedHandle job(CreateJobObjectW(nullptr, nullptr));
+  if (!job.valid()) return false;
   JOBOBJECT_EXTENDED_LIMIT_INFORMATION info{};
   info.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;  // 0x2000
-  SetInformationJobObject(job, JobObjectExtendedLimitInformation, &info, sizeof info);
-  g_hJob = FromHandle(job);
+  SetInformationJobObject(job.get(), JobObjectExtendedLimitInformation, &info, sizeof info);
+  g_hJob = std::move(job);
   return true;
 }
 
-void CloseKillOnCloseJob() {
-  if (g_hJob) CloseHandle(AsHandle(g_hJob));
-  g_hJob = 0;
-}
+void CloseKillOnCloseJob() { g_hJob.reset(); }
 
 bool AssignChildToJob(const ChildProcess& child) {
-  if (!g_hJob || !child.valid()) return false;
-  return AssignProcessToJobObject(AsHandle(g_hJob), AsHandle(child.id)) != FALSE;
+  if (!g_hJob.valid() || !child.valid()) return false;
+  return AssignProcessToJobObject(g_hJob.get(), AsHandle(child.id)) != FALSE;
 }

@@ -25,14 +25,13 @@ const wchar_t kCustomLinkSingleOnly[] =
 }  // namespace
 
 int StartSharing(ShareMode mode, const std::string& typedLink, bool (*stopRequested)()) {
-  if (g_pendingPaths.empty()) return -1;
+  if (StagedPaths().empty()) return -1;
   const std::string custom = TrimSpacesTabs(typedLink);
-  if (!custom.empty() && g_pendingPaths.size() > 1) {
+  if (!custom.empty() && StagedPaths().size() > 1) {
     ShellMessageBox(g_hMain, kCustomLinkSingleOnly, kCaption, kMbOk | kMbIconWarning);
     return -1;
   }
-  std::vector<std::wstring> paths;
-  paths.swap(g_pendingPaths);
+  const std::vector<std::wstring> paths = TakeStagedPaths();
   const std::string slugForEach = paths.size() == 1 ? custom : std::string();
   int added = 0;
   for (const std::wstring& p : paths) {
@@ -137,7 +136,7 @@ void OnTunnelFailed(HWND hwnd, const AppEvent& event) {
       BuildItemUrl_locked(lock, item);
     });
   });
-  if (g_serverRunning.load()) RebindIfModeChanged();
+  if (ServerRunning()) RebindIfModeChanged();
   RefreshListView(hwnd);
   ShowLatestLink(hwnd);
   ShellNote(StatusNote::kTunnelGaveUp);

@@ -8,6 +8,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "core/links.h"
@@ -23,9 +24,8 @@
 #include "text/slug.h"
 #include "tunnel/supervisor.h"
 
-std::vector<std::wstring> g_pendingPaths;
-
 namespace {
+std::vector<std::wstring> g_pendingPaths;  // see StagedPaths
 
 constexpr int kMaxFiles = 3;
 constexpr int kMaxFolders = 1;
@@ -145,6 +145,10 @@ bool WouldFitFreeCap(int addFiles, int addFolders) {
   return !(files > 0 && folders > 0);
 }
 
+const std::vector<std::wstring>& StagedPaths() { return g_pendingPaths; }
+void SetStagedPaths(std::vector<std::wstring> paths) { g_pendingPaths = std::move(paths); }
+std::vector<std::wstring> TakeStagedPaths() { return std::exchange(g_pendingPaths, {}); }
+
 void OnPathsSelected(const std::vector<std::wstring>& paths) {
   if (paths.empty()) return;
   std::vector<std::wstring> kept;
@@ -168,7 +172,7 @@ void OnPathsSelected(const std::vector<std::wstring>& paths) {
     return;
   }
   const std::wstring text = SelectionText(kept, files, folders);
-  g_pendingPaths = std::move(kept);
+  SetStagedPaths(std::move(kept));
   ShellSetSelectionText(text);
   ShellEnableStart(true);
   ShellNote(StatusNote::kStaged);
@@ -288,6 +292,6 @@ bool AddHostedItem(const std::wstring& path, ShareMode mode, const std::string& 
     });
     ShellNote(StatusNote::kNoTunnelClient);
   }
-  if (g_serverRunning) RebindIfModeChanged();
+  if (ServerRunning()) RebindIfModeChanged();
   return true;
 }

@@ -9,8 +9,12 @@
 #include "core/share_mode.h"
 #include "platform/types.h"
 
-// Paths accepted by the last selection, waiting for Start Sharing.
-extern std::vector<std::wstring> g_pendingPaths;
+// The paths accepted by the last selection, waiting for Start Sharing (this
+// file's own; front end's thread only). SetStagedPaths stages a batch as it
+// is, without the checks; TakeStagedPaths leaves none staged.
+const std::vector<std::wstring>& StagedPaths();
+void SetStagedPaths(std::vector<std::wstring> paths);
+std::vector<std::wstring> TakeStagedPaths();
 
 // Checks a batch (drops missing paths, applies the caps) and stages it.
 void OnPathsSelected(const std::vector<std::wstring>& paths);

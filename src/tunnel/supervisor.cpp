@@ -45,7 +45,7 @@ bool StartTunnelIfNeeded(HWND wake) {
 
   ChildProcess proc;
   ScopedPipe readEnd;
-  if (!StartHiddenProcess(CloudflaredArguments(path, g_port), proc, &readEnd)) return false;
+  if (!StartHiddenProcess(CloudflaredArguments(path, ServerPort()), proc, &readEnd)) return false;
   AssignChildToJob(proc);  // no job, or a failed assignment: StopTunnel still ends it
 
   g_client = std::move(proc);

@@ -225,7 +225,7 @@ TEST_F(ShareFolderTest, CompressorFailureHangStopAndRefusalLeaveNothingBehind) {
     ExpectBox(c.text, kMbIconError);
     EXPECT_EQ(Statuses(), (c.stop ? std::vector<std::wstring>{kCompressing}
                                   : std::vector<std::wstring>{kCompressing, L"Folder compression failed."}));
-    EXPECT_FALSE(HostedCount() || g_serverRunning.load());
+    EXPECT_FALSE(HostedCount() || ServerRunning());
     EXPECT_TRUE(NoArchives());
   }
   TestShell().Clear();
@@ -578,7 +578,7 @@ TEST_F(ShareFolderTest, InternetItemsFollowTheTunnel) {
   const std::wstring f = tmp_.Write(L"inet.txt", "i");
   ASSERT_TRUE(AddPath(f, ShareMode::kLan, "lan-stays", hwnd_));
   TestShell().Clear();
-  g_pendingPaths = {f};
+  SetStagedPaths({f});
   ASSERT_EQ(StartSharing(ShareMode::kInternet, "first"), 1);
   ShowNewestShare(hwnd_);
   ExpectBox(L"");

@@ -52,14 +52,14 @@ TEST_F(Share, SelectionCapsTextsAndMissingPaths) {
     ClearHosted();
     for (int i = 0; i < hostedFiles; ++i) ASSERT_TRUE(AddHostedItem(dir.Write(L"h", "h"), ShareMode::kLan, "", hwnd_, false, L""));
     ASSERT_TRUE(!hostedFolders || AddHostedItem(dir.Write(L"z.zip", "PK"), ShareMode::kLan, "", hwnd_, true, dir.File(L"z.zip")));
-    g_pendingPaths = {previous};
+    SetStagedPaths({previous});
     TestShell().Clear();
     std::vector<std::wstring> batch;
     for (int i = 0; i < files + folders; ++i)
       batch.push_back(i < files ? dir.Write(L"f" + std::to_wstring(i), "x") : Folder(dir, L"d" + std::to_wstring(i)));
     OnPathsSelected(batch);
     ExpectBox(staged ? L"" : kFreeTier, kMbIconInformation, kCaptionPremium);
-    EXPECT_EQ(g_pendingPaths, staged ? batch : std::vector<std::wstring>{previous});
+    EXPECT_EQ(StagedPaths(), staged ? batch : std::vector<std::wstring>{previous});
     EXPECT_EQ(TestShell().LastStatus() + (TestShell().startEnabled ? L"+" : L""),
               staged ? L"Choose a mode, then click Start Sharing.+" : L"");
   }
@@ -78,7 +78,7 @@ TEST_F(Share, SelectionCapsTextsAndMissingPaths) {
   OnPathsSelected({missing, L""});
   OnPathsSelected({});
   ExpectBox(L"None of the dropped paths could be opened.", kMbIconWarning);
-  EXPECT_EQ(g_pendingPaths.size() + TestShell().startEnabled, 2u);
+  EXPECT_EQ(StagedPaths().size() + TestShell().startEnabled, 2u);
 }
 
 TEST_F(Share, LanItemsAndCaps) {
@@ -90,7 +90,7 @@ TEST_F(Share, LanItemsAndCaps) {
   EXPECT_EQ(item->name + std::to_string(item->size), "notes \xc3\xa9t\xc3\xa9.txt5");
   EXPECT_TRUE(std::regex_match(item->slug, std::regex("[a-z0-9]{12}")) && item->slug != Item(1)->slug);
   EXPECT_EQ(TestShell().LastStatus(), kLanReady);
-  EXPECT_TRUE(g_listenAllIfaces.load());  // a same-network item: all interfaces
+  EXPECT_TRUE(ListeningOnAllInterfaces());  // a same-network item: all interfaces
   EXPECT_EQ(FetchBody(item->slug), "hello");
   for (const std::wstring& more : {f, Folder(dir, L"folder")}) {  // refused before anything is compressed
     TestShell().Clear();
@@ -152,16 +152,16 @@ TEST_F(Share, StartSharingAndTheLatestLink) {
     SCOPED_TRACE(c.typed + std::to_string(c.want));
     ClearHosted();
     TestShell().Clear();
-    g_pendingPaths = c.staged;
+    SetStagedPaths(c.staged);
     EXPECT_EQ(StartSharing(c.mode, c.typed, c.stop ? +[] { return true; } : nullptr), c.want);
     if (!c.box.empty()) ExpectBox(c.box, kMbIconWarning);
     EXPECT_EQ(Statuses(), c.statuses);
-    EXPECT_EQ(g_pendingPaths.size(), c.want < 0 ? c.staged.size() : 0u);
+    EXPECT_EQ(StagedPaths().size(), c.want < 0 ? c.staged.size() : 0u);
     EXPECT_EQ(HostedCount(), static_cast<size_t>(std::max(c.want, 0)));
     if (c.want <= 0) continue;
     const auto newest = Item(HostedCount() - 1);
     EXPECT_EQ(newest->mode, ShareMode::kLan);  // an Internet item without a client falls back at once
-    EXPECT_TRUE(g_listenAllIfaces.load());  // and the server re-binds for it
+    EXPECT_TRUE(ListeningOnAllInterfaces());  // and the server re-binds for it
     ShowNewestShare(hwnd_);
     EXPECT_EQ(TestShell().clipboard, std::vector<std::wstring>{Utf8ToWstr(newest->url)});
     EXPECT_EQ(FetchBody(c.want == 1 && c.mode == kLan ? "my-link" : newest->slug), c.want > 1 ? "b" : "a");
@@ -184,9 +184,9 @@ TEST_F(Share, StopSelectedStopAllAndCloseWithTheUsersAnswers) {
   StopSelected(hwnd_, 2);  // a stale row: nothing
   StopSelected(hwnd_, 0);
   EXPECT_EQ(Item(0)->slug + std::to_string(HostedCount() + TestShell().listRefreshes + Statuses().size()), second + "2");
-  EXPECT_TRUE(g_serverRunning.load());
+  EXPECT_TRUE(ServerRunning());
   StopSelected(hwnd_, 0);
-  EXPECT_FALSE(g_serverRunning.load());
+  EXPECT_FALSE(ServerRunning());
   EXPECT_EQ(Statuses(), std::vector<std::wstring>{L"Sharing stopped. Drop a file above to share again."});
   for (const bool closing : {false, true}) {
     share();
@@ -199,7 +199,7 @@ TEST_F(Share, StopSelectedStopAllAndCloseWithTheUsersAnswers) {
     ASSERT_EQ(boxes.size(), 2u);
     EXPECT_EQ(boxes[1].text + std::to_wstring(boxes[1].type == (kMbYesNo | kMbIconQuestion | kMbDefButton2)),
               closing ? L"You are currently hosting files.\n\nStop sharing and exit?1" : L"Stop sharing all hosted files?1");
-    EXPECT_FALSE(HostedCount() || g_serverRunning.load());
+    EXPECT_FALSE(HostedCount() || ServerRunning());
     EXPECT_EQ(Statuses(), std::vector<std::wstring>{L"All sharing stopped."});
   }
 }

@@ -90,15 +90,15 @@ TEST_F(TunnelTest, ReachableAddressIsPublishedAsProbed) {
 
 TEST_F(TunnelTest, ThreeRestartsThenEveryInternetItemGoesLan) {
   FakeTunnel fake("print INF starting\nexit 1\n");
-  const int port = g_port;
+  const int port = ServerPort();
   auto a = HostItem("inet-a", {}, 0, true, ShareMode::kInternet), c = HostItem("inet-c", {}, 0, true, ShareMode::kInternet);
   RebindIfModeChanged();
-  ASSERT_FALSE(g_listenAllIfaces.load());  // Internet items only: loopback
+  ASSERT_FALSE(ListeningOnAllInterfaces());  // Internet items only: loopback
   Start();
   for (int failure = 1; failure <= 4 && TunnelRunning(); ++failure)
     ASSERT_FALSE(PumpTunnel(hwnd_, EventKind::kTunnelFailed, 15000, true).empty()) << "failure " << failure;
   EXPECT_EQ(Statuses(), (std::vector<std::wstring>{kDropped, kDropped, kDropped, kUnavailable}));
-  EXPECT_TRUE(!TunnelRunning() && g_listenAllIfaces.load() && g_port == port);  // moved, same port
+  EXPECT_TRUE(!TunnelRunning() && ListeningOnAllInterfaces() && ServerPort() == port);  // moved, same port
   EXPECT_EQ(std::tuple(a->mode, c->mode, fake.Pids().size()), std::tuple(ShareMode::kLan, ShareMode::kLan, size_t{4}));  // start, three restarts
   TestShell().Clear();  // without Internet items a failure falls back at once
   fake.SetScript("exit 0\n");
