@@ -14,6 +14,7 @@
 #include "sharing/share.h"
 #include "sharing/shell.h"
 #include "text/slug.h"
+#include "tunnel/client.h"
 #include "tunnel/supervisor.h"
 
 namespace {
@@ -72,9 +73,15 @@ void StopSelected(HWND hwnd, int row) {
 
 void StopEverything() {
   ClearHosted();
+  StopServices();
+}
+
+void StopServices() {
   StopTunnel();
   StopServer();
 }
+
+bool TunnelClientPresent() { return CloudflaredPresent(GetCloudflaredPath()); }
 
 void EndAllSharing(HWND hwnd) {
   StopEverything();

@@ -37,6 +37,10 @@ bool ConfirmCloseWhileSharing(HWND hwnd);
 void EndAllSharing(HWND hwnd);
 // Ends every share, the tunnel and the server, and nothing else.
 void StopEverything();
+// Ends the tunnel and the server, if they run, and leaves the items.
+void StopServices();
+// Whether the tunnel client is where it is expected (tunnel/client.h).
+bool TunnelClientPresent();
 
 // The reader's events: each takes the event (tunnel/supervisor.h's
 // TakeTunnel...; one of an earlier tunnel start is ignored), then updates the

@@ -14,14 +14,12 @@
 #include "control_ids.h"
 #include "core/app_messages.h"
 #include "crypto/identity.h"
-#include "http/listener.h"
 #include "platform/net.h"
 #include "platform/process.h"
 #include "selftest/selftest.h"
 #include "sharing/archive.h"
+#include "sharing/session.h"
 #include "sharing/shell.h"
-#include "tunnel/client.h"
-#include "tunnel/supervisor.h"
 #include "ui.h"
 #include "ui_logic.h"
 #include "win_guards.h"
@@ -152,7 +150,7 @@ void WriteExplorerVerb() {
 }
 
 void OfferTunnelClientDownload(HWND main) {
-  if (GetFileAttributesW(GetCloudflaredPath().c_str()) != INVALID_FILE_ATTRIBUTES) return;
+  if (TunnelClientPresent()) return;
   const int answer = MessageBoxW(main,
                                  L"cloudflared.exe is not in the application folder.\n\nInternet mode "
                                  L"will not work until you place it there.\nOpen the download page now?",
@@ -240,8 +238,7 @@ int WINAPI wWinMain(HINSTANCE hInstance, HINSTANCE, PWSTR, int nCmdShow) {
   // was still running then (messages are pumped while a folder is
   // compressed) finds the network stack ended and cannot start them again;
   // still, no thread may be left joinable when the globals are destroyed.
-  StopTunnel();
-  StopServer();
+  StopServices();
   CloseInstanceMutex();
   return code;
 }

@@ -10,10 +10,8 @@
 
 #include "control_ids.h"
 #include "core/registry.h"
-#include "http/listener.h"
 #include "platform/text.h"
 #include "sharing/shell.h"
-#include "tunnel/supervisor.h"
 #include "ui.h"
 #include "ui_logic.h"
 
@@ -138,13 +136,4 @@ void ShowLatestLink(HWND hwnd) {
     EnableWindow(GetDlgItem(hwnd, IDC_COPY), FALSE);
     UpdateQRForUrl(hwnd, std::string());
   }
-}
-
-void RemoveAllHosted(HWND hwnd) {
-  ClearHosted();
-  StopTunnel();
-  StopServer();
-  RefreshListView(hwnd);
-  ShowLatestLink(hwnd);
-  SetWindowTextW(GetDlgItem(g_hMain, IDC_STATUS), L"All sharing stopped.");
 }

@@ -10,14 +10,12 @@
 #include "control_ids.h"
 #include "core/app_messages.h"
 #include "core/registry.h"
-#include "http/listener.h"
 #include "platform/net.h"
 #include "platform/process.h"
 #include "platform/text.h"
 #include "sharing/session.h"
 #include "sharing/share.h"
 #include "sharing/shell.h"
-#include "tunnel/supervisor.h"
 #include "ui.h"
 #include "ui_logic.h"
 #include "win_guards.h"
@@ -491,8 +489,7 @@ LRESULT OnEndSession(WPARAM ending) {
 LRESULT OnDestroy() {
   // Nothing may leave a joinable thread behind: both calls do nothing unless
   // their service still runs, and both need the network stack.
-  StopTunnel();
-  StopServer();
+  StopServices();
   CloseKillOnCloseJob();
   NetCleanup();
   DeleteAndClear(g_hFont);

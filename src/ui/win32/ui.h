@@ -65,9 +65,6 @@ void HandleHDropAndForward(HDROP drop);
 void QueueShellPath(HWND hwnd, const std::wstring& path);
 void FlushShellBatch(HWND hwnd);
 
-// Hosted list and status line (the rest is declared in sharing/shell.h).
-void RemoveAllHosted(HWND hwnd);
-
 // QR panel and the blossom drawings.
 void UpdateQRForUrl(HWND mainWindow, const std::string& url);
 void DrawBlossom(HDC dc, int x, int y, int r, COLORREF colour);
