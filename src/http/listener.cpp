@@ -339,8 +339,8 @@ bool BindListenSocket(int port, bool allIfaces) {
   return true;
 }
 
-bool StartServerIfNeeded(HWND hwnd) {
-  if (g_serverRunning.load()) return true;
+ServerStart StartServerIfNeeded(HWND hwnd) {
+  if (g_serverRunning.load()) return ServerStart::kRunning;
   g_serverWindow = hwnd;
   RefreshLanAddress();
   const bool wanted = AnyHostedInMode(ShareMode::kLan);
@@ -353,8 +353,8 @@ bool StartServerIfNeeded(HWND hwnd) {
     const int candidate = dist(rng);
     if (ProbePortFree(candidate)) port = candidate;
   }
-  if (port == 0) return false;
-  if (!BindListenSocket(port, wanted)) return false;
+  if (port == 0) return ServerStart::kNoFreePort;
+  if (!BindListenSocket(port, wanted)) return ServerStart::kBindFailed;
 
   SetServerPort(port);
   g_listenAllIfaces.exchange(wanted);
@@ -363,9 +363,9 @@ bool StartServerIfNeeded(HWND hwnd) {
     AbandonStart();
     SetServerPort(0);
     g_listenAllIfaces.exchange(false);
-    return false;
+    return ServerStart::kNoThread;
   }
-  return true;
+  return ServerStart::kRunning;
 }
 
 void SetServerNotice(ServerNoticeFn fn) { g_serverNotice = fn; }

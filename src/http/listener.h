@@ -48,10 +48,15 @@ int WaitingConnectionCount();
 // all interfaces or on 127.0.0.1; on success it is the listening socket.
 bool BindListenSocket(int port, bool allIfaces);
 
+// How a start of the server ended: it runs (kRunning), none of kPortTries
+// random ports was free, the chosen one could not be bound and listened on,
+// or the accept thread could not start. Anything but kRunning leaves it stopped.
+enum class ServerStart { kRunning, kNoFreePort, kBindFailed, kNoThread };
+
 // Starts the server on a free random port in 20000-49999 unless it runs;
-// refreshes the LAN address first (RefreshLanAddress). True when the server runs on return. Ended
-// downloads are reported as kDownloadDone events waking hwnd, also after a re-bind.
-bool StartServerIfNeeded(HWND hwnd);
+// refreshes the LAN address first (RefreshLanAddress). Ended downloads are
+// reported as kDownloadDone events waking hwnd, also after a re-bind.
+ServerStart StartServerIfNeeded(HWND hwnd);
 
 // While running: re-binds on the same port when the wanted address (any item
 // same-network -> all interfaces) differs from the current one. False when that

@@ -82,12 +82,15 @@ class ChildProcess {
 // else) goes to *outputRead; standard input is empty. Without it the child
 // gets no standard streams. With extraEnv, each "NAME=value" entry is set in
 // the child's environment on top of the program's own (replacing a variable
-// of that name; Windows compares names without regard to case). False, with
-// nothing left open, when argv is empty or the pipe or the process could not
-// be created (POSIX: also when exec failed).
-bool StartHiddenProcess(const std::vector<std::wstring>& argv, ChildProcess& child,
-                        ScopedPipe* outputRead,
-                        const std::vector<std::wstring>* extraEnv = nullptr);
+// of that name; Windows compares names without regard to case). Anything but
+// kStarted leaves nothing open: kBadArguments when argv is empty (Windows:
+// or its program is not a full path), kNoPipe when a pipe (or POSIX's null
+// device) could not be made, kNotStarted when the process could not be
+// created (POSIX: also when exec failed).
+enum class ChildStart { kStarted, kBadArguments, kNoPipe, kNotStarted };
+ChildStart StartHiddenProcess(const std::vector<std::wstring>& argv, ChildProcess& child,
+                              ScopedPipe* outputRead,
+                              const std::vector<std::wstring>* extraEnv = nullptr);
 
 // Bytes waiting in the pipe. False when the peek fails, which includes a
 // broken pipe (every writer gone) with nothing left to read.

@@ -69,10 +69,10 @@ void ChildProcess::reset() {
   exitStatus = 0;
 }
 
-bool StartHiddenProcess(const std::vector<std::wstring>& argv, ChildProcess& child,
-                        ScopedPipe* outputRead, const std::vector<std::wstring>* extraEnv) {
+ChildStart StartHiddenProcess(const std::vector<std::wstring>& argv, ChildProcess& child,
+                              ScopedPipe* outputRead, const std::vector<std::wstring>* extraEnv) {
   const std::wstring commandLine = JoinCommandLine(argv);
-  if (commandLine.empty() || !IsFullPath(argv[0])) return false;
+  if (commandLine.empty() || !IsFullPath(argv[0])) return ChildStart::kBadArguments;
   OwnedHandle readEnd;
   OwnedHandle writeEnd;
   if (outputRead) {
@@ -80,7 +80,7 @@ bool StartHiddenProcess(const std::vector<std::wstring>& argv, ChildProcess& chi
     sa.nLength = sizeof sa;
     sa.lpSecurityDescriptor = nullptr;
     sa.bInheritHandle = TRUE;
-    if (!CreatePipe(readEnd.out(), writeEnd.out(), &sa, 0)) return false;
+    if (!CreatePipe(readEnd.out(), writeEnd.out(), &sa, 0)) return ChildStart::kNoPipe;
     // Only the write end passes to the child.
     SetHandleInformation(readEnd.get(), HANDLE_FLAG_INHERIT, 0);
   }
@@ -135,13 +135,13 @@ bool StartHiddenProcess(const std::vector<std::wstring>& argv, ChildProcess& chi
   // The child has its own copy of the write end now; closing ours lets the
   // pipe break when the child ends.
   writeEnd.reset();
-  if (!ok) return false;
-  CloseHandle(pi.hThread);
+  if (!ok) return ChildStart::kNotStarted;
+  OwnedHandle thread(pi.hThread);  // not needed: closed on return
   child.reset();
   child.id = FromHandle(pi.hProcess);
   child.pid = pi.dwProcessId;
   if (outputRead) *outputRead = ScopedPipe(FromHandle(readEnd.release()));
-  return true;
+  return ChildStart::kStarted;
 }
 
 bool PeekPipe(PipeHandle h, uint32_t& available) {

@@ -247,7 +247,7 @@ bool AddHostedItem(const std::wstring& path, ShareMode mode, const std::string& 
     return refuse(kTooLargeText, kMbIconWarning);
   }
   SetServerNotice(SetStatus);  // the server's notices go to the status line
-  if (!StartServerIfNeeded(hwnd)) {
+  if (StartServerIfNeeded(hwnd) != ServerStart::kRunning) {  // one text for every reason
     lock.reset();
     return refuse(kNoServerText, kMbIconError);
   }

@@ -45,7 +45,8 @@ bool StartTunnelIfNeeded(HWND wake) {
 
   ChildProcess proc;
   ScopedPipe readEnd;
-  if (!StartHiddenProcess(CloudflaredArguments(path, ServerPort()), proc, &readEnd)) return false;
+  if (StartHiddenProcess(CloudflaredArguments(path, ServerPort()), proc, &readEnd) != ChildStart::kStarted)
+    return false;
   AssignChildToJob(proc);  // no job, or a failed assignment: StopTunnel still ends it
 
   g_client = std::move(proc);

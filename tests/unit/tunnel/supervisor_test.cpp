@@ -32,7 +32,7 @@ class TunnelTest : public ShareTest {
  protected:
   void SetUp() override {
     ShareTest::SetUp(), DiscardTunnelMessages(), SetTunnelProbeForTest(ProbeOk);
-    ASSERT_TRUE(StartServerIfNeeded(hwnd_));
+    ASSERT_EQ(StartServerIfNeeded(hwnd_), ServerStart::kRunning);
   }
   void TearDown() override {
     StopTunnel(), DiscardTunnelMessages(), SetTunnelProbeForTest(nullptr), ShareTest::TearDown();
