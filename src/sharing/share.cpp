@@ -113,6 +113,121 @@ CompressOutcome CompressFolder(const std::wstring& folder, std::wstring& archive
   }, kMaxFileSize, failText);
 }
 
+// A folder's temporary archive until its item exists: every refusal before
+// that deletes it (before the box), and the item takes it over (HandOver),
+// deleting it when it goes. Empty for a file.
+struct PendingArchive {
+  std::wstring path;
+  PendingArchive() = default;
+  PendingArchive(const PendingArchive&) = delete;
+  PendingArchive& operator=(const PendingArchive&) = delete;
+  ~PendingArchive() { Drop(); }
+  void Drop() {
+    if (!path.empty()) DeleteFilePath(std::exchange(path, std::wstring()));
+  }
+  std::wstring HandOver() { return std::exchange(path, std::wstring()); }
+};
+
+bool Refuse(PendingArchive& archive, HWND hwnd, const wchar_t* text, unsigned icon) {
+  archive.Drop();
+  ShowBox(hwnd, text, icon);
+  return false;
+}
+
+// The checks before anything is opened: the path is a file, the free tier's
+// caps hold with it, and a custom link is well formed and not reserved.
+bool CheckNewShare(const std::wstring& path, ShareSource source, const std::string& customSlug,
+                   PendingArchive& archive, HWND hwnd) {
+  bool pathIsFolder = false;
+  if (!ReadPathKind(path, pathIsFolder)) return Refuse(archive, hwnd, kFileNotFoundText, kMbIconError);
+  if (pathIsFolder) return Refuse(archive, hwnd, kFolderAsFileText, kMbIconError);
+  const bool folder = source == ShareSource::kFolderArchive;
+  if (!(folder ? WouldFitFreeCap(0, 1) : WouldFitFreeCap(1, 0))) {
+    archive.Drop();
+    ShowFreeTierBox(hwnd);
+    return false;
+  }
+  if (customSlug.empty()) return true;
+  const SlugResult r = CheckCustomSlug(customSlug);
+  return r == SlugResult::kOk || Refuse(archive, hwnd, SlugResultMessage(r), SlugResultIcon(r));
+}
+
+// Holds the file and reads its stamp, within the size cap. An archive of ours
+// is held with the right to delete it, and marked live so that no other
+// instance's start-up sweep takes it. A refusal closes the file first.
+bool OpenShared(const std::wstring& path, PendingArchive& archive, ScopedFile& held, FileStamp& stamp,
+                HWND hwnd) {
+  const bool ours = !archive.path.empty();
+  held.reset(OpenFileShareRead(path, ours ? HoldKind::kReadAndDelete : HoldKind::kRead));
+  if (!held.valid() || (ours && !HoldArchive(held.get())))
+    return held.reset(), Refuse(archive, hwnd, kCannotLockText, kMbIconError);
+  if (!ReadFileStamp(held.get(), stamp)) return held.reset(), Refuse(archive, hwnd, kNoSizeText, kMbIconError);
+  if (stamp.size > kMaxFileSize) return held.reset(), Refuse(archive, hwnd, kTooLargeText, kMbIconWarning);
+  return true;
+}
+
+// The server runs (the first share starts it); its notices go to the status line.
+bool EnsureServer(PendingArchive& archive, ScopedFile& held, HWND hwnd) {
+  SetServerNotice(SetStatus);
+  if (StartServerIfNeeded(hwnd) == ServerStart::kRunning) return true;  // one text for every reason
+  held.reset();
+  return Refuse(archive, hwnd, kNoServerText, kMbIconError);
+}
+
+// The new item, holding the file and, from now on, the archive.
+std::shared_ptr<HostedItem> MakeItem(const std::wstring& path, ShareMode mode, ScopedFile& held,
+                                     const FileStamp& stamp, PendingArchive& archive) {
+  auto item = std::make_shared<HostedItem>();
+  item->path = path;
+  item->name = WstrToUtf8(PathLastComponent(path));
+  item->size = stamp.size;
+  item->stamp = stamp;
+  item->fileHandle = held.release();
+  item->mode = mode;
+  item->isFolder = !archive.path.empty();
+  item->tempZip = archive.HandOver();
+  return item;
+}
+
+// Chooses the item's link and appends it. A refusal drops the item (its file
+// closes, its archive goes) before the box.
+bool InsertItem(std::shared_ptr<HostedItem>& item, const std::string& customSlug, HWND hwnd) {
+  SlugResult chosen = SlugResult::kOk;
+  WithHostedLocked([&](HostedLock& lock) {
+    std::string slug;
+    chosen = ChooseSlug_locked(lock, customSlug, slug);
+    if (chosen != SlugResult::kOk) return;
+    item->slug = slug;
+    BuildItemUrl_locked(lock, *item);
+    AppendHosted_locked(lock, item);
+  });
+  if (chosen == SlugResult::kOk) return true;
+  item.reset();
+  ShowBox(hwnd, SlugResultMessage(chosen), SlugResultIcon(chosen));
+  return false;
+}
+
+// How the new item is reached: a same-network link at once; an Internet one
+// through the running tunnel, a tunnel started for it, or, without a tunnel
+// client, a same-network link after all. Then the server binds for the mix.
+void ConnectItem(HostedItem& item, HWND hwnd) {
+  if (item.mode == ShareMode::kLan) {
+    ShellNote(StatusNote::kLanReady);
+  } else if (TunnelRunning()) {
+    if (TunnelPublished()) ShellNote(StatusNote::kLinkReady);
+  } else if (StartTunnelIfNeeded(hwnd)) {
+    ArmTunnelRestarts();
+    ShellNote(StatusNote::kTunnelStarting);
+  } else {
+    WithHostedLocked([&item](HostedLock& lock) {
+      item.mode = ShareMode::kLan;
+      BuildItemUrl_locked(lock, item);
+    });
+    ShellNote(StatusNote::kNoTunnelClient);
+  }
+  if (ServerRunning()) RebindIfModeChanged();
+}
+
 }  // namespace
 
 void SetCompressTimeoutForTest(unsigned timeoutMs) {
@@ -184,7 +299,7 @@ bool AddPath(const std::wstring& path, ShareMode mode, const std::string& custom
     ShowBox(hwnd, kPathNotFoundText, kMbIconError);
     return false;
   }
-  if (!isFolder) return AddHostedItem(path, mode, customSlug, hwnd, false, std::wstring());
+  if (!isFolder) return AddHostedItem(path, mode, customSlug, hwnd, ShareSource::kFile);
 
   if (!WouldFitFreeCap(0, 1)) {
     ShowFreeTierBox(hwnd);
@@ -205,93 +320,20 @@ bool AddPath(const std::wstring& path, ShareMode mode, const std::string& custom
     ShellNote(StatusNote::kCompressFailed);
     return false;
   }
-  return AddHostedItem(archive, mode, customSlug, hwnd, true, archive);
+  return AddHostedItem(archive, mode, customSlug, hwnd, ShareSource::kFolderArchive);
 }
 
 bool AddHostedItem(const std::wstring& path, ShareMode mode, const std::string& customSlug, HWND hwnd,
-                   bool isFolder, const std::wstring& tempZip) {
-  // A refusal before the item exists deletes the archive here (nothing else
-  // would); once the item exists, its destructor does.
-  auto refuse = [&](const wchar_t* text, unsigned icon) {
-    if (!tempZip.empty()) DeleteFilePath(tempZip);
-    ShowBox(hwnd, text, icon);
-    return false;
-  };
-
-  bool pathIsFolder = false;
-  if (!ReadPathKind(path, pathIsFolder)) return refuse(kFileNotFoundText, kMbIconError);
-  if (pathIsFolder) return refuse(kFolderAsFileText, kMbIconError);
-  if (!(isFolder ? WouldFitFreeCap(0, 1) : WouldFitFreeCap(1, 0))) {
-    if (!tempZip.empty()) DeleteFilePath(tempZip);
-    ShowFreeTierBox(hwnd);
-    return false;
-  }
-  if (!customSlug.empty()) {
-    const SlugResult r = CheckCustomSlug(customSlug);
-    if (r != SlugResult::kOk) return refuse(SlugResultMessage(r), SlugResultIcon(r));
-  }
-
-  // An archive of ours is held with the right to delete it, and marked live so
-  // that no other instance's start-up sweep takes it.
-  ScopedFile lock(OpenFileShareRead(path, tempZip.empty() ? HoldKind::kRead : HoldKind::kReadAndDelete));
-  if (!lock.valid() || (!tempZip.empty() && !HoldArchive(lock.get())))
-    return refuse(kCannotLockText, kMbIconError);
+                   ShareSource source) {
+  PendingArchive archive;
+  if (source == ShareSource::kFolderArchive) archive.path = path;
+  ScopedFile held;
   FileStamp stamp;
-  if (!ReadFileStamp(lock.get(), stamp)) {
-    lock.reset();
-    return refuse(kNoSizeText, kMbIconError);
-  }
-  const uint64_t size = stamp.size;
-  if (size > kMaxFileSize) {
-    lock.reset();
-    return refuse(kTooLargeText, kMbIconWarning);
-  }
-  SetServerNotice(SetStatus);  // the server's notices go to the status line
-  if (StartServerIfNeeded(hwnd) != ServerStart::kRunning) {  // one text for every reason
-    lock.reset();
-    return refuse(kNoServerText, kMbIconError);
-  }
-
-  auto item = std::make_shared<HostedItem>();
-  item->path = path;
-  item->name = WstrToUtf8(PathLastComponent(path));
-  item->size = size;
-  item->stamp = stamp;
-  item->fileHandle = lock.release();
-  item->mode = mode;
-  item->isFolder = isFolder;
-  item->tempZip = tempZip;
-  const ShareMode itemMode = item->mode;
-
-  SlugResult chosen = SlugResult::kOk;
-  WithHostedLocked([&](HostedLock& lock) {
-    std::string slug;
-    chosen = ChooseSlug_locked(lock, customSlug, slug);
-    if (chosen != SlugResult::kOk) return;
-    item->slug = slug;
-    BuildItemUrl_locked(lock, *item);
-    AppendHosted_locked(lock, item);
-  });
-  if (chosen != SlugResult::kOk) {
-    item.reset();  // closes the lock and deletes the archive
-    ShowBox(hwnd, SlugResultMessage(chosen), SlugResultIcon(chosen));
+  if (!CheckNewShare(path, source, customSlug, archive, hwnd) ||
+      !OpenShared(path, archive, held, stamp, hwnd) || !EnsureServer(archive, held, hwnd))
     return false;
-  }
-
-  if (itemMode == ShareMode::kLan) {
-    ShellNote(StatusNote::kLanReady);
-  } else if (TunnelRunning()) {
-    if (TunnelPublished()) ShellNote(StatusNote::kLinkReady);
-  } else if (StartTunnelIfNeeded(hwnd)) {
-    ArmTunnelRestarts();
-    ShellNote(StatusNote::kTunnelStarting);
-  } else {
-    WithHostedLocked([&item](HostedLock& lock) {
-      item->mode = ShareMode::kLan;
-      BuildItemUrl_locked(lock, *item);
-    });
-    ShellNote(StatusNote::kNoTunnelClient);
-  }
-  if (ServerRunning()) RebindIfModeChanged();
+  std::shared_ptr<HostedItem> item = MakeItem(path, mode, held, stamp, archive);
+  if (!InsertItem(item, customSlug, hwnd)) return false;
+  ConnectItem(*item, hwnd);
   return true;
 }

@@ -25,8 +25,15 @@ bool WouldFitFreeCap(int addFiles, int addFolders);
 // already trimmed, empty for a random link. True when an item was created.
 bool AddPath(const std::wstring& path, ShareMode mode, const std::string& customSlug, HWND hwnd);
 
+// What AddHostedItem shares: a file as it is, or a folder's temporary archive
+// (the item deletes it when it goes; a refusal before the item exists, here).
+enum class ShareSource { kFile, kFolderArchive };
+
+// Checks, holds and shares `path` as one item: the server runs, the item gets
+// its link, and an Internet item the tunnel (started or reused). On a refusal
+// the box says why and false comes back.
 bool AddHostedItem(const std::wstring& path, ShareMode mode, const std::string& customSlug, HWND hwnd,
-                   bool isFolder, const std::wstring& tempZip);
+                   ShareSource source);
 
 // Tests: the longest wait for the folder compressor in ms (0 restores the
 // 10 minutes).

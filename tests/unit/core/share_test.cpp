@@ -50,8 +50,8 @@ TEST_F(Share, SelectionCapsTextsAndMissingPaths) {
   for (const auto& [hostedFiles, hostedFolders, files, folders, staged] : cases) {
     SCOPED_TRACE(testing::Message() << hostedFiles << hostedFolders << files << folders);
     ClearHosted();
-    for (int i = 0; i < hostedFiles; ++i) ASSERT_TRUE(AddHostedItem(dir.Write(L"h", "h"), ShareMode::kLan, "", hwnd_, false, L""));
-    ASSERT_TRUE(!hostedFolders || AddHostedItem(dir.Write(L"z.zip", "PK"), ShareMode::kLan, "", hwnd_, true, dir.File(L"z.zip")));
+    for (int i = 0; i < hostedFiles; ++i) ASSERT_TRUE(AddHostedItem(dir.Write(L"h", "h"), ShareMode::kLan, "", hwnd_, ShareSource::kFile));
+    ASSERT_TRUE(!hostedFolders || AddHostedItem(dir.Write(L"z.zip", "PK"), ShareMode::kLan, "", hwnd_, ShareSource::kFolderArchive));
     SetStagedPaths({previous});
     TestShell().Clear();
     std::vector<std::wstring> batch;
