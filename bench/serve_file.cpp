@@ -28,8 +28,8 @@ int main(int argc, char** argv) {
   item->name = file.filename().string();
   item->slug = "bench";
   item->mode = ShareMode::kInternet;  // an Internet item: the listener stays on 127.0.0.1
-  item->fileHandle = OpenFileShareRead(item->path);
-  if (item->fileHandle == kInvalidFileHandle || !ReadFileStamp(item->fileHandle, item->stamp)) {
+  item->fileHandle.reset(OpenFileShareRead(item->path));
+  if (!item->fileHandle.valid() || !ReadFileStamp(item->fileHandle.get(), item->stamp)) {
     std::fprintf(stderr, "cannot open %s\n", argv[1]);
     return 1;
   }

@@ -16,13 +16,13 @@ std::string& g_tunHost = *new std::string;  // "https://host" of the tunnel, emp
 // download still reads it (through its own handle): so no archive outlives
 // its share, also when the program ends before that download does.
 void DropArchive(const HostedItem& item) {
-  if (!item.tempZip.empty()) DeleteHeldFile(item.fileHandle, item.tempZip);
+  if (!item.tempZip.empty()) DeleteHeldFile(item.fileHandle.get(), item.tempZip);
 }
 }  // namespace
 
 HostedItem::~HostedItem() {
   DropArchive(*this);
-  if (fileHandle != kInvalidFileHandle) CloseFileHandle(fileHandle);
+  fileHandle.reset();
   if (!tempZip.empty()) DeleteFilePath(tempZip);  // one held without the right to delete
 }
 

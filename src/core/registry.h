@@ -32,7 +32,7 @@ struct HostedItem {
   std::wstring tempZip;          // fixed: archive to delete on destruction (folders only)
   // Fixed: share-read lock on path, opened at creation. Every request reads
   // through (a re-opening of) this handle, never through path again.
-  FileHandle fileHandle = kInvalidFileHandle;
+  ScopedFile fileHandle;
 
   HostedItem() = default;
   HostedItem(const HostedItem&) = delete;

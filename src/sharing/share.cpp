@@ -182,7 +182,7 @@ std::shared_ptr<HostedItem> MakeItem(const std::wstring& path, ShareMode mode, S
   item->name = WstrToUtf8(PathLastComponent(path));
   item->size = stamp.size;
   item->stamp = stamp;
-  item->fileHandle = held.release();
+  item->fileHandle = std::move(held);
   item->mode = mode;
   item->isFolder = !archive.path.empty();
   item->tempZip = archive.HandOver();

@@ -19,9 +19,9 @@ inline std::shared_ptr<HostedItem> HostItem(const std::string& slug, const std::
   auto item = std::make_shared<HostedItem>();
   item->path = path, item->name = "file.bin", item->size = size, item->slug = slug, item->mode = mode;
   item->isFolder = !tempZip.empty(), item->tempZip = tempZip;
-  if (!path.empty()) item->fileHandle = OpenFileShareRead(path, tempZip.empty() ? HoldKind::kRead : HoldKind::kReadAndDelete);
-  ReadFileStamp(item->fileHandle, item->stamp);
-  if (!lock) CloseFileHandle(item->fileHandle), item->fileHandle = kInvalidFileHandle;
+  if (!path.empty()) item->fileHandle.reset(OpenFileShareRead(path, tempZip.empty() ? HoldKind::kRead : HoldKind::kReadAndDelete));
+  ReadFileStamp(item->fileHandle.get(), item->stamp);
+  if (!lock) item->fileHandle.reset();
   WithHostedLocked([&item](HostedLock& lock) { BuildItemUrl_locked(lock, *item), AppendHosted_locked(lock, item); });
   return item;
 }

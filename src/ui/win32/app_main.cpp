@@ -24,7 +24,7 @@
 #include "ui_logic.h"
 #include "win_guards.h"
 
-HANDLE g_hInstMutex = nullptr;
+ScopedHandle g_hInstMutex;  // this instance's single-instance mutex
 
 namespace {
 
@@ -66,10 +66,7 @@ std::wstring PathArgument() {
   return args.At(1);
 }
 
-void CloseInstanceMutex() {
-  if (g_hInstMutex) CloseHandle(g_hInstMutex);
-  g_hInstMutex = nullptr;
-}
+void CloseInstanceMutex() { g_hInstMutex.reset(); }
 
 // Second instance: hand the path to the first instance's window (waiting up
 // to about 5 s for it to appear), then end.
@@ -198,8 +195,9 @@ int WINAPI wWinMain(HINSTANCE hInstance, HINSTANCE, PWSTR, int nCmdShow) {
 
   const std::wstring pathArg = PathArgument();
 
-  g_hInstMutex = CreateMutexW(nullptr, FALSE, kMutexName);
-  if (g_hInstMutex && GetLastError() == ERROR_ALREADY_EXISTS) {
+  g_hInstMutex.reset(CreateMutexW(nullptr, FALSE, kMutexName));
+  const bool second = g_hInstMutex.valid() && GetLastError() == ERROR_ALREADY_EXISTS;
+  if (second) {
     return ForwardToFirstInstance(pathArg);
   }
 

@@ -7,13 +7,15 @@
 #include <string>
 #include <vector>
 
+#include "win_guards.h"
+
 // Fonts and brushes of the main window (created in WM_CREATE, deleted in
 // WM_DESTROY).
-extern HFONT g_hFont;
-extern HFONT g_hFontTitle;
-extern HFONT g_hFontMono;
-extern HBRUSH g_hBrushSakura;
-extern HBRUSH g_hBrushSakuraMist;
+extern ScopedGdi<HFONT> g_hFont;
+extern ScopedGdi<HFONT> g_hFontTitle;
+extern ScopedGdi<HFONT> g_hFontMono;
+extern ScopedGdi<HBRUSH> g_hBrushSakura;
+extern ScopedGdi<HBRUSH> g_hBrushSakuraMist;
 
 // The characters of the first instance's own path argument, the only lParam
 // that WM_SHELL_PATH is accepted with (null until start-up posts it).

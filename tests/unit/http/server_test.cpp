@@ -123,7 +123,7 @@ TEST_F(Server, FolderLinkPointedElsewhereAfterSharing) {
   WriteFileAt((a / "s.bin").wstring(), original), WriteFileAt((b / "s.bin").wstring(), std::string(300000, 'o'));
   fs::create_directory_symlink(a, via);
   auto item = HostItem("abc", (via / "s.bin").wstring(), original.size());
-  ASSERT_NE(item->fileHandle, kInvalidFileHandle);
+  ASSERT_TRUE(item->fileHandle.valid());
   fs::remove(via), fs::create_directory_symlink(b, via);
   for (int round = 0; round < 2; ++round) {
     const std::string answer = Ask(Get("/abc?dl=1"));
