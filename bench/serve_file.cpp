@@ -37,7 +37,7 @@ int main(int argc, char** argv) {
   WithHostedLocked([&item](HostedLock& lock) { AppendHosted_locked(lock, item); });
 
   const HWND window = CreateMessageWindow();
-  if (StartServerIfNeeded(window) != ServerStart::kRunning) {
+  if (StartServerIfNeeded(window, false) != ServerStart::kRunning) {
     std::fprintf(stderr, "cannot listen\n");
     return 1;
   }

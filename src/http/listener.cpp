@@ -10,7 +10,6 @@
 #include <utility>
 #include <vector>
 
-#include "core/registry.h"
 #include "http/handler.h"
 #include "http/request.h"
 
@@ -339,11 +338,11 @@ bool BindListenSocket(int port, bool allIfaces) {
   return true;
 }
 
-ServerStart StartServerIfNeeded(HWND hwnd) {
+ServerStart StartServerIfNeeded(HWND hwnd, bool allInterfaces) {
   if (g_serverRunning.load()) return ServerStart::kRunning;
   g_serverWindow = hwnd;
   RefreshLanAddress();
-  const bool wanted = AnyHostedInMode(ShareMode::kLan);
+  const bool wanted = allInterfaces;
 
   const auto ticks = std::chrono::steady_clock::now().time_since_epoch().count();
   std::mt19937 rng(static_cast<uint32_t>(ticks));
@@ -370,10 +369,10 @@ ServerStart StartServerIfNeeded(HWND hwnd) {
 
 void SetServerNotice(ServerNoticeFn fn) { g_serverNotice = fn; }
 
-bool RebindIfModeChanged() {
+bool SetListenAllInterfaces(bool allInterfaces) {
   if (!g_serverRunning.load()) return true;
   RefreshLanAddress();
-  const bool wanted = AnyHostedInMode(ShareMode::kLan);
+  const bool wanted = allInterfaces;
   if (wanted == g_listenAllIfaces.load()) return true;
 
   const int port = ServerPort();

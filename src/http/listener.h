@@ -1,9 +1,9 @@
 // The server's listening socket, its accept thread and the detached thread of
 // every accepted connection. The control functions run on the GUI thread only.
 //
-// The socket listens on all IPv4 interfaces exactly when some hosted item is in
-// same-network mode (ShareMode::kLan), else on 127.0.0.1 (the tunnel client connects
-// there). The port, drawn once at start, stays while the server runs, across
+// The socket listens on all IPv4 interfaces when the sharing layer asks for it
+// (exactly when some hosted item is same-network), else on 127.0.0.1 (the
+// tunnel client connects there). The port, drawn once at start, stays while the server runs, across
 // moves between the two addresses.
 #pragma once
 
@@ -53,16 +53,18 @@ bool BindListenSocket(int port, bool allIfaces);
 // or the accept thread could not start. Anything but kRunning leaves it stopped.
 enum class ServerStart { kRunning, kNoFreePort, kBindFailed, kNoThread };
 
-// Starts the server on a free random port in 20000-49999 unless it runs;
-// refreshes the LAN address first (RefreshLanAddress). Ended downloads are
-// reported as kDownloadDone events waking hwnd, also after a re-bind.
-ServerStart StartServerIfNeeded(HWND hwnd);
+// Starts the server on a free random port in 20000-49999 unless it runs,
+// listening on all interfaces or on 127.0.0.1 as `allInterfaces` says (the
+// caller: whether any item is same-network); refreshes the LAN address first
+// (RefreshLanAddress). Ended downloads are reported as kDownloadDone events
+// waking hwnd, also after a re-bind.
+ServerStart StartServerIfNeeded(HWND hwnd, bool allInterfaces);
 
-// While running: re-binds on the same port when the wanted address (any item
-// same-network -> all interfaces) differs from the current one. False when that
+// While running: re-binds on the same port when `allInterfaces` differs from
+// the current binding (refreshing the LAN address first). False when that
 // failed: the server stays stopped, the notice below tells the user, and the
 // next StartServerIfNeeded draws a new port.
-bool RebindIfModeChanged();
+bool SetListenAllInterfaces(bool allInterfaces);
 
 // Where the server's messages for the user go (the status line); the sharing
 // layer sets it before it starts the server. Messages are dropped while none

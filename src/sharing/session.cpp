@@ -64,7 +64,7 @@ void StopSelected(HWND hwnd, int row) {
   if (empty)
     StopServer();
   else
-    RebindIfModeChanged();
+    SetListenAllInterfaces(AnyHostedInMode(ShareMode::kLan));
   RefreshListView(hwnd);
   ShowLatestLink(hwnd);
   if (empty) ShellNote(StatusNote::kSharingStopped);
@@ -143,7 +143,7 @@ void OnTunnelFailed(HWND hwnd, const AppEvent& event) {
       BuildItemUrl_locked(lock, item);
     });
   });
-  if (ServerRunning()) RebindIfModeChanged();
+  if (ServerRunning()) SetListenAllInterfaces(AnyHostedInMode(ShareMode::kLan));
   RefreshListView(hwnd);
   ShowLatestLink(hwnd);
   ShellNote(StatusNote::kTunnelGaveUp);

@@ -169,7 +169,8 @@ bool OpenShared(const std::wstring& path, PendingArchive& archive, ScopedFile& h
 // The server runs (the first share starts it); its notices go to the status line.
 bool EnsureServer(PendingArchive& archive, ScopedFile& held, HWND hwnd) {
   SetServerNotice(SetStatus);
-  if (StartServerIfNeeded(hwnd) == ServerStart::kRunning) return true;  // one text for every reason
+  if (StartServerIfNeeded(hwnd, AnyHostedInMode(ShareMode::kLan)) == ServerStart::kRunning)
+    return true;  // otherwise one text for every reason
   held.reset();
   return Refuse(archive, hwnd, kNoServerText, kMbIconError);
 }
@@ -225,7 +226,7 @@ void ConnectItem(HostedItem& item, HWND hwnd) {
     });
     ShellNote(StatusNote::kNoTunnelClient);
   }
-  if (ServerRunning()) RebindIfModeChanged();
+  if (ServerRunning()) SetListenAllInterfaces(AnyHostedInMode(ShareMode::kLan));
 }
 
 }  // namespace

@@ -9,7 +9,7 @@ int main() {
   NetStartup();
   TempDir dir;
   HostItem("exit-item", dir.Write(L"big.bin", std::string(32u << 20, 'v')), 32u << 20);
-  if (StartServerIfNeeded(nullptr) != ServerStart::kRunning) return 2;
+  if (StartServerIfNeeded(nullptr, AnyHostedInMode(ShareMode::kLan)) != ServerStart::kRunning) return 2;
   std::vector<SOCKET> downloads;  // each reads its first bytes, then stops
   for (int i = 0; i < kSlowClients; ++i) {
     downloads.push_back(ConnectLoopback(ServerPort()));

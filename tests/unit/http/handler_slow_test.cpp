@@ -37,7 +37,7 @@ TEST(HandlerTimeouts, SlowHeadsAreDroppedSlowLinksKeptStalledOnesDropped) {
     });
   }
   // 64 heads, a byte every 10 s, wait without a thread and are closed, without an answer, at 15 s.
-  EXPECT_EQ(StartServerIfNeeded(nullptr), ServerStart::kRunning);  // no early return: threads run
+  EXPECT_EQ(StartServerIfNeeded(nullptr, AnyHostedInMode(ShareMode::kLan)), ServerStart::kRunning);  // no early return: threads run
   std::vector<SOCKET> tricklers;
   for (int i = 0; i < kMaxConnections; ++i) tricklers.push_back(ConnectLoopback(ServerPort()));
   EXPECT_TRUE(WaitUntil([] { return WaitingConnectionCount() == kMaxConnections; }, 10000));

@@ -138,7 +138,7 @@ TEST_F(Server, TransferOutlivesRemovalAndStop) {
   const std::string body = Pattern(16u << 20);
   for (const std::string how : {"remove one", "remove all", "stop"}) {
     const std::wstring zip = dir_.Write(L"folder_1.zip", body);
-    ASSERT_EQ(StartServerIfNeeded(nullptr), ServerStart::kRunning);
+    ASSERT_EQ(StartServerIfNeeded(nullptr, AnyHostedInMode(ShareMode::kLan)), ServerStart::kRunning);
     const int port = ServerPort();
     HostItem("keep", dir_.Write(L"keep.txt", "k"), 1);
     std::weak_ptr<HostedItem> weak = HostItem("abc", zip, body.size(), true, ShareMode::kLan, zip);
@@ -180,12 +180,12 @@ TEST_F(Server, AnswersEndWithoutAReset) {
 }
 
 TEST_F(Server, LanItemsMoveTheListenerOnTheSamePort) {
-  ASSERT_EQ(StartServerIfNeeded(nullptr), ServerStart::kRunning);
+  ASSERT_EQ(StartServerIfNeeded(nullptr, AnyHostedInMode(ShareMode::kLan)), ServerStart::kRunning);
   HostItem("first", {}, 0, true, ShareMode::kInternet);  // an Internet item: the listener on loopback
   const int port = ServerPort();
   for (const bool lan : {true, false}) {  // a LAN item hosted, then removed
     EXPECT_TRUE(lan ? (HostItem("lan", {}, 0), true) : RemoveAt(1));
-    EXPECT_TRUE(RebindIfModeChanged());
+    EXPECT_TRUE(SetListenAllInterfaces(AnyHostedInMode(ShareMode::kLan)));
     sockaddr_in a{};
     socklen_t len = sizeof a;
     getsockname(ListeningSocket(), reinterpret_cast<sockaddr*>(&a), &len);
@@ -204,7 +204,7 @@ TEST_F(Server, LanItemsMoveTheListenerOnTheSamePort) {
 
 // The listener reads the head in pieces as they come and hands what it read to the answering thread.
 TEST_F(Server, HeadsArriveInPieces) {
-  ASSERT_EQ(StartServerIfNeeded(nullptr), ServerStart::kRunning);
+  ASSERT_EQ(StartServerIfNeeded(nullptr, AnyHostedInMode(ShareMode::kLan)), ServerStart::kRunning);
   const std::pair<std::vector<std::string>, std::string> rows[] = {
       {{"GET /__vhhealth HTTP/1.1\r\n\r\n"}, "HTTP/1.1 200 OK\r\n"},
       {{"GET /__vh", "health HTTP/1.1\r\nHost: x\r", "\n\r\n"}, "HTTP/1.1 200 OK\r\n"},
@@ -220,7 +220,7 @@ TEST_F(Server, HeadsArriveInPieces) {
 // Silent clients hold no thread; 64 stalled downloads from the tunnel client's address (not limited
 // per device) hold them all; the next request gets the 503 and an orderly end (no reset).
 TEST_F(Server, SixtyFifthConnectionIsRefusedCleanly) {
-  ASSERT_EQ(StartServerIfNeeded(nullptr), ServerStart::kRunning);
+  ASSERT_EQ(StartServerIfNeeded(nullptr, AnyHostedInMode(ShareMode::kLan)), ServerStart::kRunning);
   HostItem("big", dir_.Write(L"big.bin", std::string(16u << 20, 'b')), 16u << 20, true, ShareMode::kInternet);
   std::vector<SOCKET> held;
   for (int i = 0; i < 64; ++i) held.push_back(ConnectLoopback(ServerPort()));
@@ -239,7 +239,7 @@ TEST_F(Server, SixtyFifthConnectionIsRefusedCleanly) {
 // 64 downloads from one device, read at 500 bytes a second: 16 go on, the rest get the 503, and
 // another device is answered at once.
 TEST_F(Server, OneDeviceHoldsAtMostItsShareOfThreads) {
-  ASSERT_EQ(StartServerIfNeeded(nullptr), ServerStart::kRunning);
+  ASSERT_EQ(StartServerIfNeeded(nullptr, AnyHostedInMode(ShareMode::kLan)), ServerStart::kRunning);
   HostItem("big", dir_.Write(L"big.bin", std::string(16u << 20, 'b')), 16u << 20, true, ShareMode::kInternet);
   HostItem("page", dir_.Write(L"p.txt", "p"), 1, true, ShareMode::kInternet);
   std::vector<SOCKET> conns, admitted;
@@ -270,7 +270,7 @@ TEST_F(Server, OneDeviceHoldsAtMostItsShareOfThreads) {
 
 // 128 silent connections from four devices, re-opened the moment one is dropped, keep nobody out.
 TEST_F(Server, IdleConnectionsKeepNobodyOut) {
-  ASSERT_EQ(StartServerIfNeeded(nullptr), ServerStart::kRunning);
+  ASSERT_EQ(StartServerIfNeeded(nullptr, AnyHostedInMode(ShareMode::kLan)), ServerStart::kRunning);
   HostItem("page", dir_.Write(L"p.txt", "p"), 1, true, ShareMode::kInternet);
   std::atomic<bool> done{false};
   std::atomic<int> reopened{0};
@@ -301,7 +301,7 @@ TEST_F(Server, StartWithoutDescriptorsFindsNoFreePort) {
   rlimit none = was;
   none.rlim_cur = 3;  // standard input, output and error only
   ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &none), 0);
-  const ServerStart got = StartServerIfNeeded(nullptr);
+  const ServerStart got = StartServerIfNeeded(nullptr, AnyHostedInMode(ShareMode::kLan));
   ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &was), 0);
   EXPECT_EQ(got, ServerStart::kNoFreePort);
   EXPECT_FALSE(ServerRunning() || ServerPort() != 0);
@@ -314,7 +314,7 @@ TEST_F(Server, FullWaitingRoomClosesTheLongestWaiting) {
   rlimit low = was;
   low.rlim_cur = 300;  // 300 - 256 kept for the rest: the floor of 64
   ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &low), 0);
-  const bool started = StartServerIfNeeded(nullptr) == ServerStart::kRunning;
+  const bool started = StartServerIfNeeded(nullptr, AnyHostedInMode(ShareMode::kLan)) == ServerStart::kRunning;
   std::vector<SOCKET> conns;
   for (int i = 0; i < 100 && started; ++i) conns.push_back(ConnectFrom("127.0.0.30", ServerPort()));
   EXPECT_TRUE(WaitUntil([] { return WaitingConnectionCount() == 64; }));

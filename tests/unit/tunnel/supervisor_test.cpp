@@ -32,7 +32,7 @@ class TunnelTest : public ShareTest {
  protected:
   void SetUp() override {
     ShareTest::SetUp(), DiscardTunnelMessages(), SetTunnelProbeForTest(ProbeOk);
-    ASSERT_EQ(StartServerIfNeeded(hwnd_), ServerStart::kRunning);
+    ASSERT_EQ(StartServerIfNeeded(hwnd_, AnyHostedInMode(ShareMode::kLan)), ServerStart::kRunning);
   }
   void TearDown() override {
     StopTunnel(), DiscardTunnelMessages(), SetTunnelProbeForTest(nullptr), ShareTest::TearDown();
@@ -92,7 +92,7 @@ TEST_F(TunnelTest, ThreeRestartsThenEveryInternetItemGoesLan) {
   FakeTunnel fake("print INF starting\nexit 1\n");
   const int port = ServerPort();
   auto a = HostItem("inet-a", {}, 0, true, ShareMode::kInternet), c = HostItem("inet-c", {}, 0, true, ShareMode::kInternet);
-  RebindIfModeChanged();
+  SetListenAllInterfaces(AnyHostedInMode(ShareMode::kLan));
   ASSERT_FALSE(ListeningOnAllInterfaces());  // Internet items only: loopback
   Start();
   for (int failure = 1; failure <= 4 && TunnelRunning(); ++failure)
