@@ -8,6 +8,7 @@
 #include <memory>
 #include <mutex>
 
+#include "core/events.h"
 #include "core/links.h"
 #include "core/registry.h"
 #include "http/listener.h"
@@ -26,26 +27,26 @@ int main(int argc, char** argv) {
   item->path = file.wstring();
   item->name = file.filename().string();
   item->slug = "bench";
-  item->mode = 0;  // an Internet item: the listener stays on 127.0.0.1
-  item->fileHandle = OpenFileShareRead(item->path);
-  if (item->fileHandle == kInvalidFileHandle || !ReadFileStamp(item->fileHandle, item->stamp)) {
+  item->mode = ShareMode::kInternet;  // an Internet item: the listener stays on 127.0.0.1
+  item->fileHandle.reset(OpenFileShareRead(item->path));
+  if (!item->fileHandle.valid() || !ReadFileStamp(item->fileHandle.get(), item->stamp)) {
     std::fprintf(stderr, "cannot open %s\n", argv[1]);
     return 1;
   }
   item->size = item->stamp.size;
-  {
-    std::lock_guard<std::mutex> lock(g_hostedMtx);
-    g_hosted.push_back(item);
-  }
+  WithHostedLocked([&item](HostedLock& lock) { AppendHosted_locked(lock, item); });
 
   const HWND window = CreateMessageWindow();
-  if (!StartServerIfNeeded(window)) {
+  if (StartServerIfNeeded(window, false) != ServerStart::kRunning) {
     std::fprintf(stderr, "cannot listen\n");
     return 1;
   }
-  std::printf("port %d\n", g_port);
+  std::printf("port %d\n", ServerPort());
   std::fflush(stdout);
-  // The download messages would pile up in the queue without a main window.
+  // The ended downloads would pile up in the queues without a main window.
   AppMessage m;
-  for (;;) WaitAppMessage(m, 1000);
+  for (;;) {
+    WaitAppMessage(m, 1000);
+    for (AppEvent e; PopEvent(e);) continue;
+  }
 }

@@ -2,7 +2,10 @@
 # Fails when a file includes a header of a library above its own, or when a
 # portable file (not *_posix.*, *_win32.*, platform/net_sockets.cpp, nor under
 # ui/win32/) includes an OS header, directly or through platform/net_os.h (the
-# system's socket headers).
+# system's socket headers), when a header outside the front ends (ui/) declares
+# a mutable extern variable (module state stays in its own .cpp, behind
+# functions), or when a front-end file includes a header of http/ or tunnel/
+# (front ends reach the services through the sharing layer).
 
 # Directory (or header) prefixes each directory may include, its own included.
 set(allow_platform "platform/")
@@ -53,6 +56,17 @@ foreach(f IN LISTS files)
       string(APPEND faults "${f}: includes ${header} of a higher library\n")
     endif()
   endforeach()
+  if(f MATCHES "^ui/" AND includes MATCHES "#include \"(http|tunnel)/")
+    string(APPEND faults "${f}: a front end includes a service header (http/ or tunnel/)\n")
+  endif()
+  if(f MATCHES "\\.h$" AND NOT f MATCHES "^ui/")
+    file(STRINGS ${SRC}/${f} externs REGEX "^[ \t]*extern[ \t]")
+    foreach(line IN LISTS externs)
+      if(NOT line MATCHES "^[ \t]*extern[ \t]+(const|constexpr|\")")
+        string(APPEND faults "${f}: a mutable extern variable in a header: ${line}\n")
+      endif()
+    endforeach()
+  endif()
   if(f MATCHES "^ui/terminal/" AND includes MATCHES "ui/win32/")
     string(APPEND faults "${f}: the terminal includes the desktop shell\n")
   endif()

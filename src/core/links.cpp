@@ -2,17 +2,22 @@
 
 #include "platform/net.h"
 
-std::string g_cachedLanIp;
-int g_port = 0;
-
 namespace {
+std::string g_cachedLanIp;  // see LanAddress
+int g_port = 0;             // see ServerPort
 constexpr const char* kLoopbackIp = "127.0.0.1";
 constexpr const char* kLinkLocalPrefix = "169.254.";  // 169.254.0.0/16 in dotted decimal
 }  // namespace
 
-void BuildItemUrl_locked(HostedItem& item) {
-  if (item.mode == 0) {
-    item.url = g_tunHost.empty() ? std::string() : g_tunHost + "/" + item.slug;
+std::string LanAddress() { return g_cachedLanIp; }
+void RefreshLanAddress() { g_cachedLanIp = GetPreferredNetworkIP(); }
+int ServerPort() { return g_port; }
+void SetServerPort(int port) { g_port = port; }
+
+void BuildItemUrl_locked(const HostedLock& lock, HostedItem& item) {
+  if (item.mode == ShareMode::kInternet) {
+    const std::string& host = TunnelHost_locked(lock);
+    item.url = host.empty() ? std::string() : host + "/" + item.slug;
     return;
   }
   const std::string& address = g_cachedLanIp.empty() ? std::string(kLoopbackIp) : g_cachedLanIp;

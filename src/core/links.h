@@ -7,18 +7,21 @@
 #include "core/registry.h"
 #include "platform/adapters.h"
 
-// Dotted-decimal IPv4 address for same-network links; empty until the server
-// first starts. Written by the listener's start and re-bind only (GUI thread).
-extern std::string g_cachedLanIp;
-// The server's listening port, 0 while stopped. Written by the listener
-// (http/listener.cpp) on the GUI thread.
-extern int g_port;
+// What same-network links are made of, this file's own and used on the GUI
+// thread only. The dotted-decimal IPv4 address: empty until the server first
+// starts; RefreshLanAddress (the listener's start and re-bind) chooses it
+// afresh with GetPreferredNetworkIP. The server's listening port: 0 while
+// stopped, set by the listener.
+std::string LanAddress();
+void RefreshLanAddress();
+int ServerPort();
+void SetServerPort(int port);
 
-// Sets item.url from its mode and slug: Internet (mode 0) g_tunHost + "/" + slug,
-// or empty while g_tunHost is empty; same network "http://" + address + ":" +
-// g_port + "/" + slug, the address being g_cachedLanIp or "127.0.0.1" while it
-// is empty. The caller holds g_hostedMtx.
-void BuildItemUrl_locked(HostedItem& item);
+// Sets item.url from its mode and slug: Internet the tunnel's public address
+// + "/" + slug, or empty while there is none; same network "http://" + address + ":" +
+// ServerPort() + "/" + slug, the address being LanAddress() or "127.0.0.1" while it
+// is empty.
+void BuildItemUrl_locked(const HostedLock& lock, HostedItem& item);
 
 // The first IPv4 address, in list order, of the up, non-loopback adapters
 // with the highest key, compared in this order: outside 169.254.0.0/16, on a

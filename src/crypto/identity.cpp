@@ -13,12 +13,13 @@
 
 namespace vh::IdentityStore {
 
+namespace {
+
+// Written only while g_identityReady is false.
 uint8_t g_identitySec[64];
 uint8_t g_identityPub[32];
 char g_identityFpHex[kFpTextLen];
 std::atomic<bool> g_identityReady{false};
-
-namespace {
 
 constexpr size_t kFpBytes = 8;
 
@@ -93,6 +94,11 @@ bool SetKeyAside(bool& hadKey) {
   hadKey = true;
   return true;
 }
+
+bool Ready() { return g_identityReady.load(); }
+void Forget() { g_identityReady.store(false); }
+const uint8_t* PublicKey() { return g_identityPub; }
+const char* Fingerprint() { return g_identityFpHex; }
 
 bool Sign(const uint8_t* msg, uint64_t len, uint8_t sig[64]) {
   if (!g_identityReady.load()) return false;

@@ -14,11 +14,15 @@ constexpr const wchar_t* kKeyFileName = L"identity.key";
 constexpr const wchar_t* kSetAsideFileName = L"identity.key.aside";
 constexpr size_t kFpTextLen = 20;  // "xxxx:xxxx:xxxx:xxxx" and its NUL
 
-// Written only while g_identityReady is false.
-extern uint8_t g_identitySec[64];
-extern uint8_t g_identityPub[32];
-extern char g_identityFpHex[kFpTextLen];
-extern std::atomic<bool> g_identityReady;
+// Whether Init has loaded or made the identity.
+bool Ready();
+// Forgets it (the key file stays): not ready, and the next Init reads the
+// key file again. Not while another thread may sign.
+void Forget();
+// The public key (32 bytes) and its fingerprint text with its NUL; written
+// only while not ready.
+const uint8_t* PublicKey();
+const char* Fingerprint();
 
 // Loads the key file, or creates a new identity when it is missing or not
 // exactly 64 bytes long; true once the fields hold it and ready is set.

@@ -3,13 +3,13 @@
 #include <chrono>
 #include <memory>
 #include <string>
+#include <utility>
 
-#include "core/app_messages.h"
+#include "core/events.h"
 #include "core/registry.h"
 #include "http/request.h"
 #include "http/transfer_floor.h"
 #include "platform/file.h"
-#include "platform/message.h"
 #include "platform/sendfile.h"
 
 namespace {
@@ -59,7 +59,7 @@ void SendText(SOCKET s, const char* text, size_t len) {
 void SendFile(SOCKET s, HWND hwnd, HostedItem& item, const ResponsePlan& plan) {
   // The file must still be the one that was shared: a change in size, time or
   // identity means its bytes are no longer those the planned length promises.
-  ScopedFile file(OpenHeldFileForReading(item.fileHandle));
+  ScopedFile file(OpenHeldFileForReading(item.fileHandle.get()));
   FileStamp stamp;
   if (!file.valid() || !ReadFileStamp(file.get(), stamp) || stamp.size != item.size ||
       !(stamp == item.stamp)) {
@@ -104,7 +104,9 @@ void SendFile(SOCKET s, HWND hwnd, HostedItem& item, const ResponsePlan& plan) {
     NoteTransferProgress(floor, NowMs(), handed > queued ? handed - queued : 0);
   }
   if (left == 0) item.downloads.fetch_add(1);
-  PostWindowMessage(hwnd, WM_DOWNLOAD_DONE, 0, 0);
+  AppEvent done;
+  done.kind = EventKind::kDownloadDone;
+  PushEvent(hwnd, std::move(done));
 }
 
 // Reads the request head into req until CheckHead finds it complete or too

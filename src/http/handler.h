@@ -8,7 +8,7 @@
 
 // Reads one request head from s and answers it: the health path, an item's
 // download page, its file (whole or one byte range), HEAD, or an error answer.
-// Owns s and closes it on every path. Posts WM_DOWNLOAD_DONE to hwnd at the end
+// Owns s and closes it on every path. Pushes kDownloadDone (waking hwnd) at the end
 // of every file transfer that was started. Runs on the connection's thread.
 void HandleClient(SOCKET s, HWND hwnd);
 

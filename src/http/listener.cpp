@@ -10,17 +10,18 @@
 #include <utility>
 #include <vector>
 
-#include "core/registry.h"
 #include "http/handler.h"
 #include "http/request.h"
 
-std::atomic<SOCKET> g_listenSock{kInvalidSocket};
-std::thread g_serverThread;
-std::atomic<bool> g_serverRunning{false};
-std::atomic<bool> g_listenAllIfaces{false};
-std::atomic<int> g_activeConns{0};
-
 namespace {
+
+// The listening socket, kInvalidSocket while stopped. Written on the GUI thread,
+// read afresh by the accept thread for every accept (hence atomic).
+std::atomic<SOCKET> g_listenSock{kInvalidSocket};
+std::thread g_serverThread;                  // the accept thread; GUI thread only
+std::atomic<bool> g_serverRunning{false};    // the accept loop runs while true
+std::atomic<bool> g_listenAllIfaces{false};  // bound to 0.0.0.0 (true) or 127.0.0.1
+std::atomic<int> g_activeConns{0};           // connection threads started and not finished
 
 // The answer to a connection beyond kMaxConnections (148 bytes).
 constexpr char k503[] =
@@ -337,11 +338,11 @@ bool BindListenSocket(int port, bool allIfaces) {
   return true;
 }
 
-bool StartServerIfNeeded(HWND hwnd) {
-  if (g_serverRunning.load()) return true;
+ServerStart StartServerIfNeeded(HWND hwnd, bool allInterfaces) {
+  if (g_serverRunning.load()) return ServerStart::kRunning;
   g_serverWindow = hwnd;
-  g_cachedLanIp = GetPreferredNetworkIP();
-  const bool wanted = AnyHostedInMode(1);
+  RefreshLanAddress();
+  const bool wanted = allInterfaces;
 
   const auto ticks = std::chrono::steady_clock::now().time_since_epoch().count();
   std::mt19937 rng(static_cast<uint32_t>(ticks));
@@ -351,30 +352,30 @@ bool StartServerIfNeeded(HWND hwnd) {
     const int candidate = dist(rng);
     if (ProbePortFree(candidate)) port = candidate;
   }
-  if (port == 0) return false;
-  if (!BindListenSocket(port, wanted)) return false;
+  if (port == 0) return ServerStart::kNoFreePort;
+  if (!BindListenSocket(port, wanted)) return ServerStart::kBindFailed;
 
-  g_port = port;
+  SetServerPort(port);
   g_listenAllIfaces.exchange(wanted);
   g_serverRunning.exchange(true);
   if (!StartAcceptThread()) {
     AbandonStart();
-    g_port = 0;
+    SetServerPort(0);
     g_listenAllIfaces.exchange(false);
-    return false;
+    return ServerStart::kNoThread;
   }
-  return true;
+  return ServerStart::kRunning;
 }
 
 void SetServerNotice(ServerNoticeFn fn) { g_serverNotice = fn; }
 
-bool RebindIfModeChanged() {
+bool SetListenAllInterfaces(bool allInterfaces) {
   if (!g_serverRunning.load()) return true;
-  g_cachedLanIp = GetPreferredNetworkIP();
-  const bool wanted = AnyHostedInMode(1);
+  RefreshLanAddress();
+  const bool wanted = allInterfaces;
   if (wanted == g_listenAllIfaces.load()) return true;
 
-  const int port = g_port;
+  const int port = ServerPort();
   EndAcceptThread();
   CloseListenSocket();
 
@@ -396,9 +397,14 @@ void StopServer() {
   if (!g_serverRunning.load()) return;
   EndAcceptThread();
   CloseListenSocket();
-  g_port = 0;
+  SetServerPort(0);
   g_listenAllIfaces.exchange(false);
 }
+
+bool ServerRunning() { return g_serverRunning.load(); }
+bool ListeningOnAllInterfaces() { return g_listenAllIfaces.load(); }
+int ActiveConnectionCount() { return g_activeConns.load(); }
+SOCKET ListeningSocket() { return g_listenSock.load(); }
 
 void ServerThreadProc(HWND hwnd) {
   const SOCKET listening = g_listenSock.load();

@@ -1,9 +1,9 @@
 // The server's listening socket, its accept thread and the detached thread of
 // every accepted connection. The control functions run on the GUI thread only.
 //
-// The socket listens on all IPv4 interfaces exactly when some hosted item is in
-// same-network mode (mode 1), else on 127.0.0.1 (the tunnel client connects
-// there). The port, drawn once at start, stays while the server runs, across
+// The socket listens on all IPv4 interfaces when the sharing layer asks for it
+// (exactly when some hosted item is same-network), else on 127.0.0.1 (the
+// tunnel client connects there). The port, drawn once at start, stays while the server runs, across
 // moves between the two addresses.
 #pragma once
 
@@ -12,7 +12,7 @@
 #include <cstdint>
 #include <thread>
 
-#include "core/links.h"  // g_port, g_cachedLanIp
+#include "core/links.h"  // ServerPort, LanAddress
 #include "platform/net.h"
 #include "platform/types.h"
 
@@ -32,31 +32,39 @@ constexpr int kPortMin = 20000;
 constexpr int kPortMax = 49999;
 constexpr int kPortTries = 30;
 
-// The listening socket, kInvalidSocket while stopped. Written on the GUI thread,
-// read afresh by the accept thread for every accept (hence atomic).
-extern std::atomic<SOCKET> g_listenSock;
-extern std::thread g_serverThread;           // the accept thread
-extern std::atomic<bool> g_serverRunning;    // the accept loop runs while true
-extern std::atomic<bool> g_listenAllIfaces;  // bound to 0.0.0.0 (true) or 127.0.0.1
-extern std::atomic<int> g_activeConns;       // connection threads started and not finished
+// The server's state, this file's own: whether the accept loop runs, whether
+// it listens on all interfaces (else on 127.0.0.1), the connection threads
+// started and not finished, and the listening socket (kInvalidSocket while
+// stopped; tests check its flags). Any thread may ask.
+bool ServerRunning();
+bool ListeningOnAllInterfaces();
+int ActiveConnectionCount();
+SOCKET ListeningSocket();
 
 // Connections accepted and still waiting for their request head.
 int WaitingConnectionCount();
 
 // Creates, binds (SO_REUSEADDR) and starts listening on a socket for `port` on
-// all interfaces or on 127.0.0.1; on success stores it in g_listenSock.
+// all interfaces or on 127.0.0.1; on success it is the listening socket.
 bool BindListenSocket(int port, bool allIfaces);
 
-// Starts the server on a free random port in 20000-49999 unless it runs;
-// refreshes g_cachedLanIp first. True when the server runs on return. Ended
-// downloads are posted to hwnd (WM_DOWNLOAD_DONE), also after a re-bind.
-bool StartServerIfNeeded(HWND hwnd);
+// How a start of the server ended: it runs (kRunning), none of kPortTries
+// random ports was free, the chosen one could not be bound and listened on,
+// or the accept thread could not start. Anything but kRunning leaves it stopped.
+enum class ServerStart { kRunning, kNoFreePort, kBindFailed, kNoThread };
 
-// While running: re-binds on the same port when the wanted address (any item
-// in mode 1 -> all interfaces) differs from the current one. False when that
+// Starts the server on a free random port in 20000-49999 unless it runs,
+// listening on all interfaces or on 127.0.0.1 as `allInterfaces` says (the
+// caller: whether any item is same-network); refreshes the LAN address first
+// (RefreshLanAddress). Ended downloads are reported as kDownloadDone events
+// waking hwnd, also after a re-bind.
+ServerStart StartServerIfNeeded(HWND hwnd, bool allInterfaces);
+
+// While running: re-binds on the same port when `allInterfaces` differs from
+// the current binding (refreshing the LAN address first). False when that
 // failed: the server stays stopped, the notice below tells the user, and the
 // next StartServerIfNeeded draws a new port.
-bool RebindIfModeChanged();
+bool SetListenAllInterfaces(bool allInterfaces);
 
 // Where the server's messages for the user go (the status line); the sharing
 // layer sets it before it starts the server. Messages are dropped while none
@@ -68,6 +76,6 @@ void SetServerNotice(ServerNoticeFn fn);
 // the connections waiting for their head. Running connections go on to their end.
 void StopServer();
 
-// The accept loop and waiting room (run on g_serverThread with the window of
+// The accept loop and waiting room (run on the accept thread with the window of
 // the last start).
 void ServerThreadProc(HWND hwnd);

@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "platform/net_os.h"
+#include "platform/owned.h"
 
 namespace {
 
@@ -41,6 +42,7 @@ bool ListNetAdapters(std::vector<NetAdapter>& out) {
   out.clear();
   ifaddrs* list = nullptr;
   if (getifaddrs(&list) != 0) return false;
+  const Owned<ifaddrs*, static_cast<ifaddrs*>(nullptr), freeifaddrs> owned(list);
   std::vector<std::string> names;
   for (ifaddrs* a = list; a; a = a->ifa_next) {
     const std::string name = BaseName(a->ifa_name);
@@ -65,7 +67,6 @@ bool ListNetAdapters(std::vector<NetAdapter>& out) {
     const auto* sin = reinterpret_cast<const sockaddr_in*>(a->ifa_addr);
     if (inet_ntop(AF_INET, &sin->sin_addr, buf, sizeof buf)) adapter.ipv4.emplace_back(buf);
   }
-  freeifaddrs(list);
   for (const std::string& iface : DefaultRouteInterfaces(ReadRouteTable())) {
     for (size_t i = 0; i < names.size(); ++i) {
       if (names[i] == iface) out[i].gateway = true;

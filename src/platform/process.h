@@ -82,12 +82,15 @@ class ChildProcess {
 // else) goes to *outputRead; standard input is empty. Without it the child
 // gets no standard streams. With extraEnv, each "NAME=value" entry is set in
 // the child's environment on top of the program's own (replacing a variable
-// of that name; Windows compares names without regard to case). False, with
-// nothing left open, when argv is empty or the pipe or the process could not
-// be created (POSIX: also when exec failed).
-bool StartHiddenProcess(const std::vector<std::wstring>& argv, ChildProcess& child,
-                        ScopedPipe* outputRead,
-                        const std::vector<std::wstring>* extraEnv = nullptr);
+// of that name; Windows compares names without regard to case). Anything but
+// kStarted leaves nothing open: kBadArguments when argv is empty (Windows:
+// or its program is not a full path), kNoPipe when a pipe (or POSIX's null
+// device) could not be made, kNotStarted when the process could not be
+// created (POSIX: also when exec failed).
+enum class ChildStart { kStarted, kBadArguments, kNoPipe, kNotStarted };
+ChildStart StartHiddenProcess(const std::vector<std::wstring>& argv, ChildProcess& child,
+                              ScopedPipe* outputRead,
+                              const std::vector<std::wstring>* extraEnv = nullptr);
 
 // Bytes waiting in the pipe. False when the peek fails, which includes a
 // broken pipe (every writer gone) with nothing left to read.
@@ -108,14 +111,12 @@ bool ChildExitCode(ChildProcess& child, uint32_t& code);
 
 // The job object that ends every member when the program's last handle to it
 // closes (kill-on-job-close). Nothing on POSIX, where the death signal above
-// does that job.
-using JobHandle = intptr_t;
-extern JobHandle g_hJob;  // 0 when none (not created, or creation failed)
+// does that job. The job is process_win32.cpp's own.
 
-// Creates g_hJob (no name, default security, limit flag 0x2000; the result of
+// Creates the job (no name, default security, limit flag 0x2000; the result of
 // setting the limit is not checked). False when the job could not be created.
 bool CreateKillOnCloseJob();
-// Closes g_hJob, which ends every member still running.
+// Closes the job, which ends every member still running.
 void CloseKillOnCloseJob();
-// Adds the child to g_hJob; false when there is no job or it failed.
+// Adds the child to the job; false when there is no job or it failed.
 bool AssignChildToJob(const ChildProcess& child);

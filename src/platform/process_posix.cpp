@@ -20,8 +20,6 @@
 
 #include "platform/text.h"
 
-JobHandle g_hJob = 0;
-
 namespace {
 
 // Linux delivers PR_SET_PDEATHSIG when the thread that forked ends. Forking on
@@ -114,9 +112,16 @@ std::string ResolveProgram(const std::string& name) {
   return name;
 }
 
-void CloseFd(int& fd) {
-  if (fd >= 0) ::close(fd);
-  fd = -1;
+void CloseDescriptor(int fd) { ::close(fd); }
+using ScopedFd = Owned<int, -1, CloseDescriptor>;
+
+// A close-on-exec pipe; false (both ends left empty) when it cannot be made.
+bool MakePipe(ScopedFd& readEnd, ScopedFd& writeEnd) {
+  int fds[2] = {-1, -1};
+  if (pipe2(fds, O_CLOEXEC) != 0) return false;
+  readEnd.reset(fds[0]);
+  writeEnd.reset(fds[1]);
+  return true;
 }
 
 // Makes `fd` the child's descriptor `target`, without the close-on-exec flag.
@@ -141,9 +146,55 @@ std::vector<std::string> ChildEnvironment(const std::vector<std::wstring>& extra
   return entries;
 }
 
-bool StartOnThisThread(const std::vector<std::wstring>& wargs, ChildProcess& child,
-                       ScopedPipe* outputRead, const std::vector<std::wstring>* extraEnv) {
-  if (wargs.empty() || wargs[0].empty()) return false;
+// Writes errno into the exec report pipe and ends the child. Async-signal-safe.
+[[noreturn]] void ReportAndExit(int report) {
+  const int e = errno;
+  (void)!write(report, &e, sizeof e);
+  _exit(127);
+}
+
+// The child between fork and exec: async-signal-safe calls only; never returns.
+[[noreturn]] void ExecInChild(pid_t parent, int inFd, int outFd, int report, const char* program,
+                              char** argv, char** envp) {
+  setpgid(0, 0);
+  prctl(PR_SET_PDEATHSIG, SIGKILL);
+  if (getppid() != parent) _exit(127);  // the program already ended
+  signal(SIGPIPE, SIG_DFL);             // ignored dispositions survive exec
+  sigset_t none;
+  sigemptyset(&none);
+  sigprocmask(SIG_SETMASK, &none, nullptr);
+  if (!MoveFdInChild(inFd, 0) || !MoveFdInChild(outFd, 1) || !MoveFdInChild(outFd, 2))
+    ReportAndExit(report);
+  // Nothing else of the program (listening sockets, locked files) leaks
+  // into the child. Needs Linux 5.11; older kernels keep today's flags.
+#ifdef SYS_close_range
+  syscall(SYS_close_range, 3u, ~0u, 4u /* CLOSE_RANGE_CLOEXEC */);
+#endif
+  if (envp) {
+    execve(program, argv, envp);
+  } else {
+    execv(program, argv);
+  }
+  ReportAndExit(report);
+}
+
+// Whether the child reported a failed exec (then it is reaped here).
+bool ExecFailed(pid_t pid, int report) {
+  int childErrno = 0;
+  ssize_t got;
+  do {
+    got = ::read(report, &childErrno, sizeof childErrno);
+  } while (got < 0 && errno == EINTR);
+  if (got <= 0) return false;  // closed on exec: the program runs
+  int status = 0;
+  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  }
+  return true;
+}
+
+ChildStart StartOnThisThread(const std::vector<std::wstring>& wargs, ChildProcess& child,
+                             ScopedPipe* outputRead, const std::vector<std::wstring>* extraEnv) {
+  if (wargs.empty() || wargs[0].empty()) return ChildStart::kBadArguments;
   std::vector<std::string> args;
   for (const auto& w : wargs) args.push_back(WstrToUtf8(w));
   const std::string program = ResolveProgram(args[0]);
@@ -159,84 +210,31 @@ bool StartOnThisThread(const std::vector<std::wstring>& wargs, ChildProcess& chi
     envp.push_back(nullptr);
   }
 
-  int nullFd = ::open("/dev/null", O_RDWR | O_CLOEXEC);
-  if (nullFd < 0) return false;
-  int outPipe[2] = {-1, -1};
-  if (outputRead && pipe2(outPipe, O_CLOEXEC) != 0) {
-    CloseFd(nullFd);
-    return false;
-  }
-  int errPipe[2] = {-1, -1};  // exec failure report: errno, or nothing on success
-  if (pipe2(errPipe, O_CLOEXEC) != 0) {
-    CloseFd(nullFd);
-    CloseFd(outPipe[0]);
-    CloseFd(outPipe[1]);
-    return false;
-  }
+  ScopedFd nullFd(::open("/dev/null", O_RDWR | O_CLOEXEC));
+  ScopedFd outRead, outWrite, reportRead, reportWrite;  // report: errno of a failed exec
+  if (!nullFd.valid() || (outputRead && !MakePipe(outRead, outWrite)) || !MakePipe(reportRead, reportWrite))
+    return ChildStart::kNoPipe;
   const pid_t parent = getpid();
-  const int outFd = outputRead ? outPipe[1] : nullFd;
+  const int outFd = outputRead ? outWrite.get() : nullFd.get();
 
   const pid_t pid = fork();
-  if (pid == 0) {
-    // Child: async-signal-safe calls only.
-    setpgid(0, 0);
-    prctl(PR_SET_PDEATHSIG, SIGKILL);
-    if (getppid() != parent) _exit(127);  // the program already ended
-    signal(SIGPIPE, SIG_DFL);             // ignored dispositions survive exec
-    sigset_t none;
-    sigemptyset(&none);
-    sigprocmask(SIG_SETMASK, &none, nullptr);
-    if (!MoveFdInChild(nullFd, 0) || !MoveFdInChild(outFd, 1) || !MoveFdInChild(outFd, 2)) {
-      const int e = errno;
-      (void)!write(errPipe[1], &e, sizeof e);
-      _exit(127);
-    }
-    // Nothing else of the program (listening sockets, locked files) leaks
-    // into the child. Needs Linux 5.11; older kernels keep today's flags.
-#ifdef SYS_close_range
-    syscall(SYS_close_range, 3u, ~0u, 4u /* CLOSE_RANGE_CLOEXEC */);
-#endif
-    if (extraEnv) {
-      execve(program.c_str(), argv.data(), envp.data());
-    } else {
-      execv(program.c_str(), argv.data());
-    }
-    const int e = errno;
-    (void)!write(errPipe[1], &e, sizeof e);
-    _exit(127);
-  }
-
-  CloseFd(nullFd);
-  CloseFd(outPipe[1]);
-  CloseFd(errPipe[1]);
-  if (pid < 0) {
-    CloseFd(outPipe[0]);
-    CloseFd(errPipe[0]);
-    return false;
-  }
+  if (pid == 0)
+    ExecInChild(parent, nullFd.get(), outFd, reportWrite.get(), program.c_str(), argv.data(),
+                extraEnv ? envp.data() : nullptr);
+  nullFd.reset();
+  outWrite.reset();
+  reportWrite.reset();
+  if (pid < 0) return ChildStart::kNotStarted;
   setpgid(pid, pid);  // also from this side, so a kill right after the start reaches the group
-
-  int childErrno = 0;
-  ssize_t got;
-  do {
-    got = ::read(errPipe[0], &childErrno, sizeof childErrno);
-  } while (got < 0 && errno == EINTR);
-  CloseFd(errPipe[0]);
-  if (got > 0) {
-    int status = 0;
-    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
-    CloseFd(outPipe[0]);
-    return false;
-  }
+  if (ExecFailed(pid, reportRead.get())) return ChildStart::kNotStarted;
 
   child.reset();
   child.id = pid;
   child.pid = static_cast<uint32_t>(pid);
   child.reaped = false;
   child.exitStatus = 0;
-  if (outputRead) *outputRead = ScopedPipe(outPipe[0]);
-  return true;
+  if (outputRead) *outputRead = ScopedPipe(outRead.release());
+  return ChildStart::kStarted;
 }
 
 // Collects the child if it has ended; true when it is (now) reaped.
@@ -278,11 +276,11 @@ void ChildProcess::reset() {
   exitStatus = 0;
 }
 
-bool StartHiddenProcess(const std::vector<std::wstring>& argv, ChildProcess& child,
-                        ScopedPipe* outputRead, const std::vector<std::wstring>* extraEnv) {
-  bool ok = false;
-  RunOnSpawnerThread([&] { ok = StartOnThisThread(argv, child, outputRead, extraEnv); });
-  return ok;
+ChildStart StartHiddenProcess(const std::vector<std::wstring>& argv, ChildProcess& child,
+                              ScopedPipe* outputRead, const std::vector<std::wstring>* extraEnv) {
+  ChildStart result = ChildStart::kNotStarted;
+  RunOnSpawnerThread([&] { result = StartOnThisThread(argv, child, outputRead, extraEnv); });
+  return result;
 }
 
 bool PeekPipe(PipeHandle h, uint32_t& available) {
@@ -346,6 +344,6 @@ bool ChildExitCode(ChildProcess& child, uint32_t& code) {
 
 bool CreateKillOnCloseJob() { return false; }
 
-void CloseKillOnCloseJob() { g_hJob = 0; }
+void CloseKillOnCloseJob() {}
 
 bool AssignChildToJob(const ChildProcess&) { return false; }

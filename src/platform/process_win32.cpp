@@ -7,10 +7,10 @@
 
 #include "platform/command_line.h"
 
-JobHandle g_hJob = 0;
-
 namespace {
 using OwnedHandle = Owned<HANDLE, static_cast<HANDLE>(nullptr), CloseHandle>;
+
+OwnedHandle g_hJob;  // the kill-on-job-close job; none until CreateKillOnCloseJob
 
 HANDLE AsHandle(intptr_t h) { return reinterpret_cast<HANDLE>(h); }
 intptr_t FromHandle(HANDLE h) { return reinterpret_cast<intptr_t>(h); }
@@ -69,10 +69,10 @@ void ChildProcess::reset() {
   exitStatus = 0;
 }
 
-bool StartHiddenProcess(const std::vector<std::wstring>& argv, ChildProcess& child,
-                        ScopedPipe* outputRead, const std::vector<std::wstring>* extraEnv) {
+ChildStart StartHiddenProcess(const std::vector<std::wstring>& argv, ChildProcess& child,
+                              ScopedPipe* outputRead, const std::vector<std::wstring>* extraEnv) {
   const std::wstring commandLine = JoinCommandLine(argv);
-  if (commandLine.empty() || !IsFullPath(argv[0])) return false;
+  if (commandLine.empty() || !IsFullPath(argv[0])) return ChildStart::kBadArguments;
   OwnedHandle readEnd;
   OwnedHandle writeEnd;
   if (outputRead) {
@@ -80,7 +80,7 @@ bool StartHiddenProcess(const std::vector<std::wstring>& argv, ChildProcess& chi
     sa.nLength = sizeof sa;
     sa.lpSecurityDescriptor = nullptr;
     sa.bInheritHandle = TRUE;
-    if (!CreatePipe(readEnd.out(), writeEnd.out(), &sa, 0)) return false;
+    if (!CreatePipe(readEnd.out(), writeEnd.out(), &sa, 0)) return ChildStart::kNoPipe;
     // Only the write end passes to the child.
     SetHandleInformation(readEnd.get(), HANDLE_FLAG_INHERIT, 0);
   }
@@ -135,13 +135,13 @@ bool StartHiddenProcess(const std::vector<std::wstring>& argv, ChildProcess& chi
   // The child has its own copy of the write end now; closing ours lets the
   // pipe break when the child ends.
   writeEnd.reset();
-  if (!ok) return false;
-  CloseHandle(pi.hThread);
+  if (!ok) return ChildStart::kNotStarted;
+  OwnedHandle thread(pi.hThread);  // not needed: closed on return
   child.reset();
   child.id = FromHandle(pi.hProcess);
   child.pid = pi.dwProcessId;
   if (outputRead) *outputRead = ScopedPipe(FromHandle(readEnd.release()));
-  return true;
+  return ChildStart::kStarted;
 }
 
 bool PeekPipe(PipeHandle h, uint32_t& available) {
@@ -183,22 +183,19 @@ bool ChildExitCode(ChildProcess& child, uint32_t& code) {
 }
 
 bool CreateKillOnCloseJob() {
-  if (g_hJob) return true;
-  HANDLE job = CreateJobObjectW(nullptr, nullptr);
-  if (!job) return false;
+  if (g_hJob.valid()) return true;
+  OwnedHandle job(CreateJobObjectW(nullptr, nullptr));
+  if (!job.valid()) return false;
   JOBOBJECT_EXTENDED_LIMIT_INFORMATION info{};
   info.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;  // 0x2000
-  SetInformationJobObject(job, JobObjectExtendedLimitInformation, &info, sizeof info);
-  g_hJob = FromHandle(job);
+  SetInformationJobObject(job.get(), JobObjectExtendedLimitInformation, &info, sizeof info);
+  g_hJob = std::move(job);
   return true;
 }
 
-void CloseKillOnCloseJob() {
-  if (g_hJob) CloseHandle(AsHandle(g_hJob));
-  g_hJob = 0;
-}
+void CloseKillOnCloseJob() { g_hJob.reset(); }
 
 bool AssignChildToJob(const ChildProcess& child) {
-  if (!g_hJob || !child.valid()) return false;
-  return AssignProcessToJobObject(AsHandle(g_hJob), AsHandle(child.id)) != FALSE;
+  if (!g_hJob.valid() || !child.valid()) return false;
+  return AssignProcessToJobObject(g_hJob.get(), AsHandle(child.id)) != FALSE;
 }

@@ -345,29 +345,29 @@ void CheckIdentity(const CheckRecorder& check) {
   bool hadKey = false;
   const bool aside = !dir.empty() && ids::RestoreSetAsideKey() && ids::SetKeyAside(hadKey);
   ExitIfAsked("aside");
-  ids::g_identityReady.store(false);
+  ids::Forget();
 
   // Without the user's key safely aside, Init would load or replace it: the
   // checks that need a fresh key fail instead.
   check(aside && ids::Init(), "IdentityStore::Init: generate-on-miss ok");
-  check(ids::g_identityReady.load(), "IdentityStore: ready after init");
+  check(ids::Ready(), "IdentityStore: ready after init");
   ExitIfAsked("generate");
   uint8_t firstPub[32];
-  std::memcpy(firstPub, ids::g_identityPub, sizeof firstPub);
-  ids::g_identityReady.store(false);
+  std::memcpy(firstPub, ids::PublicKey(), sizeof firstPub);
+  ids::Forget();
   check(aside && ids::Init(), "IdentityStore::Init: reload-on-hit ok");
-  check(std::memcmp(firstPub, ids::g_identityPub, sizeof firstPub) == 0,
+  check(std::memcmp(firstPub, ids::PublicKey(), sizeof firstPub) == 0,
         "IdentityStore: pubkey stable across reload");
   const char* msg = "identity round-trip";
   const uint64_t len = std::strlen(msg);
   uint8_t sig[64] = {};
   const bool signOk = ids::Sign(Bytes(msg), len, sig);
   check(signOk, "IdentityStore::Sign: returns ok");
-  check(signOk && crypto::Ed25519Verify(ids::g_identityPub, Bytes(msg), len, sig),
+  check(signOk && crypto::Ed25519Verify(ids::PublicKey(), Bytes(msg), len, sig),
         "IdentityStore::Sign: pub verifies own sig");
 
   ExitIfAsked("restore");
-  ids::g_identityReady.store(false);
+  ids::Forget();
   if (!aside) return;
   if (hadKey) {
     // Over the generated key; the user's key is loaded again as at start-up.

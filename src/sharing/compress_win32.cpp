@@ -34,7 +34,8 @@ CompressOutcome CompressInto(const std::wstring& folder, const std::wstring& arc
   failText = CompressFailedText(CompressEnd::kNotStarted, 0);
   ChildProcess child;
   const std::vector<std::wstring> env = CompressorEnvironment(folder, archive);
-  if (!StartHiddenProcess(PowerShellCompressArguments(SystemPowerShell()), child, nullptr, &env))
+  if (StartHiddenProcess(PowerShellCompressArguments(SystemPowerShell()), child, nullptr, &env) !=
+      ChildStart::kStarted)
     return CompressOutcome::kFailed;
   AssignChildToJob(child);
   while (!WaitChild(child, kCompressPollMs)) {

@@ -6,7 +6,7 @@
 #include <utility>
 #include <vector>
 
-#include "core/app_messages.h"
+#include "core/events.h"
 #include "core/links.h"
 #include "core/registry.h"
 #include "http/listener.h"
@@ -14,6 +14,7 @@
 #include "sharing/share.h"
 #include "sharing/shell.h"
 #include "text/slug.h"
+#include "tunnel/client.h"
 #include "tunnel/supervisor.h"
 
 namespace {
@@ -24,15 +25,14 @@ const wchar_t kCustomLinkSingleOnly[] =
 
 }  // namespace
 
-int StartSharing(int mode, const std::string& typedLink, bool (*stopRequested)()) {
-  if (g_pendingPaths.empty()) return -1;
+int StartSharing(ShareMode mode, const std::string& typedLink, bool (*stopRequested)()) {
+  if (StagedPaths().empty()) return -1;
   const std::string custom = TrimSpacesTabs(typedLink);
-  if (!custom.empty() && g_pendingPaths.size() > 1) {
+  if (!custom.empty() && StagedPaths().size() > 1) {
     ShellMessageBox(g_hMain, kCustomLinkSingleOnly, kCaption, kMbOk | kMbIconWarning);
     return -1;
   }
-  std::vector<std::wstring> paths;
-  paths.swap(g_pendingPaths);
+  const std::vector<std::wstring> paths = TakeStagedPaths();
   const std::string slugForEach = paths.size() == 1 ? custom : std::string();
   int added = 0;
   for (const std::wstring& p : paths) {
@@ -64,7 +64,7 @@ void StopSelected(HWND hwnd, int row) {
   if (empty)
     StopServer();
   else
-    RebindIfModeChanged();
+    SetListenAllInterfaces(AnyHostedInMode(ShareMode::kLan));
   RefreshListView(hwnd);
   ShowLatestLink(hwnd);
   if (empty) ShellNote(StatusNote::kSharingStopped);
@@ -73,9 +73,15 @@ void StopSelected(HWND hwnd, int row) {
 
 void StopEverything() {
   ClearHosted();
+  StopServices();
+}
+
+void StopServices() {
   StopTunnel();
   StopServer();
 }
+
+bool TunnelClientPresent() { return CloudflaredPresent(GetCloudflaredPath()); }
 
 void EndAllSharing(HWND hwnd) {
   StopEverything();
@@ -105,54 +111,53 @@ bool ConfirmCloseWhileSharing(HWND hwnd) {
   return true;
 }
 
-void OnTunnelFound(HWND) {
-  if (TakeTunnelFound()) ShellNote(StatusNote::kTunnelFound);
+void OnTunnelFound(HWND, const AppEvent& event) {
+  if (TakeTunnelFound(event)) ShellNote(StatusNote::kTunnelFound);
 }
 
-void OnTunnelReady(HWND hwnd, WPARAM probeOk, LPARAM address) {
-  std::string host;
-  if (!TakeTunnelAddress(address, host)) return;
-  {
-    std::lock_guard<std::mutex> lock(g_hostedMtx);
-    g_tunHost = std::move(host);
-    ForEachHosted_locked(BuildItemUrl_locked);
-  }
+void OnTunnelReady(HWND hwnd, const AppEvent& event) {
+  if (!TakeTunnelAddress(event)) return;
+  WithHostedLocked([&event](HostedLock& lock) {
+    SetTunnelHost_locked(lock, event.address);
+    ForEachHosted_locked(lock, [&lock](HostedItem& item) { BuildItemUrl_locked(lock, item); });
+  });
   RefreshListView(hwnd);
   ShowLatestLink(hwnd);
   const std::string url = LatestHostedUrl();
   if (url.empty()) return;
   CopyTextToClipboard(Utf8ToWstr(url));
-  ShellNote(probeOk != 0 ? StatusNote::kLinkReady : StatusNote::kLinkReadyUnprobed);
+  ShellNote(event.probeOk ? StatusNote::kLinkReady : StatusNote::kLinkReadyUnprobed);
 }
 
-void OnTunnelFailed(HWND hwnd) {
-  if (!TakeTunnelFailure()) return;
-  if (AnyHostedInMode(0) && g_tunRetryLeft.load() > 0) {
-    g_tunRetryLeft.fetch_sub(1);
+void OnTunnelFailed(HWND hwnd, const AppEvent& event) {
+  if (!TakeTunnelFailure(event)) return;
+  if (AnyHostedInMode(ShareMode::kInternet) && UseTunnelRestart()) {
     ShellNote(StatusNote::kTunnelDropped);
     if (StartTunnelIfNeeded(hwnd)) return;
   }
   // Give up on the tunnel: every Internet item becomes a same-network item.
-  {
-    std::lock_guard<std::mutex> lock(g_hostedMtx);
-    ForEachHosted_locked([](HostedItem& item) {
-      if (item.mode != 0) return;
-      item.mode = 1;
-      BuildItemUrl_locked(item);
+  WithHostedLocked([](HostedLock& lock) {
+    ForEachHosted_locked(lock, [&lock](HostedItem& item) {
+      if (item.mode != ShareMode::kInternet) return;
+      item.mode = ShareMode::kLan;
+      BuildItemUrl_locked(lock, item);
     });
-  }
-  if (g_serverRunning.load()) RebindIfModeChanged();
+  });
+  if (ServerRunning()) SetListenAllInterfaces(AnyHostedInMode(ShareMode::kLan));
   RefreshListView(hwnd);
   ShowLatestLink(hwnd);
   ShellNote(StatusNote::kTunnelGaveUp);
 }
 
-bool OnSharingMessage(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
-  switch (msg) {
-    case WM_TUNNEL_FOUND: OnTunnelFound(hwnd); return true;
-    case WM_TUNNEL_READY: OnTunnelReady(hwnd, wParam, lParam); return true;
-    case WM_TUNNEL_FAILED: OnTunnelFailed(hwnd); return true;
-    case WM_DOWNLOAD_DONE: RefreshListView(hwnd); return true;
+void OnSharingEvent(HWND hwnd, const AppEvent& event) {
+  switch (event.kind) {
+    case EventKind::kTunnelFound: OnTunnelFound(hwnd, event); return;
+    case EventKind::kTunnelReady: OnTunnelReady(hwnd, event); return;
+    case EventKind::kTunnelFailed: OnTunnelFailed(hwnd, event); return;
+    case EventKind::kDownloadDone: RefreshListView(hwnd); return;
   }
-  return false;
+}
+
+void HandleSharingEvents(HWND hwnd) {
+  for (AppEvent event; PopEvent(event);) OnSharingEvent(hwnd, event);
 }

@@ -7,15 +7,17 @@
 
 #include <string>
 
+#include "core/events.h"
+#include "core/share_mode.h"
 #include "platform/types.h"
 
-// Start Sharing: shares every staged path (mode 0 Internet, 1 same network)
+// Start Sharing: shares every staged path in `mode`
 // with the custom link as typed (trimmed here; only for a single path). -1
 // when nothing was staged, or when a custom link came with several paths (a
 // warning box; the selection stays staged); otherwise the selection is used
 // up and the result is the number of items created. `stopRequested`, when
 // given, is asked before each path.
-int StartSharing(int mode, const std::string& typedLink, bool (*stopRequested)() = nullptr);
+int StartSharing(ShareMode mode, const std::string& typedLink, bool (*stopRequested)() = nullptr);
 
 // After a Start Sharing that created items: the latest-link views show the
 // newest item, and its link, if it has one yet, goes to the clipboard.
@@ -35,14 +37,21 @@ bool ConfirmCloseWhileSharing(HWND hwnd);
 void EndAllSharing(HWND hwnd);
 // Ends every share, the tunnel and the server, and nothing else.
 void StopEverything();
+// Ends the tunnel and the server, if they run, and leaves the items.
+void StopServices();
+// Whether the tunnel client is where it is expected (tunnel/client.h).
+bool TunnelClientPresent();
 
-// The reader's messages: each takes the message (tunnel/supervisor.h's
-// TakeTunnel...; anything not the reader's is ignored), then updates the items
-// and the views.
-void OnTunnelFound(HWND hwnd);                                   // WM_TUNNEL_FOUND
-void OnTunnelReady(HWND hwnd, WPARAM probeOk, LPARAM address);  // WM_TUNNEL_READY; frees address
-void OnTunnelFailed(HWND hwnd);                                  // WM_TUNNEL_FAILED
+// The reader's events: each takes the event (tunnel/supervisor.h's
+// TakeTunnel...; one of an earlier tunnel start is ignored), then updates the
+// items and the views.
+void OnTunnelFound(HWND hwnd, const AppEvent& event);
+void OnTunnelReady(HWND hwnd, const AppEvent& event);
+void OnTunnelFailed(HWND hwnd, const AppEvent& event);
 
-// The application messages (core/app_messages.h) WM_TUNNEL_FOUND,
-// WM_TUNNEL_READY, WM_TUNNEL_FAILED and WM_DOWNLOAD_DONE; false for any other.
-bool OnSharingMessage(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
+// One event of core/events.h: the tunnel's three as above; an ended download
+// refreshes the list.
+void OnSharingEvent(HWND hwnd, const AppEvent& event);
+// On WM_APP_EVENTS (and whenever the loop likes): every queued event, oldest
+// first. An empty queue (a wake-up another program posted) does nothing.
+void HandleSharingEvents(HWND hwnd);

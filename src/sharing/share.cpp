@@ -8,6 +8,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "core/links.h"
@@ -23,9 +24,8 @@
 #include "text/slug.h"
 #include "tunnel/supervisor.h"
 
-std::vector<std::wstring> g_pendingPaths;
-
 namespace {
+std::vector<std::wstring> g_pendingPaths;  // see StagedPaths
 
 constexpr int kMaxFiles = 3;
 constexpr int kMaxFolders = 1;
@@ -113,6 +113,122 @@ CompressOutcome CompressFolder(const std::wstring& folder, std::wstring& archive
   }, kMaxFileSize, failText);
 }
 
+// A folder's temporary archive until its item exists: every refusal before
+// that deletes it (before the box), and the item takes it over (HandOver),
+// deleting it when it goes. Empty for a file.
+struct PendingArchive {
+  std::wstring path;
+  PendingArchive() = default;
+  PendingArchive(const PendingArchive&) = delete;
+  PendingArchive& operator=(const PendingArchive&) = delete;
+  ~PendingArchive() { Drop(); }
+  void Drop() {
+    if (!path.empty()) DeleteFilePath(std::exchange(path, std::wstring()));
+  }
+  std::wstring HandOver() { return std::exchange(path, std::wstring()); }
+};
+
+bool Refuse(PendingArchive& archive, HWND hwnd, const wchar_t* text, unsigned icon) {
+  archive.Drop();
+  ShowBox(hwnd, text, icon);
+  return false;
+}
+
+// The checks before anything is opened: the path is a file, the free tier's
+// caps hold with it, and a custom link is well formed and not reserved.
+bool CheckNewShare(const std::wstring& path, ShareSource source, const std::string& customSlug,
+                   PendingArchive& archive, HWND hwnd) {
+  bool pathIsFolder = false;
+  if (!ReadPathKind(path, pathIsFolder)) return Refuse(archive, hwnd, kFileNotFoundText, kMbIconError);
+  if (pathIsFolder) return Refuse(archive, hwnd, kFolderAsFileText, kMbIconError);
+  const bool folder = source == ShareSource::kFolderArchive;
+  if (!(folder ? WouldFitFreeCap(0, 1) : WouldFitFreeCap(1, 0))) {
+    archive.Drop();
+    ShowFreeTierBox(hwnd);
+    return false;
+  }
+  if (customSlug.empty()) return true;
+  const SlugResult r = CheckCustomSlug(customSlug);
+  return r == SlugResult::kOk || Refuse(archive, hwnd, SlugResultMessage(r), SlugResultIcon(r));
+}
+
+// Holds the file and reads its stamp, within the size cap. An archive of ours
+// is held with the right to delete it, and marked live so that no other
+// instance's start-up sweep takes it. A refusal closes the file first.
+bool OpenShared(const std::wstring& path, PendingArchive& archive, ScopedFile& held, FileStamp& stamp,
+                HWND hwnd) {
+  const bool ours = !archive.path.empty();
+  held.reset(OpenFileShareRead(path, ours ? HoldKind::kReadAndDelete : HoldKind::kRead));
+  if (!held.valid() || (ours && !HoldArchive(held.get())))
+    return held.reset(), Refuse(archive, hwnd, kCannotLockText, kMbIconError);
+  if (!ReadFileStamp(held.get(), stamp)) return held.reset(), Refuse(archive, hwnd, kNoSizeText, kMbIconError);
+  if (stamp.size > kMaxFileSize) return held.reset(), Refuse(archive, hwnd, kTooLargeText, kMbIconWarning);
+  return true;
+}
+
+// The server runs (the first share starts it); its notices go to the status line.
+bool EnsureServer(PendingArchive& archive, ScopedFile& held, HWND hwnd) {
+  SetServerNotice(SetStatus);
+  if (StartServerIfNeeded(hwnd, AnyHostedInMode(ShareMode::kLan)) == ServerStart::kRunning)
+    return true;  // otherwise one text for every reason
+  held.reset();
+  return Refuse(archive, hwnd, kNoServerText, kMbIconError);
+}
+
+// The new item, holding the file and, from now on, the archive.
+std::shared_ptr<HostedItem> MakeItem(const std::wstring& path, ShareMode mode, ScopedFile& held,
+                                     const FileStamp& stamp, PendingArchive& archive) {
+  auto item = std::make_shared<HostedItem>();
+  item->path = path;
+  item->name = WstrToUtf8(PathLastComponent(path));
+  item->size = stamp.size;
+  item->stamp = stamp;
+  item->fileHandle = std::move(held);
+  item->mode = mode;
+  item->isFolder = !archive.path.empty();
+  item->tempZip = archive.HandOver();
+  return item;
+}
+
+// Chooses the item's link and appends it. A refusal drops the item (its file
+// closes, its archive goes) before the box.
+bool InsertItem(std::shared_ptr<HostedItem>& item, const std::string& customSlug, HWND hwnd) {
+  SlugResult chosen = SlugResult::kOk;
+  WithHostedLocked([&](HostedLock& lock) {
+    std::string slug;
+    chosen = ChooseSlug_locked(lock, customSlug, slug);
+    if (chosen != SlugResult::kOk) return;
+    item->slug = slug;
+    BuildItemUrl_locked(lock, *item);
+    AppendHosted_locked(lock, item);
+  });
+  if (chosen == SlugResult::kOk) return true;
+  item.reset();
+  ShowBox(hwnd, SlugResultMessage(chosen), SlugResultIcon(chosen));
+  return false;
+}
+
+// How the new item is reached: a same-network link at once; an Internet one
+// through the running tunnel, a tunnel started for it, or, without a tunnel
+// client, a same-network link after all. Then the server binds for the mix.
+void ConnectItem(HostedItem& item, HWND hwnd) {
+  if (item.mode == ShareMode::kLan) {
+    ShellNote(StatusNote::kLanReady);
+  } else if (TunnelRunning()) {
+    if (TunnelPublished()) ShellNote(StatusNote::kLinkReady);
+  } else if (StartTunnelIfNeeded(hwnd)) {
+    ArmTunnelRestarts();
+    ShellNote(StatusNote::kTunnelStarting);
+  } else {
+    WithHostedLocked([&item](HostedLock& lock) {
+      item.mode = ShareMode::kLan;
+      BuildItemUrl_locked(lock, item);
+    });
+    ShellNote(StatusNote::kNoTunnelClient);
+  }
+  if (ServerRunning()) SetListenAllInterfaces(AnyHostedInMode(ShareMode::kLan));
+}
+
 }  // namespace
 
 void SetCompressTimeoutForTest(unsigned timeoutMs) {
@@ -145,6 +261,10 @@ bool WouldFitFreeCap(int addFiles, int addFolders) {
   return !(files > 0 && folders > 0);
 }
 
+const std::vector<std::wstring>& StagedPaths() { return g_pendingPaths; }
+void SetStagedPaths(std::vector<std::wstring> paths) { g_pendingPaths = std::move(paths); }
+std::vector<std::wstring> TakeStagedPaths() { return std::exchange(g_pendingPaths, {}); }
+
 void OnPathsSelected(const std::vector<std::wstring>& paths) {
   if (paths.empty()) return;
   std::vector<std::wstring> kept;
@@ -168,19 +288,19 @@ void OnPathsSelected(const std::vector<std::wstring>& paths) {
     return;
   }
   const std::wstring text = SelectionText(kept, files, folders);
-  g_pendingPaths = std::move(kept);
+  SetStagedPaths(std::move(kept));
   ShellSetSelectionText(text);
   ShellEnableStart(true);
   ShellNote(StatusNote::kStaged);
 }
 
-bool AddPath(const std::wstring& path, int mode, const std::string& customSlug, HWND hwnd) {
+bool AddPath(const std::wstring& path, ShareMode mode, const std::string& customSlug, HWND hwnd) {
   bool isFolder = false;
   if (!ReadPathKind(path, isFolder)) {
     ShowBox(hwnd, kPathNotFoundText, kMbIconError);
     return false;
   }
-  if (!isFolder) return AddHostedItem(path, mode, customSlug, hwnd, false, std::wstring());
+  if (!isFolder) return AddHostedItem(path, mode, customSlug, hwnd, ShareSource::kFile);
 
   if (!WouldFitFreeCap(0, 1)) {
     ShowFreeTierBox(hwnd);
@@ -201,96 +321,20 @@ bool AddPath(const std::wstring& path, int mode, const std::string& customSlug, 
     ShellNote(StatusNote::kCompressFailed);
     return false;
   }
-  return AddHostedItem(archive, mode, customSlug, hwnd, true, archive);
+  return AddHostedItem(archive, mode, customSlug, hwnd, ShareSource::kFolderArchive);
 }
 
-bool AddHostedItem(const std::wstring& path, int mode, const std::string& customSlug, HWND hwnd,
-                   bool isFolder, const std::wstring& tempZip) {
-  // A refusal before the item exists deletes the archive here (nothing else
-  // would); once the item exists, its destructor does.
-  auto refuse = [&](const wchar_t* text, unsigned icon) {
-    if (!tempZip.empty()) DeleteFilePath(tempZip);
-    ShowBox(hwnd, text, icon);
-    return false;
-  };
-
-  bool pathIsFolder = false;
-  if (!ReadPathKind(path, pathIsFolder)) return refuse(kFileNotFoundText, kMbIconError);
-  if (pathIsFolder) return refuse(kFolderAsFileText, kMbIconError);
-  if (!(isFolder ? WouldFitFreeCap(0, 1) : WouldFitFreeCap(1, 0))) {
-    if (!tempZip.empty()) DeleteFilePath(tempZip);
-    ShowFreeTierBox(hwnd);
-    return false;
-  }
-  if (!customSlug.empty()) {
-    const SlugResult r = CheckCustomSlug(customSlug);
-    if (r != SlugResult::kOk) return refuse(SlugResultMessage(r), SlugResultIcon(r));
-  }
-
-  // An archive of ours is held with the right to delete it, and marked live so
-  // that no other instance's start-up sweep takes it.
-  ScopedFile lock(OpenFileShareRead(path, tempZip.empty() ? HoldKind::kRead : HoldKind::kReadAndDelete));
-  if (!lock.valid() || (!tempZip.empty() && !HoldArchive(lock.get())))
-    return refuse(kCannotLockText, kMbIconError);
+bool AddHostedItem(const std::wstring& path, ShareMode mode, const std::string& customSlug, HWND hwnd,
+                   ShareSource source) {
+  PendingArchive archive;
+  if (source == ShareSource::kFolderArchive) archive.path = path;
+  ScopedFile held;
   FileStamp stamp;
-  if (!ReadFileStamp(lock.get(), stamp)) {
-    lock.reset();
-    return refuse(kNoSizeText, kMbIconError);
-  }
-  const uint64_t size = stamp.size;
-  if (size > kMaxFileSize) {
-    lock.reset();
-    return refuse(kTooLargeText, kMbIconWarning);
-  }
-  SetServerNotice(SetStatus);  // the server's notices go to the status line
-  if (!StartServerIfNeeded(hwnd)) {
-    lock.reset();
-    return refuse(kNoServerText, kMbIconError);
-  }
-
-  auto item = std::make_shared<HostedItem>();
-  item->path = path;
-  item->name = WstrToUtf8(PathLastComponent(path));
-  item->size = size;
-  item->stamp = stamp;
-  item->fileHandle = lock.release();
-  item->mode = mode == 0 ? 0 : 1;
-  item->isFolder = isFolder;
-  item->tempZip = tempZip;
-  const int itemMode = item->mode;
-
-  SlugResult chosen;
-  {
-    std::lock_guard<std::mutex> guard(g_hostedMtx);
-    std::string slug;
-    chosen = ChooseSlug_locked(customSlug, slug);
-    if (chosen == SlugResult::kOk) {
-      item->slug = slug;
-      BuildItemUrl_locked(*item);
-      AppendHosted_locked(item);
-    }
-  }
-  if (chosen != SlugResult::kOk) {
-    item.reset();  // closes the lock and deletes the archive
-    ShowBox(hwnd, SlugResultMessage(chosen), SlugResultIcon(chosen));
+  if (!CheckNewShare(path, source, customSlug, archive, hwnd) ||
+      !OpenShared(path, archive, held, stamp, hwnd) || !EnsureServer(archive, held, hwnd))
     return false;
-  }
-
-  if (itemMode == 1) {
-    ShellNote(StatusNote::kLanReady);
-  } else if (g_tunRunning) {
-    if (g_tunReady) ShellNote(StatusNote::kLinkReady);
-  } else if (StartTunnelIfNeeded(hwnd)) {
-    g_tunRetryLeft = kTunnelRestarts;
-    ShellNote(StatusNote::kTunnelStarting);
-  } else {
-    {
-      std::lock_guard<std::mutex> guard(g_hostedMtx);
-      item->mode = 1;
-      BuildItemUrl_locked(*item);
-    }
-    ShellNote(StatusNote::kNoTunnelClient);
-  }
-  if (g_serverRunning) RebindIfModeChanged();
+  std::shared_ptr<HostedItem> item = MakeItem(path, mode, held, stamp, archive);
+  if (!InsertItem(item, customSlug, hwnd)) return false;
+  ConnectItem(*item, hwnd);
   return true;
 }

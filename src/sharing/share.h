@@ -6,22 +6,34 @@
 #include <string>
 #include <vector>
 
+#include "core/share_mode.h"
 #include "platform/types.h"
 
-// Paths accepted by the last selection, waiting for Start Sharing.
-extern std::vector<std::wstring> g_pendingPaths;
+// The paths accepted by the last selection, waiting for Start Sharing (this
+// file's own; front end's thread only). SetStagedPaths stages a batch as it
+// is, without the checks; TakeStagedPaths leaves none staged.
+const std::vector<std::wstring>& StagedPaths();
+void SetStagedPaths(std::vector<std::wstring> paths);
+std::vector<std::wstring> TakeStagedPaths();
 
 // Checks a batch (drops missing paths, applies the caps) and stages it.
 void OnPathsSelected(const std::vector<std::wstring>& paths);
 // Whether the hosted items plus the given numbers stay within the caps
 // (3 files or 1 folder, never both).
 bool WouldFitFreeCap(int addFiles, int addFolders);
-// Shares one staged path; mode 0 Internet, 1 same network. customSlug is UTF-8,
+// Shares one staged path in `mode`. customSlug is UTF-8,
 // already trimmed, empty for a random link. True when an item was created.
-bool AddPath(const std::wstring& path, int mode, const std::string& customSlug, HWND hwnd);
+bool AddPath(const std::wstring& path, ShareMode mode, const std::string& customSlug, HWND hwnd);
 
-bool AddHostedItem(const std::wstring& path, int mode, const std::string& customSlug, HWND hwnd,
-                   bool isFolder, const std::wstring& tempZip);
+// What AddHostedItem shares: a file as it is, or a folder's temporary archive
+// (the item deletes it when it goes; a refusal before the item exists, here).
+enum class ShareSource { kFile, kFolderArchive };
+
+// Checks, holds and shares `path` as one item: the server runs, the item gets
+// its link, and an Internet item the tunnel (started or reused). On a refusal
+// the box says why and false comes back.
+bool AddHostedItem(const std::wstring& path, ShareMode mode, const std::string& customSlug, HWND hwnd,
+                   ShareSource source);
 
 // Tests: the longest wait for the folder compressor in ms (0 restores the
 // 10 minutes).

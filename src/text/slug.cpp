@@ -63,15 +63,15 @@ SlugResult CheckCustomSlug(const std::string& custom) {
   return SlugResult::kOk;
 }
 
-SlugResult ChooseSlug_locked(const std::string& custom, std::string& slug) {
+SlugResult ChooseSlug_locked(const HostedLock& lock, const std::string& custom, std::string& slug) {
   if (!custom.empty()) {
-    if (SlugInUse_locked(custom)) return SlugResult::kInUse;
+    if (SlugInUse_locked(lock, custom)) return SlugResult::kInUse;
     slug = custom;
     return SlugResult::kOk;
   }
   for (int attempt = 0; attempt < kTokenAttempts; ++attempt) {
     std::string token = GenerateToken(kTokenLen);
-    if (!IsValidPathSegment(token) || SlugInUse_locked(token)) continue;
+    if (!IsValidPathSegment(token) || SlugInUse_locked(lock, token)) continue;
     slug = std::move(token);
     return SlugResult::kOk;
   }

@@ -3,13 +3,13 @@
 //
 // How the sharing core uses this when it inserts an item:
 //
-//   1. Outside g_hostedMtx, for a non-empty custom link:
+//   1. Outside the registry's lock, for a non-empty custom link:
 //        SlugResult r = CheckCustomSlug(custom);
 //        if (r != SlugResult::kOk) -> ShellMessageBox(hwnd, SlugResultMessage(r), kCaption,
 //                                                     kMbOk | SlugResultIcon(r)), refuse.
-//   2. With g_hostedMtx held (after the item was built, before BuildItemUrl_locked):
+//   2. In a WithHostedLocked step (after the item was built, before BuildItemUrl_locked):
 //        std::string slug;
-//        SlugResult r = ChooseSlug_locked(custom, slug);
+//        SlugResult r = ChooseSlug_locked(lock, custom, slug);
 //        kOk: item->slug = slug, build the link, append, unlock.
 //        otherwise: unlock first, then the message box as above, and drop the item.
 //
@@ -17,6 +17,8 @@
 #pragma once
 
 #include <string>
+
+class HostedLock;  // core/registry.h
 
 // The path segment the server answers itself (its health check), before any
 // item lookup; a custom link may not take it.
@@ -57,11 +59,11 @@ constexpr int kTokenAttempts = 64;
 // kOk, kBadSyntax or kReserved.
 SlugResult CheckCustomSlug(const std::string& custom);
 
-// Chooses the slug of a new item; the caller holds g_hostedMtx. A non-empty
+// Chooses the slug of a new item, under the registry's lock. A non-empty
 // custom link (already passed CheckCustomSlug) is taken unless a hosted item
 // has the same slug byte for byte (kInUse). An empty one gets a random token,
 // at most kTokenAttempts tries (kNoToken). `slug` is set only on kOk.
-SlugResult ChooseSlug_locked(const std::string& custom, std::string& slug);
+SlugResult ChooseSlug_locked(const HostedLock& lock, const std::string& custom, std::string& slug);
 
 // The message box text and icon (kMbIconWarning / kMbIconError) for a refusal;
 // empty text and 0 for kOk.

@@ -3,19 +3,13 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <cstring>
-#include <mutex>
-#include <new>
 #include <thread>
 #include <utility>
-#include <vector>
 
-#include "core/app_messages.h"
+#include "core/events.h"
 #include "platform/https_probe.h"
-#include "platform/message.h"
 #include "platform/process.h"
 #include "platform/text.h"
-#include "tunnel/supervisor.h"
 
 namespace {
 
@@ -28,12 +22,6 @@ constexpr int64_t kProbeLimitNs = 14999999999;    // 15 s of probing before publ
 
 std::atomic<TunnelProbeFn> g_probeForTest{nullptr};
 
-// Messages the reader posted that no handler has taken yet, as (message,
-// lParam) pairs. Any program on the desktop can post the same numbers to the
-// main window; the handlers act only on what they find here.
-std::mutex g_pendingMtx;
-std::vector<std::pair<UINT, LPARAM>> g_pending;
-
 int64_t ElapsedNs(std::chrono::steady_clock::time_point since) {
   return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() -
                                                               since)
@@ -45,17 +33,15 @@ bool ProbeOnce(const std::wstring& url) {
   return fn ? fn(url) : ProbeHttpsStatus200(url);
 }
 
-// Marks the message as the reader's, then posts it; the mark goes again when
-// posting fails.
-bool PostMarked(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
-  MarkTunnelMessage(msg, lParam);
-  if (PostWindowMessage(hwnd, msg, wParam, lParam)) return true;
-  ClaimTunnelMessage(msg, lParam);
-  return false;
+void Report(const TunnelReaderArgs& args, EventKind kind) {
+  AppEvent event;
+  event.kind = kind;
+  event.generation = args.generation;
+  PushEvent(args.wake, std::move(event));
 }
 
-void PostFailedIfRunning(HWND hwnd) {
-  if (g_tunRunning.load()) PostMarked(hwnd, WM_TUNNEL_FAILED, 0, 0);
+void ReportFailedIfRunning(const TunnelReaderArgs& args) {
+  if (args.running->load()) Report(args, EventKind::kTunnelFailed);
 }
 
 // Reads and discards what is waiting in the pipe. False when the first peek
@@ -72,30 +58,33 @@ bool Drain(PipeHandle pipe) {
   return true;
 }
 
-// Hands the address to the main window. False when the tunnel was stopped
-// meanwhile (nothing posted).
-bool Publish(HWND hwnd, const std::string& address, WPARAM ok) {
-  if (!g_tunRunning.load()) return false;
-  g_tunReady.store(true);
-  char* heap = NewTunnelAddress(address);
-  if (!PostMarked(hwnd, WM_TUNNEL_READY, ok, reinterpret_cast<LPARAM>(heap)))
-    FreeTunnelAddress(heap);
+// Hands the address to the front end. False when the tunnel was stopped
+// meanwhile (nothing pushed).
+bool Publish(const TunnelReaderArgs& args, const std::string& address, bool probeOk) {
+  if (!args.running->load()) return false;
+  args.published->store(true);
+  AppEvent event;
+  event.kind = EventKind::kTunnelReady;
+  event.generation = args.generation;
+  event.probeOk = probeOk;
+  event.address = address;
+  PushEvent(args.wake, std::move(event));
   return true;
 }
 
 // Probes the address until it answers 200 or 15 s have passed, draining the
 // client's output meanwhile, then publishes. False when the thread must end.
-bool ProbeAndPublish(HWND hwnd, PipeHandle pipe, const std::string& address) {
-  PostMarked(hwnd, WM_TUNNEL_FOUND, 0, 0);
+bool ProbeAndPublish(const TunnelReaderArgs& args, const std::string& address) {
+  Report(args, EventKind::kTunnelFound);
   const auto probeStart = std::chrono::steady_clock::now();
   const std::wstring probeUrl = Utf8ToWstr(address + kHealthPath);
-  while (g_tunRunning.load()) {
-    if (!Drain(pipe)) {
-      PostFailedIfRunning(hwnd);
+  while (args.running->load()) {
+    if (!Drain(args.pipe)) {
+      ReportFailedIfRunning(args);
       return false;
     }
-    if (ProbeOnce(probeUrl)) return Publish(hwnd, address, 1);
-    if (ElapsedNs(probeStart) > kProbeLimitNs) return Publish(hwnd, address, 0);
+    if (ProbeOnce(probeUrl)) return Publish(args, address, true);
+    if (ElapsedNs(probeStart) > kProbeLimitNs) return Publish(args, address, false);
     std::this_thread::sleep_for(kProbePause);
   }
   return false;
@@ -103,22 +92,22 @@ bool ProbeAndPublish(HWND hwnd, PipeHandle pipe, const std::string& address) {
 
 }  // namespace
 
-void TunnelReaderProc(HWND hwnd) {
-  const PipeHandle pipe = g_tunStdoutRead.get();
+void TunnelReaderProc(TunnelReaderArgs args) {
+  const PipeHandle pipe = args.pipe;
   const auto start = std::chrono::steady_clock::now();
   std::string line;
   line.reserve(kMaxLineBytes);
   bool found = false;
   char buf[kReadChunk];
 
-  while (g_tunRunning.load()) {
+  while (args.running->load()) {
     if (!found && ElapsedNs(start) > kAddressLimitNs) {
-      PostMarked(hwnd, WM_TUNNEL_FAILED, 0, 0);
+      Report(args, EventKind::kTunnelFailed);
       return;
     }
     uint32_t avail = 0;
     if (!PeekPipe(pipe, avail)) {
-      PostFailedIfRunning(hwnd);
+      ReportFailedIfRunning(args);
       return;
     }
     if (avail == 0) {
@@ -127,7 +116,7 @@ void TunnelReaderProc(HWND hwnd) {
     }
     const int64_t n = ReadPipe(pipe, buf, std::min<size_t>(avail, sizeof buf));
     if (n <= 0) {
-      PostFailedIfRunning(hwnd);
+      ReportFailedIfRunning(args);
       return;
     }
     if (found) continue;  // published already: output is only drained
@@ -144,34 +133,10 @@ void TunnelReaderProc(HWND hwnd) {
       }
     }
     if (!address.empty()) {
-      if (!ProbeAndPublish(hwnd, pipe, address)) return;
+      if (!ProbeAndPublish(args, address)) return;
       found = true;
     }
   }
-}
-
-char* NewTunnelAddress(const std::string& address) {
-  char* heap = new (std::nothrow) char[address.size() + 1];
-  if (heap) std::memcpy(heap, address.c_str(), address.size() + 1);
-  return heap;
-}
-
-void FreeTunnelAddress(char* address) { delete[] address; }
-
-void MarkTunnelMessage(UINT msg, LPARAM lParam) {
-  std::lock_guard<std::mutex> lock(g_pendingMtx);
-  g_pending.emplace_back(msg, lParam);
-}
-
-bool ClaimTunnelMessage(UINT msg, LPARAM lParam) {
-  std::lock_guard<std::mutex> lock(g_pendingMtx);
-  for (auto it = g_pending.begin(); it != g_pending.end(); ++it) {
-    if (it->first == msg && it->second == lParam) {
-      g_pending.erase(it);
-      return true;
-    }
-  }
-  return false;
 }
 
 TunnelProbeFn SetTunnelProbeForTest(TunnelProbeFn fn) { return g_probeForTest.exchange(fn); }

@@ -1,85 +1,101 @@
 #include "tunnel/supervisor.h"
 
-#include <memory>
+#include <atomic>
 #include <string>
+#include <thread>
 #include <utility>
 
-#include "core/app_messages.h"
 #include "core/links.h"
 #include "core/registry.h"
+#include "platform/process.h"
 #include "tunnel/client.h"
 #include "tunnel/reader.h"
 
-ChildProcess g_tunProc;
-ScopedPipe g_tunStdoutRead;
-std::thread g_tunReader;
-std::atomic<bool> g_tunRunning{false};
-std::atomic<bool> g_tunReady{false};
-std::atomic<int32_t> g_tunRetryLeft{0};
-
 namespace {
-// Owns the address string of one WM_TUNNEL_READY.
-struct AddressDeleter {
-  void operator()(char* p) const { FreeTunnelAddress(p); }
-};
+// Written on the front end's thread only, unless stated otherwise.
+ChildProcess g_client;               // the running client; invalid when none
+ScopedPipe g_clientOutput;           // read end of its output; read only by the reader
+std::thread g_reader;                // runs TunnelReaderProc for the current start
+std::atomic<bool> g_running{false};  // read by the reader: it ends once false
+std::atomic<bool> g_published{false};  // set by the reader just before kTunnelReady
+uint32_t g_generation = 0;           // the latest start's generation
+int32_t g_restartsLeft = 0;          // automatic restarts still allowed
+
+// Ends a client whose reader never started.
+void AbandonClient() {
+  g_running.store(false);
+  TerminateChild(g_client);
+  WaitChild(g_client, kTunnelStopWaitMs);
+  g_client.reset();
+  g_clientOutput.reset();
+}
+
+// An event of the running client's reader (generations start at 1). Once the
+// client is stopped its reader's last events are stale.
+bool OfRunningStart(const AppEvent& event, EventKind kind) {
+  return event.kind == kind && g_generation != 0 && event.generation == g_generation &&
+         g_running.load();
+}
 }  // namespace
 
-bool StartTunnelIfNeeded(HWND hwnd) {
-  if (g_tunRunning.load()) return true;
+bool StartTunnelIfNeeded(HWND wake) {
+  if (g_running.load()) return true;
   const std::wstring path = GetCloudflaredPath();
   if (!CloudflaredPresent(path)) return false;
 
   ChildProcess proc;
   ScopedPipe readEnd;
-  if (!StartHiddenProcess(CloudflaredArguments(path, g_port), proc, &readEnd)) return false;
+  if (StartHiddenProcess(CloudflaredArguments(path, ServerPort()), proc, &readEnd) != ChildStart::kStarted)
+    return false;
   AssignChildToJob(proc);  // no job, or a failed assignment: StopTunnel still ends it
 
-  g_tunProc = std::move(proc);
-  g_tunStdoutRead = std::move(readEnd);
-  g_tunRunning.exchange(true);
-  g_tunReady.exchange(false);
+  g_client = std::move(proc);
+  g_clientOutput = std::move(readEnd);
+  g_running.store(true);
+  g_published.store(false);
+  const TunnelReaderArgs args{wake, g_clientOutput.get(), ++g_generation, &g_running, &g_published};
   try {
-    g_tunReader = std::thread(TunnelReaderProc, hwnd);
+    g_reader = std::thread(TunnelReaderProc, args);
   } catch (...) {
-    // No reader: nobody would ever report on this client, so do not keep it.
-    g_tunRunning.exchange(false);
-    TerminateChild(g_tunProc);
-    WaitChild(g_tunProc, kTunnelStopWaitMs);
-    g_tunProc.reset();
-    g_tunStdoutRead.reset();
+    AbandonClient();  // no reader: nobody would ever report on this client
     return false;
   }
   return true;
 }
 
 void StopTunnel() {
-  if (!g_tunRunning.exchange(false)) return;
-  if (g_tunProc.valid()) {
-    TerminateChild(g_tunProc);
-    WaitChild(g_tunProc, kTunnelStopWaitMs);
-    g_tunProc.reset();
+  if (!g_running.exchange(false)) return;
+  if (g_client.valid()) {
+    TerminateChild(g_client);
+    WaitChild(g_client, kTunnelStopWaitMs);
+    g_client.reset();
   }
   // The pipe is closed only after the reader is gone, so it never reads a
   // closed handle.
-  if (g_tunReader.joinable()) g_tunReader.join();
-  g_tunStdoutRead.reset();
+  if (g_reader.joinable()) g_reader.join();
+  g_clientOutput.reset();
   ClearTunnelHost();
 }
 
-bool TakeTunnelFound() { return ClaimTunnelMessage(WM_TUNNEL_FOUND, 0); }
+bool TunnelRunning() { return g_running.load(); }
+bool TunnelPublished() { return g_published.load(); }
+uint32_t TunnelGeneration() { return g_generation; }
+uint32_t TunnelClientPid() { return g_running.load() ? g_client.pid : 0; }
 
-bool TakeTunnelAddress(LPARAM address, std::string& host) {
-  // Only an address the reader handed out is read and freed; a stranger's
-  // lParam (or a stranger's 0) is left alone.
-  if (!ClaimTunnelMessage(WM_TUNNEL_READY, address)) return false;
-  std::unique_ptr<char, AddressDeleter> owned(reinterpret_cast<char*>(address));
-  if (!g_tunRunning.load()) return false;  // stopped meanwhile: the address is stale
-  host = owned ? std::string(owned.get()) : std::string();
+void ArmTunnelRestarts() { g_restartsLeft = kTunnelRestarts; }
+bool UseTunnelRestart() {
+  if (g_restartsLeft <= 0) return false;
+  --g_restartsLeft;
   return true;
 }
+int32_t TunnelRestartsLeft() { return g_restartsLeft; }
 
-bool TakeTunnelFailure() {
-  if (!ClaimTunnelMessage(WM_TUNNEL_FAILED, 0)) return false;  // not the reader's
-  if (g_tunRunning.load()) StopTunnel();
+bool TakeTunnelFound(const AppEvent& event) { return OfRunningStart(event, EventKind::kTunnelFound); }
+
+bool TakeTunnelAddress(const AppEvent& event) { return OfRunningStart(event, EventKind::kTunnelReady); }
+
+bool TakeTunnelFailure(const AppEvent& event) {
+  if (!OfRunningStart(event, EventKind::kTunnelFailed)) return false;
+  StopTunnel();
   return true;
 }

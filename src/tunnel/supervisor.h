@@ -1,40 +1,48 @@
-// The life of the tunnel client: start, stop, restart, and taking the
-// reader's messages. Everything here runs on the GUI thread, except the reader
-// thread it starts.
+// The life of the tunnel client: start, stop, restarts, and taking the
+// reader's events. Everything here runs on the front end's thread, except the
+// reader thread it starts; the client, its pipe, the reader and the flags are
+// this file's own.
 #pragma once
 
-#include <atomic>
 #include <cstdint>
-#include <string>
-#include <thread>
 
-#include "platform/process.h"
+#include "core/events.h"
 #include "platform/types.h"
-
-extern ChildProcess g_tunProc;           // the running client; invalid when none
-extern ScopedPipe g_tunStdoutRead;       // read end of its output; read only by the reader
-extern std::thread g_tunReader;          // runs TunnelReaderProc(main window)
-extern std::atomic<bool> g_tunRunning;   // from a successful start until StopTunnel
-extern std::atomic<bool> g_tunReady;     // the reader published an address (while running)
-extern std::atomic<int32_t> g_tunRetryLeft;  // automatic restarts still allowed
 
 constexpr int32_t kTunnelRestarts = 3;         // restarts allowed per start for a new item
 constexpr unsigned kTunnelStopWaitMs = 3000;   // wait for the forced end of the client
 
-// Starts the client (if it is present) and its reader thread unless it runs.
-// True when the client runs on return; false with everything closed.
-bool StartTunnelIfNeeded(HWND hwnd);
+// Starts the client (if it is present) and its reader thread unless it runs;
+// the reader's events wake `wake`. Each start has a new generation, stamped on
+// its events. True when the client runs on return; false with everything closed.
+bool StartTunnelIfNeeded(HWND wake);
 
 // Ends the client, joins the reader, closes the pipe and forgets the public
 // address (links stay until the next publish or fallback). Nothing unless
 // running.
 void StopTunnel();
 
-// Taking the reader's messages. Each acts only on a message the reader marked
-// (ClaimTunnelMessage) and is false for anything else, its lParam untouched.
-bool TakeTunnelFound();  // WM_TUNNEL_FOUND
-// WM_TUNNEL_READY: frees the address and hands over its text ("" for none);
-// false as well when the client stopped meanwhile (the address is stale).
-bool TakeTunnelAddress(LPARAM address, std::string& host);
-// WM_TUNNEL_FAILED: the client, if it still runs, is stopped first.
-bool TakeTunnelFailure();
+// From a successful start until StopTunnel.
+bool TunnelRunning();
+// The running client's reader has published an address.
+bool TunnelPublished();
+// The generation of the latest start (0 before the first).
+uint32_t TunnelGeneration();
+// The running client's process id; 0 when none runs.
+uint32_t TunnelClientPid();
+
+// Automatic restarts after a failure: ArmTunnelRestarts allows
+// kTunnelRestarts from now on; UseTunnelRestart takes one, false when none is left.
+void ArmTunnelRestarts();
+bool UseTunnelRestart();
+int32_t TunnelRestartsLeft();
+
+// Taking the reader's events. Each is true only for an event of its kind from
+// the running client's reader, and false (doing nothing) for one of an
+// earlier start, of a generation never handed out, or once the client was
+// stopped (its last reports are stale then).
+bool TakeTunnelFound(const AppEvent& event);
+// kTunnelReady: the caller publishes event.address.
+bool TakeTunnelAddress(const AppEvent& event);
+// kTunnelFailed: the client is stopped.
+bool TakeTunnelFailure(const AppEvent& event);

@@ -5,7 +5,7 @@
 #include <mutex>
 #include <thread>
 
-#include "core/app_messages.h"
+#include "core/events.h"
 #include "core/links.h"
 #include "core/registry.h"
 #include "http/handler.h"
@@ -15,22 +15,22 @@
 
 // Hosts path as sharing does (link, held handle unless !lock, stamp); a tempZip makes it a folder's archive.
 inline std::shared_ptr<HostedItem> HostItem(const std::string& slug, const std::wstring& path, uint64_t size,
-                                            bool lock = true, int mode = 1, const std::wstring& tempZip = {}) {
+                                            bool lock = true, ShareMode mode = ShareMode::kLan, const std::wstring& tempZip = {}) {
   auto item = std::make_shared<HostedItem>();
   item->path = path, item->name = "file.bin", item->size = size, item->slug = slug, item->mode = mode;
   item->isFolder = !tempZip.empty(), item->tempZip = tempZip;
-  if (!path.empty()) item->fileHandle = OpenFileShareRead(path, tempZip.empty() ? HoldKind::kRead : HoldKind::kReadAndDelete);
-  ReadFileStamp(item->fileHandle, item->stamp);
-  if (!lock) CloseFileHandle(item->fileHandle), item->fileHandle = kInvalidFileHandle;
-  std::lock_guard<std::mutex> guard(g_hostedMtx);
-  BuildItemUrl_locked(*item), AppendHosted_locked(item);
+  if (!path.empty()) item->fileHandle.reset(OpenFileShareRead(path, tempZip.empty() ? HoldKind::kRead : HoldKind::kReadAndDelete));
+  ReadFileStamp(item->fileHandle.get(), item->stamp);
+  if (!lock) item->fileHandle.reset();
+  WithHostedLocked([&item](HostedLock& lock) { BuildItemUrl_locked(lock, *item), AppendHosted_locked(lock, item); });
   return item;
 }
-// WM_DOWNLOAD_DONE messages: up to firstMs for the first, 300 ms (firstMs 0: none) for each further one.
+// kDownloadDone events: up to firstMs for the first, 300 ms (firstMs 0: none) for each further one.
 inline int CountDownloadDone(unsigned firstMs = 2000) {
   int count = 0;
   AppMessage m;
-  for (unsigned wait = firstMs; WaitAppMessage(m, wait); wait = firstMs ? 300 : 0) count += m.msg == WM_DOWNLOAD_DONE;
+  for (unsigned wait = firstMs; WaitAppMessage(m, wait); wait = firstMs ? 300 : 0)
+    for (AppEvent e; PopEvent(e);) count += e.kind == EventKind::kDownloadDone;
   return count;
 }
 

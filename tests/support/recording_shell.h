@@ -36,18 +36,19 @@ inline RecordingShell& TestShell() {
   return shell;
 }
 // The body of GET /<slug>?dl=1 from the running listener on 127.0.0.1.
-inline std::string FetchBody(const std::string& slug) { return BodyOf(Fetch(g_port, Get("/" + slug + "?dl=1"))); }
+inline std::string FetchBody(const std::string& slug) { return BodyOf(Fetch(ServerPort(), Get("/" + slug + "?dl=1"))); }
 
 class ShareTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    TestShell().Clear(), ClearHosted(), g_pendingPaths.clear(), g_hMain = hwnd_ = CreateMessageWindow();
+    TestShell().Clear(), ClearHosted(), SetStagedPaths({}), g_hMain = hwnd_ = CreateMessageWindow();
   }
   void TearDown() override {
-    StopTunnel(), ClearHosted(), StopServer(), g_pendingPaths.clear();
+    StopTunnel(), ClearHosted(), StopServer(), SetStagedPaths({});
     for (AppMessage m; WaitAppMessage(m, 0);) continue;
+    for (AppEvent e; PopEvent(e);) continue;
     g_hMain = nullptr, DestroyMessageWindow(hwnd_);
-    EXPECT_FALSE(HostedCount() || g_serverRunning.load() || g_tunRunning.load());
+    EXPECT_FALSE(HostedCount() || ServerRunning() || TunnelRunning());
   }
   std::vector<RecordedBox> Boxes() { return TestShell().Snapshot().boxes; }
   std::vector<std::wstring> Statuses() { return TestShell().Snapshot().statuses; }

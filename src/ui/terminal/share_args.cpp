@@ -45,7 +45,7 @@ Command ParseCommandLine(const std::vector<std::string>& args) {
     } else if (a == "--") {
       optionsEnded = true;
     } else if (a == "--lan" || a == "--internet") {
-      const int mode = a == "--lan" ? 1 : 0;
+      const ShareMode mode = a == "--lan" ? ShareMode::kLan : ShareMode::kInternet;
       if (modeSeen && mode != c.share.mode) return Error("choose either --lan or --internet");
       modeSeen = true;
       c.share.mode = mode;

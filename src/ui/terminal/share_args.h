@@ -6,12 +6,13 @@
 #include <string>
 #include <vector>
 
+#include "core/share_mode.h"
 #include "text/slug.h"  // TrimSpacesTabs
 
 enum class CommandKind { kShare, kSelfTest, kHelp, kVersion, kError };
 
 struct ShareOptions {
-  int mode = 0;            // 0 Internet (the default, as in the window), 1 same network
+  ShareMode mode = ShareMode::kInternet;  // the default, as in the window
   std::string customLink;  // as typed; trimmed by the caller
   std::vector<std::string> paths;
 };

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "core/app_messages.h"
+#include "core/events.h"
 #include "core/registry.h"
 #include "crypto/identity.h"
 #include "platform/fs.h"
@@ -36,18 +36,15 @@ void MessageLoop() {
     AppMessage m;
     const unsigned waitMs = FlushHostedTable(false, kLoopWaitMs);
     if (!WaitAppMessage(m, waitMs < kLoopWaitMs ? waitMs : kLoopWaitMs)) continue;
-    OnSharingMessage(g_hMain, m.msg, m.wParam, m.lParam);
+    if (m.msg == WM_APP_EVENTS) HandleSharingEvents(g_hMain);
   }
 }
 
-// Messages still queued once everything stopped: an address posted before the
-// reader was joined is dropped and freed (the tunnel no longer runs); nothing
-// else may start anything again.
-void DrainMessages() {
-  AppMessage m;
-  while (WaitAppMessage(m, 0)) {
-    if (m.msg == WM_TUNNEL_READY) OnTunnelReady(g_hMain, m.wParam, m.lParam);
-  }
+// Events still queued once everything stopped (an address pushed before the
+// reader was joined, ended downloads) are dropped: nothing may start anything
+// again.
+void DrainEvents() {
+  for (AppEvent event; PopEvent(event);) continue;
 }
 
 // The command line's paths as the window would receive them. A path that
@@ -115,7 +112,7 @@ int RunShare(const ShareOptions& options) {
   // folder was still being compressed and so nothing was shared.
   const bool stopped = added > 0 || StopRequested();
   StopEverything();
-  DrainMessages();
+  DrainEvents();
   ReleaseArchiveFolder();
   if (stopped) {
     ShellNote(StatusNote::kAllStopped);

@@ -92,7 +92,7 @@ std::vector<std::string> QrHalfBlockLines(const std::string& text, bool colour) 
 
 std::string KindText(bool isFolder) { return isFolder ? "Folder" : "File"; }
 
-std::string ModeText(int mode) { return mode == 0 ? "Internet" : "LAN"; }
+std::string ModeText(ShareMode mode) { return mode == ShareMode::kInternet ? "Internet" : "LAN"; }
 
 std::string LinkText(const std::string& url) { return url.empty() ? kWaitingForTunnel : url; }
 

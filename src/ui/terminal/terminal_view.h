@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "core/share_mode.h"
 #include "sharing/shell.h"  // StatusNote, SkipReason
 #include "text/utf8.h"     // IsValidUtf8
 
@@ -34,7 +35,7 @@ struct HostedRow {
   std::string name;
   bool isFolder = false;
   uint64_t size = 0;
-  int mode = 0;  // 0 Internet, 1 same network
+  ShareMode mode = ShareMode::kInternet;
   std::string url;
   int downloads = 0;
 };
@@ -42,7 +43,7 @@ struct HostedRow {
 // Column texts of the hosted list: "Folder"/"File", the size text,
 // "Internet"/"LAN", and the link or "(waiting for tunnel...)".
 std::string KindText(bool isFolder);
-std::string ModeText(int mode);
+std::string ModeText(ShareMode mode);
 std::string LinkText(const std::string& url);
 
 // A header line and one line per row: Name (escaped as above), Kind, Size,

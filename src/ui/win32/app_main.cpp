@@ -14,19 +14,17 @@
 #include "control_ids.h"
 #include "core/app_messages.h"
 #include "crypto/identity.h"
-#include "http/listener.h"
 #include "platform/net.h"
 #include "platform/process.h"
 #include "selftest/selftest.h"
 #include "sharing/archive.h"
+#include "sharing/session.h"
 #include "sharing/shell.h"
-#include "tunnel/client.h"
-#include "tunnel/supervisor.h"
 #include "ui.h"
 #include "ui_logic.h"
 #include "win_guards.h"
 
-HANDLE g_hInstMutex = nullptr;
+ScopedHandle g_hInstMutex;  // this instance's single-instance mutex
 
 namespace {
 
@@ -68,10 +66,7 @@ std::wstring PathArgument() {
   return args.At(1);
 }
 
-void CloseInstanceMutex() {
-  if (g_hInstMutex) CloseHandle(g_hInstMutex);
-  g_hInstMutex = nullptr;
-}
+void CloseInstanceMutex() { g_hInstMutex.reset(); }
 
 // Second instance: hand the path to the first instance's window (waiting up
 // to about 5 s for it to appear), then end.
@@ -152,7 +147,7 @@ void WriteExplorerVerb() {
 }
 
 void OfferTunnelClientDownload(HWND main) {
-  if (GetFileAttributesW(GetCloudflaredPath().c_str()) != INVALID_FILE_ATTRIBUTES) return;
+  if (TunnelClientPresent()) return;
   const int answer = MessageBoxW(main,
                                  L"cloudflared.exe is not in the application folder.\n\nInternet mode "
                                  L"will not work until you place it there.\nOpen the download page now?",
@@ -200,8 +195,9 @@ int WINAPI wWinMain(HINSTANCE hInstance, HINSTANCE, PWSTR, int nCmdShow) {
 
   const std::wstring pathArg = PathArgument();
 
-  g_hInstMutex = CreateMutexW(nullptr, FALSE, kMutexName);
-  if (g_hInstMutex && GetLastError() == ERROR_ALREADY_EXISTS) {
+  g_hInstMutex.reset(CreateMutexW(nullptr, FALSE, kMutexName));
+  const bool second = g_hInstMutex.valid() && GetLastError() == ERROR_ALREADY_EXISTS;
+  if (second) {
     return ForwardToFirstInstance(pathArg);
   }
 
@@ -240,8 +236,7 @@ int WINAPI wWinMain(HINSTANCE hInstance, HINSTANCE, PWSTR, int nCmdShow) {
   // was still running then (messages are pumped while a folder is
   // compressed) finds the network stack ended and cannot start them again;
   // still, no thread may be left joinable when the globals are destroyed.
-  StopTunnel();
-  StopServer();
+  StopServices();
   CloseInstanceMutex();
   return code;
 }

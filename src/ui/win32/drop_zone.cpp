@@ -79,7 +79,7 @@ LRESULT OnPaint(HWND hwnd) {
   SetBkMode(dc, TRANSPARENT);
   SetTextColor(dc, kInk);
   {
-    SelectGuard selFont(dc, g_hFont);
+    SelectGuard selFont(dc, g_hFont.get());
     RECT text = rc;
     DrawTextW(dc, L"Drop your file / folder here", -1, &text,
               DT_CENTER | DT_VCENTER | DT_SINGLELINE | DT_NOCLIP);

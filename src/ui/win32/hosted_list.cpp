@@ -10,10 +10,8 @@
 
 #include "control_ids.h"
 #include "core/registry.h"
-#include "http/listener.h"
 #include "platform/text.h"
 #include "sharing/shell.h"
-#include "tunnel/supervisor.h"
 #include "ui.h"
 #include "ui_logic.h"
 
@@ -112,7 +110,7 @@ void RefreshListView(HWND hwnd) {
     swprintf(downloads, 16, L"%d", static_cast<int>(item.downloads.load()));
     SetItemText(list, row, 1, item.isFolder ? L"Folder" : L"File");
     SetItemText(list, row, 2, FormatSizeW(item.size));
-    SetItemText(list, row, 3, item.mode == 0 ? L"Internet" : L"LAN");
+    SetItemText(list, row, 3, item.mode == ShareMode::kInternet ? L"Internet" : L"LAN");
     SetItemText(list, row, 4, L"Active");
     SetItemText(list, row, 5, item.url.empty() ? L"(waiting for tunnel...)" : Utf8ToWstr(item.url));
     SetItemText(list, row, 6, downloads);
@@ -138,13 +136,4 @@ void ShowLatestLink(HWND hwnd) {
     EnableWindow(GetDlgItem(hwnd, IDC_COPY), FALSE);
     UpdateQRForUrl(hwnd, std::string());
   }
-}
-
-void RemoveAllHosted(HWND hwnd) {
-  ClearHosted();
-  StopTunnel();
-  StopServer();
-  RefreshListView(hwnd);
-  ShowLatestLink(hwnd);
-  SetWindowTextW(GetDlgItem(g_hMain, IDC_STATUS), L"All sharing stopped.");
 }

@@ -10,27 +10,30 @@
 #include "control_ids.h"
 #include "core/app_messages.h"
 #include "core/registry.h"
-#include "http/listener.h"
 #include "platform/net.h"
 #include "platform/process.h"
 #include "platform/text.h"
 #include "sharing/session.h"
 #include "sharing/share.h"
 #include "sharing/shell.h"
-#include "tunnel/supervisor.h"
 #include "ui.h"
 #include "ui_logic.h"
 #include "win_guards.h"
 
-HFONT g_hFont = nullptr;
-HFONT g_hFontTitle = nullptr;
-HFONT g_hFontMono = nullptr;
-HBRUSH g_hBrushSakura = nullptr;
-HBRUSH g_hBrushSakuraMist = nullptr;
+ScopedGdi<HFONT> g_hFont;
+ScopedGdi<HFONT> g_hFontTitle;
+ScopedGdi<HFONT> g_hFontMono;
+ScopedGdi<HBRUSH> g_hBrushSakura;
+ScopedGdi<HBRUSH> g_hBrushSakuraMist;
 int g_dpi = 96;
 int g_systemDpi = 96;
 
 namespace {
+
+// The window's icons from logo.ico; they live as long as the program.
+using ScopedIcon = Owned<HICON, static_cast<HICON>(nullptr), DestroyIcon>;
+ScopedIcon g_hIconBig;
+ScopedIcon g_hIconSmall;
 
 constexpr COLORREF kRule = RGB(232, 184, 200);
 constexpr COLORREF kDiscOutline = RGB(108, 8, 32);
@@ -146,32 +149,32 @@ void LoadWindowIcons(HWND hwnd) {
   PathRemoveFileSpecW(path);
   if (wcslen(path) + 10 >= sizeof(path) / sizeof(path[0])) return;
   wcscat(path, L"\\logo.ico");
-  HANDLE big = LoadImageW(nullptr, path, IMAGE_ICON, 32, 32, LR_LOADFROMFILE);
-  if (!big) return;
-  SendMessageW(hwnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(big));
-  if (HANDLE small = LoadImageW(nullptr, path, IMAGE_ICON, 16, 16, LR_LOADFROMFILE)) {
-    SendMessageW(hwnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(small));
-  }
+  g_hIconBig.reset(static_cast<HICON>(LoadImageW(nullptr, path, IMAGE_ICON, 32, 32, LR_LOADFROMFILE)));
+  if (!g_hIconBig.valid()) return;
+  SendMessageW(hwnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(g_hIconBig.get()));
+  g_hIconSmall.reset(static_cast<HICON>(LoadImageW(nullptr, path, IMAGE_ICON, 16, 16, LR_LOADFROMFILE)));
+  if (g_hIconSmall.valid())
+    SendMessageW(hwnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(g_hIconSmall.get()));
 }
 
 void CreateFontsAndBrushes() {
-  g_hBrushSakura = CreateSolidBrush(kSakura);
-  g_hBrushSakuraMist = CreateSolidBrush(kSakuraMist);
+  g_hBrushSakura.reset(CreateSolidBrush(kSakura));
+  g_hBrushSakuraMist.reset(CreateSolidBrush(kSakuraMist));
   NONCLIENTMETRICSW ncm{};
   ncm.cbSize = sizeof(ncm);
   static_assert(sizeof(NONCLIENTMETRICSW) == 504, "NONCLIENTMETRICSW with padded border width");
   if (!SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof(ncm), &ncm, 0)) return;
   ncm.lfMessageFont.lfHeight = MulDiv(ncm.lfMessageFont.lfHeight, g_dpi, g_systemDpi);
-  g_hFont = CreateFontIndirectW(&ncm.lfMessageFont);
+  g_hFont.reset(CreateFontIndirectW(&ncm.lfMessageFont));
   LOGFONTW title = ncm.lfMessageFont;
   title.lfHeight = -Px(20);
   title.lfWeight = 400;
-  g_hFontTitle = CreateFontIndirectW(&title);
+  g_hFontTitle.reset(CreateFontIndirectW(&title));
   LOGFONTW mono = ncm.lfMessageFont;
   mono.lfHeight = -Px(14);
   mono.lfPitchAndFamily = FIXED_PITCH | FF_MODERN;
   lstrcpynW(mono.lfFaceName, L"Consolas", LF_FACESIZE);
-  g_hFontMono = CreateFontIndirectW(&mono);
+  g_hFontMono.reset(CreateFontIndirectW(&mono));
 }
 
 void SetUpList(HWND list) {
@@ -225,7 +228,7 @@ LRESULT OnCreate(HWND hwnd) {
                                reinterpret_cast<HMENU>(static_cast<INT_PTR>(c.id)), inst, nullptr);
     if (!ctl) continue;
     if (c.id != IDC_DROPZONE && c.id != IDC_QR) {
-      HFONT font = c.id == IDC_LINK ? g_hFontMono : g_hFont;
+      HFONT font = c.id == IDC_LINK ? g_hFontMono.get() : g_hFont.get();
       if (font) SendMessageW(ctl, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
     }
     SetUpControl(ctl, c.id);
@@ -240,9 +243,9 @@ LRESULT OnCreate(HWND hwnd) {
 LRESULT OnEraseBackground(HWND hwnd, HDC dc) {
   RECT rc{};
   GetClientRect(hwnd, &rc);
-  FillRect(dc, &rc, g_hBrushSakura ? g_hBrushSakura : GetSysColorBrush(COLOR_BTNFACE));
+  FillRect(dc, &rc, g_hBrushSakura.get() ? g_hBrushSakura.get() : GetSysColorBrush(COLOR_BTNFACE));
   SetBkMode(dc, TRANSPARENT);
-  SelectGuard selFont(dc, g_hFontTitle);
+  SelectGuard selFont(dc, g_hFontTitle.get());
   SetTextColor(dc, kInk);
   {
     ScopedGdi<HPEN> outline(CreatePen(PS_SOLID, Px(1), kDiscOutline));
@@ -272,21 +275,21 @@ LRESULT OnCtlColorEdit(HDC dc) {
   SetBkMode(dc, TRANSPARENT);
   SetTextColor(dc, kInk);
   SetBkColor(dc, kFieldBack);
-  return reinterpret_cast<LRESULT>(g_hBrushSakuraMist ? g_hBrushSakuraMist
+  return reinterpret_cast<LRESULT>(g_hBrushSakuraMist.get() ? g_hBrushSakuraMist.get()
                                                       : GetSysColorBrush(COLOR_WINDOW));
 }
 
 LRESULT OnCtlColorButton(HDC dc) {
   SetBkMode(dc, TRANSPARENT);
   SetTextColor(dc, kInk);
-  return reinterpret_cast<LRESULT>(g_hBrushSakura ? g_hBrushSakura : GetSysColorBrush(COLOR_3DFACE));
+  return reinterpret_cast<LRESULT>(g_hBrushSakura.get() ? g_hBrushSakura.get() : GetSysColorBrush(COLOR_3DFACE));
 }
 
 LRESULT OnCtlColorStatic(HDC dc, HWND ctl) {
   const int id = GetDlgCtrlID(ctl);
   SetBkMode(dc, TRANSPARENT);
   SetTextColor(dc, id == IDC_STATUS || id == IDC_PREMIUM_TITLE ? kMuted : kInk);
-  return reinterpret_cast<LRESULT>(g_hBrushSakura ? g_hBrushSakura : GetSysColorBrush(COLOR_3DFACE));
+  return reinterpret_cast<LRESULT>(g_hBrushSakura.get() ? g_hBrushSakura.get() : GetSysColorBrush(COLOR_3DFACE));
 }
 
 LRESULT OnGetMinMaxInfo(LPARAM lParam) {
@@ -299,7 +302,8 @@ LRESULT OnGetMinMaxInfo(LPARAM lParam) {
 // ---- commands ----
 
 void OnStartSharing(HWND hwnd) {
-  const int mode = SendMessageW(GetDlgItem(hwnd, IDC_MODE_LAN), BM_GETCHECK, 0, 0) == BST_CHECKED ? 1 : 0;
+  const bool lan = SendMessageW(GetDlgItem(hwnd, IDC_MODE_LAN), BM_GETCHECK, 0, 0) == BST_CHECKED;
+  const ShareMode mode = lan ? ShareMode::kLan : ShareMode::kInternet;
   wchar_t buf[kCustomLinkUnits] = {};
   GetWindowTextW(GetDlgItem(hwnd, IDC_CUSTOM_LINK), buf, kCustomLinkUnits);
   const int added = StartSharing(mode, WstrToUtf8(buf));
@@ -470,12 +474,6 @@ LRESULT OnClose(HWND hwnd) {
   return 0;
 }
 
-template <class T>
-void DeleteAndClear(T& h) {
-  if (h) DeleteObject(h);
-  h = nullptr;
-}
-
 // The session is ending (log-off, shut-down): Windows may end the program
 // without any further message once this returns, so every share ends here,
 // as Stop All does, and its archive goes with it.
@@ -490,15 +488,14 @@ LRESULT OnEndSession(WPARAM ending) {
 LRESULT OnDestroy() {
   // Nothing may leave a joinable thread behind: both calls do nothing unless
   // their service still runs, and both need the network stack.
-  StopTunnel();
-  StopServer();
+  StopServices();
   CloseKillOnCloseJob();
   NetCleanup();
-  DeleteAndClear(g_hFont);
-  DeleteAndClear(g_hFontTitle);
-  DeleteAndClear(g_hFontMono);
-  DeleteAndClear(g_hBrushSakura);
-  DeleteAndClear(g_hBrushSakuraMist);
+  g_hFont.reset();
+  g_hFontTitle.reset();
+  g_hFontMono.reset();
+  g_hBrushSakura.reset();
+  g_hBrushSakuraMist.reset();
   PostQuitMessage(0);
   return 0;
 }
@@ -532,7 +529,7 @@ LRESULT CALLBACK MainProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     case WM_CTLCOLORSTATIC: return OnCtlColorStatic(reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam));
     case WM_DROPFILES: return OnDropFiles(wParam);
     case WM_SHELL_PATH: return OnShellPath(hwnd, lParam);
+    case WM_APP_EVENTS: HandleSharingEvents(hwnd); return 0;
   }
-  if (OnSharingMessage(hwnd, msg, wParam, lParam)) return 0;
   return DefWindowProcW(hwnd, msg, wParam, lParam);
 }

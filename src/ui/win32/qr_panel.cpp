@@ -37,16 +37,12 @@ HBITMAP RenderQrBitmap(const std::string& url, int side) {
     bi.bmiHeader.biBitCount = 24;
     bi.bmiHeader.biCompression = BI_RGB;
     void* bits = nullptr;
-    HBITMAP bmp = CreateDIBSection(nullptr, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
-    if (!bmp) return nullptr;
-    if (!bits) {
-      DeleteObject(bmp);
-      return nullptr;
-    }
+    ScopedGdi<HBITMAP> bmp(CreateDIBSection(nullptr, &bi, DIB_RGB_COLORS, &bits, nullptr, 0));
+    if (!bmp.valid() || !bits) return nullptr;
     const int stride = ((side * 3) + 3) & ~3;
     RenderQrPixels(qr, side, stride, static_cast<uint8_t*>(bits));
     GdiFlush();
-    return bmp;
+    return bmp.release();
   } catch (...) {
     return nullptr;  // overlong link, or out of memory while encoding
   }
@@ -148,7 +144,7 @@ void PaintEmptyTree(HDC dc, const RECT& rc) {
 
   SetBkMode(dc, TRANSPARENT);
   SetTextColor(dc, kCaption);
-  SelectGuard selFont(dc, g_hFont);
+  SelectGuard selFont(dc, g_hFont.get());
   RECT cap{L, B - Px(24), R, B};
   DrawTextW(dc, L"QR will bloom here", -1, &cap, DT_CENTER | DT_SINGLELINE);
 }

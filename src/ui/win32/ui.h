@@ -7,13 +7,15 @@
 #include <string>
 #include <vector>
 
+#include "win_guards.h"
+
 // Fonts and brushes of the main window (created in WM_CREATE, deleted in
 // WM_DESTROY).
-extern HFONT g_hFont;
-extern HFONT g_hFontTitle;
-extern HFONT g_hFontMono;
-extern HBRUSH g_hBrushSakura;
-extern HBRUSH g_hBrushSakuraMist;
+extern ScopedGdi<HFONT> g_hFont;
+extern ScopedGdi<HFONT> g_hFontTitle;
+extern ScopedGdi<HFONT> g_hFontMono;
+extern ScopedGdi<HBRUSH> g_hBrushSakura;
+extern ScopedGdi<HBRUSH> g_hBrushSakuraMist;
 
 // The characters of the first instance's own path argument, the only lParam
 // that WM_SHELL_PATH is accepted with (null until start-up posts it).
@@ -64,9 +66,6 @@ void DropZoneOpenPicker(HWND dropZone);
 void HandleHDropAndForward(HDROP drop);
 void QueueShellPath(HWND hwnd, const std::wstring& path);
 void FlushShellBatch(HWND hwnd);
-
-// Hosted list and status line (the rest is declared in sharing/shell.h).
-void RemoveAllHosted(HWND hwnd);
 
 // QR panel and the blossom drawings.
 void UpdateQRForUrl(HWND mainWindow, const std::string& url);

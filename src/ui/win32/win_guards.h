@@ -15,6 +15,8 @@ using ScopedMemDC = Owned<HDC, static_cast<HDC>(nullptr), DeleteDC>;
 using ScopedRegKey = Owned<HKEY, static_cast<HKEY>(nullptr), RegCloseKey>;
 // A popup menu from CreatePopupMenu.
 using ScopedMenu = Owned<HMENU, static_cast<HMENU>(nullptr), DestroyMenu>;
+// A kernel object handle (mutex, event) closed with CloseHandle.
+using ScopedHandle = Owned<HANDLE, static_cast<HANDLE>(nullptr), CloseHandle>;
 
 // Fills rc with a temporary solid brush of colour.
 inline void FillSolid(HDC dc, const RECT& rc, COLORREF colour) {

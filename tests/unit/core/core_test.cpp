@@ -1,9 +1,11 @@
 // The registry, slugs, links and where the tunnel client is looked for (none beside this binary).
 #include <gtest/gtest.h>
 
+#include "core/events.h"
 #include "core/links.h"
 #include "net_client.h"
 #include "platform/command_line.h"
+#include "platform/message.h"
 #include "platform/module.h"
 #include "platform/random.h"
 #include "text/slug.h"
@@ -14,9 +16,8 @@ std::shared_ptr<HostedItem> Insert(const std::string& slug, const std::wstring& 
   auto item = std::make_shared<HostedItem>();
   item->slug = slug;
   item->path = item->tempZip = zip;
-  if (!zip.empty()) item->fileHandle = OpenFileShareRead(zip, HoldKind::kReadAndDelete);
-  std::lock_guard<std::mutex> lock(g_hostedMtx);
-  AppendHosted_locked(item);
+  if (!zip.empty()) item->fileHandle.reset(OpenFileShareRead(zip, HoldKind::kReadAndDelete));
+  WithHostedLocked([&item](HostedLock& lock) { AppendHosted_locked(lock, item); });
   return item;
 }
 
@@ -50,13 +51,32 @@ TEST_F(Core, ItemsReleaseTheirFilesWithTheLastReference) {
   ClearHosted();
   for (const auto& [item, zip] : {std::pair(removed, zipA), {held, zipB}}) {
     char buf[2] = {};  // POSIX: the name goes at once; Windows: the file goes with its last handle
-    EXPECT_TRUE(ReadFileAt(item->fileHandle, 0, buf, 2) == 2 && buf[0] == 'P') << item->slug;
+    EXPECT_TRUE(ReadFileAt(item->fileHandle.get(), 0, buf, 2) == 2 && buf[0] == 'P') << item->slug;
 #ifndef _WIN32
     EXPECT_FALSE(PathExists(zip)) << item->slug;
 #endif
   }
   removed.reset(), held.reset();
   EXPECT_FALSE(PathExists(zipA) || PathExists(zipB));
+}
+
+// Events come out in the order pushed; a push wakes its window with an empty message; a full queue drops the push.
+TEST(Events, OrderWakeUpsAndAFullQueue) {
+  const HWND wake = CreateMessageWindow();
+  for (AppEvent e; PopEvent(e);) continue;
+  AppEvent e;
+  e.kind = EventKind::kTunnelFound;
+  for (e.generation = 0; e.generation < kMaxQueuedEvents; ++e.generation)
+    ASSERT_TRUE(PushEvent(e.generation == 0 ? wake : nullptr, e));
+  EXPECT_FALSE(PushEvent(wake, e));
+  std::string wakes;
+  for (AppMessage m; WaitAppMessage(m, 0);)
+    wakes += std::to_string(m.msg) + (m.hwnd == wake ? " " : "? ") + std::to_string(m.wParam + m.lParam) + ";";
+  EXPECT_EQ(wakes, "1025 0;");
+  uint32_t next = 0;
+  for (AppEvent e; PopEvent(e) && e.kind == EventKind::kTunnelFound && e.generation == next;) ++next;
+  EXPECT_EQ(next, kMaxQueuedEvents);
+  DestroyMessageWindow(wake);
 }
 
 // b -> alphabet[b % 36]; 252..255 discarded (no bias), the fill carried to the next draw; a failed draw: "!"s.
@@ -88,9 +108,8 @@ TEST_F(Core, SlugChoiceGivesUpAfter64Attempts) {
   for (const bool failing : {true, false}) {
     Script({}, failing ? 0 : -1);  // otherwise zeros only: "aaaaaaaaaaaa"
     if (!failing) Insert("aaaaaaaaaaaa");
-    std::lock_guard<std::mutex> lock(g_hostedMtx);
     std::string slug;
-    EXPECT_EQ(ChooseSlug_locked("", slug), SlugResult::kNoToken);
+    WithHostedLocked([&slug](HostedLock& lock) { EXPECT_EQ(ChooseSlug_locked(lock, "", slug), SlugResult::kNoToken); });
     EXPECT_EQ(slug + std::to_string(g_draws), "64");
   }
 }

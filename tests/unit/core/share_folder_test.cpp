@@ -6,7 +6,7 @@
 #include <regex>
 #include <thread>
 
-#include "core/app_messages.h"
+#include "core/events.h"
 #include "fake_tunnel.h"
 #include "platform/hex.h"
 #include "platform/module.h"
@@ -177,7 +177,7 @@ TEST_F(ShareFolderTest, FoldersAreCompressedSharedAndDownloaded) {
     SCOPED_TRACE(WstrToUtf8(name));
     const std::wstring folder = SampleFolder(name);
     TestShell().Clear();
-    ASSERT_TRUE(AddPath(folder, 1, "", hwnd_));
+    ASSERT_TRUE(AddPath(folder, ShareMode::kLan, "", hwnd_));
     ExpectBox(L"");
     auto item = Item(0);
     const std::string stem = WstrToUtf8(name), zip = FetchBody(item->slug);
@@ -216,22 +216,22 @@ TEST_F(ShareFolderTest, CompressorFailureHangStopAndRefusalLeaveNothingBehind) {
     std::thread stopper([&] {
       if (c.stop) std::this_thread::sleep_for(std::chrono::milliseconds(300)), SetCompressionCancelled(true);
     });
-    EXPECT_FALSE(AddPath(broken.Folder(folder), 1, "", hwnd_));
+    EXPECT_FALSE(AddPath(broken.Folder(folder), ShareMode::kLan, "", hwnd_));
     stopper.join();
     SetCompressionCancelled(false);
     ExpectBox(c.text, kMbIconError);
     EXPECT_EQ(Statuses(), (c.stop ? std::vector<std::wstring>{kCompressing}
                                   : std::vector<std::wstring>{kCompressing, L"Folder compression failed."}));
-    EXPECT_FALSE(HostedCount() || g_serverRunning.load());
+    EXPECT_FALSE(HostedCount() || ServerRunning());
     EXPECT_TRUE(NoArchives());
   }
   TestShell().Clear();
-  EXPECT_FALSE(AddPath(folder, 1, "support", hwnd_));
+  EXPECT_FALSE(AddPath(folder, ShareMode::kLan, "support", hwnd_));
   ExpectBox(L"That custom link is reserved. Choose a different one.", kMbIconWarning);
   EXPECT_TRUE(NoArchives());
   TestShell().Clear();
   const RandomSourceFn old = SetRandomSourceForTest([](void*, size_t) { return false; });
-  EXPECT_FALSE(AddPath(folder, 1, "", hwnd_));
+  EXPECT_FALSE(AddPath(folder, ShareMode::kLan, "", hwnd_));
   SetRandomSourceForTest(old);
   ExpectBox(L"Could not generate a secure link. Please try again.", kMbIconError);
   EXPECT_EQ(HostedCount(), 0u);
@@ -304,7 +304,7 @@ TEST_F(ShareFolderTest, ForeignArchiveFolderIsLeftAlone) {
   for (const bool asLink : {false, true}) {
     ASSERT_EQ(asLink ? rmdir(usual.c_str()) + symlink(WstrToUtf8(tmp_.path()).c_str(), usual.c_str())
                      : mkdir(usual.c_str(), 0777) + chown(usual.c_str(), 12345, 12345), 0);
-    ASSERT_TRUE(AddPath(folder, 1, "", hwnd_));
+    ASSERT_TRUE(AddPath(folder, ShareMode::kLan, "", hwnd_));
     const std::wstring archive = Item(0)->path, own = archive.substr(0, archive.rfind(L'/'));
     struct stat st {};
     ASSERT_EQ(stat(WstrToUtf8(own).c_str(), &st), 0);
@@ -552,26 +552,26 @@ TEST_F(ShareFolderTest, InternetItemsFollowTheTunnel) {
   SetTunnelProbeForTest([](const std::wstring&) { return true; });
   FakeTunnel fake("sleep 500\nprint INF |  https://share-item.trycloudflare.com  |\nhang\n");
   const std::wstring f = tmp_.Write(L"inet.txt", "i");
-  ASSERT_TRUE(AddPath(f, 1, "lan-stays", hwnd_));
+  ASSERT_TRUE(AddPath(f, ShareMode::kLan, "lan-stays", hwnd_));
   TestShell().Clear();
-  g_pendingPaths = {f};
-  ASSERT_EQ(StartSharing(0, "first"), 1);
+  SetStagedPaths({f});
+  ASSERT_EQ(StartSharing(ShareMode::kInternet, "first"), 1);
   ShowNewestShare(hwnd_);
   ExpectBox(L"");
   EXPECT_TRUE(Item(1)->url.empty() && TestShell().clipboard.empty());  // "(waiting for tunnel...)", nothing copied
   EXPECT_EQ(Statuses(), std::vector<std::wstring>{L"Starting Cloudflare tunnel (up to 60s)..."});
-  EXPECT_EQ(g_tunRetryLeft.load(), 3);
-  ASSERT_EQ(PumpTunnel(hwnd_, WM_TUNNEL_READY, 15000, true).size(), 2u);
+  EXPECT_EQ(TunnelRestartsLeft(), 3);
+  ASSERT_EQ(PumpTunnel(hwnd_, EventKind::kTunnelReady, 15000, true).size(), 2u);
   EXPECT_EQ(Item(1)->url, "https://share-item.trycloudflare.com/first");
   TestShell().Clear();
-  ASSERT_TRUE(AddPath(f, 0, "second", hwnd_));
+  ASSERT_TRUE(AddPath(f, ShareMode::kInternet, "second", hwnd_));
   EXPECT_EQ(Item(2)->url, "https://share-item.trycloudflare.com/second");
   EXPECT_EQ(Statuses(), std::vector<std::wstring>{L"Link ready and copied to clipboard."});
   ASSERT_EQ(fake.Pids().size(), 1u);
   StopSelected(hwnd_, 2);
-  EXPECT_TRUE(g_tunRunning.load());
+  EXPECT_TRUE(TunnelRunning());
   StopSelected(hwnd_, 1);
-  EXPECT_FALSE(g_tunRunning.load());
+  EXPECT_FALSE(TunnelRunning());
   EXPECT_TRUE(WaitProcessGone(fake.Pids()[0], 5000));
   EXPECT_EQ(FetchBody("lan-stays"), "i");
 }

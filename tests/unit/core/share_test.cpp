@@ -50,16 +50,16 @@ TEST_F(Share, SelectionCapsTextsAndMissingPaths) {
   for (const auto& [hostedFiles, hostedFolders, files, folders, staged] : cases) {
     SCOPED_TRACE(testing::Message() << hostedFiles << hostedFolders << files << folders);
     ClearHosted();
-    for (int i = 0; i < hostedFiles; ++i) ASSERT_TRUE(AddHostedItem(dir.Write(L"h", "h"), 1, "", hwnd_, false, L""));
-    ASSERT_TRUE(!hostedFolders || AddHostedItem(dir.Write(L"z.zip", "PK"), 1, "", hwnd_, true, dir.File(L"z.zip")));
-    g_pendingPaths = {previous};
+    for (int i = 0; i < hostedFiles; ++i) ASSERT_TRUE(AddHostedItem(dir.Write(L"h", "h"), ShareMode::kLan, "", hwnd_, ShareSource::kFile));
+    ASSERT_TRUE(!hostedFolders || AddHostedItem(dir.Write(L"z.zip", "PK"), ShareMode::kLan, "", hwnd_, ShareSource::kFolderArchive));
+    SetStagedPaths({previous});
     TestShell().Clear();
     std::vector<std::wstring> batch;
     for (int i = 0; i < files + folders; ++i)
       batch.push_back(i < files ? dir.Write(L"f" + std::to_wstring(i), "x") : Folder(dir, L"d" + std::to_wstring(i)));
     OnPathsSelected(batch);
     ExpectBox(staged ? L"" : kFreeTier, kMbIconInformation, kCaptionPremium);
-    EXPECT_EQ(g_pendingPaths, staged ? batch : std::vector<std::wstring>{previous});
+    EXPECT_EQ(StagedPaths(), staged ? batch : std::vector<std::wstring>{previous});
     EXPECT_EQ(TestShell().LastStatus() + (TestShell().startEnabled ? L"+" : L""),
               staged ? L"Choose a mode, then click Start Sharing.+" : L"");
   }
@@ -78,23 +78,23 @@ TEST_F(Share, SelectionCapsTextsAndMissingPaths) {
   OnPathsSelected({missing, L""});
   OnPathsSelected({});
   ExpectBox(L"None of the dropped paths could be opened.", kMbIconWarning);
-  EXPECT_EQ(g_pendingPaths.size() + TestShell().startEnabled, 2u);
+  EXPECT_EQ(StagedPaths().size() + TestShell().startEnabled, 2u);
 }
 
 TEST_F(Share, LanItemsAndCaps) {
   TempDir dir;
   const std::wstring f = WriteFileAt(dir.path() + kPathSeparator + L"notes \xe9t\xe9.txt", "hello");
-  for (int i = 0; i < 3; ++i) ASSERT_TRUE(AddPath(f, 1, "", hwnd_));  // the same file thrice: three items
+  for (int i = 0; i < 3; ++i) ASSERT_TRUE(AddPath(f, ShareMode::kLan, "", hwnd_));  // the same file thrice: three items
   ExpectBox(L"");
   const auto item = Item(0);
   EXPECT_EQ(item->name + std::to_string(item->size), "notes \xc3\xa9t\xc3\xa9.txt5");
   EXPECT_TRUE(std::regex_match(item->slug, std::regex("[a-z0-9]{12}")) && item->slug != Item(1)->slug);
   EXPECT_EQ(TestShell().LastStatus(), kLanReady);
-  EXPECT_TRUE(g_listenAllIfaces.load());  // a same-network item: all interfaces
+  EXPECT_TRUE(ListeningOnAllInterfaces());  // a same-network item: all interfaces
   EXPECT_EQ(FetchBody(item->slug), "hello");
   for (const std::wstring& more : {f, Folder(dir, L"folder")}) {  // refused before anything is compressed
     TestShell().Clear();
-    EXPECT_FALSE(AddPath(more, 1, "", hwnd_));
+    EXPECT_FALSE(AddPath(more, ShareMode::kLan, "", hwnd_));
     ExpectBox(kFreeTier, kMbIconInformation, kCaptionPremium);
     EXPECT_EQ(TestShell().pumps + Statuses().size(), 0u);
   }
@@ -109,7 +109,7 @@ TEST_F(Share, RefusalsLeaveTheRegistryUnchanged) {
   const std::wstring f = dir.Write(L"exact.bin", ""), over = dir.Write(L"over.bin", "");
   std::filesystem::resize_file(f, 1073741824u);
   std::filesystem::resize_file(over, 1073741825u);
-  ASSERT_TRUE(AddPath(f, 1, "taken-link", hwnd_));
+  ASSERT_TRUE(AddPath(f, ShareMode::kLan, "taken-link", hwnd_));
 #ifdef _WIN32
   const std::wstring odd = dir.Write(L"busy.txt", "busy");
   std::ofstream writer(std::filesystem::path(odd), std::ios::app);  // someone is writing it
@@ -126,7 +126,7 @@ TEST_F(Share, RefusalsLeaveTheRegistryUnchanged) {
   for (const auto& c : cases) {
     SCOPED_TRACE(WstrToUtf8(c.path) + " " + c.custom);
     TestShell().Clear();
-    EXPECT_FALSE(AddPath(c.path, 1, c.custom, hwnd_));
+    EXPECT_FALSE(AddPath(c.path, ShareMode::kLan, c.custom, hwnd_));
     ExpectBox(c.text, c.icon);
     EXPECT_EQ(HostedCount() + Statuses().size(), 1u);
   }
@@ -137,40 +137,41 @@ TEST_F(Share, StartSharingAndTheLatestLink) {
   ScopedEnv path("PATH", WstrToUtf8(empty.path()));  // no tunnel client anywhere
   const std::wstring a = dir.Write(L"a.txt", "a"), b = dir.Write(L"b.txt", "b");
   using V = std::vector<std::wstring>;
-  const struct { V staged; int mode; std::string typed; bool stop; int want; std::wstring box; V statuses; } cases[] = {
-      {{}, 1, "", false, -1, L"", {}},
-      {{a, b}, 1, " my-link", false, -1, L"Custom link can only be set when sharing a single item.\nClear the "
+  constexpr ShareMode kLan = ShareMode::kLan, kInet = ShareMode::kInternet;
+  const struct { V staged; ShareMode mode; std::string typed; bool stop; int want; std::wstring box; V statuses; } cases[] = {
+      {{}, kLan, "", false, -1, L"", {}},
+      {{a, b}, kLan, " my-link", false, -1, L"Custom link can only be set when sharing a single item.\nClear the "
                                          L"custom link to share multiple items at once.", {}},
-      {{a}, 1, " \tmy-link\t ", false, 1, L"", {kLanReady}},
-      {{a}, 1, "\nmy-link", false, 0, L"Custom link must be 3 to 32 characters and contain only letters, digits, "
+      {{a}, kLan, " \tmy-link\t ", false, 1, L"", {kLanReady}},
+      {{a}, kLan, "\nmy-link", false, 0, L"Custom link must be 3 to 32 characters and contain only letters, digits, "
                                       L"hyphens, or underscores.", {}},  // only spaces and tabs are trimmed
-      {{a, b}, 1, " \t", false, 2, L"", {kLanReady, kLanReady}},
-      {{a, b}, 1, "", true, 0, L"", {}},
-      {{a}, 0, "", false, 1, L"", {L"cloudflared.exe missing using LAN link instead."}}};
+      {{a, b}, kLan, " \t", false, 2, L"", {kLanReady, kLanReady}},
+      {{a, b}, kLan, "", true, 0, L"", {}},
+      {{a}, kInet, "", false, 1, L"", {L"cloudflared.exe missing using LAN link instead."}}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.typed + std::to_string(c.want));
     ClearHosted();
     TestShell().Clear();
-    g_pendingPaths = c.staged;
+    SetStagedPaths(c.staged);
     EXPECT_EQ(StartSharing(c.mode, c.typed, c.stop ? +[] { return true; } : nullptr), c.want);
     if (!c.box.empty()) ExpectBox(c.box, kMbIconWarning);
     EXPECT_EQ(Statuses(), c.statuses);
-    EXPECT_EQ(g_pendingPaths.size(), c.want < 0 ? c.staged.size() : 0u);
+    EXPECT_EQ(StagedPaths().size(), c.want < 0 ? c.staged.size() : 0u);
     EXPECT_EQ(HostedCount(), static_cast<size_t>(std::max(c.want, 0)));
     if (c.want <= 0) continue;
     const auto newest = Item(HostedCount() - 1);
-    EXPECT_EQ(newest->mode, 1);  // an Internet item without a client falls back at once
-    EXPECT_TRUE(g_listenAllIfaces.load());  // and the server re-binds for it
+    EXPECT_EQ(newest->mode, ShareMode::kLan);  // an Internet item without a client falls back at once
+    EXPECT_TRUE(ListeningOnAllInterfaces());  // and the server re-binds for it
     ShowNewestShare(hwnd_);
     EXPECT_EQ(TestShell().clipboard, std::vector<std::wstring>{Utf8ToWstr(newest->url)});
-    EXPECT_EQ(FetchBody(c.want == 1 && c.mode ? "my-link" : newest->slug), c.want > 1 ? "b" : "a");
+    EXPECT_EQ(FetchBody(c.want == 1 && c.mode == kLan ? "my-link" : newest->slug), c.want > 1 ? "b" : "a");
   }
 }
 
 TEST_F(Share, StopSelectedStopAllAndCloseWithTheUsersAnswers) {
   TempDir dir;
   auto share = [&] {
-    for (const wchar_t* name : {L"f0", L"f1"}) ASSERT_TRUE(AddPath(dir.Write(name, "x"), 1, "", hwnd_));
+    for (const wchar_t* name : {L"f0", L"f1"}) ASSERT_TRUE(AddPath(dir.Write(name, "x"), ShareMode::kLan, "", hwnd_));
     TestShell().Clear();
   };
   StopSelected(hwnd_, -1);
@@ -183,9 +184,9 @@ TEST_F(Share, StopSelectedStopAllAndCloseWithTheUsersAnswers) {
   StopSelected(hwnd_, 2);  // a stale row: nothing
   StopSelected(hwnd_, 0);
   EXPECT_EQ(Item(0)->slug + std::to_string(HostedCount() + TestShell().listRefreshes + Statuses().size()), second + "2");
-  EXPECT_TRUE(g_serverRunning.load());
+  EXPECT_TRUE(ServerRunning());
   StopSelected(hwnd_, 0);
-  EXPECT_FALSE(g_serverRunning.load());
+  EXPECT_FALSE(ServerRunning());
   EXPECT_EQ(Statuses(), std::vector<std::wstring>{L"Sharing stopped. Drop a file above to share again."});
   for (const bool closing : {false, true}) {
     share();
@@ -198,7 +199,7 @@ TEST_F(Share, StopSelectedStopAllAndCloseWithTheUsersAnswers) {
     ASSERT_EQ(boxes.size(), 2u);
     EXPECT_EQ(boxes[1].text + std::to_wstring(boxes[1].type == (kMbYesNo | kMbIconQuestion | kMbDefButton2)),
               closing ? L"You are currently hosting files.\n\nStop sharing and exit?1" : L"Stop sharing all hosted files?1");
-    EXPECT_FALSE(HostedCount() || g_serverRunning.load());
+    EXPECT_FALSE(HostedCount() || ServerRunning());
     EXPECT_EQ(Statuses(), std::vector<std::wstring>{L"All sharing stopped."});
   }
 }

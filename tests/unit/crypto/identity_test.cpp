@@ -31,8 +31,8 @@ namespace paths = vh::paths;
 using Bytes = std::vector<uint8_t>;
 
 struct IdentityTest : ::testing::Test {
-  void SetUp() override { paths::SetAppDataDirForTest(dir_), ids::g_identityReady.store(false); }
-  void TearDown() override { paths::SetAppDataDirForTest(L""), ids::g_identityReady.store(false); }
+  void SetUp() override { paths::SetAppDataDirForTest(dir_), ids::Forget(); }
+  void TearDown() override { paths::SetAppDataDirForTest(L""), ids::Forget(); }
   TempDir tmp_;
   const std::wstring dir_ = tmp_.File(L"Vorn-Hale"), key_ = paths::Join(dir_, L"identity.key");
 };
@@ -43,21 +43,21 @@ TEST_F(IdentityTest, KeyFileHoldsAGoodKeyPairAndTheFingerprintIsThePublicKeys) {
   char fp[22] = "ZZZZZZZZZZZZZZZZZZZZZ";
   ASSERT_TRUE(vh::crypto::Init());
   SetRandomSourceForTest([](void*, size_t) { return false; });
-  EXPECT_FALSE(ids::Init() || ids::g_identityReady.load() || PathExists(key_));
+  EXPECT_FALSE(ids::Init() || ids::Ready() || PathExists(key_));
   SetRandomSourceForTest(nullptr);
   EXPECT_FALSE(ids::Sign(digest, 1, sig));  // not ready yet
   ASSERT_TRUE(ids::Init());
-  const std::string file = ReadWholeFile(key_), pub(reinterpret_cast<const char*>(ids::g_identityPub), 32);
+  const std::string file = ReadWholeFile(key_), pub(reinterpret_cast<const char*>(ids::PublicKey()), 32);
   EXPECT_EQ(file.size() == 64 ? file.substr(32) : file, pub);
-  ASSERT_TRUE(vh::crypto::Sha256(ids::g_identityPub, 32, digest));
+  ASSERT_TRUE(vh::crypto::Sha256(ids::PublicKey(), 32, digest));
   ids::FormatFp(digest, fp);
-  EXPECT_EQ(std::string(fp, 21), ids::g_identityFpHex + std::string("\0Z", 2));  // 19 characters and the NUL
+  EXPECT_EQ(std::string(fp, 21), ids::Fingerprint() + std::string("\0Z", 2));  // 19 characters and the NUL
   tmp_.Write(L"Vorn-Hale/identity.key", std::string(63, '\x77'));  // damaged: replaced
   ASSERT_TRUE(ids::Init());
-  EXPECT_EQ(ReadWholeFile(key_).substr(32), std::string(reinterpret_cast<const char*>(ids::g_identityPub), 32));
-  ids::g_identityReady.store(false);  // an unusable folder
+  EXPECT_EQ(ReadWholeFile(key_).substr(32), std::string(reinterpret_cast<const char*>(ids::PublicKey()), 32));
+  ids::Forget();  // an unusable folder
   paths::SetAppDataDirForTest(tmp_.Write(L"plain-file", "x"));
-  EXPECT_FALSE(ids::Init() || ids::g_identityReady.load());
+  EXPECT_FALSE(ids::Init() || ids::Ready());
 }
 
 TEST_F(IdentityTest, FolderOnceAndWriteReplacesReadsRegularFilesUpToOneMebibyte) {

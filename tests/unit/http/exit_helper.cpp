@@ -9,20 +9,20 @@ int main() {
   NetStartup();
   TempDir dir;
   HostItem("exit-item", dir.Write(L"big.bin", std::string(32u << 20, 'v')), 32u << 20);
-  if (!StartServerIfNeeded(nullptr)) return 2;
+  if (StartServerIfNeeded(nullptr, AnyHostedInMode(ShareMode::kLan)) != ServerStart::kRunning) return 2;
   std::vector<SOCKET> downloads;  // each reads its first bytes, then stops
   for (int i = 0; i < kSlowClients; ++i) {
-    downloads.push_back(ConnectLoopback(g_port));
+    downloads.push_back(ConnectLoopback(ServerPort()));
     SendText(downloads.back(), Get("/exit-item?dl=1"));
     char first[4096];
     if (recv(downloads.back(), first, sizeof first, 0) <= 0) return 4;
   }
   std::vector<SOCKET> waiting;  // half a head each
   for (int i = 0; i < kSlowClients; ++i) {
-    waiting.push_back(ConnectLoopback(g_port));
+    waiting.push_back(ConnectLoopback(ServerPort()));
     SendText(waiting.back(), "GET /exit-item HTTP/1.1\r\n");
   }
-  if (!WaitUntil([] { return g_activeConns.load() == kSlowClients && WaitingConnectionCount() == kSlowClients; }, 10000))
+  if (!WaitUntil([] { return ActiveConnectionCount() == kSlowClients && WaitingConnectionCount() == kSlowClients; }, 10000))
     return 6;
   StopServer();
   // The stop closed the waiting connections: each sees the end, without an answer.

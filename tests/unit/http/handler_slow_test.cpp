@@ -37,9 +37,9 @@ TEST(HandlerTimeouts, SlowHeadsAreDroppedSlowLinksKeptStalledOnesDropped) {
     });
   }
   // 64 heads, a byte every 10 s, wait without a thread and are closed, without an answer, at 15 s.
-  EXPECT_TRUE(StartServerIfNeeded(nullptr));  // no early return: threads run
+  EXPECT_EQ(StartServerIfNeeded(nullptr, AnyHostedInMode(ShareMode::kLan)), ServerStart::kRunning);  // no early return: threads run
   std::vector<SOCKET> tricklers;
-  for (int i = 0; i < kMaxConnections; ++i) tricklers.push_back(ConnectLoopback(g_port));
+  for (int i = 0; i < kMaxConnections; ++i) tricklers.push_back(ConnectLoopback(ServerPort()));
   EXPECT_TRUE(WaitUntil([] { return WaitingConnectionCount() == kMaxConnections; }, 10000));
   const auto t1 = Clock::now();
   for (const char* piece : {"G", "E"}) {
@@ -47,14 +47,14 @@ TEST(HandlerTimeouts, SlowHeadsAreDroppedSlowLinksKeptStalledOnesDropped) {
     std::this_thread::sleep_until(t1 + 10s);
   }
   std::this_thread::sleep_until(t1 + 13s);
-  EXPECT_TRUE(Fetch(g_port, Get("/__vhhealth")).starts_with("HTTP/1.1 200 OK\r\n"));
+  EXPECT_TRUE(Fetch(ServerPort(), Get("/__vhhealth")).starts_with("HTTP/1.1 200 OK\r\n"));
   EXPECT_EQ(WaitingConnectionCount(), kMaxConnections);
-  EXPECT_TRUE(WaitUntil([] { return g_activeConns.load() == 0; }));
+  EXPECT_TRUE(WaitUntil([] { return ActiveConnectionCount() == 0; }));
   std::this_thread::sleep_until(t1 + 16s);
   EXPECT_EQ(WaitingConnectionCount(), 0);
   for (SOCKET s : tricklers) EXPECT_EQ(ReadAll(s, 1000), ""), closesocket(s);
   StopServer();
-  EXPECT_TRUE(WaitUntil([] { return g_activeConns.load() == 0; }, 10000));
+  EXPECT_TRUE(WaitUntil([] { return ActiveConnectionCount() == 0; }, 10000));
   for (auto& t : threads) t.join();
   EXPECT_TRUE(links[0].got.ends_with("\r\n\r\n" + body)) << links[0].got.size();
   EXPECT_GT(links[0].took, 70s);  // the slow link outlived the floor's window

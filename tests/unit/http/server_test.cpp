@@ -17,7 +17,7 @@
 namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
-bool WaitForConns(int n) { return WaitUntil([n] { return g_activeConns.load() == n; }, 10000, 5); }
+bool WaitForConns(int n) { return WaitUntil([n] { return ActiveConnectionCount() == n; }, 10000, 5); }
 bool HealthOk(int port) { return Fetch(port, Get("/__vhhealth")).ends_with("\r\n\r\nvornhale-ok"); }
 constexpr char k503[] =
     "HTTP/1.1 503 Service Unavailable\r\nRetry-After: 5\r\nX-Content-Type-Options: "
@@ -27,7 +27,7 @@ int PagesWithin3s(const char* from, const std::string& target) {
   int answered = 0;
   for (int i = 0; i < 10; ++i, std::this_thread::sleep_for(300ms)) {
     const auto t0 = std::chrono::steady_clock::now();
-    const std::string page = FetchFrom(from, g_port, Get(target), 3000);
+    const std::string page = FetchFrom(from, ServerPort(), Get(target), 3000);
     answered += page.starts_with("HTTP/1.1 200 OK\r\n") && page.ends_with("</html>") &&
                 std::chrono::steady_clock::now() - t0 < 3s;
   }
@@ -119,10 +119,10 @@ TEST_F(Server, TransferOutlivesRemovalAndStop) {
   const std::string body = Pattern(16u << 20);
   for (const std::string how : {"remove one", "remove all", "stop"}) {
     const std::wstring zip = dir_.Write(L"folder_1.zip", body);
-    ASSERT_TRUE(StartServerIfNeeded(nullptr));
-    const int port = g_port;
+    ASSERT_EQ(StartServerIfNeeded(nullptr, AnyHostedInMode(ShareMode::kLan)), ServerStart::kRunning);
+    const int port = ServerPort();
     HostItem("keep", dir_.Write(L"keep.txt", "k"), 1);
-    std::weak_ptr<HostedItem> weak = HostItem("abc", zip, body.size(), true, 1, zip);
+    std::weak_ptr<HostedItem> weak = HostItem("abc", zip, body.size(), true, ShareMode::kLan, zip);
     const SOCKET s = ConnectLoopback(port);
     SendText(s, Get("/abc?dl=1"));
     std::string answer = ReadAll(s, 5000, nullptr, 65536);
@@ -161,37 +161,37 @@ TEST_F(Server, AnswersEndWithoutAReset) {
 }
 
 TEST_F(Server, LanItemsMoveTheListenerOnTheSamePort) {
-  ASSERT_TRUE(StartServerIfNeeded(nullptr));
-  HostItem("first", {}, 0, true, 0);  // an Internet item: the listener on loopback
-  const int port = g_port;
+  ASSERT_EQ(StartServerIfNeeded(nullptr, AnyHostedInMode(ShareMode::kLan)), ServerStart::kRunning);
+  HostItem("first", {}, 0, true, ShareMode::kInternet);  // an Internet item: the listener on loopback
+  const int port = ServerPort();
   for (const bool lan : {true, false}) {  // a LAN item hosted, then removed
     EXPECT_TRUE(lan ? (HostItem("lan", {}, 0), true) : RemoveAt(1));
-    EXPECT_TRUE(RebindIfModeChanged());
+    EXPECT_TRUE(SetListenAllInterfaces(AnyHostedInMode(ShareMode::kLan)));
     sockaddr_in a{};
     socklen_t len = sizeof a;
-    getsockname(g_listenSock.load(), reinterpret_cast<sockaddr*>(&a), &len);
+    getsockname(ListeningSocket(), reinterpret_cast<sockaddr*>(&a), &len);
     EXPECT_TRUE(ntohl(a.sin_addr.s_addr) == (lan ? INADDR_ANY : INADDR_LOOPBACK) && ntohs(a.sin_port) == port);
-    EXPECT_TRUE(g_port == port && HealthOk(port));
+    EXPECT_TRUE(ServerPort() == port && HealthOk(port));
   }
   // A child (the tunnel client) inheriting the listener would keep the port taken.
 #ifdef _WIN32
   DWORD flags = 0;
-  EXPECT_TRUE(GetHandleInformation(reinterpret_cast<HANDLE>(g_listenSock.load()), &flags));
+  EXPECT_TRUE(GetHandleInformation(reinterpret_cast<HANDLE>(ListeningSocket()), &flags));
   EXPECT_FALSE(flags & HANDLE_FLAG_INHERIT);
 #else
-  EXPECT_TRUE(fcntl(g_listenSock.load(), F_GETFD) & FD_CLOEXEC);
+  EXPECT_TRUE(fcntl(ListeningSocket(), F_GETFD) & FD_CLOEXEC);
 #endif
 }
 
 // The listener reads the head in pieces as they come and hands what it read to the answering thread.
 TEST_F(Server, HeadsArriveInPieces) {
-  ASSERT_TRUE(StartServerIfNeeded(nullptr));
+  ASSERT_EQ(StartServerIfNeeded(nullptr, AnyHostedInMode(ShareMode::kLan)), ServerStart::kRunning);
   const std::pair<std::vector<std::string>, std::string> rows[] = {
       {{"GET /__vhhealth HTTP/1.1\r\n\r\n"}, "HTTP/1.1 200 OK\r\n"},
       {{"GET /__vh", "health HTTP/1.1\r\nHost: x\r", "\n\r\n"}, "HTTP/1.1 200 OK\r\n"},
       {{"GET /__vhhealth HTTP/1.1\r\nX: " + std::string(9000, 'x'), std::string(9000, 'y')}, "HTTP/1.1 413 "}};
   for (const auto& [pieces, status] : rows) {
-    const SOCKET s = ConnectLoopback(g_port);
+    const SOCKET s = ConnectLoopback(ServerPort());
     for (const std::string& piece : pieces) SendText(s, piece), std::this_thread::sleep_for(50ms);
     EXPECT_TRUE(ReadAll(s).starts_with(status)) << pieces.size();
     closesocket(s);
@@ -201,30 +201,30 @@ TEST_F(Server, HeadsArriveInPieces) {
 // Silent clients hold no thread; 64 stalled downloads from the tunnel client's address (not limited
 // per device) hold them all; the next request gets the 503 and an orderly end (no reset).
 TEST_F(Server, SixtyFifthConnectionIsRefusedCleanly) {
-  ASSERT_TRUE(StartServerIfNeeded(nullptr));
-  HostItem("big", dir_.Write(L"big.bin", std::string(16u << 20, 'b')), 16u << 20, true, 0);
+  ASSERT_EQ(StartServerIfNeeded(nullptr, AnyHostedInMode(ShareMode::kLan)), ServerStart::kRunning);
+  HostItem("big", dir_.Write(L"big.bin", std::string(16u << 20, 'b')), 16u << 20, true, ShareMode::kInternet);
   std::vector<SOCKET> held;
-  for (int i = 0; i < 64; ++i) held.push_back(ConnectLoopback(g_port));
-  EXPECT_TRUE(WaitUntil([] { return WaitingConnectionCount() == 64; }) && g_activeConns.load() == 0);
-  EXPECT_TRUE(HealthOk(g_port));
+  for (int i = 0; i < 64; ++i) held.push_back(ConnectLoopback(ServerPort()));
+  EXPECT_TRUE(WaitUntil([] { return WaitingConnectionCount() == 64; }) && ActiveConnectionCount() == 0);
+  EXPECT_TRUE(HealthOk(ServerPort()));
   for (SOCKET s : held) SendText(s, Get("/big?dl=1"));
   ASSERT_TRUE(WaitForConns(64));
   bool reset = true;
-  const std::string answer = Fetch(g_port, Get("/__vhhealth"), &reset);
+  const std::string answer = Fetch(ServerPort(), Get("/__vhhealth"), &reset);
   EXPECT_EQ(answer + (reset ? "reset" : ""), k503);
   closesocket(held.back()), held.pop_back();  // one slot frees up
-  EXPECT_TRUE(WaitForConns(63) && HealthOk(g_port));
+  EXPECT_TRUE(WaitForConns(63) && HealthOk(ServerPort()));
   for (SOCKET s : held) closesocket(s);
 }
 
 // 64 downloads from one device, read at 500 bytes a second: 16 go on, the rest get the 503, and
 // another device is answered at once.
 TEST_F(Server, OneDeviceHoldsAtMostItsShareOfThreads) {
-  ASSERT_TRUE(StartServerIfNeeded(nullptr));
-  HostItem("big", dir_.Write(L"big.bin", std::string(16u << 20, 'b')), 16u << 20, true, 0);
-  HostItem("page", dir_.Write(L"p.txt", "p"), 1, true, 0);
+  ASSERT_EQ(StartServerIfNeeded(nullptr, AnyHostedInMode(ShareMode::kLan)), ServerStart::kRunning);
+  HostItem("big", dir_.Write(L"big.bin", std::string(16u << 20, 'b')), 16u << 20, true, ShareMode::kInternet);
+  HostItem("page", dir_.Write(L"p.txt", "p"), 1, true, ShareMode::kInternet);
   std::vector<SOCKET> conns, admitted;
-  for (int i = 0; i < 64; ++i) conns.push_back(ConnectFrom("127.0.0.2", g_port)), SendText(conns.back(), Get("/big?dl=1"));
+  for (int i = 0; i < 64; ++i) conns.push_back(ConnectFrom("127.0.0.2", ServerPort())), SendText(conns.back(), Get("/big?dl=1"));
   int refused = 0;
   for (SOCKET s : conns) {
     bool reset = true;
@@ -251,30 +251,43 @@ TEST_F(Server, OneDeviceHoldsAtMostItsShareOfThreads) {
 
 // 128 silent connections from four devices, re-opened the moment one is dropped, keep nobody out.
 TEST_F(Server, IdleConnectionsKeepNobodyOut) {
-  ASSERT_TRUE(StartServerIfNeeded(nullptr));
-  HostItem("page", dir_.Write(L"p.txt", "p"), 1, true, 0);
+  ASSERT_EQ(StartServerIfNeeded(nullptr, AnyHostedInMode(ShareMode::kLan)), ServerStart::kRunning);
+  HostItem("page", dir_.Write(L"p.txt", "p"), 1, true, ShareMode::kInternet);
   std::atomic<bool> done{false};
   std::atomic<int> reopened{0};
   std::thread idle([&] {
     const char* devices[] = {"127.0.0.10", "127.0.0.11", "127.0.0.12", "127.0.0.13"};
     std::vector<PollSlot> slots(128);
-    for (size_t i = 0; i < slots.size(); ++i) slots[i].s = ConnectFrom(devices[i % 4], g_port);
+    for (size_t i = 0; i < slots.size(); ++i) slots[i].s = ConnectFrom(devices[i % 4], ServerPort());
     for (int round = 0; !done.load() && round < 3000; ++round) {
       PollReadable(slots.data(), slots.size(), 10);
       char b;
       for (size_t i = 0; i < slots.size(); ++i)
         if (slots[i].ready && recv(slots[i].s, &b, 1, 0) <= 0)
-          closesocket(slots[i].s), slots[i].s = ConnectFrom(devices[i % 4], g_port), ++reopened;
+          closesocket(slots[i].s), slots[i].s = ConnectFrom(devices[i % 4], ServerPort()), ++reopened;
     }
     for (const PollSlot& p : slots) closesocket(p.s);
   });
   EXPECT_TRUE(WaitUntil([] { return WaitingConnectionCount() >= 128; }));
   EXPECT_GE(PagesWithin3s("127.0.0.20", "/page"), 9);
-  EXPECT_EQ(g_activeConns.load(), 0);
+  EXPECT_EQ(ActiveConnectionCount(), 0);
   done = true, idle.join();
 }
 
 #ifndef _WIN32
+// No descriptor left: no port can be probed, and the server stays stopped with the reason.
+TEST_F(Server, StartWithoutDescriptorsFindsNoFreePort) {
+  rlimit was{};
+  getrlimit(RLIMIT_NOFILE, &was);
+  rlimit none = was;
+  none.rlim_cur = 3;  // standard input, output and error only
+  ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &none), 0);
+  const ServerStart got = StartServerIfNeeded(nullptr, AnyHostedInMode(ShareMode::kLan));
+  ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &was), 0);
+  EXPECT_EQ(got, ServerStart::kNoFreePort);
+  EXPECT_FALSE(ServerRunning() || ServerPort() != 0);
+}
+
 // With few descriptors the room is smaller (64 here): a newcomer closes the one that waited longest.
 TEST_F(Server, FullWaitingRoomClosesTheLongestWaiting) {
   rlimit was{};
@@ -282,9 +295,9 @@ TEST_F(Server, FullWaitingRoomClosesTheLongestWaiting) {
   rlimit low = was;
   low.rlim_cur = 300;  // 300 - 256 kept for the rest: the floor of 64
   ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &low), 0);
-  const bool started = StartServerIfNeeded(nullptr);
+  const bool started = StartServerIfNeeded(nullptr, AnyHostedInMode(ShareMode::kLan)) == ServerStart::kRunning;
   std::vector<SOCKET> conns;
-  for (int i = 0; i < 100 && started; ++i) conns.push_back(ConnectFrom("127.0.0.30", g_port));
+  for (int i = 0; i < 100 && started; ++i) conns.push_back(ConnectFrom("127.0.0.30", ServerPort()));
   EXPECT_TRUE(WaitUntil([] { return WaitingConnectionCount() == 64; }));
   int closedFirst = 0, openLast = 0;  // closed: the end without a byte; open: the read times out
   for (int i = 0; i < 100 && started; ++i) {
@@ -293,7 +306,7 @@ TEST_F(Server, FullWaitingRoomClosesTheLongestWaiting) {
     (i < 36 ? closedFirst : openLast) += asWanted;
   }
   EXPECT_EQ(std::pair(closedFirst, openLast), std::pair(36, 64));
-  EXPECT_TRUE(started && HealthOk(g_port));
+  EXPECT_TRUE(started && HealthOk(ServerPort()));
   for (SOCKET s : conns) closesocket(s);
   setrlimit(RLIMIT_NOFILE, &was);
 }

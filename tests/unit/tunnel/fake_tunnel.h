@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "core/app_messages.h"
+#include "core/events.h"
 #include "net_client.h"
 #include "platform/message.h"
 #include "platform/process.h"
@@ -17,6 +17,7 @@
 #include "sharing/session.h"
 #include "test_util.h"
 #include "tunnel/reader.h"
+#include "tunnel/supervisor.h"
 
 // The fake's script and records, in a folder announced to children through VH_FAKE_TUNNEL_DIR.
 class FakeTunnel {
@@ -65,24 +66,21 @@ inline bool WaitProcessGone(uint32_t pid, unsigned timeoutMs) {  // a zombie cou
   }, timeoutMs);
 }
 
-// One tunnel message as the main window received it (READY's string copied).
-struct TunnelEvent { unsigned msg = 0; uintptr_t wParam = 0; std::string address; };
-// Tunnel messages until `until`, or timeoutMs and then those queued, recorded, then handled or (!handle) dropped.
-inline std::vector<TunnelEvent> PumpTunnel(HWND hwnd, unsigned until, unsigned timeoutMs, bool handle) {
+// Tunnel events until one of kind `until`, or timeoutMs and then those queued, handled or (!handle) only taken.
+inline std::vector<AppEvent> PumpTunnel(HWND hwnd, EventKind until, unsigned timeoutMs, bool handle) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
   auto msLeft = [&] { return (deadline - std::chrono::steady_clock::now()) / std::chrono::milliseconds(1); };
-  std::vector<TunnelEvent> events;
-  for (AppMessage m; WaitAppMessage(m, static_cast<unsigned>(std::max<int64_t>(0, msLeft())));) {
-    if (m.msg != WM_TUNNEL_FOUND && m.msg != WM_TUNNEL_READY && m.msg != WM_TUNNEL_FAILED) continue;
-    const char* text = reinterpret_cast<const char*>(m.lParam);
-    events.push_back({m.msg, m.wParam, m.msg == WM_TUNNEL_READY && text ? text : ""});
-    if (!handle) ClaimTunnelMessage(m.msg, m.lParam);
-    if (!handle && m.msg == WM_TUNNEL_READY) FreeTunnelAddress(reinterpret_cast<char*>(m.lParam));
-    else if (handle && m.msg == WM_TUNNEL_FOUND) OnTunnelFound(hwnd);
-    else if (handle && m.msg == WM_TUNNEL_READY) OnTunnelReady(hwnd, m.wParam, m.lParam);
-    else if (handle) OnTunnelFailed(hwnd);
-    if (m.msg == until) break;
+  std::vector<AppEvent> events;
+  for (bool woken = true; woken;) {
+    AppMessage m;
+    woken = WaitAppMessage(m, static_cast<unsigned>(std::max<int64_t>(0, msLeft())));
+    for (AppEvent e; PopEvent(e);) {
+      if (e.kind == EventKind::kDownloadDone) continue;
+      if (handle) OnSharingEvent(hwnd, e);
+      events.push_back(std::move(e));
+      if (events.back().kind == until) return events;
+    }
   }
   return events;
 }
-inline void DiscardTunnelMessages() { PumpTunnel(nullptr, 0, 0, false); }  // drops (and frees) what is queued
+inline void DiscardTunnelMessages() { PumpTunnel(nullptr, EventKind::kDownloadDone, 0, false); }  // drops what is queued

@@ -17,37 +17,38 @@ bool ProbeOk(const std::wstring& url) {
 }
 // The public host, then each item's link and mode.
 std::string State(const std::vector<std::shared_ptr<HostedItem>>& items) {
-  std::lock_guard<std::mutex> lock(g_hostedMtx);
-  std::string s = g_tunHost;
-  for (const auto& item : items) s.append(" ").append(item->url).append(" ").append(std::to_string(item->mode));
+  std::string s = TunnelHost();
+  for (const auto& item : items) s.append(" ").append(item->url).append(" ").append(std::to_string(static_cast<int>(item->mode)));
   return s;
 }
-// An address as the reader hands it over: a heap copy (or null), marked.
-LPARAM ReaderAddress(const char* text) {
-  const LPARAM address = reinterpret_cast<LPARAM>(text ? NewTunnelAddress(text) : nullptr);
-  MarkTunnelMessage(WM_TUNNEL_READY, address);
-  return address;
+// An event as a reader of tunnel start `generation` pushes it.
+AppEvent Event(EventKind kind, uint32_t generation, const std::string& address = "", bool probeOk = true) {
+  AppEvent e;
+  e.kind = kind, e.generation = generation, e.probeOk = probeOk, e.address = address;
+  return e;
 }
 
 class TunnelTest : public ShareTest {
  protected:
   void SetUp() override {
     ShareTest::SetUp(), DiscardTunnelMessages(), SetTunnelProbeForTest(ProbeOk);
-    ASSERT_TRUE(StartServerIfNeeded(hwnd_));
+    ASSERT_EQ(StartServerIfNeeded(hwnd_, AnyHostedInMode(ShareMode::kLan)), ServerStart::kRunning);
   }
   void TearDown() override {
     StopTunnel(), DiscardTunnelMessages(), SetTunnelProbeForTest(nullptr), ShareTest::TearDown();
   }
   void Start() {  // as sharing a new Internet item does
     ASSERT_TRUE(StartTunnelIfNeeded(hwnd_));
-    g_tunRetryLeft.store(kTunnelRestarts);
+    ArmTunnelRestarts();
   }
-  // The reader's messages as text ("F", "R<wParam><address>", "X"), recorded, not handled.
-  std::string Read(unsigned until, unsigned timeoutMs = 10000) {
+  // The reader's events of the current start as text ("F", "R<probeOk><address>", "X"), not handled.
+  std::string Read(EventKind until, unsigned timeoutMs = 10000) {
     std::string text;
     for (const auto& e : PumpTunnel(hwnd_, until, timeoutMs, false))
-      text += e.msg == WM_TUNNEL_READY ? "R" + std::to_string(e.wParam) + e.address + " "
-                                       : e.msg == WM_TUNNEL_FOUND ? "F " : "X ";
+      text += e.generation != TunnelGeneration()         ? "?"
+              : e.kind == EventKind::kTunnelReady ? "R" + std::to_string(e.probeOk) + e.address + " "
+              : e.kind == EventKind::kTunnelFound ? "F "
+                                                  : "X ";
     return text;
   }
   bool ShellUntouched() {  // since the last TestShell().Clear()
@@ -71,7 +72,7 @@ TEST_F(TunnelTest, ReaderPublishesTheFirstAddressOnly) {
   for (const auto& [script, want] : rows) {
     fake.SetScript(script + "sleep 500\nexit 0\n");
     Start();
-    EXPECT_EQ(Read(WM_TUNNEL_FAILED), "F R1https://" + want + ".trycloudflare.com X ");
+    EXPECT_EQ(Read(EventKind::kTunnelFailed), "F R1https://" + want + ".trycloudflare.com X ");
     StopTunnel();
     std::lock_guard<std::mutex> lock(g_probedMtx);
     EXPECT_EQ(g_probed, L"https://" + Utf8ToWstr(want) + L".trycloudflare.com/__vhhealth");
@@ -84,36 +85,36 @@ TEST_F(TunnelTest, ReachableAddressIsPublishedAsProbed) {
   SetTunnelProbeForTest(nullptr);
   FakeTunnel fake("print INF |  https://foo-bar.trycloudflare.com  |\nhang\n");
   Start();
-  EXPECT_EQ(Read(WM_TUNNEL_READY, 30000), "F R1https://foo-bar.trycloudflare.com ");
+  EXPECT_EQ(Read(EventKind::kTunnelReady, 30000), "F R1https://foo-bar.trycloudflare.com ");
 }
 
 TEST_F(TunnelTest, ThreeRestartsThenEveryInternetItemGoesLan) {
   FakeTunnel fake("print INF starting\nexit 1\n");
-  const int port = g_port;
-  auto a = HostItem("inet-a", {}, 0, true, 0), c = HostItem("inet-c", {}, 0, true, 0);
-  RebindIfModeChanged();
-  ASSERT_FALSE(g_listenAllIfaces.load());  // Internet items only: loopback
+  const int port = ServerPort();
+  auto a = HostItem("inet-a", {}, 0, true, ShareMode::kInternet), c = HostItem("inet-c", {}, 0, true, ShareMode::kInternet);
+  SetListenAllInterfaces(AnyHostedInMode(ShareMode::kLan));
+  ASSERT_FALSE(ListeningOnAllInterfaces());  // Internet items only: loopback
   Start();
-  for (int failure = 1; failure <= 4 && g_tunRunning.load(); ++failure)
-    ASSERT_FALSE(PumpTunnel(hwnd_, WM_TUNNEL_FAILED, 15000, true).empty()) << "failure " << failure;
+  for (int failure = 1; failure <= 4 && TunnelRunning(); ++failure)
+    ASSERT_FALSE(PumpTunnel(hwnd_, EventKind::kTunnelFailed, 15000, true).empty()) << "failure " << failure;
   EXPECT_EQ(Statuses(), (std::vector<std::wstring>{kDropped, kDropped, kDropped, kUnavailable}));
-  EXPECT_TRUE(!g_tunRunning.load() && g_listenAllIfaces.load() && g_port == port);  // moved, same port
-  EXPECT_EQ(std::pair(a->mode + c->mode, fake.Pids().size()), std::pair(2, size_t{4}));  // start, three restarts
+  EXPECT_TRUE(!TunnelRunning() && ListeningOnAllInterfaces() && ServerPort() == port);  // moved, same port
+  EXPECT_EQ(std::tuple(a->mode, c->mode, fake.Pids().size()), std::tuple(ShareMode::kLan, ShareMode::kLan, size_t{4}));  // start, three restarts
   TestShell().Clear();  // without Internet items a failure falls back at once
   fake.SetScript("exit 0\n");
   Start();
-  PumpTunnel(hwnd_, WM_TUNNEL_FAILED, 15000, true);
+  PumpTunnel(hwnd_, EventKind::kTunnelFailed, 15000, true);
   EXPECT_EQ(Statuses(), std::vector<std::wstring>{kUnavailable});
-  EXPECT_TRUE(g_tunRetryLeft.load() == kTunnelRestarts && fake.Pids().size() == 5u);
+  EXPECT_TRUE(TunnelRestartsLeft() == kTunnelRestarts && fake.Pids().size() == 5u);
 }
 
 TEST_F(TunnelTest, PublishRelinksEveryItemAndCopiesTheNewest) {
   FakeTunnel fake("print INF |  https://relink-test.trycloudflare.com  |\nhang\n");
-  auto a = HostItem("first-item", {}, 0, true, 0), lan = HostItem("lan-item", {}, 0, true, 1);
-  auto c = HostItem("newest-item", {}, 0, true, 0);
+  auto a = HostItem("first-item", {}, 0, true, ShareMode::kInternet), lan = HostItem("lan-item", {}, 0, true, ShareMode::kLan);
+  auto c = HostItem("newest-item", {}, 0, true, ShareMode::kInternet);
   const std::string lanBefore = State({lan}).substr(1), host = "https://relink-test.trycloudflare.com";
   Start();
-  PumpTunnel(hwnd_, WM_TUNNEL_READY, 15000, true);
+  PumpTunnel(hwnd_, EventKind::kTunnelReady, 15000, true);
   EXPECT_EQ(State({a, c, lan}), host + " " + host + "/first-item 0 " + host + "/newest-item 0 " + lanBefore);
   EXPECT_EQ(TestShell().clipboard, std::vector<std::wstring>{Utf8ToWstr(host + "/newest-item")});
   EXPECT_EQ(TestShell().LastStatus(), L"Link ready and copied to clipboard.");
@@ -121,34 +122,30 @@ TEST_F(TunnelTest, PublishRelinksEveryItemAndCopiesTheNewest) {
   EXPECT_EQ(State({a}), " " + host + "/first-item 0");
 }
 
-// Only marked addresses count (not another pointer, a static); unprobed, null (links wait), stale (after a stop).
-TEST_F(TunnelTest, ForgedNullUnprobedAndStaleAddresses) {
-  static char forged[] = "https://forged.trycloudflare.com";
+// Only the running start's events count (not an earlier start's, not an empty wake-up); unprobed, empty (links wait), stale (after a stop).
+TEST_F(TunnelTest, ForeignEmptyUnprobedAndStaleEvents) {
   FakeTunnel fake;
-  auto a = HostItem("inet-item", {}, 0, true, 0);
-  auto forgeAll = [&] {  // the item's state after the forgeries, if they left the shell untouched
-    TestShell().Clear(), OnTunnelReady(hwnd_, 1, reinterpret_cast<LPARAM>(forged)), OnTunnelReady(hwnd_, 1, 0);
-    OnTunnelFound(hwnd_), OnTunnelFailed(hwnd_);
+  auto a = HostItem("inet-item", {}, 0, true, ShareMode::kInternet);
+  auto forgeAll = [&](uint32_t generation) {  // the item's state after the forgeries, if they left the shell untouched
+    TestShell().Clear(), HandleSharingEvents(hwnd_);  // woken to an empty queue
+    for (EventKind kind : {EventKind::kTunnelReady, EventKind::kTunnelFound, EventKind::kTunnelFailed})
+      OnSharingEvent(hwnd_, Event(kind, generation, "https://forged.trycloudflare.com"));
     return ShellUntouched() ? State({a}) : "shell touched";
   };
-  EXPECT_EQ(forgeAll(), "  0");  // no tunnel: no fallback, no address taken
+  EXPECT_EQ(forgeAll(TunnelGeneration()), "  0");  // no tunnel: no fallback, no address taken
   Start();
-  const LPARAM real = ReaderAddress("https://s.trycloudflare.com");
-  EXPECT_EQ(forgeAll(), "  0");  // the mark is for another pointer
-  OnTunnelReady(hwnd_, 0, real);
+  const uint32_t now = TunnelGeneration();
+  EXPECT_EQ(forgeAll(now - 1) + forgeAll(now + 1), "  0  0");  // an earlier start's, one never handed out
+  OnSharingEvent(hwnd_, Event(EventKind::kTunnelReady, now, "https://s.trycloudflare.com", false));
   const std::string published = "https://s.trycloudflare.com https://s.trycloudflare.com/inet-item 0";
   EXPECT_EQ(State({a}), published);
   EXPECT_EQ(TestShell().LastStatus(), L"Link ready and copied. Allow a few seconds to come online.");
-  EXPECT_EQ(forgeAll(), published);  // a published tunnel: no restart, no link replaced
-  EXPECT_TRUE(g_tunRunning.load() && g_tunRetryLeft.load() == kTunnelRestarts);
-  OnTunnelReady(hwnd_, 1, ReaderAddress(nullptr));
+  EXPECT_EQ(forgeAll(now + 1), published);  // a published tunnel: no restart, no link replaced
+  EXPECT_TRUE(TunnelRunning() && TunnelRestartsLeft() == kTunnelRestarts);
+  OnSharingEvent(hwnd_, Event(EventKind::kTunnelReady, now));
   EXPECT_EQ(State({a}), "  0");
   EXPECT_TRUE(TestShell().clipboard.empty() && TestShell().statuses.empty());
-  StopTunnel();  // after a stop an address is stale (the handler still frees it)
-  TestShell().Clear();
-  OnTunnelReady(hwnd_, 1, ReaderAddress("https://late.trycloudflare.com"));
-  EXPECT_EQ(State({a}), "  0");
-  EXPECT_TRUE(ShellUntouched());
-  EXPECT_STREQ(forged, "https://forged.trycloudflare.com");
+  StopTunnel();  // after a stop the reader's last events are stale
+  EXPECT_EQ(forgeAll(now), "  0");
 }
 }  // namespace

@@ -27,7 +27,7 @@ TEST(ExtractTunnelURL, Table) {
 bool Start(ChildProcess& child, ScopedPipe* out, const std::vector<std::wstring>* env = nullptr,
            const std::wstring& program = L"cloudflared", std::vector<std::wstring> args = {L"tunnel"}) {
   args.insert(args.begin(), ProgramFolder() + kPathSeparator + program + kExecutableSuffix);
-  return StartHiddenProcess(args, child, out, env);
+  return StartHiddenProcess(args, child, out, env) == ChildStart::kStarted;
 }
 uint32_t ExitCode(ChildProcess& child) {
   uint32_t code = 99;
@@ -66,10 +66,10 @@ TEST(ProcessSeam, OutputEnvironmentArgumentsSocketsEndsAndMissingProgram) {
   TerminateChild(jobbed);
 #endif
   EXPECT_TRUE(WaitChild(jobbed, 5000));
-  EXPECT_FALSE(StartHiddenProcess({fake.Folder() + L"/no-such-program", L"x"}, missing, &none) ||
-               StartHiddenProcess({}, missing, &none));
+  EXPECT_EQ(StartHiddenProcess({fake.Folder() + L"/no-such-program", L"x"}, missing, &none), ChildStart::kNotStarted);
+  EXPECT_EQ(StartHiddenProcess({}, missing, &none), ChildStart::kBadArguments);
 #ifdef _WIN32  // a bare name would be searched for, beside the program first
-  EXPECT_FALSE(StartHiddenProcess({L"cloudflared.exe", L"tunnel"}, missing, &none));
+  EXPECT_EQ(StartHiddenProcess({L"cloudflared.exe", L"tunnel"}, missing, &none), ChildStart::kBadArguments);
 #endif
   EXPECT_FALSE(missing.valid() || none.valid());
 }
@@ -93,7 +93,7 @@ TEST(ProcessSeam, ProgramInALongFolderFindsItsFolder) {
   const std::vector<std::wstring> env{L"VH_FAKE_TUNNEL_DIR="};  // its own folder, as ProgramFolder says
   ChildProcess child;
   ScopedPipe out;
-  ASSERT_TRUE(StartHiddenProcess({exe, L"tunnel"}, child, &out, &env));
+  ASSERT_EQ(StartHiddenProcess({exe, L"tunnel"}, child, &out, &env), ChildStart::kStarted);
   EXPECT_EQ(ReadChildOutput(out.get()), "found its folder\n");
   TerminateChild(child), WaitChild(child, 5000);
 }

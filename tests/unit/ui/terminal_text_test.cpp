@@ -9,7 +9,7 @@
 #include "terminal_view.h"
 
 namespace {
-// A share command's mode (0 Internet, 1 LAN), link and paths (-1: refused, with an error text); paths made absolute.
+// A share command's mode (its stored number: 0 Internet, 1 LAN), link and paths (-1: refused, with an error text); paths made absolute.
 TEST(TerminalArgs, CommandLinesAndAbsoluteSharePaths) {
   using S = std::vector<std::string>;
   const struct { S args; int mode; std::string link; S paths; } shares[] = {
@@ -23,7 +23,7 @@ TEST(TerminalArgs, CommandLinesAndAbsoluteSharePaths) {
     const Command got = ParseCommandLine(c.args);
     const bool ok = got.kind == (c.mode < 0 ? CommandKind::kError : CommandKind::kShare) &&
                     got.error.empty() == (c.mode >= 0);
-    EXPECT_TRUE(ok && (c.mode < 0 || std::tie(got.share.mode, got.share.customLink, got.share.paths) ==
+    EXPECT_TRUE(ok && (c.mode < 0 || std::tuple(static_cast<int>(got.share.mode), got.share.customLink, got.share.paths) ==
                                          std::tie(c.mode, c.link, c.paths))) << testing::PrintToString(c.args);
   }
   for (const auto& [arg, kind] : {std::pair{"--self-test", CommandKind::kSelfTest}, {"--help", CommandKind::kHelp},
@@ -38,10 +38,10 @@ TEST(TerminalArgs, CommandLinesAndAbsoluteSharePaths) {
 
 TEST(TerminalTable, ColumnsAndTexts) {
   const std::vector<HostedRow> rows = {
-      {"report.pdf", false, 1048576, 1, "http://10.0.0.2:20001/abc", 12},
-      {"photos_123.zip", true, 1023, 0, "", 0},
-      {"b\xC3\xA4r.txt", false, 1073741824, 0, "https://x.trycloudflare.com/q", 3},
-      {"a\rb", false, 0, 1, "http://10.0.0.2:20001/def", 0}};
+      {"report.pdf", false, 1048576, ShareMode::kLan, "http://10.0.0.2:20001/abc", 12},
+      {"photos_123.zip", true, 1023, ShareMode::kInternet, "", 0},
+      {"b\xC3\xA4r.txt", false, 1073741824, ShareMode::kInternet, "https://x.trycloudflare.com/q", 3},
+      {"a\rb", false, 0, ShareMode::kLan, "http://10.0.0.2:20001/def", 0}};
   EXPECT_EQ(FormatHostedTable(rows), (std::vector<std::string>{
       "Name            Kind    Size     Mode      Status  Downloads  Link",
       "report.pdf      File    1.0 MB   LAN       Active  12         http://10.0.0.2:20001/abc",
