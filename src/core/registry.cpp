@@ -20,11 +20,9 @@ void DropArchive(const HostedItem& item) {
 }
 }  // namespace
 
-HostedItem::~HostedItem() {
-  DropArchive(*this);
-  fileHandle.reset();
-  if (!tempZip.empty()) DeleteFilePath(tempZip);  // one held without the right to delete
-}
+// An item that never entered the registry (a refused share) takes its archive
+// here; for one that left it, the archive is gone already and this finds nothing.
+HostedItem::~HostedItem() { DropArchive(*this); }
 
 std::shared_ptr<HostedItem> FindHostedBySlug(const std::string& slug) {
   std::lock_guard<std::mutex> lock(g_hostedMtx);

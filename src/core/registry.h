@@ -37,9 +37,8 @@ struct HostedItem {
   HostedItem() = default;
   HostedItem(const HostedItem&) = delete;
   HostedItem& operator=(const HostedItem&) = delete;
-  // Deletes the archive through the held handle (DeleteHeldFile), closes the
-  // handle, then deletes the archive by its path, for a handle held without
-  // the right to delete (the lock does not share delete access).
+  // Deletes the archive through the held handle (DeleteHeldFile), then the
+  // handle closes (Windows: the archive goes with its last handle).
   ~HostedItem();
 };
 

@@ -61,8 +61,7 @@ void SendFile(SOCKET s, HWND hwnd, HostedItem& item, const ResponsePlan& plan) {
   // identity means its bytes are no longer those the planned length promises.
   ScopedFile file(OpenHeldFileForReading(item.fileHandle.get()));
   FileStamp stamp;
-  if (!file.valid() || !ReadFileStamp(file.get(), stamp) || stamp.size != item.size ||
-      !(stamp == item.stamp)) {
+  if (!file.valid() || !ReadFileStamp(file.get(), stamp) || !(stamp == item.stamp)) {
     SendText(s, kFileChangedAnswer, sizeof kFileChangedAnswer - 1);
     return;
   }

@@ -100,12 +100,11 @@ bool ProbePortFree(int port) {
   return ok;
 }
 
-// Clears the stored listening socket, then wakes the accept thread and closes it.
+// Clears the stored listening socket and closes it; the accept thread has
+// ended (or never started) by then.
 void CloseListenSocket() {
   const SOCKET s = g_listenSock.exchange(kInvalidSocket);
-  if (s == kInvalidSocket) return;
-  ShutdownBoth(s);
-  CloseSocket(s);
+  if (s != kInvalidSocket) CloseSocket(s);
 }
 
 void JoinAcceptThread() {
@@ -342,7 +341,6 @@ ServerStart StartServerIfNeeded(HWND hwnd, bool allInterfaces) {
   if (g_serverRunning.load()) return ServerStart::kRunning;
   g_serverWindow = hwnd;
   RefreshLanAddress();
-  const bool wanted = allInterfaces;
 
   const auto ticks = std::chrono::steady_clock::now().time_since_epoch().count();
   std::mt19937 rng(static_cast<uint32_t>(ticks));
@@ -353,10 +351,10 @@ ServerStart StartServerIfNeeded(HWND hwnd, bool allInterfaces) {
     if (ProbePortFree(candidate)) port = candidate;
   }
   if (port == 0) return ServerStart::kNoFreePort;
-  if (!BindListenSocket(port, wanted)) return ServerStart::kBindFailed;
+  if (!BindListenSocket(port, allInterfaces)) return ServerStart::kBindFailed;
 
   SetServerPort(port);
-  g_listenAllIfaces.exchange(wanted);
+  g_listenAllIfaces.exchange(allInterfaces);
   g_serverRunning.exchange(true);
   if (!StartAcceptThread()) {
     AbandonStart();
@@ -372,18 +370,17 @@ void SetServerNotice(ServerNoticeFn fn) { g_serverNotice = fn; }
 bool SetListenAllInterfaces(bool allInterfaces) {
   if (!g_serverRunning.load()) return true;
   RefreshLanAddress();
-  const bool wanted = allInterfaces;
-  if (wanted == g_listenAllIfaces.load()) return true;
+  if (allInterfaces == g_listenAllIfaces.load()) return true;
 
   const int port = ServerPort();
   EndAcceptThread();
   CloseListenSocket();
 
-  if (!BindListenSocket(port, wanted)) {
+  if (!BindListenSocket(port, allInterfaces)) {
     Notify(kRebindFailed);
     return false;
   }
-  g_listenAllIfaces.exchange(wanted);
+  g_listenAllIfaces.exchange(allInterfaces);
   g_serverRunning.exchange(true);
   if (!StartAcceptThread()) {
     AbandonStart();

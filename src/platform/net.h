@@ -89,9 +89,6 @@ void SetNoDelay(SOCKET s);
 
 // Half-close: no more data will be sent on s (SD_SEND / SHUT_WR).
 void ShutdownSend(SOCKET s);
-// Both directions (SD_BOTH / SHUT_RDWR). On a listening socket this wakes an
-// accept blocked on another thread (Linux does not wake it on close alone).
-void ShutdownBoth(SOCKET s);
 
 // Keeps s out of child processes (handle inheritance off / FD_CLOEXEC), so a
 // started helper program never holds the server's sockets open.

@@ -27,7 +27,6 @@ static void SetTimeout(SOCKET s, int opt, unsigned ms) {
 void SetRecvTimeoutMs(SOCKET s, unsigned ms) { SetTimeout(s, SO_RCVTIMEO, ms); }
 void SetSendTimeoutMs(SOCKET s, unsigned ms) { SetTimeout(s, SO_SNDTIMEO, ms); }
 void ShutdownSend(SOCKET s) { shutdown(s, SHUT_WR); }
-void ShutdownBoth(SOCKET s) { shutdown(s, SHUT_RDWR); }
 void SetNoInherit(SOCKET s) { fcntl(s, F_SETFD, fcntl(s, F_GETFD) | FD_CLOEXEC); }
 
 bool SetNonBlocking(SOCKET s, bool on) {
@@ -40,7 +39,8 @@ bool SocketWouldBlock() { return errno == EAGAIN || errno == EWOULDBLOCK; }
 bool SocketOutOfDescriptors() { return errno == EMFILE || errno == ENFILE || errno == ENOBUFS; }
 
 int PollReadable(PollSlot* slots, size_t count, int timeoutMs) {
-  std::vector<pollfd> fds(count);
+  thread_local std::vector<pollfd> fds;  // kept between calls: the accept loop polls often
+  fds.resize(count);
   for (size_t i = 0; i < count; ++i) fds[i] = pollfd{slots[i].s, POLLIN, 0};
   const int n = poll(fds.data(), static_cast<nfds_t>(count), timeoutMs < 0 ? -1 : timeoutMs);
   for (size_t i = 0; i < count; ++i) slots[i].ready = n > 0 && fds[i].revents != 0;

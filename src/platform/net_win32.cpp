@@ -17,7 +17,6 @@ static void SetTimeout(SOCKET s, int opt, unsigned ms) {
 void SetRecvTimeoutMs(SOCKET s, unsigned ms) { SetTimeout(s, SO_RCVTIMEO, ms); }
 void SetSendTimeoutMs(SOCKET s, unsigned ms) { SetTimeout(s, SO_SNDTIMEO, ms); }
 void ShutdownSend(SOCKET s) { shutdown(s, SD_SEND); }
-void ShutdownBoth(SOCKET s) { shutdown(s, SD_BOTH); }
 void SetNoInherit(SOCKET s) {
   SetHandleInformation(reinterpret_cast<HANDLE>(s), HANDLE_FLAG_INHERIT, 0);
 }
@@ -34,7 +33,8 @@ bool SocketOutOfDescriptors() {
 }
 
 int PollReadable(PollSlot* slots, size_t count, int timeoutMs) {
-  std::vector<WSAPOLLFD> fds(count);
+  thread_local std::vector<WSAPOLLFD> fds;  // kept between calls: the accept loop polls often
+  fds.resize(count);
   for (size_t i = 0; i < count; ++i) fds[i] = WSAPOLLFD{slots[i].s, POLLRDNORM, 0};
   const int n = WSAPoll(fds.data(), static_cast<ULONG>(count), timeoutMs < 0 ? -1 : timeoutMs);
   for (size_t i = 0; i < count; ++i) slots[i].ready = n > 0 && fds[i].revents != 0;

@@ -18,6 +18,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "platform/owned_posix.h"
 #include "platform/text.h"
 
 namespace {
@@ -111,9 +112,6 @@ std::string ResolveProgram(const std::string& name) {
   }
   return name;
 }
-
-void CloseDescriptor(int fd) { ::close(fd); }
-using ScopedFd = Owned<int, -1, CloseDescriptor>;
 
 // A close-on-exec pipe; false (both ends left empty) when it cannot be made.
 bool MakePipe(ScopedFd& readEnd, ScopedFd& writeEnd) {

@@ -11,7 +11,7 @@
 #include <unistd.h>
 
 #include "platform/fs.h"
-#include "platform/owned.h"
+#include "platform/owned_posix.h"
 #include "platform/text.h"
 
 namespace {
@@ -51,11 +51,9 @@ bool SweepOne(const std::string& path) {
   if (!fd.valid()) return false;
   const int h = static_cast<int>(fd.get());
   struct stat st {};
-  return fstat(h, &st) == 0 && S_ISREG(st.st_mode) && ::flock(h, LOCK_EX | LOCK_NB) == 0 && StillNamed(h, path) &&
-         ::unlink(path.c_str()) == 0;
+  return fstat(h, &st) == 0 && S_ISREG(st.st_mode) && ::flock(h, LOCK_EX | LOCK_NB) == 0 &&
+         DeleteHeldFile(fd.get(), Utf8ToWstr(path));  // only while the name still leads to it
 }
-
-using ScopedDir = Owned<DIR*, static_cast<DIR*>(nullptr), ::closedir>;
 
 bool EndsWith(const std::string& name, const char* suffix) {
   const std::string s(suffix);

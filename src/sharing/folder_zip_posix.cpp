@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/owned.h"
+#include "platform/owned_posix.h"
 #include "text/utf8.h"
 
 namespace {
@@ -28,10 +28,6 @@ constexpr size_t kMaxEntryName = PATH_MAX - 1;
 constexpr int kBeneathRetries = 8;                 // openat2 answers EAGAIN on a rename race
 constexpr int kMaxLinkHops = 40;                   // as the kernel's own limit
 
-void CloseFd(int fd) { ::close(fd); }
-using ScopedFd = Owned<int, -1, CloseFd>;
-void CloseDir(DIR* d) { ::closedir(d); }
-using ScopedDir = Owned<DIR*, nullptr, CloseDir>;
 void FreeArchive(archive* a) { archive_write_free(a); }
 using ScopedArchive = Owned<archive*, nullptr, FreeArchive>;
 void FreeEntry(archive_entry* e) { archive_entry_free(e); }
@@ -49,6 +45,7 @@ struct Writer {
   std::string spoolDir;     // the archive's folder
   struct stat archiveSt {};
   uint64_t files = 0, bytes = 0, written = 0;
+  std::vector<char> piece = std::vector<char>(kPiece);  // one read or copy at a time, made once
   ZipEnd end = ZipEnd::kDone;  // anything else ends the whole run
   int error = 0;
 };
@@ -142,7 +139,7 @@ bool SpoolPiece(const Writer& w, Spool& s, const char* p, size_t n) {
 // moved meanwhile; otherwise the file is reported and false returned.
 bool ReadConsistently(Writer& w, int fd, const struct stat& before, const std::string& rel, Spool& s) {
   if (static_cast<uint64_t>(before.st_size) > w.hooks.capBytes) return Failed(w, ZipEnd::kTooLarge, 0);
-  std::vector<char> buf(kPiece);
+  std::vector<char>& buf = w.piece;
   for (;;) {
     if (!GoOn(w)) return false;
     const ssize_t n = ::read(fd, buf.data(), buf.size());
@@ -182,7 +179,7 @@ bool WriteData(Writer& w, const char* p, size_t n) {
 bool WriteSpooled(Writer& w, const std::string& rel, const struct stat& st, const Spool& s) {
   if (!WriteHeader(w, w.top + rel, AE_IFREG, st, s.size)) return false;
   if (!WriteData(w, s.memory.data(), s.memory.size())) return false;
-  std::vector<char> buf(kPiece);
+  std::vector<char>& buf = w.piece;
   for (uint64_t at = 0; at < s.size - s.memory.size();) {
     const ssize_t n = ::pread(s.file.get(), buf.data(), buf.size(), static_cast<off_t>(at));
     if (n < 0 && errno == EINTR) continue;

@@ -21,13 +21,12 @@ std::atomic<bool> g_published{false};  // set by the reader just before kTunnelR
 uint32_t g_generation = 0;           // the latest start's generation
 int32_t g_restartsLeft = 0;          // automatic restarts still allowed
 
-// Ends a client whose reader never started.
-void AbandonClient() {
-  g_running.store(false);
+// Ends the client, if one runs, and waits a bounded time for its end.
+void EndClient() {
+  if (!g_client.valid()) return;
   TerminateChild(g_client);
   WaitChild(g_client, kTunnelStopWaitMs);
   g_client.reset();
-  g_clientOutput.reset();
 }
 
 // An event of the running client's reader (generations start at 1). Once the
@@ -57,7 +56,10 @@ bool StartTunnelIfNeeded(HWND wake) {
   try {
     g_reader = std::thread(TunnelReaderProc, args);
   } catch (...) {
-    AbandonClient();  // no reader: nobody would ever report on this client
+    // No reader: nobody would ever report on this client, so do not keep it.
+    g_running.store(false);
+    EndClient();
+    g_clientOutput.reset();
     return false;
   }
   return true;
@@ -65,11 +67,7 @@ bool StartTunnelIfNeeded(HWND wake) {
 
 void StopTunnel() {
   if (!g_running.exchange(false)) return;
-  if (g_client.valid()) {
-    TerminateChild(g_client);
-    WaitChild(g_client, kTunnelStopWaitMs);
-    g_client.reset();
-  }
+  EndClient();
   // The pipe is closed only after the reader is gone, so it never reads a
   // closed handle.
   if (g_reader.joinable()) g_reader.join();

@@ -3,13 +3,13 @@
 #include <windows.h>
 #include <commctrl.h>
 #include <shellapi.h>
-#include <shlwapi.h>
 
 #include <memory>
 
 #include "control_ids.h"
 #include "core/app_messages.h"
 #include "core/registry.h"
+#include "platform/module.h"
 #include "platform/net.h"
 #include "platform/process.h"
 #include "platform/text.h"
@@ -144,11 +144,10 @@ void CopyLinkAndSay(const std::string& url) {
 // ---- WM_CREATE ----
 
 void LoadWindowIcons(HWND hwnd) {
-  wchar_t path[MAX_PATH + 16] = {};
-  if (!GetModuleFileNameW(nullptr, path, MAX_PATH)) return;
-  PathRemoveFileSpecW(path);
-  if (wcslen(path) + 10 >= sizeof(path) / sizeof(path[0])) return;
-  wcscat(path, L"\\logo.ico");
+  const std::wstring folder = ProgramFolder();
+  if (folder.empty()) return;
+  const std::wstring file = folder + L"\\logo.ico";
+  const wchar_t* path = file.c_str();
   g_hIconBig.reset(static_cast<HICON>(LoadImageW(nullptr, path, IMAGE_ICON, 32, 32, LR_LOADFROMFILE)));
   if (!g_hIconBig.valid()) return;
   SendMessageW(hwnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(g_hIconBig.get()));
